@@ -1,0 +1,120 @@
+#include "log/run_log.h"
+
+#include <locale.h>
+#include <share.h>
+#include <shlwapi.h>
+#include <stdarg.h>
+#include <wchar.h>
+
+WCHAR RunLogPath[MAX_PATH];
+FILE* RunLogFile;
+
+// A spin lock needs no initialisation, so writers are safe even before OpenRunLog
+// and after CloseRunLog. Lines are short; contention is rare.
+static volatile LONG RunLogBusy;
+
+static void LockRunLog() {
+  while (InterlockedExchange(&RunLogBusy, 1) != 0) Sleep(0);
+}
+
+static void UnlockRunLog() {
+  InterlockedExchange(&RunLogBusy, 0);
+}
+
+bool SetLogLocale() {
+  static const WCHAR* const names[] = {L"zh-CN", L"Chinese_China.936", L"chs"};
+  for (const WCHAR* name : names)
+    if (_wsetlocale(LC_ALL, name) != NULL) return true;
+  return false;
+}
+
+bool BuildRunLogPath(WCHAR* path, const SYSTEMTIME* date, DWORD processId) {
+  PathRemoveExtensionW(path);
+  int length = lstrlenW(path);
+  int written = GetDateFormatW(LOCALE_SYSTEM_DEFAULT, 0, date, L"'-'yyyyMMdd'-'",
+                               path + length, MAX_PATH - length);
+  if (written == 0) return false;
+  int end = length + written - 1;
+  int room = MAX_PATH - end;
+  int digits = _snwprintf(path + end, room, L"%lu", processId);
+  if (digits < 0 || digits >= room) return false;
+  // A dotted base name already has an extension here, and keeps it: no ".log".
+  if (*PathFindExtensionW(path) != L'\0') return true;
+  if (lstrlenW(path) + 4 >= MAX_PATH) return false;
+  return PathAddExtensionW(path, L".log") != FALSE;
+}
+
+FILE* OpenRunLogFile() {
+  FILE* file = _wfsopen(RunLogPath, L"w", _SH_DENYWR);
+  LockRunLog();
+  RunLogFile = file;
+  UnlockRunLog();
+  return file;
+}
+
+FILE* OpenRunLog() {
+  if (GetModuleFileNameW(NULL, RunLogPath, MAX_PATH) == 0 ||
+      !BuildRunLogPath(RunLogPath, NULL, GetCurrentProcessId())) {
+    // A name that does not fit would be cut: better no log than a wrong file.
+    RunLogPath[0] = L'\0';
+    return NULL;
+  }
+  return OpenRunLogFile();
+}
+
+// Caller holds the lock and has checked that the stream is open.
+static void WriteTimestamp() {
+  WCHAR stamp[32];
+  int n = GetDateFormatW(LOCALE_SYSTEM_DEFAULT, 0, NULL, L"yyyy'-'MM'-'dd' '", stamp, 32);
+  if (n == 0) {
+    stamp[0] = L'\0';
+    n = 1;
+  }
+  if (GetTimeFormatW(LOCALE_SYSTEM_DEFAULT, 0, NULL, L"HH':'mm':'ss' '", stamp + n - 1, 33 - n) == 0)
+    stamp[n - 1] = L'\0';
+  fputws(stamp, RunLogFile);
+}
+
+// The stream is in text mode: the single line feed becomes CR LF in the file.
+static void EndLine() {
+  fputwc(L'\n', RunLogFile);
+  fflush(RunLogFile);
+}
+
+void LogLine(const WCHAR* text) {
+  LockRunLog();
+  if (RunLogFile != NULL) {
+    WriteTimestamp();
+    fputws(text, RunLogFile);
+    EndLine();
+  }
+  UnlockRunLog();
+}
+
+void LogFormat(const WCHAR* format, ...) {
+  va_list args;
+  va_start(args, format);
+  LockRunLog();
+  if (RunLogFile != NULL) {
+    WriteTimestamp();
+    // msvcrt's own formatter: mingw's ISO printf would swap the meaning of %s and %S.
+    __ms_vfwprintf(RunLogFile, format, args);
+    EndLine();
+  }
+  UnlockRunLog();
+  va_end(args);
+}
+
+void CloseRunLog() {
+  LockRunLog();
+  if (RunLogFile != NULL) {
+    fclose(RunLogFile);
+    RunLogFile = NULL;
+  }
+  UnlockRunLog();
+}
+
+void DeleteRunLog() {
+  CloseRunLog();
+  DeleteFileW(RunLogPath);
+}
