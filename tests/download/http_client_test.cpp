@@ -401,3 +401,57 @@ TEST_F(HttpClientTest, TargetInAMissingFolderFailsWithThePathError) {
 }
 
 }  // namespace
+
+namespace {
+
+// The target is the client end of a named pipe whose reader takes the first
+// piece whole, 1,000 bytes of the second, and then goes away: the second write
+// fails part-way. (A byte-range lock does not stop writes under Wine, and a
+// full disk is out of reach here; a pipe write blocks until it is read, so the
+// order of events is fixed without any timing.)
+HANDLE PipeServer;
+DWORD PipeTaken;
+
+DWORD WINAPI TakeOneAndAPieceThenLeave(LPVOID) {
+  char buffer[4096];
+  DWORD got = 0;
+  if (ConnectNamedPipe(PipeServer, NULL) || GetLastError() == ERROR_PIPE_CONNECTED) {
+    for (int reads = 0; reads < 1000 && PipeTaken < 4096; ++reads) {
+      if (!ReadFile(PipeServer, buffer, 4096 - PipeTaken, &got, NULL)) break;
+      PipeTaken += got;
+    }
+    if (ReadFile(PipeServer, buffer, 1000, &got, NULL)) PipeTaken += got;
+    DisconnectNamedPipe(PipeServer);
+  }
+  return 0;
+}
+
+TEST_F(HttpClientTest, FailedWriteEndsTheDownloadAsFailed) {
+  target = L"\\\\.\\pipe\\download-failed-write-" + std::to_wstring(GetCurrentProcessId());
+  PipeTaken = 0;
+  PipeServer = CreateNamedPipeW(target.c_str(), PIPE_ACCESS_INBOUND, PIPE_TYPE_BYTE | PIPE_WAIT, 1,
+                                512, 512, 0, NULL);
+  ASSERT_NE(INVALID_HANDLE_VALUE, PipeServer);
+  HANDLE reader = CreateThread(NULL, 0, TakeOneAndAPieceThenLeave, NULL, 0, NULL);
+  ASSERT_NE((HANDLE)NULL, reader);
+  std::string body = Pattern(10000);
+  int result = Fetch({SendBytes(Head("Content-Length: 10000\r\n") + body)});
+  bool readerEnded = WaitForSingleObject(reader, 30000) == WAIT_OBJECT_0;
+  CloseHandle(reader);
+  CloseHandle(PipeServer);
+
+  EXPECT_TRUE(readerEnded);
+  EXPECT_EQ(5096u, PipeTaken);
+  EXPECT_EQ(DOWNLOAD_FAILED, result);
+  EXPECT_EQ((Steps{PREPARING, RESOLVING, CONNECTING, SENDING, PARSING, DOWNLOADING, L"40", FAILED}),
+            Reports);
+  Lines lines = LogTexts();
+  ASSERT_EQ(6u, lines.size());
+  // ERROR_PIPE_NOT_CONNECTED; how much of the piece the platform counts as written may vary.
+  EXPECT_EQ(0u, lines[3].find("data write error 233: ")) << lines[3];
+  EXPECT_NE(std::string::npos, lines[3].find(" of 4096 bytes written")) << lines[3];
+  EXPECT_EQ("end down", lines[4]);
+  EXPECT_EQ("data download-error : 233", lines[5]);
+}
+
+}  // namespace
