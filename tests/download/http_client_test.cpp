@@ -167,6 +167,32 @@ TEST_F(HttpClientTest, TenThousandBytesInThreePiecesReport40And81And100) {
             Reports);
 }
 
+// The server's route table, as end-to-end tests use it: several downloads in a
+// row, each answered by its path, an unknown path refused with 404.
+TEST_F(HttpClientTest, OneServerAnswersSeveralRequestsByPath) {
+  std::string first = Pattern(700), second = Pattern(9000).substr(100);
+  ASSERT_TRUE(StartLoopbackRoutes(
+      &server, {LoopbackRoute{"/a.exe", FileResponse(first)}, LoopbackRoute{"/b.exe", FileResponse(second)}},
+      3));
+  std::wstring other = target + L".b";
+  EXPECT_EQ(DOWNLOAD_OK, DownloadToFile(Wide(Url("/b.exe")).c_str(), other.c_str(), NULL));
+  EXPECT_EQ(DOWNLOAD_OK, DownloadToFile(Wide(Url("/a.exe")).c_str(), target.c_str(), NULL));
+  EXPECT_EQ(DOWNLOAD_FAILED, DownloadToFile(Wide(Url("/c.exe")).c_str(), other.c_str(), NULL));
+  EXPECT_TRUE(WaitLoopbackServer(&server, LOOPBACK_ACCEPT_TIMEOUT_MS));
+
+  ExpectTarget(first);
+  bool exists = false;
+  std::string otherBytes = ReadBytes(other, &exists);
+  DeleteFileW(other.c_str());
+  EXPECT_TRUE(otherBytes == second) << "the second route's body differs";
+  ASSERT_EQ(3u, server.requests.size());
+  EXPECT_EQ(0u, server.requests[0].find("GET /b.exe HTTP/1.1\r\n"));
+  EXPECT_EQ(0u, server.requests[1].find("GET /a.exe HTTP/1.1\r\n"));
+  Lines lines = LogTexts();
+  ASSERT_FALSE(lines.empty());
+  EXPECT_EQ("http error : HTTP/1.1 404 Not Found", lines.back());
+}
+
 TEST_F(HttpClientTest, SchemeAndPathRefusalsStartNothing) {
   int result = DownloadToFile(L"HTTP://127.0.0.1/setup.exe", target.c_str(), RecordReport);
   EXPECT_EQ(DOWNLOAD_BAD_SCHEME, result);
