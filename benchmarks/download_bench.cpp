@@ -1,0 +1,130 @@
+// Times DownloadToFile against a bare Winsock loop with the same 4,096-byte
+// receives and WriteFile calls: the most the client's design can reach here.
+// Usage: download_bench.exe URL RUNS. Prints one "rate" line per contender, in
+// MB/s (10^6 bytes), the median of RUNS runs, for scripts/bench-download.sh.
+#include <winsock2.h>
+#include <windows.h>
+#include <ws2tcpip.h>
+
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include <algorithm>
+#include <vector>
+
+#include "download/http_client.h"
+#include "download/http_protocol.h"
+
+static void IgnoreProgress(const WCHAR*, int) {}
+
+static double Seconds(LARGE_INTEGER start, LARGE_INTEGER end) {
+  LARGE_INTEGER frequency;
+  QueryPerformanceFrequency(&frequency);
+  return (double)(end.QuadPart - start.QuadPart) / (double)frequency.QuadPart;
+}
+
+static long long FileSize(const WCHAR* path) {
+  WIN32_FILE_ATTRIBUTE_DATA data;
+  if (!GetFileAttributesExW(path, GetFileExInfoStandard, &data)) return -1;
+  return ((long long)data.nFileSizeHigh << 32) | data.nFileSizeLow;
+}
+
+// The same request and one-byte head reads as the client, then the plainest body loop.
+static long long BareDownload(const char* url, const WCHAR* targetPath) {
+  char host[HOST_BUFFER_SIZE], path[PATH_BUFFER_SIZE], port[PORT_BUFFER_SIZE];
+  char request[REQUEST_BUFFER_SIZE], line[HEAD_LINE_SIZE + 1], chunk[BODY_CHUNK_SIZE];
+  const char* refusal = "";
+  addrinfo hints = {};
+  addrinfo* addresses = NULL;
+  long long received = -1;
+  if (SplitUrl(url, host, path, port, &refusal) != DOWNLOAD_OK) return -1;
+  int requestLength = BuildRequest(host, path, port, request);
+  hints.ai_family = AF_INET;
+  hints.ai_socktype = SOCK_STREAM;
+  hints.ai_protocol = IPPROTO_TCP;
+  if (getaddrinfo(host, port, &hints, &addresses) != 0) return -1;
+  SOCKET connection = socket(addresses->ai_family, addresses->ai_socktype, addresses->ai_protocol);
+  if (connection != INVALID_SOCKET &&
+      connect(connection, addresses->ai_addr, (int)addresses->ai_addrlen) == 0 &&
+      send(connection, request, requestLength, 0) == requestLength) {
+    HeadState head;
+    BeginHead(&head);
+    line[HEAD_LINE_SIZE] = '\0';
+    while (ReceiveHeaderLine(connection, line) > 0) ExamineHeadLine(&head, line);
+    HANDLE file = CreateFileW(targetPath, GENERIC_WRITE, FILE_SHARE_READ, NULL, CREATE_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL, NULL);
+    if (file != INVALID_HANDLE_VALUE) {
+      received = 0;
+      while (received < head.contentLength) {
+        int got = recv(connection, chunk, BodyReceiveSize(head.contentLength, (int)received), 0);
+        if (got <= 0) break;
+        DWORD wrote = 0;
+        WriteFile(file, chunk, (DWORD)got, &wrote, NULL);
+        received += got;
+      }
+      CloseHandle(file);
+    }
+  }
+  if (connection != INVALID_SOCKET) closesocket(connection);
+  freeaddrinfo(addresses);
+  return received;
+}
+
+static double Median(std::vector<double> values) {
+  std::sort(values.begin(), values.end());
+  size_t middle = values.size() / 2;
+  return values.size() % 2 == 1 ? values[middle] : (values[middle - 1] + values[middle]) / 2;
+}
+
+int main(int argc, char** argv) {
+  if (argc < 3) {
+    fprintf(stderr, "usage: download_bench URL RUNS\n");
+    return 2;
+  }
+  const char* url = argv[1];
+  int runs = atoi(argv[2]);
+  if (runs < 1 || runs > 20) runs = 3;
+  WCHAR wideUrl[URL_BUFFER_SIZE];
+  MultiByteToWideChar(CP_ACP, 0, url, -1, wideUrl, URL_BUFFER_SIZE);
+  WCHAR target[MAX_PATH];
+  GetTempPathW(MAX_PATH - 32, target);
+  lstrcatW(target, L"download-bench.bin");
+
+  WSADATA winsock;
+  WSAStartup(MAKEWORD(2, 2), &winsock);
+  std::vector<double> client, bare;
+  long long size = 0;
+  for (int run = 0; run < runs; ++run) {
+    LARGE_INTEGER start, end;
+    QueryPerformanceCounter(&start);
+    int result = DownloadToFile(wideUrl, target, IgnoreProgress);
+    QueryPerformanceCounter(&end);
+    size = FileSize(target);
+    DeleteFileW(target);
+    if (result != DOWNLOAD_OK || size <= 0) {
+      fprintf(stderr, "DownloadToFile failed: result %d, %lld bytes\n", result, size);
+      return 1;
+    }
+    client.push_back((double)size / Seconds(start, end) / 1e6);
+    printf("run %d DownloadToFile %.1f MB/s\n", run + 1, client.back());
+
+    QueryPerformanceCounter(&start);
+    long long received = BareDownload(url, target);
+    QueryPerformanceCounter(&end);
+    long long written = FileSize(target);
+    DeleteFileW(target);
+    if (received != size || written != size) {
+      fprintf(stderr, "bare loop failed: %lld received, %lld written\n", received, written);
+      return 1;
+    }
+    bare.push_back((double)size / Seconds(start, end) / 1e6);
+    printf("run %d bare loop %.1f MB/s\n", run + 1, bare.back());
+    fflush(stdout);
+  }
+  WSACleanup();
+  printf("bytes %lld\n", size);
+  printf("rate DownloadToFile %.2f\n", Median(client));
+  printf("rate bare %.2f\n", Median(bare));
+  return 0;
+}
