@@ -167,6 +167,21 @@ TEST_F(HttpClientTest, TenThousandBytesInThreePiecesReport40And81And100) {
             Reports);
 }
 
+// About 245 receives, but a percentage only when its whole value changes.
+TEST_F(HttpClientTest, PercentagesAreReportedOnlyWhenTheyChange) {
+  std::string body = Pattern(1000000);
+  EXPECT_EQ(DOWNLOAD_OK, Fetch(FileResponse(body)));
+  ExpectTarget(body);
+  std::vector<int> percents;
+  for (const std::wstring& report : Reports)
+    if (!report.empty() && iswdigit(report[0])) percents.push_back(std::stoi(report));
+  ASSERT_FALSE(percents.empty());
+  EXPECT_LE(percents.size(), 101u);
+  EXPECT_EQ(100, percents.back());
+  for (size_t i = 1; i < percents.size(); ++i) EXPECT_LT(percents[i - 1], percents[i]);
+  EXPECT_EQ(COMPLETE, Reports.back());
+}
+
 // The server's route table, as end-to-end tests use it: several downloads in a
 // row, each answered by its path, an unknown path refused with 404.
 TEST_F(HttpClientTest, OneServerAnswersSeveralRequestsByPath) {
