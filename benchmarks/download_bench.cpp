@@ -1,7 +1,8 @@
 // Times DownloadToFile against a bare Winsock loop with the same 4,096-byte
 // receives and WriteFile calls: the most the client's design can reach here.
 // Usage: download_bench.exe URL RUNS. Prints one "rate" line per contender, in
-// MB/s (10^6 bytes), the median of RUNS runs, for scripts/bench-download.sh.
+// MB/s (10^6 bytes), the median of RUNS runs, and the median of the runs'
+// ratios, for scripts/bench-download.sh.
 #include <winsock2.h>
 #include <windows.h>
 #include <ws2tcpip.h>
@@ -30,7 +31,8 @@ static long long FileSize(const WCHAR* path) {
   return ((long long)data.nFileSizeHigh << 32) | data.nFileSizeLow;
 }
 
-// The same request and one-byte head reads as the client, then the plainest body loop.
+// The same socket set-up, request and one-byte head reads as the client, then the
+// plainest body loop: no percentages, no checks, no log.
 static long long BareDownload(const char* url, const WCHAR* targetPath) {
   char host[HOST_BUFFER_SIZE], path[PATH_BUFFER_SIZE], port[PORT_BUFFER_SIZE];
   char request[REQUEST_BUFFER_SIZE], line[HEAD_LINE_SIZE + 1], chunk[BODY_CHUNK_SIZE];
@@ -45,6 +47,9 @@ static long long BareDownload(const char* url, const WCHAR* targetPath) {
   hints.ai_protocol = IPPROTO_TCP;
   if (getaddrinfo(host, port, &hints, &addresses) != 0) return -1;
   SOCKET connection = socket(addresses->ai_family, addresses->ai_socktype, addresses->ai_protocol);
+  DWORD timeout = HTTP_RECEIVE_TIMEOUT_MS;
+  if (connection != INVALID_SOCKET)
+    setsockopt(connection, SOL_SOCKET, SO_RCVTIMEO, (const char*)&timeout, sizeof timeout);
   if (connection != INVALID_SOCKET &&
       connect(connection, addresses->ai_addr, (int)addresses->ai_addrlen) == 0 &&
       send(connection, request, requestLength, 0) == requestLength) {
@@ -95,36 +100,38 @@ int main(int argc, char** argv) {
   WSAStartup(MAKEWORD(2, 2), &winsock);
   std::vector<double> client, bare;
   long long size = 0;
+  // The two alternate which goes first, so that neither always gets a cold or warm start.
   for (int run = 0; run < runs; ++run) {
-    LARGE_INTEGER start, end;
-    QueryPerformanceCounter(&start);
-    int result = DownloadToFile(wideUrl, target, IgnoreProgress);
-    QueryPerformanceCounter(&end);
-    size = FileSize(target);
-    DeleteFileW(target);
-    if (result != DOWNLOAD_OK || size <= 0) {
-      fprintf(stderr, "DownloadToFile failed: result %d, %lld bytes\n", result, size);
-      return 1;
+    for (int turn = 0; turn < 2; ++turn) {
+      bool clientTurn = (turn == 0) == (run % 2 == 0);
+      LARGE_INTEGER start, end;
+      QueryPerformanceCounter(&start);
+      long long received = clientTurn ? (DownloadToFile(wideUrl, target, IgnoreProgress) == DOWNLOAD_OK ? 0 : -1)
+                                      : BareDownload(url, target);
+      QueryPerformanceCounter(&end);
+      long long written = FileSize(target);
+      DeleteFileW(target);
+      if (clientTurn) received = received == 0 ? written : -1;
+      if (received <= 0 || written != received || (size != 0 && written != size)) {
+        fprintf(stderr, "%s failed: %lld received, %lld written\n",
+                clientTurn ? "DownloadToFile" : "bare loop", received, written);
+        return 1;
+      }
+      size = written;
+      double rate = (double)size / Seconds(start, end) / 1e6;
+      (clientTurn ? client : bare).push_back(rate);
+      printf("run %d %s %.1f MB/s\n", run + 1, clientTurn ? "DownloadToFile" : "bare loop", rate);
+      fflush(stdout);
     }
-    client.push_back((double)size / Seconds(start, end) / 1e6);
-    printf("run %d DownloadToFile %.1f MB/s\n", run + 1, client.back());
-
-    QueryPerformanceCounter(&start);
-    long long received = BareDownload(url, target);
-    QueryPerformanceCounter(&end);
-    long long written = FileSize(target);
-    DeleteFileW(target);
-    if (received != size || written != size) {
-      fprintf(stderr, "bare loop failed: %lld received, %lld written\n", received, written);
-      return 1;
-    }
-    bare.push_back((double)size / Seconds(start, end) / 1e6);
-    printf("run %d bare loop %.1f MB/s\n", run + 1, bare.back());
-    fflush(stdout);
   }
   WSACleanup();
   printf("bytes %lld\n", size);
   printf("rate DownloadToFile %.2f\n", Median(client));
   printf("rate bare %.2f\n", Median(bare));
+  // Each run's two downloads follow each other closely, so their ratio drifts less
+  // with the machine's load than the rates themselves.
+  std::vector<double> ratios;
+  for (size_t run = 0; run < client.size(); ++run) ratios.push_back(client[run] / bare[run]);
+  printf("ratio %.4f\n", Median(ratios));
   return 0;
 }

@@ -48,17 +48,18 @@ done
 grep '^run ' "$work/wine.out" || true
 client=$(awk '$1 == "rate" && $2 == "DownloadToFile" {print $3}' "$work/wine.out")
 bare=$(awk '$1 == "rate" && $2 == "bare" {print $3}' "$work/wine.out")
-[ -n "$client" ] && [ -n "$bare" ] || { echo "bench: the Wine benchmark failed" >&2; cat "$work/wine.out" >&2; exit 1; }
+ratio=$(awk '$1 == "ratio" {print $2}' "$work/wine.out")
+[ -n "$client" ] && [ -n "$bare" ] && [ -n "$ratio" ] || { echo "bench: the Wine benchmark failed" >&2; cat "$work/wine.out" >&2; exit 1; }
 
-python3 - "$client" "$bare" "${curl_rates[@]}" <<'PY'
+python3 - "$client" "$bare" "$ratio" "${curl_rates[@]}" <<'PY'
 import statistics, sys
-client, bare = float(sys.argv[1]), float(sys.argv[2])
-curl = statistics.median(float(r) for r in sys.argv[3:])
+client, bare, ratio = float(sys.argv[1]), float(sys.argv[2]), float(sys.argv[3])
+curl = statistics.median(float(r) for r in sys.argv[4:])
 print()
 print(f"{'DownloadToFile (Wine)':28} {client:9.1f} MB/s")
 print(f"{'bare 4,096-byte loop (Wine)':28} {bare:9.1f} MB/s")
 print(f"{'curl -o (native)':28} {curl:9.1f} MB/s")
-print(f"DownloadToFile / bare loop:  {client / bare:6.1%}   (goal: 90 % or more)")
+print(f"DownloadToFile / bare loop:  {client / bare:6.1%}   (median run's ratio {ratio:.1%}; goal: 90 % or more)")
 print(f"DownloadToFile / curl:       {client / curl:6.1%}")
 print(f"bare loop / curl:            {bare / curl:6.1%}")
 PY
