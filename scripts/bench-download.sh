@@ -4,11 +4,19 @@
 # Winsock loop with the same 4,096-byte receives (both under Wine), and by curl
 # natively. Prints the three rates (median of BENCH_RUNS runs, 3 by default) and
 # their ratios. Not part of the tests.
+#
+# Everything that runs in the measurement (server, curl, Wine and its server) is
+# pinned to one CPU (BENCH_CPU, the last one by default; "none" to leave it
+# free): spread over CPUs, each receive's wake-up across them made single runs
+# vary by a factor of three here, which drowned the difference being measured.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${SETUP_BUILD_DIR:-$root/build}
 size=${BENCH_SIZE:-268435456}
 runs=${BENCH_RUNS:-3}
+cpu=${BENCH_CPU:-$(($(nproc) - 1))}
+pin=()
+[ "$cpu" = none ] || pin=(taskset -c "$cpu")
 
 "$root/scripts/setup.sh"
 cmake -S "$root" -B "$build" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-mingw-i686.cmake" >/dev/null
@@ -22,7 +30,7 @@ cleanup() {
 }
 trap cleanup EXIT
 
-python3 "$root/benchmarks/bench_server.py" "$size" "$work/port" &
+${pin[@]+"${pin[@]}"} python3 "$root/benchmarks/bench_server.py" "$size" "$work/port" &
 server_pid=$!
 for _ in $(seq 1 300); do
   [ -s "$work/port" ] && break
@@ -30,11 +38,11 @@ for _ in $(seq 1 300); do
 done
 [ -s "$work/port" ] || { echo "bench: the server did not start" >&2; exit 1; }
 url="http://127.0.0.1:$(cat "$work/port")/bench.bin"
-echo "bench: $size bytes from $url, $runs runs each"
+echo "bench: $size bytes from $url, $runs runs each, CPU $cpu"
 
 curl_rates=()
 for run in $(seq 1 "$runs"); do
-  speed=$(curl -s -o "$work/curl.bin" -w '%{speed_download}' "$url")
+  speed=$(${pin[@]+"${pin[@]}"} curl -s -o "$work/curl.bin" -w '%{speed_download}' "$url")
   got=$(stat -c %s "$work/curl.bin")
   rm -f "$work/curl.bin"
   [ "$got" -eq "$size" ] || { echo "bench: curl got $got bytes" >&2; exit 1; }
@@ -43,7 +51,7 @@ for run in $(seq 1 "$runs"); do
   curl_rates+=("$rate")
 done
 
-"$root/tests/harness/wine-session.sh" "$build" \
+${pin[@]+"${pin[@]}"} "$root/tests/harness/wine-session.sh" "$build" \
   "$build/wine-run.sh" "$build/benchmarks/download_bench.exe" "$url" "$runs" | tr -d '\r' > "$work/wine.out"
 grep '^run ' "$work/wine.out" || true
 client=$(awk '$1 == "rate" && $2 == "DownloadToFile" {print $3}' "$work/wine.out")
