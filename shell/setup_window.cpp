@@ -47,7 +47,7 @@ void RegisterWindowClass(HINSTANCE instance) {
   windowClass.style = CS_VREDRAW | CS_HREDRAW | CS_DBLCLKS;
   windowClass.lpfnWndProc = SetupWindowProc;
   windowClass.hInstance = instance;
-  windowClass.hCursor = LoadCursorW(NULL, MAKEINTRESOURCEW(32512));  // IDC_ARROW
+  windowClass.hCursor = LoadCursorW(NULL, IDC_ARROW);
   windowClass.hbrBackground = BackgroundBrush;
   windowClass.lpszClassName = WINDOW_CLASS_NAME;
   RegisterClassExW(&windowClass);

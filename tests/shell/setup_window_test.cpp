@@ -460,6 +460,9 @@ TEST_F(SetupWindowTest, EscapeClosesAtOnceEvenWhileTheWorkerRuns) {
   DWORD flags = 0;
   EXPECT_FALSE(GetHandleInformation(worker, &flags)) << "the window closed its handle";
   EXPECT_EQ(nullptr, ExitingWorker);
+  LOGFONTW font;
+  EXPECT_EQ(0, GetObjectW(TitleFont, sizeof font, &font)) << "fonts go with the window";
+  EXPECT_EQ(0, GetObjectW(TextFont, sizeof font, &font));
   MSG quit;
   ASSERT_TRUE(PeekMessageW(&quit, NULL, WM_QUIT, WM_QUIT, PM_REMOVE));
   EXPECT_EQ(0u, quit.wParam);
@@ -542,6 +545,32 @@ TEST_F(SetupWindowTest, CallsAfterTheWindowIsGoneAreHarmless) {
   CloseHandle(late);
   EXPECT_EQ(0u, answer) << "no box without a window";
   EXPECT_EQ(-1, LastProgress) << "kept up to date all the same";
+}
+
+// Without the registered class there is no window: FALSE, and nothing is shown.
+TEST(SetupWindowCreation, FailsWithoutTheWindowClass) {
+  HINSTANCE instance = GetModuleHandleW(NULL);
+  UnregisterClassW(L"ZunGenericWindowClass", instance);
+  MainWindow = NULL;
+  EXPECT_FALSE(CreateSetupWindow(instance, SW_SHOWNORMAL));
+  EXPECT_EQ(nullptr, MainWindow);
+  EXPECT_EQ(nullptr, FindWindowW(L"ZunGenericWindowClass", NULL));
+}
+
+TEST(SetupWindowCreation, ClassHasTheArrowCursorAndTheDarkBrush) {
+  HINSTANCE instance = GetModuleHandleW(NULL);
+  RegisterWindowClass(instance);
+  WNDCLASSEXW windowClass = {};
+  windowClass.cbSize = sizeof windowClass;
+  ASSERT_TRUE(GetClassInfoExW(instance, L"ZunGenericWindowClass", &windowClass));
+  EXPECT_EQ(static_cast<UINT>(CS_VREDRAW | CS_HREDRAW | CS_DBLCLKS), windowClass.style);
+  EXPECT_EQ(SetupWindowProc, windowClass.lpfnWndProc);
+  EXPECT_EQ(LoadCursorW(NULL, IDC_ARROW), windowClass.hCursor);
+  EXPECT_EQ(BackgroundBrush, windowClass.hbrBackground);
+  EXPECT_EQ(nullptr, windowClass.hIcon);
+  EXPECT_EQ(0, windowClass.cbClsExtra);
+  EXPECT_EQ(0, windowClass.cbWndExtra);
+  UnregisterClassW(L"ZunGenericWindowClass", instance);
 }
 
 }  // namespace
