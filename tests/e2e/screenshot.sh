@@ -38,23 +38,26 @@ if [ -z "$window" ]; then
   echo "screenshot: no window of $name appeared" >&2
   exit 1
 fi
-# Painting follows the window's appearance closely; give it a moment.
-sleep 1
-
 eval "$(xdotool getwindowgeometry --shell "$window")"
 mkdir -p "$(dirname "$output")"
-import -window root -crop "${WIDTH}x${HEIGHT}+${X}+${Y}" +repage "$output"
-echo "screenshot: $output (${WIDTH}x${HEIGHT} at ${X},${Y}, $dpi dpi)"
+scale=$((dpi * 1000 / 96))
+title="$((400 * scale / 1000))x$((72 * scale / 1000))+$((32 * scale / 1000))+$((32 * scale / 1000))"
 
-# The background colour in a corner, and light title text on it.
-corner=$(convert "$output" -format '%[hex:p{3,3}]' info:)
+# The window paints soon after it appears; take pictures until one shows the
+# background colour in a corner and light title text on it (bounded).
+corner="" bright=0
+for _ in $(seq 1 20); do
+  sleep 0.5
+  import -window root -crop "${WIDTH}x${HEIGHT}+${X}+${Y}" +repage "$output"
+  corner=$(convert "$output" -format '%[hex:p{3,3}]' info:)
+  bright=$(convert "$output" -crop "$title" +repage -threshold 80% -format '%[fx:int(mean*w*h)]' info:)
+  [ "${corner:0:6}" = "2D2D30" ] && [ "$bright" -ge 50 ] && break
+done
+echo "screenshot: $output (${WIDTH}x${HEIGHT} at ${X},${Y}, $dpi dpi)"
 if [ "${corner:0:6}" != "2D2D30" ]; then
   echo "screenshot: background is #$corner, not #2D2D30" >&2
   exit 1
 fi
-scale=$((dpi * 1000 / 96))
-crop="$((400 * scale / 1000))x$((72 * scale / 1000))+$((32 * scale / 1000))+$((32 * scale / 1000))"
-bright=$(convert "$output" -crop "$crop" +repage -threshold 80% -format '%[fx:int(mean*w*h)]' info:)
 if [ "$bright" -lt 50 ]; then
   echo "screenshot: the title area has no light text ($bright light pixels)" >&2
   exit 1
