@@ -1,0 +1,44 @@
+// The entry point: prepares the process, shows the installer window, runs the
+// message loop and ends the run log.
+#include <windows.h>
+
+#include "config/setup_config.h"
+#include "install/install_state.h"
+#include "log/run_log.h"
+#include "shell/setup_window.h"
+
+static void DeclareDpiAware() {
+  HMODULE user32 = LoadLibraryW(L"USER32.DLL");
+  if (user32 == NULL) return;
+  typedef BOOL(WINAPI * SetProcessDpiAwareFunction)();
+  SetProcessDpiAwareFunction setAware = reinterpret_cast<SetProcessDpiAwareFunction>(
+      reinterpret_cast<void*>(GetProcAddress(user32, "SetProcessDPIAware")));
+  if (setAware != NULL) setAware();
+  FreeLibrary(user32);
+}
+
+int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand) {
+  SetLogLocale();
+  OpenRunLog();
+  LogFormat(L"hello %s.", L"快乐");
+  LoadSetupConfig();
+  DeclareDpiAware();
+
+  LogLine(L"register class");
+  RegisterWindowClass(instance);
+  LogLine(L"init inst");
+  if (!CreateSetupWindow(instance, showCommand)) return 0;
+
+  LogLine(L"msg loop");
+  MSG message = {};
+  while (GetMessageW(&message, NULL, 0, 0) > 0) {
+    TranslateMessage(&message);
+    DispatchMessageW(&message);
+  }
+
+  WaitForExitingWorker(EXITING_WORKER_WAIT_MS);
+  LogLine(L"bye");
+  CloseRunLog();
+  if (DeleteRunLogAtExit) DeleteRunLog();
+  return static_cast<int>(message.wParam);
+}
