@@ -15,10 +15,18 @@ bool JoinInstallerPath(const WCHAR* folder, const WCHAR* fileName, WCHAR* path) 
 
 bool BuildInstallerCommandLine(const WCHAR* path, const WCHAR* arguments, WCHAR* commandLine) {
   commandLine[0] = L'\0';
-  int quotes = (StrChrW(path, L' ') != NULL) ? 2 : 0;
-  if (lstrlenW(path) + quotes + lstrlenW(arguments) >= MAX_PATH) return false;
+  int length = lstrlenW(path);
+  bool spaced = StrChrW(path, L' ') != NULL;
+  // PathQuoteSpacesW leaves a path unquoted unless the quotes and the terminator
+  // leave one code unit spare, so the quoted form gets one unit less than MAX_PATH.
+  if (spaced && length + 3 >= MAX_PATH) return false;
+  if (length + (spaced ? 2 : 0) + lstrlenW(arguments) >= MAX_PATH) return false;
   lstrcpynW(commandLine, path, MAX_PATH);
   PathQuoteSpacesW(commandLine);
+  if (spaced && commandLine[0] != L'"') {
+    commandLine[0] = L'\0';
+    return false;
+  }
   lstrcatW(commandLine, arguments);
   return true;
 }

@@ -8,7 +8,8 @@
 bool JoinInstallerPath(const WCHAR* folder, const WCHAR* fileName, WCHAR* path);
 
 // `path`, in double quotes when it holds a space, directly followed by
-// `arguments`, into `commandLine` (MAX_PATH code units). False, with
+// `arguments`, into `commandLine` (MAX_PATH code units; a quoted path may hold
+// 256 of them). False, with
 // `commandLine` empty, when the whole text would not fit.
 bool BuildInstallerCommandLine(const WCHAR* path, const WCHAR* arguments, WCHAR* commandLine);
 
