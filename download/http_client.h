@@ -15,3 +15,13 @@ const DWORD HTTP_RECEIVE_TIMEOUT_MS = 15000;
 
 int DownloadToFile(const WCHAR* url, const WCHAR* targetPath, ProgressCallback progress);
 int HttpGet(const char* url, const WCHAR* targetPath, ProgressCallback progress);
+
+// Reads one line of the response head, one byte per receive, CRs dropped, into
+// `line` (HEAD_LINE_SIZE bytes and a guard byte behind them that stays zero).
+// Returns -1 on a receive error, otherwise the characters stored, 0 to 1,024.
+int ReceiveHeaderLine(SOCKET connection, char* line);
+
+// Writes exactly `contentLength` body bytes to a new file at `targetPath`.
+// True when all of them were received and written whole.
+bool ReceiveBody(SOCKET connection, int contentLength, const WCHAR* targetPath,
+                 ProgressCallback progress);

@@ -1,5 +1,6 @@
-// The plain-value side of the download client: URL splitting and the request
-// text. The stamping tool uses the same functions to check addresses.
+// The plain-value side of the download client: URL splitting, the request
+// text, the response head's lines and the progress arithmetic. The stamping
+// tool uses the same functions to check addresses.
 #pragma once
 
 const int URL_BUFFER_SIZE = 4096;
@@ -7,6 +8,10 @@ const int HOST_BUFFER_SIZE = 1024;
 const int PATH_BUFFER_SIZE = 1024;
 const int PORT_BUFFER_SIZE = 6;
 const int REQUEST_BUFFER_SIZE = 1024;
+const int HEAD_LINE_SIZE = 1024;
+const int BODY_CHUNK_SIZE = 4096;
+
+const char* const DEFAULT_PORT = "80";
 
 // Splits an 8-bit "http://host[:port]/path" URL into the three buffers (sizes
 // above). Returns DOWNLOAD_OK, DOWNLOAD_BAD_SCHEME, DOWNLOAD_NO_PATH, or
@@ -16,3 +21,33 @@ int SplitUrl(const char* url, char* host, char* path, char* port, const char** r
 // Writes the GET request into `request` (REQUEST_BUFFER_SIZE bytes). Returns its
 // length, or -1 when it does not fit.
 int BuildRequest(const char* host, const char* path, const char* port, char* request);
+
+// True for the only two status lines accepted, compared whole and case-sensitively.
+bool IsAcceptedStatusLine(const char* line);
+
+// True when the line starts with "Content-Length: " exactly.
+bool IsContentLengthLine(const char* line);
+
+// The decimal value behind "Content-Length: ": leading white space skipped, one
+// sign, digits up to the first other character, 0 without digits, clamped to
+// the signed 32-bit range.
+int ParseContentLength(const char* line);
+
+// What the head has told so far.
+struct HeadState {
+  bool statusSeen;
+  bool lengthSeen;
+  int contentLength;
+};
+
+void BeginHead(HeadState* head);
+
+// Takes one line of the head into `head`. False when it is a refused status line.
+bool ExamineHeadLine(HeadState* head, const char* line);
+
+// How many bytes the next body receive asks for: what remains, at most a chunk.
+int BodyReceiveSize(int contentLength, int received);
+
+// The whole percentage of `received` out of `contentLength` (which is positive),
+// truncated toward zero.
+int PercentReceived(int received, int contentLength);

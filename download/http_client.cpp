@@ -1,0 +1,204 @@
+#include "download/http_client.h"
+
+#include <ws2tcpip.h>
+
+#include "download/http_protocol.h"
+#include "log/run_log.h"
+
+static_assert(sizeof(HTTP_RECEIVE_TIMEOUT_MS) == 4, "SO_RCVTIMEO takes a 4-byte value");
+
+static void ReportStep(ProgressCallback progress, const WCHAR* text) {
+  if (progress != NULL) progress(text, PROGRESS_HIDDEN);
+}
+
+int DownloadToFile(const WCHAR* url, const WCHAR* targetPath, ProgressCallback progress) {
+  char narrowUrl[URL_BUFFER_SIZE];
+  // Measured first: a URL that does not fit is refused, never cut.
+  int needed = WideCharToMultiByte(CP_ACP, 0, url, -1, NULL, 0, NULL, NULL);
+  if (needed <= 0 || needed > URL_BUFFER_SIZE) {
+    ReportStep(progress, L"准备下载...");
+    if (needed <= 0)
+      LogFormat(L"url conversion failed %d", (int)GetLastError());
+    else
+      LogFormat(L"url refused: url longer than 4095 bytes (%d)", needed - 1);
+    return DOWNLOAD_FAILED;
+  }
+  WideCharToMultiByte(CP_ACP, 0, url, -1, narrowUrl, URL_BUFFER_SIZE, NULL, NULL);
+  return HttpGet(narrowUrl, targetPath, progress);
+}
+
+// Resolves, creates the socket and connects to the first address. Owns the
+// address list, released before it returns. INVALID_SOCKET on failure.
+static SOCKET ConnectToServer(const char* host, const char* port, ProgressCallback progress) {
+  addrinfo hints;
+  addrinfo* addresses = NULL;
+  SOCKET connection = INVALID_SOCKET;
+  DWORD timeout = HTTP_RECEIVE_TIMEOUT_MS;
+
+  ZeroMemory(&hints, sizeof hints);
+  hints.ai_family = AF_INET;
+  hints.ai_socktype = SOCK_STREAM;
+  hints.ai_protocol = IPPROTO_TCP;
+  int resolved = getaddrinfo(host, port, &hints, &addresses);
+  if (resolved != 0) {
+    LogFormat(L"getaddrinfo failed %d,%d,%d", resolved, WSAGetLastError(), (int)GetLastError());
+    return INVALID_SOCKET;
+  }
+
+  ReportStep(progress, L"连接服务器...");
+  connection = socket(addresses->ai_family, addresses->ai_socktype, addresses->ai_protocol);
+  if (connection == INVALID_SOCKET) {
+    LogFormat(L"socket error: %d", WSAGetLastError());
+  } else {
+    // Result not examined: without the time-out the download still works, only waits longer.
+    setsockopt(connection, SOL_SOCKET, SO_RCVTIMEO, (const char*)&timeout, sizeof timeout);
+    if (connect(connection, addresses->ai_addr, (int)addresses->ai_addrlen) == SOCKET_ERROR) {
+      LogFormat(L"connect error: %d", WSAGetLastError());
+      closesocket(connection);
+      connection = INVALID_SOCKET;
+    }
+  }
+  freeaddrinfo(addresses);
+  return connection;
+}
+
+int HttpGet(const char* url, const WCHAR* targetPath, ProgressCallback progress) {
+  char host[HOST_BUFFER_SIZE];
+  char path[PATH_BUFFER_SIZE];
+  char port[PORT_BUFFER_SIZE];
+  char request[REQUEST_BUFFER_SIZE];
+  char line[HEAD_LINE_SIZE + 1];
+  const char* refusal = "";
+  HeadState head;
+  WSADATA winsock;
+  bool winsockStarted = false;
+  SOCKET connection = INVALID_SOCKET;
+  int requestLength = 0;
+  int sent = 0;
+  int lineLength = 0;
+  int result = DOWNLOAD_FAILED;
+
+  LogFormat(L"url: %S", url);
+  ReportStep(progress, L"准备下载...");
+  result = SplitUrl(url, host, path, port, &refusal);
+  if (result != DOWNLOAD_OK) {
+    if (result == DOWNLOAD_FAILED) LogFormat(L"url refused: %S", refusal);
+    return result;
+  }
+  // Built before anything is started, so that a request that cannot fit starts nothing.
+  requestLength = BuildRequest(host, path, port, request);
+  if (requestLength < 0) {
+    LogLine(L"url refused: request longer than 1023 bytes");
+    return DOWNLOAD_FAILED;
+  }
+  result = DOWNLOAD_FAILED;
+
+  ReportStep(progress, L"查找服务器...");
+  // A failed start is not examined here: resolution fails next and logs it.
+  winsockStarted = WSAStartup(MAKEWORD(2, 2), &winsock) == 0;
+  connection = ConnectToServer(host, port, progress);
+  if (connection == INVALID_SOCKET) goto done;
+
+  ReportStep(progress, L"发送请求...");
+  sent = send(connection, request, requestLength, 0);
+  if (sent != requestLength) {
+    LogFormat(L"request send error: %d/%d", sent, requestLength);
+    goto done;
+  }
+
+  line[HEAD_LINE_SIZE] = '\0';  // the guard byte: a line cut at 1,024 characters stays terminated
+  BeginHead(&head);
+  ReportStep(progress, L"解析响应...");
+  while ((lineLength = ReceiveHeaderLine(connection, line)) > 0) {
+    if (!ExamineHeadLine(&head, line)) {
+      LogFormat(L"http error : %S", line);
+      ReportStep(progress, L"下载失败。");
+      goto done;
+    }
+  }
+  if (lineLength < 0) LogFormat(L"error: %d", WSAGetLastError());
+  // Without a length the body's size is unknown: an empty file would pass for a download.
+  if (!head.lengthSeen) {
+    LogLine(L"no content length in the response head");
+    ReportStep(progress, L"下载失败。");
+    goto done;
+  }
+
+  ReportStep(progress, L"正在下载...");
+  LogFormat(L"content length: %d", head.contentLength);
+  if (ReceiveBody(connection, head.contentLength, targetPath, progress)) {
+    result = DOWNLOAD_OK;
+    ReportStep(progress, L"下载完成。");
+  } else {
+    LogFormat(L"data download-error : %d", (int)GetLastError());
+    ReportStep(progress, L"下载失败。");
+  }
+
+done:
+  if (connection != INVALID_SOCKET) {
+    shutdown(connection, SD_BOTH);
+    closesocket(connection);
+  }
+  if (winsockStarted) WSACleanup();
+  return result;
+}
+
+int ReceiveHeaderLine(SOCKET connection, char* line) {
+  int count = 0;
+  char byte = 0;
+  // One byte per receive, so that not a byte of the body is taken for the head.
+  for (;;) {
+    int got = recv(connection, &byte, 1, 0);
+    if (got == SOCKET_ERROR) return -1;
+    if (got == 0 || byte == '\n') {
+      line[count] = '\0';
+      return count;
+    }
+    if (byte != '\r') line[count++] = byte;
+    // No terminator here: the guard byte behind the buffer ends the text.
+    if (count == HEAD_LINE_SIZE) return HEAD_LINE_SIZE;
+  }
+}
+
+bool ReceiveBody(SOCKET connection, int contentLength, const WCHAR* targetPath,
+                 ProgressCallback progress) {
+  char chunk[BODY_CHUNK_SIZE];
+  int received = 0;
+  int lastPercent = -1;
+  bool writtenWhole = true;
+  DWORD failure = 0;
+  HANDLE file = CreateFileW(targetPath, GENERIC_WRITE, FILE_SHARE_READ, NULL, CREATE_ALWAYS,
+                            FILE_ATTRIBUTE_NORMAL, NULL);
+  if (file == INVALID_HANDLE_VALUE) return false;  // the caller logs the error code
+
+  LogLine(L"start down");
+  while (received < contentLength) {
+    int got = recv(connection, chunk, BodyReceiveSize(contentLength, received), 0);
+    if (got == 0) break;
+    if (got == SOCKET_ERROR) {
+      failure = (DWORD)WSAGetLastError();
+      LogFormat(L"data download error %d", (int)failure);
+      break;
+    }
+    DWORD wrote = 0;
+    if (!WriteFile(file, chunk, (DWORD)got, &wrote, NULL) || wrote != (DWORD)got) {
+      failure = GetLastError();
+      LogFormat(L"data write error %d: %d of %d bytes written", (int)failure, (int)wrote, got);
+      writtenWhole = false;
+      break;
+    }
+    received += got;
+    if (progress != NULL) {
+      int percent = PercentReceived(received, contentLength);
+      if (percent != lastPercent) {
+        lastPercent = percent;
+        progress(NULL, percent);
+      }
+    }
+  }
+  LogLine(L"end down");
+  CloseHandle(file);
+  // The caller logs the thread's last error: keep the one of the failure, not of the clean-up.
+  if (failure != 0) SetLastError(failure);
+  return writtenWhole && received == contentLength;
+}

@@ -1,0 +1,146 @@
+#include "download/http_protocol.h"
+
+#include <string.h>
+
+#include "download/http_client.h"
+
+static const char SCHEME[] = "http://";
+static const int SCHEME_LENGTH = sizeof SCHEME - 1;
+static const char CONTENT_LENGTH[] = "Content-Length: ";
+static const int CONTENT_LENGTH_PREFIX = sizeof CONTENT_LENGTH - 1;
+
+static_assert(CONTENT_LENGTH_PREFIX == 16, "the length line's prefix is 16 bytes");
+static_assert(PORT_BUFFER_SIZE == 6, "a port text holds at most 5 characters");
+
+int SplitUrl(const char* url, char* host, char* path, char* port, const char** refusal) {
+  *refusal = "";
+  // Bounded: a longer text is refused without reading further than one byte past the buffer.
+  size_t urlLength = strnlen(url, URL_BUFFER_SIZE);
+  if (urlLength >= (size_t)URL_BUFFER_SIZE) {
+    *refusal = "url longer than 4095 bytes";
+    return DOWNLOAD_FAILED;
+  }
+  if (strncmp(url, SCHEME, SCHEME_LENGTH) != 0) return DOWNLOAD_BAD_SCHEME;
+
+  const char* authority = url + SCHEME_LENGTH;
+  const char* slash = strchr(authority, '/');
+  if (slash == NULL) return DOWNLOAD_NO_PATH;
+
+  size_t authorityLength = (size_t)(slash - authority);
+  size_t pathLength = urlLength - (size_t)(slash - url);
+  if (authorityLength >= (size_t)HOST_BUFFER_SIZE) {
+    *refusal = "host longer than 1023 bytes";
+    return DOWNLOAD_FAILED;
+  }
+  if (pathLength >= (size_t)PATH_BUFFER_SIZE) {
+    *refusal = "path longer than 1023 bytes";
+    return DOWNLOAD_FAILED;
+  }
+
+  const char* colon = (const char*)memchr(authority, ':', authorityLength);
+  size_t hostLength = colon != NULL ? (size_t)(colon - authority) : authorityLength;
+  const char* portText = DEFAULT_PORT;
+  size_t portLength = strlen(DEFAULT_PORT);
+  if (colon != NULL) {
+    portText = colon + 1;
+    portLength = authorityLength - hostLength - 1;
+  }
+  if (portLength >= (size_t)PORT_BUFFER_SIZE) {
+    *refusal = "port longer than 5 characters";
+    return DOWNLOAD_FAILED;
+  }
+
+  memcpy(host, authority, hostLength);
+  host[hostLength] = '\0';
+  memcpy(path, slash, pathLength);
+  path[pathLength] = '\0';
+  memcpy(port, portText, portLength);
+  port[portLength] = '\0';
+  return DOWNLOAD_OK;
+}
+
+// Appends `text` at *length when it fits below `capacity` (leaving the terminator's byte).
+static bool Append(char* buffer, int capacity, int* length, const char* text) {
+  size_t textLength = strlen(text);
+  if (textLength >= (size_t)(capacity - *length)) return false;
+  memcpy(buffer + *length, text, textLength);
+  *length += (int)textLength;
+  buffer[*length] = '\0';
+  return true;
+}
+
+int BuildRequest(const char* host, const char* path, const char* port, char* request) {
+  int length = 0;
+  request[0] = '\0';
+  bool fits = Append(request, REQUEST_BUFFER_SIZE, &length, "GET ") &&
+              Append(request, REQUEST_BUFFER_SIZE, &length, path) &&
+              Append(request, REQUEST_BUFFER_SIZE, &length, " HTTP/1.1\r\nHost: ") &&
+              Append(request, REQUEST_BUFFER_SIZE, &length, host);
+  // The default port is left out of the Host line; "080" is not the text "80" and stays.
+  if (fits && strcmp(port, DEFAULT_PORT) != 0)
+    fits = Append(request, REQUEST_BUFFER_SIZE, &length, ":") &&
+           Append(request, REQUEST_BUFFER_SIZE, &length, port);
+  if (fits) fits = Append(request, REQUEST_BUFFER_SIZE, &length, "\r\n\r\n");
+  if (!fits) {
+    request[0] = '\0';
+    return -1;
+  }
+  return length;
+}
+
+bool IsAcceptedStatusLine(const char* line) {
+  return strcmp(line, "HTTP/1.1 200 OK") == 0 || strcmp(line, "HTTP/1.0 200 OK") == 0;
+}
+
+bool IsContentLengthLine(const char* line) {
+  return strncmp(line, CONTENT_LENGTH, CONTENT_LENGTH_PREFIX) == 0;
+}
+
+static bool IsBlank(char c) {
+  return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+}
+
+int ParseContentLength(const char* line) {
+  const char* p = line + CONTENT_LENGTH_PREFIX;
+  while (IsBlank(*p)) ++p;
+  bool negative = false;
+  if (*p == '+' || *p == '-') {
+    negative = *p == '-';
+    ++p;
+  }
+  // Stops growing one past the limit, so any number of digits is safe.
+  const long long limit = negative ? 2147483648LL : 2147483647LL;
+  long long value = 0;
+  for (; *p >= '0' && *p <= '9'; ++p) {
+    if (value <= limit) value = value * 10 + (*p - '0');
+  }
+  if (value > limit) value = limit;
+  return (int)(negative ? -value : value);
+}
+
+void BeginHead(HeadState* head) {
+  head->statusSeen = false;
+  head->lengthSeen = false;
+  head->contentLength = 0;
+}
+
+bool ExamineHeadLine(HeadState* head, const char* line) {
+  if (!head->statusSeen) {
+    if (!IsAcceptedStatusLine(line)) return false;
+    head->statusSeen = true;
+  }
+  if (IsContentLengthLine(line)) {
+    head->lengthSeen = true;
+    head->contentLength = ParseContentLength(line);
+  }
+  return true;
+}
+
+int BodyReceiveSize(int contentLength, int received) {
+  int remaining = contentLength - received;
+  return remaining < BODY_CHUNK_SIZE ? remaining : BODY_CHUNK_SIZE;
+}
+
+int PercentReceived(int received, int contentLength) {
+  return (int)((double)received / contentLength * 100.0);
+}
