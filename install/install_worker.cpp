@@ -68,8 +68,12 @@ DWORD WINAPI InstallWorker(LPVOID) {
   ShowWindow(StartButton, SW_SHOW);
   if (outcome == Succeeded) {
     DeleteRunLogAtExit = true;
+    WorkerClosingWindow = true;
     SendMessageW(MainWindow, WM_CLOSE, 0, 0);
   } else if (outcome == RebootNow || outcome == RebootDeclined) {
+    // Start-up waits for this thread before the process ends, so the restart
+    // request below is made.
+    WorkerClosingWindow = true;
     SendMessageW(MainWindow, WM_CLOSE, 0, 0);
     if (outcome == RebootNow) RequestRestart();
   } else {
