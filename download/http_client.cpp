@@ -39,6 +39,11 @@ static SOCKET ConnectToServer(const char* host, const char* port, ProgressCallba
   hints.ai_family = AF_INET;
   hints.ai_socktype = SOCK_STREAM;
   hints.ai_protocol = IPPROTO_TCP;
+  // Windows resolves an empty name to the machine's own addresses: no server to download from.
+  if (host[0] == '\0') {
+    LogLine(L"empty host, not resolved");
+    return INVALID_SOCKET;
+  }
   int resolved = getaddrinfo(host, port, &hints, &addresses);
   if (resolved != 0) {
     LogFormat(L"getaddrinfo failed %d,%d,%d", resolved, WSAGetLastError(), (int)GetLastError());

@@ -1,0 +1,403 @@
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "download/http_client.h"
+#include "log/run_log.h"
+#include "loopback_server.h"
+
+namespace {
+
+// What the client reported, in order: step texts as they are, percentages as
+// digits. A call of any other form is recorded as a defect.
+std::vector<std::wstring> Reports;
+
+void RecordReport(const WCHAR* text, int percent) {
+  if (text != NULL && percent == PROGRESS_HIDDEN)
+    Reports.push_back(text);
+  else if (text == NULL && percent >= 0 && percent <= 100)
+    Reports.push_back(std::to_wstring(percent));
+  else
+    Reports.push_back(L"(malformed report)");
+}
+
+const std::wstring PREPARING = L"准备下载...";
+const std::wstring RESOLVING = L"查找服务器...";
+const std::wstring CONNECTING = L"连接服务器...";
+const std::wstring SENDING = L"发送请求...";
+const std::wstring PARSING = L"解析响应...";
+const std::wstring DOWNLOADING = L"正在下载...";
+const std::wstring COMPLETE = L"下载完成。";
+const std::wstring FAILED = L"下载失败。";
+
+std::string ReadBytes(const std::wstring& path, bool* exists) {
+  std::string bytes;
+  HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL,
+                            OPEN_EXISTING, 0, NULL);
+  *exists = file != INVALID_HANDLE_VALUE;
+  if (!*exists) return bytes;
+  char buffer[4096];
+  DWORD got = 0;
+  for (int reads = 0; reads < 100000 && ReadFile(file, buffer, sizeof buffer, &got, NULL) && got > 0;
+       ++reads)
+    bytes.append(buffer, got);
+  CloseHandle(file);
+  return bytes;
+}
+
+std::wstring Wide(const std::string& text) {
+  return std::wstring(text.begin(), text.end());
+}
+
+// A body whose bytes differ from place to place, so that a shifted or repeated piece shows.
+std::string Pattern(size_t size) {
+  std::string body(size, '\0');
+  for (size_t i = 0; i < size; ++i) body[i] = (char)((i * 7 + i / 251) & 0xFF);
+  return body;
+}
+
+std::string Head(const std::string& lines) { return "HTTP/1.1 200 OK\r\n" + lines + "\r\n"; }
+
+class HttpClientTest : public ::testing::Test {
+ protected:
+  LoopbackServer server = {};
+  std::wstring target;
+  std::wstring folder;
+
+  void SetUp() override {
+    Reports.clear();
+    ASSERT_TRUE(SetLogLocale());
+    WCHAR temp[MAX_PATH];
+    GetTempPathW(MAX_PATH, temp);
+    const ::testing::TestInfo* info = ::testing::UnitTest::GetInstance()->current_test_info();
+    folder = temp;
+    std::wstring name = Wide(info->name());
+    wsprintfW(RunLogPath, L"%sdownload-%s-%lu.log", temp, name.c_str(), GetCurrentProcessId());
+    target = folder + L"download-" + name + L".bin";
+    DeleteFileW(target.c_str());
+    ASSERT_NE(nullptr, OpenRunLogFile());
+  }
+
+  void TearDown() override {
+    WaitLoopbackServer(&server, LOOPBACK_ACCEPT_TIMEOUT_MS);
+    DeleteRunLog();
+    DeleteFileW(target.c_str());
+  }
+
+  // Starts the server with `script` and downloads `path` from it into `target`.
+  int Fetch(const LoopbackScript& script, const std::string& path = "/setup.exe") {
+    if (!StartLoopbackServer(&server, script)) {
+      ADD_FAILURE() << "the loopback server did not start";
+      return -100;
+    }
+    int result = DownloadToFile(Wide(LoopbackUrl(&server, path)).c_str(), target.c_str(),
+                                RecordReport);
+    EXPECT_TRUE(WaitLoopbackServer(&server, LOOPBACK_ACCEPT_TIMEOUT_MS));
+    return result;
+  }
+
+  // The log's lines without their 20-character date and time.
+  std::vector<std::string> LogTexts() {
+    bool exists = false;
+    std::string bytes = ReadBytes(RunLogPath, &exists);
+    std::vector<std::string> lines;
+    size_t start = 0;
+    while (start < bytes.size()) {
+      size_t end = bytes.find("\r\n", start);
+      if (end == std::string::npos) end = bytes.size();
+      std::string line = bytes.substr(start, end - start);
+      lines.push_back(line.size() >= 20 ? line.substr(20) : "(short line) " + line);
+      start = end + 2;
+    }
+    return lines;
+  }
+
+  std::string TargetBytes(bool* exists) { return ReadBytes(target, exists); }
+
+  void ExpectNoTarget() {
+    bool exists = true;
+    TargetBytes(&exists);
+    EXPECT_FALSE(exists) << "the target file was created";
+  }
+
+  void ExpectTarget(const std::string& bytes) {
+    bool exists = false;
+    std::string content = TargetBytes(&exists);
+    EXPECT_TRUE(exists) << "no target file";
+    EXPECT_EQ(bytes.size(), content.size());
+    EXPECT_TRUE(bytes == content) << "the target's bytes differ";
+  }
+
+  std::string Url(const std::string& path) { return LoopbackUrl(&server, path); }
+};
+
+typedef std::vector<std::wstring> Steps;
+typedef std::vector<std::string> Lines;
+
+// The whole road of a good download: the exact request on the wire, every step
+// text and percentage in order, every log line, the file's bytes.
+TEST_F(HttpClientTest, DownloadSendsTheExactRequestAndWritesTheBody) {
+  std::string body = Pattern(3000);
+  int result = Fetch(FileResponse(body), "/dir/setup.exe?lang=zh&v=2");
+  EXPECT_EQ(DOWNLOAD_OK, result);
+  ExpectTarget(body);
+  ASSERT_EQ(1u, server.requests.size());
+  EXPECT_EQ("GET /dir/setup.exe?lang=zh&v=2 HTTP/1.1\r\nHost: 127.0.0.1:" +
+                std::to_string(server.port) + "\r\n\r\n",
+            server.requests[0]);
+  EXPECT_EQ((Steps{PREPARING, RESOLVING, CONNECTING, SENDING, PARSING, DOWNLOADING, L"100",
+                   COMPLETE}),
+            Reports);
+  EXPECT_EQ((Lines{"url: " + Url("/dir/setup.exe?lang=zh&v=2"), "content length: 3000",
+                   "start down", "end down"}),
+            LogTexts());
+}
+
+TEST_F(HttpClientTest, TenThousandBytesInThreePiecesReport40And81And100) {
+  std::string body = Pattern(10000);
+  // The pauses let each piece arrive on its own, so every receive takes one whole piece.
+  int result = Fetch({SendBytes(Head("Content-Length: 10000\r\n") + body.substr(0, 4096)),
+                      Pause(300), SendBytes(body.substr(4096, 4096)), Pause(300),
+                      SendBytes(body.substr(8192)), CloseConnection()});
+  EXPECT_EQ(DOWNLOAD_OK, result);
+  ExpectTarget(body);
+  EXPECT_EQ((Steps{PREPARING, RESOLVING, CONNECTING, SENDING, PARSING, DOWNLOADING, L"40", L"81",
+                   L"100", COMPLETE}),
+            Reports);
+}
+
+TEST_F(HttpClientTest, SchemeAndPathRefusalsStartNothing) {
+  int result = DownloadToFile(L"HTTP://127.0.0.1/setup.exe", target.c_str(), RecordReport);
+  EXPECT_EQ(DOWNLOAD_BAD_SCHEME, result);
+  EXPECT_EQ(Steps{PREPARING}, Reports);
+  EXPECT_EQ(Lines{"url: HTTP://127.0.0.1/setup.exe"}, LogTexts());
+
+  Reports.clear();
+  result = DownloadToFile(L"http://127.0.0.1:8080", target.c_str(), RecordReport);
+  EXPECT_EQ(DOWNLOAD_NO_PATH, result);
+  EXPECT_EQ(Steps{PREPARING}, Reports);
+  EXPECT_EQ((Lines{"url: HTTP://127.0.0.1/setup.exe", "url: http://127.0.0.1:8080"}), LogTexts());
+  ExpectNoTarget();
+}
+
+TEST_F(HttpClientTest, OversizedPartsAreRefusedBeforeAnythingStarts) {
+  struct Case {
+    std::wstring url;
+    std::string logged;
+  };
+  std::wstring longHost(1024, L'h');
+  // In code page 936 each of these characters takes two bytes: 9 + 2 * 2044 = 4,097 bytes,
+  // although the URL is only 2,053 characters long.
+  std::wstring wideOnly = L"http://h/" + std::wstring(2044, L'中');
+  std::wstring justFits = L"http://h/" + std::wstring(2043, L'中');
+  const Case cases[] = {
+      {wideOnly, "url refused: url longer than 4095 bytes (4097)"},
+      {L"http://h/" + std::wstring(5000, L'p'), "url refused: url longer than 4095 bytes (5009)"},
+      {justFits, "url refused: path longer than 1023 bytes"},
+      {L"http://" + longHost + L"/", "url refused: host longer than 1023 bytes"},
+      {L"http://h/" + std::wstring(1023, L'p'), "url refused: path longer than 1023 bytes"},
+      {L"http://h:123456/", "url refused: port longer than 5 characters"},
+      {L"http://" + std::wstring(600, L'h') + L"/" + std::wstring(600, L'p'),
+       "url refused: request longer than 1023 bytes"},
+  };
+  for (const Case& each : cases) {
+    Reports.clear();
+    EXPECT_EQ(DOWNLOAD_FAILED, DownloadToFile(each.url.c_str(), target.c_str(), RecordReport));
+    EXPECT_EQ(Steps{PREPARING}, Reports);
+    Lines lines = LogTexts();
+    ASSERT_FALSE(lines.empty());
+    EXPECT_EQ(each.logged, lines.back());
+  }
+  ExpectNoTarget();
+}
+
+TEST_F(HttpClientTest, OnlyTheTwoExact200StatusLinesAreAccepted) {
+  for (const char* accepted : {"HTTP/1.1 200 OK", "HTTP/1.0 200 OK"}) {
+    Reports.clear();
+    EXPECT_EQ(DOWNLOAD_OK,
+              Fetch({SendBytes(std::string(accepted) + "\r\nContent-Length: 2\r\n\r\nok")}));
+    ExpectTarget("ok");
+    DeleteFileW(target.c_str());
+  }
+  for (const char* refused : {"HTTP/1.1 200 ok", "HTTP/1.1 200 OK ", "HTTP/1.1 206 Partial Content",
+                              "HTTP/1.1 302 Found"}) {
+    Reports.clear();
+    EXPECT_EQ(DOWNLOAD_FAILED,
+              Fetch({SendBytes(std::string(refused) + "\r\nContent-Length: 2\r\n\r\nok")}));
+    EXPECT_EQ((Steps{PREPARING, RESOLVING, CONNECTING, SENDING, PARSING, FAILED}), Reports);
+    Lines lines = LogTexts();
+    ASSERT_FALSE(lines.empty());
+    EXPECT_EQ("http error : " + std::string(refused), lines.back());
+    ExpectNoTarget();
+  }
+}
+
+TEST_F(HttpClientTest, HeadLinesEndWithLfAloneAndLoseEveryCr) {
+  // "Content-Le\rngth" is a length line once its CR is dropped.
+  EXPECT_EQ(DOWNLOAD_OK, Fetch({SendBytes("HTTP/1.1 200 \rOK\nServer: x\nContent-Le\rngth: 4\r\r\n\nbody")}));
+  ExpectTarget("body");
+  Lines lines = LogTexts();
+  ASSERT_GE(lines.size(), 2u);
+  EXPECT_EQ("content length: 4", lines[1]);
+}
+
+TEST_F(HttpClientTest, LongHeadLineIsExaminedIn1024CharacterPieces) {
+  // 3,000 characters: the second piece holds a length line not at its start, the
+  // third piece starts with one; only that one counts.
+  std::string line = std::string(1030, 'a') + "Content-Length: 99";
+  line += std::string(2048 - line.size(), 'b') + "Content-Length: 5";
+  line += std::string(3000 - line.size(), 'c');
+  ASSERT_EQ(3000u, line.size());
+  EXPECT_EQ(DOWNLOAD_OK, Fetch({SendBytes(Head(line + "\r\n") + "12345")}));
+  ExpectTarget("12345");
+  Lines lines = LogTexts();
+  ASSERT_GE(lines.size(), 2u);
+  EXPECT_EQ("content length: 5", lines[1]);
+
+  // A refused status line of 1,500 characters is logged as its first piece.
+  Reports.clear();
+  std::string status = "HTTP/1.1 200 OK" + std::string(1485, 'x');
+  EXPECT_EQ(DOWNLOAD_FAILED, Fetch({SendBytes(status + "\r\nContent-Length: 1\r\n\r\nz")}));
+  lines = LogTexts();
+  ASSERT_FALSE(lines.empty());
+  EXPECT_EQ("http error : " + status.substr(0, 1024), lines.back());
+}
+
+TEST_F(HttpClientTest, TheLaterOfTwoLengthLinesCounts) {
+  EXPECT_EQ(DOWNLOAD_OK,
+            Fetch({SendBytes(Head("Content-Length: 3\r\nContent-Length: 6\r\n") + "abcdef")}));
+  ExpectTarget("abcdef");
+}
+
+TEST_F(HttpClientTest, ExplicitZeroLengthIsAnEmptyDownload) {
+  EXPECT_EQ(DOWNLOAD_OK, Fetch({SendBytes(Head("Content-Length: 0\r\n"))}));
+  ExpectTarget("");
+  EXPECT_EQ((Steps{PREPARING, RESOLVING, CONNECTING, SENDING, PARSING, DOWNLOADING, COMPLETE}),
+            Reports);
+  Lines lines = LogTexts();
+  ASSERT_EQ(4u, lines.size());
+  EXPECT_EQ((Lines{lines[0], "content length: 0", "start down", "end down"}), lines);
+}
+
+TEST_F(HttpClientTest, NegativeLengthFailsWithAnEmptyFile) {
+  EXPECT_EQ(DOWNLOAD_FAILED, Fetch({SendBytes(Head("Content-Length: -5\r\n") + "abcde")}));
+  ExpectTarget("");
+  EXPECT_EQ(FAILED, Reports.back());
+  Lines lines = LogTexts();
+  ASSERT_EQ(5u, lines.size());
+  EXPECT_EQ((Lines{"content length: -5", "start down", "end down"}),
+            Lines(lines.begin() + 1, lines.begin() + 4));
+  EXPECT_EQ(0u, lines[4].find("data download-error : ")) << lines[4];
+}
+
+TEST_F(HttpClientTest, BodyShorterThanAnnouncedKeepsItsBytesAndFails) {
+  EXPECT_EQ(DOWNLOAD_FAILED,
+            Fetch({SendBytes(Head("Content-Length: 10\r\n") + "abcd"), CloseConnection()}));
+  ExpectTarget("abcd");
+  EXPECT_EQ((Steps{PREPARING, RESOLVING, CONNECTING, SENDING, PARSING, DOWNLOADING, L"40", FAILED}),
+            Reports);
+  Lines lines = LogTexts();
+  ASSERT_EQ(5u, lines.size());
+  EXPECT_EQ("end down", lines[3]);
+  EXPECT_EQ(0u, lines[4].find("data download-error : ")) << lines[4];
+}
+
+TEST_F(HttpClientTest, BodyLongerThanAnnouncedIsCutAtTheLength) {
+  EXPECT_EQ(DOWNLOAD_OK,
+            Fetch({SendBytes(Head("Content-Length: 5\r\n") + "12345" + Pattern(20000))}));
+  ExpectTarget("12345");
+}
+
+TEST_F(HttpClientTest, ResetInTheBodyIsAReceiveError) {
+  std::string body = Pattern(10000);
+  EXPECT_EQ(DOWNLOAD_FAILED, Fetch({SendBytes(Head("Content-Length: 10000\r\n") + body.substr(0, 100)),
+                                    Pause(300), ResetConnection()}));
+  ExpectTarget(body.substr(0, 100));
+  Lines lines = LogTexts();
+  ASSERT_EQ(6u, lines.size());
+  EXPECT_EQ("data download error 10054", lines[3]);
+  EXPECT_EQ("end down", lines[4]);
+  EXPECT_EQ("data download-error : 10054", lines[5]);
+  EXPECT_EQ(FAILED, Reports.back());
+}
+
+// A head without any length line is no download: no file, a failure, and why.
+TEST_F(HttpClientTest, HeadWithoutALengthLineFailsWithoutAFile) {
+  struct Case {
+    LoopbackScript script;
+    Lines logged;  // after the "url: " line
+  };
+  const Case cases[] = {
+      {{SendBytes(Head("content-length: 4\r\n") + "body")}, {"no content length in the response head"}},
+      {{SendBytes(Head("Content-Length:4\r\n") + "body")}, {"no content length in the response head"}},
+      {{SendBytes(Head("Server: x\r\n") + "body")}, {"no content length in the response head"}},
+      // Closed at once, and reset at once, before any line.
+      {{CloseConnection()}, {"no content length in the response head"}},
+      {{ResetConnection()}, {"error: 10054", "no content length in the response head"}},
+  };
+  for (const Case& each : cases) {
+    Reports.clear();
+    EXPECT_EQ(DOWNLOAD_FAILED, Fetch(each.script));
+    EXPECT_EQ((Steps{PREPARING, RESOLVING, CONNECTING, SENDING, PARSING, FAILED}), Reports);
+    Lines lines = LogTexts();
+    ASSERT_GE(lines.size(), each.logged.size());
+    EXPECT_EQ(each.logged, Lines(lines.end() - each.logged.size(), lines.end()));
+    ExpectNoTarget();
+  }
+}
+
+// The one test that waits the real receive time-out.
+TEST_F(HttpClientTest, SilentServerTimesOutInTheHead) {
+  EXPECT_EQ(DOWNLOAD_FAILED, Fetch({AwaitClientClose(HTTP_RECEIVE_TIMEOUT_MS + 15000)}));
+  EXPECT_EQ((Steps{PREPARING, RESOLVING, CONNECTING, SENDING, PARSING, FAILED}), Reports);
+  Lines lines = LogTexts();
+  ASSERT_EQ(3u, lines.size());
+  EXPECT_EQ("error: 10060", lines[1]);
+  EXPECT_EQ("no content length in the response head", lines[2]);
+  ExpectNoTarget();
+}
+
+TEST_F(HttpClientTest, RefusedConnectionStopsAtConnecting) {
+  unsigned short port = UnusedLoopbackPort();
+  ASSERT_NE(0, port);
+  std::wstring url = L"http://127.0.0.1:" + std::to_wstring(port) + L"/setup.exe";
+  EXPECT_EQ(DOWNLOAD_FAILED, DownloadToFile(url.c_str(), target.c_str(), RecordReport));
+  EXPECT_EQ((Steps{PREPARING, RESOLVING, CONNECTING}), Reports);
+  Lines lines = LogTexts();
+  ASSERT_EQ(2u, lines.size());
+  EXPECT_EQ("connect error: 10061", lines[1]);
+  ExpectNoTarget();
+}
+
+// Neither case asks a name server: an empty host is not resolved at all, and an
+// unknown service name fails in the local services table.
+TEST_F(HttpClientTest, ResolutionFailuresStopAtLookingUp) {
+  EXPECT_EQ(DOWNLOAD_FAILED, DownloadToFile(L"http:///setup.exe", target.c_str(), RecordReport));
+  EXPECT_EQ((Steps{PREPARING, RESOLVING}), Reports);
+  Lines lines = LogTexts();
+  ASSERT_EQ(2u, lines.size());
+  EXPECT_EQ("empty host, not resolved", lines[1]);
+
+  Reports.clear();
+  EXPECT_EQ(DOWNLOAD_FAILED,
+            DownloadToFile(L"http://127.0.0.1:nope/setup.exe", target.c_str(), RecordReport));
+  EXPECT_EQ((Steps{PREPARING, RESOLVING}), Reports);
+  lines = LogTexts();
+  ASSERT_EQ(4u, lines.size());
+  EXPECT_EQ("url: http://127.0.0.1:nope/setup.exe", lines[2]);
+  EXPECT_EQ("getaddrinfo failed 10109,10109,10109", lines[3]);
+  ExpectNoTarget();
+}
+
+TEST_F(HttpClientTest, TargetInAMissingFolderFailsWithThePathError) {
+  target = folder + L"download-no-such-folder\\setup.exe";
+  EXPECT_EQ(DOWNLOAD_FAILED, Fetch(FileResponse("abc")));
+  EXPECT_EQ(FAILED, Reports.back());
+  Lines lines = LogTexts();
+  ASSERT_EQ(3u, lines.size());
+  EXPECT_EQ("content length: 3", lines[1]);
+  EXPECT_EQ("data download-error : 3", lines[2]);  // ERROR_PATH_NOT_FOUND
+}
+
+}  // namespace

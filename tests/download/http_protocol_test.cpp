@@ -1,0 +1,190 @@
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "download/http_client.h"
+#include "download/http_protocol.h"
+
+namespace {
+
+struct Parts {
+  int result;
+  std::string host, path, port, refusal;
+};
+
+Parts Split(const std::string& url) {
+  char host[HOST_BUFFER_SIZE] = "", path[PATH_BUFFER_SIZE] = "", port[PORT_BUFFER_SIZE] = "";
+  const char* refusal = NULL;
+  Parts parts;
+  parts.result = SplitUrl(url.c_str(), host, path, port, &refusal);
+  parts.host = host;
+  parts.path = path;
+  parts.port = port;
+  parts.refusal = refusal != NULL ? refusal : "(null)";
+  return parts;
+}
+
+std::string Request(const char* host, const char* path, const char* port) {
+  char request[REQUEST_BUFFER_SIZE];
+  int length = BuildRequest(host, path, port, request);
+  if (length < 0) return "(refused)";
+  EXPECT_EQ((size_t)length, strlen(request));
+  return request;
+}
+
+TEST(SplitUrl, HostPortAndPathWithItsQuery) {
+  Parts parts = Split("http://example.test:8080/dir/setup.exe?a=1&b=/2");
+  EXPECT_EQ(DOWNLOAD_OK, parts.result);
+  EXPECT_EQ("example.test", parts.host);
+  EXPECT_EQ("8080", parts.port);
+  EXPECT_EQ("/dir/setup.exe?a=1&b=/2", parts.path);
+
+  parts = Split("http://example.test/");
+  EXPECT_EQ(DOWNLOAD_OK, parts.result);
+  EXPECT_EQ("example.test", parts.host);
+  EXPECT_EQ("80", parts.port);
+  EXPECT_EQ("/", parts.path);
+
+  // Only the first colon of the host part splits; an empty host or port is passed on as it is.
+  parts = Split("http://a:b:c/x");
+  EXPECT_EQ("a", parts.host);
+  EXPECT_EQ("b:c", parts.port);
+  parts = Split("http://:/x");
+  EXPECT_EQ(DOWNLOAD_OK, parts.result);
+  EXPECT_EQ("", parts.host);
+  EXPECT_EQ("", parts.port);
+}
+
+TEST(SplitUrl, SchemeIsByteExactAndAPathIsNeeded) {
+  EXPECT_EQ(DOWNLOAD_BAD_SCHEME, Split("HTTP://example.test/").result);
+  EXPECT_EQ(DOWNLOAD_BAD_SCHEME, Split("https://example.test/").result);
+  EXPECT_EQ(DOWNLOAD_BAD_SCHEME, Split("http:/").result);
+  EXPECT_EQ(DOWNLOAD_BAD_SCHEME, Split("").result);
+  EXPECT_EQ(DOWNLOAD_NO_PATH, Split("http://example.test").result);
+  EXPECT_EQ(DOWNLOAD_NO_PATH, Split("http://example.test:80?x=1").result);
+  EXPECT_EQ(DOWNLOAD_NO_PATH, Split("http://").result);
+}
+
+TEST(SplitUrl, EveryPartIsRefusedOneByteBeyondItsBuffer) {
+  const std::string prefix = "http://";
+  // The 8-bit URL: 4,095 bytes fit (then its path is what is too long), 4,096 do not.
+  std::string url = prefix + "h/" + std::string(4095 - prefix.size() - 2, 'p');
+  ASSERT_EQ(4095u, url.size());
+  EXPECT_EQ("path longer than 1023 bytes", Split(url).refusal);
+  Parts parts = Split(url + "p");
+  EXPECT_EQ(DOWNLOAD_FAILED, parts.result);
+  EXPECT_EQ("url longer than 4095 bytes", parts.refusal);
+  // Too long wins over a wrong scheme: nothing past the buffer is looked at.
+  EXPECT_EQ(DOWNLOAD_FAILED, Split("ftp://" + std::string(5000, 'x')).result);
+
+  // The host part, port included, and the path: 1,023 bytes each.
+  std::string host1023(1023, 'h');
+  EXPECT_EQ(DOWNLOAD_OK, Split(prefix + host1023 + "/").result);
+  EXPECT_EQ(DOWNLOAD_OK, Split(prefix + std::string(1018, 'h') + ":8080/").result);
+  parts = Split(prefix + std::string(1019, 'h') + ":8080/");
+  EXPECT_EQ(DOWNLOAD_FAILED, parts.result);
+  EXPECT_EQ("host longer than 1023 bytes", parts.refusal);
+  EXPECT_EQ(DOWNLOAD_OK, Split(prefix + "h/" + std::string(1022, 'p')).result);
+  parts = Split(prefix + "h/" + std::string(1023, 'p'));
+  EXPECT_EQ(DOWNLOAD_FAILED, parts.result);
+  EXPECT_EQ("path longer than 1023 bytes", parts.refusal);
+
+  // The port text: five characters.
+  EXPECT_EQ("65535", Split(prefix + "h:65535/").port);
+  parts = Split(prefix + "h:655350/");
+  EXPECT_EQ(DOWNLOAD_FAILED, parts.result);
+  EXPECT_EQ("port longer than 5 characters", parts.refusal);
+}
+
+TEST(BuildRequest, HostLineCarriesThePortUnlessItIsExactly80) {
+  EXPECT_EQ("GET /f.exe HTTP/1.1\r\nHost: example.test\r\n\r\n",
+            Request("example.test", "/f.exe", "80"));
+  EXPECT_EQ("GET /f.exe HTTP/1.1\r\nHost: example.test:8080\r\n\r\n",
+            Request("example.test", "/f.exe", "8080"));
+  EXPECT_EQ("GET /f.exe HTTP/1.1\r\nHost: example.test:080\r\n\r\n",
+            Request("example.test", "/f.exe", "080"));
+  EXPECT_EQ("GET /d/f.exe?v=2&x=%20 HTTP/1.1\r\nHost: h:81\r\n\r\n",
+            Request("h", "/d/f.exe?v=2&x=%20", "81"));
+  // The split and the request together, from the URL.
+  Parts parts = Split("http://example.test:80/a?b");
+  EXPECT_EQ("GET /a?b HTTP/1.1\r\nHost: example.test\r\n\r\n",
+            Request(parts.host.c_str(), parts.path.c_str(), parts.port.c_str()));
+}
+
+TEST(BuildRequest, RefusesARequestOverItsBuffer) {
+  // Fixed text: "GET " + " HTTP/1.1\r\nHost: " + "\r\n\r\n" = 4 + 17 + 4 bytes.
+  std::string host(500, 'h');
+  std::string path = "/" + std::string(1023 - 25 - 500 - 1, 'p');
+  std::string fits = Request(host.c_str(), path.c_str(), "80");
+  EXPECT_EQ(1023u, fits.size());
+  EXPECT_EQ("(refused)", Request(host.c_str(), (path + "p").c_str(), "80"));
+  EXPECT_EQ("(refused)", Request(host.c_str(), path.c_str(), "8080"));
+}
+
+TEST(StatusLine, OnlyTheTwoExact200LinesAreAccepted) {
+  EXPECT_TRUE(IsAcceptedStatusLine("HTTP/1.1 200 OK"));
+  EXPECT_TRUE(IsAcceptedStatusLine("HTTP/1.0 200 OK"));
+  for (const char* refused : {"HTTP/1.1 200 ok", "HTTP/1.1 200 OK ", "HTTP/1.1 206 Partial Content",
+                              "HTTP/1.1 302 Found", "HTTP/1.1 200", "http/1.1 200 OK",
+                              "HTTP/2 200 OK", "", "HTTP/1.1 200 OKAY"})
+    EXPECT_FALSE(IsAcceptedStatusLine(refused)) << refused;
+}
+
+TEST(ContentLength, ValueParsingAndClamping) {
+  EXPECT_EQ(10000, ParseContentLength("Content-Length: 10000"));
+  EXPECT_EQ(12, ParseContentLength("Content-Length:   \t12 bytes"));
+  EXPECT_EQ(7, ParseContentLength("Content-Length: +7"));
+  EXPECT_EQ(-5, ParseContentLength("Content-Length: -5"));
+  EXPECT_EQ(0, ParseContentLength("Content-Length: "));
+  EXPECT_EQ(0, ParseContentLength("Content-Length: abc"));
+  EXPECT_EQ(0, ParseContentLength("Content-Length: - 5"));
+  EXPECT_EQ(2147483647, ParseContentLength("Content-Length: 2147483647"));
+  EXPECT_EQ(2147483647, ParseContentLength("Content-Length: 2147483648"));
+  EXPECT_EQ(2147483647, ParseContentLength("Content-Length: 99999999999999999999999999"));
+  EXPECT_EQ(-2147483647 - 1, ParseContentLength("Content-Length: -2147483648"));
+  EXPECT_EQ(-2147483647 - 1, ParseContentLength("Content-Length: -99999999999999999999"));
+  EXPECT_EQ(123, ParseContentLength("Content-Length: 0000000000000000000000123"));
+}
+
+TEST(HeadLines, StatusFirstThenTheLastExactLengthLineCounts) {
+  HeadState head;
+  BeginHead(&head);
+  EXPECT_FALSE(head.lengthSeen);
+  EXPECT_FALSE(ExamineHeadLine(&head, "HTTP/1.1 302 Found"));
+
+  BeginHead(&head);
+  EXPECT_TRUE(ExamineHeadLine(&head, "HTTP/1.0 200 OK"));
+  // Only the exact prefix at the very start of a line counts.
+  for (const char* other : {"content-length: 9", "Content-Length:9", " Content-Length: 9",
+                            "X-Content-Length: 9", "Content-Length : 9"})
+    EXPECT_TRUE(ExamineHeadLine(&head, other)) << other;
+  EXPECT_FALSE(head.lengthSeen);
+  EXPECT_EQ(0, head.contentLength);
+
+  EXPECT_TRUE(ExamineHeadLine(&head, "Content-Length: 3"));
+  EXPECT_TRUE(ExamineHeadLine(&head, "Content-Length: 5"));
+  EXPECT_TRUE(head.lengthSeen);
+  EXPECT_EQ(5, head.contentLength);
+  // A later status-like line is just another head line.
+  EXPECT_TRUE(ExamineHeadLine(&head, "HTTP/1.1 500 Internal Server Error"));
+
+  // A length line in place of the status line is a refused status line.
+  BeginHead(&head);
+  EXPECT_FALSE(ExamineHeadLine(&head, "Content-Length: 5"));
+}
+
+TEST(BodyProgress, ReceiveSizesAndPercentages) {
+  EXPECT_EQ(4096, BodyReceiveSize(10000, 0));
+  EXPECT_EQ(1808, BodyReceiveSize(10000, 8192));
+  EXPECT_EQ(1, BodyReceiveSize(4097, 4096));
+  EXPECT_EQ(4096, BodyReceiveSize(2147483647, 2147483647 - 5000));
+
+  EXPECT_EQ(40, PercentReceived(4096, 10000));
+  EXPECT_EQ(81, PercentReceived(8192, 10000));
+  EXPECT_EQ(100, PercentReceived(10000, 10000));
+  EXPECT_EQ(0, PercentReceived(1, 101));
+  EXPECT_EQ(99, PercentReceived(2147483646, 2147483647));
+  EXPECT_EQ(100, PercentReceived(2147483647, 2147483647));
+}
+
+}  // namespace

@@ -1,0 +1,81 @@
+// A scripted HTTP server for tests: real TCP on 127.0.0.1, a free port, a
+// Winsock thread inside the test executable. Each accepted connection has its
+// request read (up to the empty line) and recorded byte for byte, then runs the
+// script of the route its path names: bytes to send, pauses, a graceful close, a
+// reset, or silence until the client gives up. Every wait is bounded and the
+// thread ends by itself after the last connection or when no client comes.
+#pragma once
+
+#include <winsock2.h>
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+enum LoopbackAction {
+  LOOPBACK_SEND,         // send `bytes`
+  LOOPBACK_PAUSE,        // sleep `milliseconds`
+  LOOPBACK_CLOSE,        // graceful close (FIN); later steps are skipped
+  LOOPBACK_RESET,        // abortive close (RST, SO_LINGER 0); later steps are skipped
+  LOOPBACK_AWAIT_CLOSE,  // send nothing until the client closes, at most `milliseconds`
+};
+
+struct LoopbackStep {
+  LoopbackAction action;
+  std::string bytes;
+  DWORD milliseconds;
+};
+
+typedef std::vector<LoopbackStep> LoopbackScript;
+
+LoopbackStep SendBytes(const std::string& bytes);
+LoopbackStep Pause(DWORD milliseconds);
+LoopbackStep CloseConnection();
+LoopbackStep ResetConnection();
+LoopbackStep AwaitClientClose(DWORD milliseconds);
+
+// "HTTP/1.1 200 OK", the exact "Content-Length: " of `body`, the body, a close.
+LoopbackScript FileResponse(const std::string& body);
+
+// A path as it appears in the request line ("/a/b.exe?x=1"). An empty path
+// matches every request; a request that no route matches gets a 404 reply.
+struct LoopbackRoute {
+  std::string path;
+  LoopbackScript script;
+};
+
+// Declare zero-initialised (`LoopbackServer server = {};`); acceptTimeoutMs may be
+// set before starting, the rest belongs to the functions below.
+struct LoopbackServer {
+  std::vector<LoopbackRoute> routes;
+  int connections;        // how many connections are served before the thread ends
+  DWORD acceptTimeoutMs;  // the longest wait for each next connection
+  SOCKET listener;
+  HANDLE thread;
+  unsigned short port;
+  volatile LONG stopping;
+  bool winsockStarted;
+  std::vector<std::string> requests;  // exact bytes of each request, in order
+};
+
+const DWORD LOOPBACK_ACCEPT_TIMEOUT_MS = 30000;
+
+// Serves one connection with `script`, whatever its path.
+bool StartLoopbackServer(LoopbackServer* server, const LoopbackScript& script);
+// Serves `connections` connections in a row, each by the route of its path.
+bool StartLoopbackRoutes(LoopbackServer* server, const std::vector<LoopbackRoute>& routes,
+                         int connections);
+
+// Waits at most `timeoutMs` for the thread to end by itself; then stops it and
+// releases everything. True when it ended by itself. Safe to call twice.
+bool WaitLoopbackServer(LoopbackServer* server, DWORD timeoutMs);
+
+// Stops accepting new connections at once and releases everything once the
+// current connection's script has run.
+void StopLoopbackServer(LoopbackServer* server);
+
+// "http://127.0.0.1:<port><path>"
+std::string LoopbackUrl(const LoopbackServer* server, const std::string& path);
+
+// A port on 127.0.0.1 where nothing listens (bound, then closed again).
+unsigned short UnusedLoopbackPort();
