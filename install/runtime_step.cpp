@@ -84,10 +84,12 @@ bool RunRuntimeInstaller(const WCHAR* installerPath, DWORD& exitCode) {
     LogLine(L"done.");
     return true;
   }
-  LogFormat(L"get exit code fail. exit: %d, last: %d", static_cast<int>(exitCode),
-            static_cast<int>(GetLastError()));
+  // Taken once: writing the log line may change it.
+  DWORD lastError = GetLastError();
+  LogFormat(L"get exit code fail. exit: %d, last: %d", static_cast<int>(exitCode), static_cast<int>(lastError));
   WCHAR failure[RUNTIME_FAILURE_TEXT_SIZE];
-  FormatRuntimeInstallFailure(exitCode, GetLastError(), failure);
+  FormatRuntimeInstallFailure(exitCode, lastError, failure);
+  SetLastError(lastError);
   RecordError(failure);
   CloseHandle(process.hThread);
   CloseHandle(process.hProcess);
