@@ -7,10 +7,6 @@
 #include "log/run_log.h"
 #include "shell/setup_window.h"
 
-// How long the end waits for a worker that closed the window itself; it only
-// has its restart request left to make.
-static const DWORD EXITING_WORKER_WAIT_MS = 30000;
-
 static void DeclareDpiAware() {
   HMODULE user32 = LoadLibraryW(L"USER32.DLL");
   if (user32 == NULL) return;
@@ -19,27 +15,6 @@ static void DeclareDpiAware() {
       reinterpret_cast<void*>(GetProcAddress(user32, "SetProcessDPIAware")));
   if (setAware != NULL) setAware();
   FreeLibrary(user32);
-}
-
-// Waits while still answering messages sent to this thread, so that a worker
-// that calls into a window of this thread cannot block the wait.
-static void WaitForExitingWorker() {
-  if (ExitingWorker == NULL) return;
-  const DWORD start = GetTickCount();
-  for (;;) {
-    const DWORD spent = GetTickCount() - start;
-    if (spent >= EXITING_WORKER_WAIT_MS) {
-      LogLine(L"worker did not end");
-      break;
-    }
-    DWORD woke = MsgWaitForMultipleObjects(1, &ExitingWorker, FALSE,
-                                           EXITING_WORKER_WAIT_MS - spent, QS_SENDMESSAGE);
-    if (woke != WAIT_OBJECT_0 + 1) break;
-    MSG message;
-    PeekMessageW(&message, NULL, 0, 0, PM_NOREMOVE);
-  }
-  CloseHandle(ExitingWorker);
-  ExitingWorker = NULL;
 }
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand) {
@@ -61,7 +36,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand) {
     DispatchMessageW(&message);
   }
 
-  WaitForExitingWorker();
+  WaitForExitingWorker(EXITING_WORKER_WAIT_MS);
   LogLine(L"bye");
   CloseRunLog();
   if (DeleteRunLogAtExit) DeleteRunLog();

@@ -3,6 +3,8 @@
 
 #include <windows.h>
 
+#include "download/progress_callback.h"
+
 // The last value SetProgress applied; -2 at start, a value no caller passes.
 extern int LastProgress;
 

@@ -245,6 +245,25 @@ BOOL CreateSetupWindow(HINSTANCE instance, int showCommand) {
   return TRUE;
 }
 
+void WaitForExitingWorker(DWORD timeoutMs) {
+  if (ExitingWorker == NULL) return;
+  const DWORD start = GetTickCount();
+  for (;;) {
+    const DWORD spent = GetTickCount() - start;
+    if (spent >= timeoutMs) {
+      LogLine(L"worker did not end");
+      break;
+    }
+    // A worker that calls into a window of this thread must not block the wait.
+    DWORD woke = MsgWaitForMultipleObjects(1, &ExitingWorker, FALSE, timeoutMs - spent, QS_SENDMESSAGE);
+    if (woke != WAIT_OBJECT_0 + 1) break;
+    MSG message;
+    PeekMessageW(&message, NULL, 0, 0, PM_NOREMOVE);
+  }
+  CloseHandle(ExitingWorker);
+  ExitingWorker = NULL;
+}
+
 int ShowMessage(const WCHAR* text, UINT type) {
   // A worker may outlive the window: no box without an owner.
   if (!WindowIsUsable()) {

@@ -23,6 +23,10 @@ extern volatile bool WindowClosing;
 // the window; start-up waits for it before the process exits.
 extern HANDLE ExitingWorker;
 
+// How long the program's end waits for a worker that closed the window itself;
+// it only has its restart request left to make.
+const DWORD EXITING_WORKER_WAIT_MS = 30000;
+
 void RegisterWindowClass(HINSTANCE instance);
 BOOL CreateSetupWindow(HINSTANCE instance, int showCommand);
 LRESULT CALLBACK SetupWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
@@ -31,6 +35,10 @@ int ScaleDpi(int length);
 // The font enumeration callback: lParam names the candidate list.
 int CALLBACK FontEnumProc(const LOGFONTW* font, const TEXTMETRICW* metrics, DWORD fontType,
                           LPARAM list);
+
+// Waits for ExitingWorker to end (at most the time-out) and closes it, while
+// answering messages that other threads send to this one.
+void WaitForExitingWorker(DWORD timeoutMs);
 
 // True while MainWindow exists and is not being destroyed; for calls from other threads.
 bool WindowIsUsable();
