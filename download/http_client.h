@@ -13,7 +13,12 @@ const int DOWNLOAD_NO_PATH = -2;
 
 const DWORD HTTP_RECEIVE_TIMEOUT_MS = 15000;
 
+// Fetches `url` ("http://host[:port]/path") into `targetPath`, reporting step
+// texts and percentages through `progress` (may be null). Returns a DOWNLOAD_*
+// code: OK only when a head with an accepted status line and a length was read
+// and exactly that many body bytes were written to the file.
 int DownloadToFile(const WCHAR* url, const WCHAR* targetPath, ProgressCallback progress);
+// The same for a URL already in the ANSI code page.
 int HttpGet(const char* url, const WCHAR* targetPath, ProgressCallback progress);
 
 // Reads one line of the response head, one byte per receive, CRs dropped, into

@@ -167,6 +167,47 @@ TEST_F(HttpClientTest, TenThousandBytesInThreePiecesReport40And81And100) {
             Reports);
 }
 
+// About 245 receives, but a percentage only when its whole value changes.
+TEST_F(HttpClientTest, PercentagesAreReportedOnlyWhenTheyChange) {
+  std::string body = Pattern(1000000);
+  EXPECT_EQ(DOWNLOAD_OK, Fetch(FileResponse(body)));
+  ExpectTarget(body);
+  std::vector<int> percents;
+  for (const std::wstring& report : Reports)
+    if (!report.empty() && iswdigit(report[0])) percents.push_back(std::stoi(report));
+  ASSERT_FALSE(percents.empty());
+  EXPECT_LE(percents.size(), 101u);
+  EXPECT_EQ(100, percents.back());
+  for (size_t i = 1; i < percents.size(); ++i) EXPECT_LT(percents[i - 1], percents[i]);
+  EXPECT_EQ(COMPLETE, Reports.back());
+}
+
+// The server's route table, as end-to-end tests use it: several downloads in a
+// row, each answered by its path, an unknown path refused with 404.
+TEST_F(HttpClientTest, OneServerAnswersSeveralRequestsByPath) {
+  std::string first = Pattern(700), second = Pattern(9000).substr(100);
+  ASSERT_TRUE(StartLoopbackRoutes(
+      &server, {LoopbackRoute{"/a.exe", FileResponse(first)}, LoopbackRoute{"/b.exe", FileResponse(second)}},
+      3));
+  std::wstring other = target + L".b";
+  EXPECT_EQ(DOWNLOAD_OK, DownloadToFile(Wide(Url("/b.exe")).c_str(), other.c_str(), NULL));
+  EXPECT_EQ(DOWNLOAD_OK, DownloadToFile(Wide(Url("/a.exe")).c_str(), target.c_str(), NULL));
+  EXPECT_EQ(DOWNLOAD_FAILED, DownloadToFile(Wide(Url("/c.exe")).c_str(), other.c_str(), NULL));
+  EXPECT_TRUE(WaitLoopbackServer(&server, LOOPBACK_ACCEPT_TIMEOUT_MS));
+
+  ExpectTarget(first);
+  bool exists = false;
+  std::string otherBytes = ReadBytes(other, &exists);
+  DeleteFileW(other.c_str());
+  EXPECT_TRUE(otherBytes == second) << "the second route's body differs";
+  ASSERT_EQ(3u, server.requests.size());
+  EXPECT_EQ(0u, server.requests[0].find("GET /b.exe HTTP/1.1\r\n"));
+  EXPECT_EQ(0u, server.requests[1].find("GET /a.exe HTTP/1.1\r\n"));
+  Lines lines = LogTexts();
+  ASSERT_FALSE(lines.empty());
+  EXPECT_EQ("http error : HTTP/1.1 404 Not Found", lines.back());
+}
+
 TEST_F(HttpClientTest, SchemeAndPathRefusalsStartNothing) {
   int result = DownloadToFile(L"HTTP://127.0.0.1/setup.exe", target.c_str(), RecordReport);
   EXPECT_EQ(DOWNLOAD_BAD_SCHEME, result);
@@ -398,6 +439,60 @@ TEST_F(HttpClientTest, TargetInAMissingFolderFailsWithThePathError) {
   ASSERT_EQ(3u, lines.size());
   EXPECT_EQ("content length: 3", lines[1]);
   EXPECT_EQ("data download-error : 3", lines[2]);  // ERROR_PATH_NOT_FOUND
+}
+
+}  // namespace
+
+namespace {
+
+// The target is the client end of a named pipe whose reader takes the first
+// piece whole, 1,000 bytes of the second, and then goes away: the second write
+// fails part-way. (A byte-range lock does not stop writes under Wine, and a
+// full disk is out of reach here; a pipe write blocks until it is read, so the
+// order of events is fixed without any timing.)
+HANDLE PipeServer;
+DWORD PipeTaken;
+
+DWORD WINAPI TakeOneAndAPieceThenLeave(LPVOID) {
+  char buffer[4096];
+  DWORD got = 0;
+  if (ConnectNamedPipe(PipeServer, NULL) || GetLastError() == ERROR_PIPE_CONNECTED) {
+    for (int reads = 0; reads < 1000 && PipeTaken < 4096; ++reads) {
+      if (!ReadFile(PipeServer, buffer, 4096 - PipeTaken, &got, NULL)) break;
+      PipeTaken += got;
+    }
+    if (ReadFile(PipeServer, buffer, 1000, &got, NULL)) PipeTaken += got;
+    DisconnectNamedPipe(PipeServer);
+  }
+  return 0;
+}
+
+TEST_F(HttpClientTest, FailedWriteEndsTheDownloadAsFailed) {
+  target = L"\\\\.\\pipe\\download-failed-write-" + std::to_wstring(GetCurrentProcessId());
+  PipeTaken = 0;
+  PipeServer = CreateNamedPipeW(target.c_str(), PIPE_ACCESS_INBOUND, PIPE_TYPE_BYTE | PIPE_WAIT, 1,
+                                512, 512, 0, NULL);
+  ASSERT_NE(INVALID_HANDLE_VALUE, PipeServer);
+  HANDLE reader = CreateThread(NULL, 0, TakeOneAndAPieceThenLeave, NULL, 0, NULL);
+  ASSERT_NE((HANDLE)NULL, reader);
+  std::string body = Pattern(10000);
+  int result = Fetch({SendBytes(Head("Content-Length: 10000\r\n") + body)});
+  bool readerEnded = WaitForSingleObject(reader, 30000) == WAIT_OBJECT_0;
+  CloseHandle(reader);
+  CloseHandle(PipeServer);
+
+  EXPECT_TRUE(readerEnded);
+  EXPECT_EQ(5096u, PipeTaken);
+  EXPECT_EQ(DOWNLOAD_FAILED, result);
+  EXPECT_EQ((Steps{PREPARING, RESOLVING, CONNECTING, SENDING, PARSING, DOWNLOADING, L"40", FAILED}),
+            Reports);
+  Lines lines = LogTexts();
+  ASSERT_EQ(6u, lines.size());
+  // ERROR_PIPE_NOT_CONNECTED; how much of the piece the platform counts as written may vary.
+  EXPECT_EQ(0u, lines[3].find("data write error 233: ")) << lines[3];
+  EXPECT_NE(std::string::npos, lines[3].find(" of 4096 bytes written")) << lines[3];
+  EXPECT_EQ("end down", lines[4]);
+  EXPECT_EQ("data download-error : 233", lines[5]);
 }
 
 }  // namespace

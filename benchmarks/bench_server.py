@@ -1,0 +1,48 @@
+#!/usr/bin/env python3
+"""Serves one generated body to every GET on 127.0.0.1, for the download benchmark.
+
+Usage: bench_server.py SIZE PORTFILE. Writes the chosen port to PORTFILE, then
+serves until it has been idle for 10 minutes (or is ended by its starter).
+"""
+import socket
+import sys
+import threading
+
+
+def serve(connection, head, body):
+    with connection:
+        connection.settimeout(30)
+        request = b""
+        while b"\r\n\r\n" not in request and len(request) < 65536:
+            piece = connection.recv(4096)
+            if not piece:
+                return
+            request += piece
+        try:
+            connection.sendall(head)
+            connection.sendall(body)
+        except OSError:
+            pass  # the client went away early; nothing to report
+
+
+def main():
+    size = int(sys.argv[1])
+    pattern = bytes(range(256))
+    body = memoryview(pattern * (size // 256) + pattern[: size % 256])
+    head = b"HTTP/1.1 200 OK\r\nContent-Length: %d\r\n\r\n" % size
+    listener = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
+    listener.bind(("127.0.0.1", 0))
+    listener.listen(8)
+    listener.settimeout(600)
+    with open(sys.argv[2], "w") as portfile:
+        portfile.write(str(listener.getsockname()[1]))
+    while True:
+        try:
+            connection, _ = listener.accept()
+        except socket.timeout:
+            return
+        threading.Thread(target=serve, args=(connection, head, body), daemon=True).start()
+
+
+if __name__ == "__main__":
+    main()

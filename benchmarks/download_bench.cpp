@@ -1,0 +1,137 @@
+// Times DownloadToFile against a bare Winsock loop with the same 4,096-byte
+// receives and WriteFile calls: the most the client's design can reach here.
+// Usage: download_bench.exe URL RUNS. Prints one "rate" line per contender, in
+// MB/s (10^6 bytes), the median of RUNS runs, and the median of the runs'
+// ratios, for scripts/bench-download.sh.
+#include <winsock2.h>
+#include <windows.h>
+#include <ws2tcpip.h>
+
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include <algorithm>
+#include <vector>
+
+#include "download/http_client.h"
+#include "download/http_protocol.h"
+
+static void IgnoreProgress(const WCHAR*, int) {}
+
+static double Seconds(LARGE_INTEGER start, LARGE_INTEGER end) {
+  LARGE_INTEGER frequency;
+  QueryPerformanceFrequency(&frequency);
+  return (double)(end.QuadPart - start.QuadPart) / (double)frequency.QuadPart;
+}
+
+static long long FileSize(const WCHAR* path) {
+  WIN32_FILE_ATTRIBUTE_DATA data;
+  if (!GetFileAttributesExW(path, GetFileExInfoStandard, &data)) return -1;
+  return ((long long)data.nFileSizeHigh << 32) | data.nFileSizeLow;
+}
+
+// The same socket set-up, request and one-byte head reads as the client, then the
+// plainest body loop: no percentages, no checks, no log.
+static long long BareDownload(const char* url, const WCHAR* targetPath) {
+  char host[HOST_BUFFER_SIZE], path[PATH_BUFFER_SIZE], port[PORT_BUFFER_SIZE];
+  char request[REQUEST_BUFFER_SIZE], line[HEAD_LINE_SIZE + 1], chunk[BODY_CHUNK_SIZE];
+  const char* refusal = "";
+  addrinfo hints = {};
+  addrinfo* addresses = NULL;
+  long long received = -1;
+  if (SplitUrl(url, host, path, port, &refusal) != DOWNLOAD_OK) return -1;
+  int requestLength = BuildRequest(host, path, port, request);
+  hints.ai_family = AF_INET;
+  hints.ai_socktype = SOCK_STREAM;
+  hints.ai_protocol = IPPROTO_TCP;
+  if (getaddrinfo(host, port, &hints, &addresses) != 0) return -1;
+  SOCKET connection = socket(addresses->ai_family, addresses->ai_socktype, addresses->ai_protocol);
+  DWORD timeout = HTTP_RECEIVE_TIMEOUT_MS;
+  if (connection != INVALID_SOCKET)
+    setsockopt(connection, SOL_SOCKET, SO_RCVTIMEO, (const char*)&timeout, sizeof timeout);
+  if (connection != INVALID_SOCKET &&
+      connect(connection, addresses->ai_addr, (int)addresses->ai_addrlen) == 0 &&
+      send(connection, request, requestLength, 0) == requestLength) {
+    HeadState head;
+    BeginHead(&head);
+    line[HEAD_LINE_SIZE] = '\0';
+    while (ReceiveHeaderLine(connection, line) > 0) ExamineHeadLine(&head, line);
+    HANDLE file = CreateFileW(targetPath, GENERIC_WRITE, FILE_SHARE_READ, NULL, CREATE_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL, NULL);
+    if (file != INVALID_HANDLE_VALUE) {
+      received = 0;
+      while (received < head.contentLength) {
+        int got = recv(connection, chunk, BodyReceiveSize(head.contentLength, (int)received), 0);
+        if (got <= 0) break;
+        DWORD wrote = 0;
+        WriteFile(file, chunk, (DWORD)got, &wrote, NULL);
+        received += got;
+      }
+      CloseHandle(file);
+    }
+  }
+  if (connection != INVALID_SOCKET) closesocket(connection);
+  freeaddrinfo(addresses);
+  return received;
+}
+
+static double Median(std::vector<double> values) {
+  std::sort(values.begin(), values.end());
+  size_t middle = values.size() / 2;
+  return values.size() % 2 == 1 ? values[middle] : (values[middle - 1] + values[middle]) / 2;
+}
+
+int main(int argc, char** argv) {
+  if (argc < 3) {
+    fprintf(stderr, "usage: download_bench URL RUNS\n");
+    return 2;
+  }
+  const char* url = argv[1];
+  int runs = atoi(argv[2]);
+  if (runs < 1 || runs > 20) runs = 3;
+  WCHAR wideUrl[URL_BUFFER_SIZE];
+  MultiByteToWideChar(CP_ACP, 0, url, -1, wideUrl, URL_BUFFER_SIZE);
+  WCHAR target[MAX_PATH];
+  GetTempPathW(MAX_PATH - 32, target);
+  lstrcatW(target, L"download-bench.bin");
+
+  WSADATA winsock;
+  WSAStartup(MAKEWORD(2, 2), &winsock);
+  std::vector<double> client, bare;
+  long long size = 0;
+  // The two alternate which goes first, so that neither always gets a cold or warm start.
+  for (int run = 0; run < runs; ++run) {
+    for (int turn = 0; turn < 2; ++turn) {
+      bool clientTurn = (turn == 0) == (run % 2 == 0);
+      LARGE_INTEGER start, end;
+      QueryPerformanceCounter(&start);
+      long long received = clientTurn ? (DownloadToFile(wideUrl, target, IgnoreProgress) == DOWNLOAD_OK ? 0 : -1)
+                                      : BareDownload(url, target);
+      QueryPerformanceCounter(&end);
+      long long written = FileSize(target);
+      DeleteFileW(target);
+      if (clientTurn) received = received == 0 ? written : -1;
+      if (received <= 0 || written != received || (size != 0 && written != size)) {
+        fprintf(stderr, "%s failed: %lld received, %lld written\n",
+                clientTurn ? "DownloadToFile" : "bare loop", received, written);
+        return 1;
+      }
+      size = written;
+      double rate = (double)size / Seconds(start, end) / 1e6;
+      (clientTurn ? client : bare).push_back(rate);
+      printf("run %d %s %.1f MB/s\n", run + 1, clientTurn ? "DownloadToFile" : "bare loop", rate);
+      fflush(stdout);
+    }
+  }
+  WSACleanup();
+  printf("bytes %lld\n", size);
+  printf("rate DownloadToFile %.2f\n", Median(client));
+  printf("rate bare %.2f\n", Median(bare));
+  // Each run's two downloads follow each other closely, so their ratio drifts less
+  // with the machine's load than the rates themselves.
+  std::vector<double> ratios;
+  for (size_t run = 0; run < client.size(); ++run) ratios.push_back(client[run] / bare[run]);
+  printf("ratio %.4f\n", Median(ratios));
+  return 0;
+}

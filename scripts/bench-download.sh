@@ -1,0 +1,65 @@
+#!/usr/bin/env bash
+# Download benchmark: the same generated body (256 MiB unless BENCH_SIZE says
+# otherwise) fetched from a local Python server by DownloadToFile and by a bare
+# Winsock loop with the same 4,096-byte receives (both under Wine), and by curl
+# natively. Prints the three rates (median of BENCH_RUNS runs, 3 by default) and
+# their ratios. Not part of the tests.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+build=${SETUP_BUILD_DIR:-$root/build}
+size=${BENCH_SIZE:-268435456}
+runs=${BENCH_RUNS:-3}
+
+"$root/scripts/setup.sh"
+cmake -S "$root" -B "$build" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-mingw-i686.cmake" >/dev/null
+cmake --build "$build" --target download_bench -j"$(nproc)" >/dev/null
+
+work=$(mktemp -d)
+server_pid=""
+cleanup() {
+  [ -n "$server_pid" ] && kill "$server_pid" >/dev/null 2>&1 || true
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+python3 "$root/benchmarks/bench_server.py" "$size" "$work/port" &
+server_pid=$!
+for _ in $(seq 1 300); do
+  [ -s "$work/port" ] && break
+  sleep 0.1
+done
+[ -s "$work/port" ] || { echo "bench: the server did not start" >&2; exit 1; }
+url="http://127.0.0.1:$(cat "$work/port")/bench.bin"
+echo "bench: $size bytes from $url, $runs runs each"
+
+curl_rates=()
+for run in $(seq 1 "$runs"); do
+  speed=$(curl -s -o "$work/curl.bin" -w '%{speed_download}' "$url")
+  got=$(stat -c %s "$work/curl.bin")
+  rm -f "$work/curl.bin"
+  [ "$got" -eq "$size" ] || { echo "bench: curl got $got bytes" >&2; exit 1; }
+  rate=$(python3 -c "print(f'{$speed / 1e6:.1f}')")
+  echo "run $run curl $rate MB/s"
+  curl_rates+=("$rate")
+done
+
+"$root/tests/harness/wine-session.sh" "$build" \
+  "$build/wine-run.sh" "$build/benchmarks/download_bench.exe" "$url" "$runs" | tr -d '\r' > "$work/wine.out"
+grep '^run ' "$work/wine.out" || true
+client=$(awk '$1 == "rate" && $2 == "DownloadToFile" {print $3}' "$work/wine.out")
+bare=$(awk '$1 == "rate" && $2 == "bare" {print $3}' "$work/wine.out")
+ratio=$(awk '$1 == "ratio" {print $2}' "$work/wine.out")
+[ -n "$client" ] && [ -n "$bare" ] && [ -n "$ratio" ] || { echo "bench: the Wine benchmark failed" >&2; cat "$work/wine.out" >&2; exit 1; }
+
+python3 - "$client" "$bare" "$ratio" "${curl_rates[@]}" <<'PY'
+import statistics, sys
+client, bare, ratio = float(sys.argv[1]), float(sys.argv[2]), float(sys.argv[3])
+curl = statistics.median(float(r) for r in sys.argv[4:])
+print()
+print(f"{'DownloadToFile (Wine)':28} {client:9.1f} MB/s")
+print(f"{'bare 4,096-byte loop (Wine)':28} {bare:9.1f} MB/s")
+print(f"{'curl -o (native)':28} {curl:9.1f} MB/s")
+print(f"DownloadToFile / bare loop:  {client / bare:6.1%}   (median run's ratio {ratio:.1%}; goal: 90 % or more)")
+print(f"DownloadToFile / curl:       {client / curl:6.1%}")
+print(f"bare loop / curl:            {bare / curl:6.1%}")
+PY
