@@ -99,6 +99,12 @@ for _ in $(seq 1 1200); do
   fi
   sleep 0.25
 done
+if kill -0 "$setup_pid" 2>/dev/null; then
+  # Still open after five minutes (e.g. an error box nobody answers): show it and end it.
+  import -window root "$demo/still-open.png" 2>/dev/null || true
+  echo "demo: setup.exe is still open after five minutes (see $demo/still-open.png); ending it"
+  wineserver -k >/dev/null 2>&1 || true
+fi
 set +e
 wait "$setup_pid"
 code=$?
