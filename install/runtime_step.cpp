@@ -77,22 +77,20 @@ bool RunRuntimeInstaller(const WCHAR* installerPath, DWORD& exitCode) {
 
   WaitForSingleObject(process.hProcess, INFINITE);
   BOOL read = GetExitCodeProcess(process.hProcess, &exitCode);
-  bool succeeded = read && (exitCode == RUNTIME_EXIT_INSTALLED || exitCode == RUNTIME_EXIT_RESTART_NEEDED);
-  if (succeeded) {
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
+  // Taken once, before anything else can change it; the log line and the
+  // message show the same code.
+  DWORD lastError = GetLastError();
+  CloseHandle(process.hThread);
+  CloseHandle(process.hProcess);
+  if (read && (exitCode == RUNTIME_EXIT_INSTALLED || exitCode == RUNTIME_EXIT_RESTART_NEEDED)) {
     LogLine(L"done.");
     return true;
   }
-  // Taken once: writing the log line may change it.
-  DWORD lastError = GetLastError();
   LogFormat(L"get exit code fail. exit: %d, last: %d", static_cast<int>(exitCode), static_cast<int>(lastError));
   WCHAR failure[RUNTIME_FAILURE_TEXT_SIZE];
   FormatRuntimeInstallFailure(exitCode, lastError, failure);
   SetLastError(lastError);
   RecordError(failure);
-  CloseHandle(process.hThread);
-  CloseHandle(process.hProcess);
   return false;
 }
 
