@@ -188,6 +188,37 @@ TEST_F(InstallRun, ProductThatCannotBeStartedShowsX006) {
   EXPECT_TRUE(FileExists(InFolder(PRODUCT_V2))) << "the download stays";
 }
 
+TEST_F(InstallRun, ProductPathThatFitsOnlyUnquotedIsRefusedNotCut) {
+  Prepare(L"win7", false, {{PRODUCT_V2_PATH, FileResponse(FakeInstallerBytes())}}, 1);
+  // A folder with a space whose product path is 257 code units: it fits as a
+  // path, but not once quoted for the command line (the run log's name, a few
+  // units longer, still fits).
+  const std::wstring name = PRODUCT_V2;
+  std::wstring deep = JoinPath(run.folder, L"a b");
+  ASSERT_TRUE(CreateDirectoryW(deep.c_str(), NULL));
+  std::wstring padding(257 - name.size() - 1 - deep.size() - 1, L'p');
+  deep = JoinPath(deep, padding);
+  ASSERT_TRUE(CreateDirectoryW(deep.c_str(), NULL));
+  ASSERT_EQ(257u, JoinPath(deep, name).size());
+  run.exePath = JoinPath(deep, L"s.exe");
+  ASSERT_TRUE(CopyFileW(JoinPath(run.folder, run.exeName).c_str(), run.exePath.c_str(), FALSE));
+  ASSERT_TRUE(SetUnmanagedWindowsFor(L"s.exe"));
+
+  StartAndPress();
+  EXPECT_EQ(L"产品系统安装程序启动失败。请确认是以管理员身份启动的该安装程序。(X006)", FailureBoxText());
+  EXPECT_TRUE(FileExists(JoinPath(deep, name))) << "the download itself fitted";
+  EXPECT_FALSE(FileExists(JoinPath(deep, name) + L".ran"));
+  std::wstring log = FindRunLog(deep, L"s.exe", run.program.processId);
+  ASSERT_NE(L"", log);
+  bool refused = false;
+  for (const std::wstring& line : ReadRunLogTexts(log))
+    if (line == L"product installer command line too long") refused = true;
+  EXPECT_TRUE(refused);
+  PostKeyUp(run.window, VK_ESCAPE);
+  EXPECT_EQ(0u, WaitForExitCode());
+  ClearAppDefaultsFor(L"s.exe");
+}
+
 TEST_F(InstallRun, WindowsXpWithTheRuntimeGoesStraightToTheProduct) {
   SetRuntimeFolderPresent(true);
   Prepare(L"winxp", false, {{PRODUCT_V2_PATH, FileResponse(FakeInstallerBytes())}}, 1, Wide(MIRROR1_PATH),
