@@ -1,17 +1,84 @@
-// Placeholder until the installation run exists: the worker hides the button,
-// shows the first step text and shows the button again, so that the window can
-// be driven end to end.
 #include "install/install_worker.h"
 
+#include <shlwapi.h>
+
+#include "download/progress_callback.h"
 #include "install/install_state.h"
+#include "install/product_step.h"
+#include "log/run_log.h"
 #include "shell/progress_display.h"
 #include "shell/setup_window.h"
+
+bool ShouldRunProductStep(PrerequisiteResult prerequisite) {
+  return prerequisite == RuntimeReady;
+}
+
+InstallOutcome CombineOutcome(PrerequisiteResult prerequisite, bool productStarted) {
+  if (prerequisite == RebootNow || prerequisite == RebootDeclined) return prerequisite;
+  if (prerequisite == RuntimeReady) return productStarted ? Succeeded : ProductFailed;
+  return PrerequisiteFailed;
+}
+
+const WCHAR* OutcomeStatusText(InstallOutcome outcome) {
+  if (outcome == Succeeded) return L"安装成功。";
+  if (outcome == RebootNow || outcome == RebootDeclined) return L"安装需要重启电脑。";
+  return L"安装失败。";
+}
+
+// Windows carries out a restart only for a token with the shutdown privilege
+// enabled. A failure is logged; the request is made all the same.
+static void EnableShutdownPrivilege() {
+  HANDLE token = NULL;
+  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, &token)) {
+    LogFormat(L"open process token failed. %d", static_cast<int>(GetLastError()));
+    return;
+  }
+  TOKEN_PRIVILEGES privileges;
+  privileges.PrivilegeCount = 1;
+  privileges.Privileges[0].Attributes = SE_PRIVILEGE_ENABLED;
+  if (!LookupPrivilegeValueW(NULL, SE_SHUTDOWN_NAME, &privileges.Privileges[0].Luid)) {
+    LogFormat(L"lookup shutdown privilege failed. %d", static_cast<int>(GetLastError()));
+  } else if (!AdjustTokenPrivileges(token, FALSE, &privileges, 0, NULL, NULL) ||
+             GetLastError() != ERROR_SUCCESS) {
+    LogFormat(L"enable shutdown privilege failed. %d", static_cast<int>(GetLastError()));
+  }
+  CloseHandle(token);
+}
+
+static void RequestRestart() {
+  EnableShutdownPrivilege();
+  LogLine(L"requesting restart");
+  // The result is not examined: the window is gone and nobody is left to tell.
+  ExitWindowsEx(EWX_REBOOT | EWX_FORCEIFHUNG, SHTDN_REASON_MAJOR_SOFTWARE | SHTDN_REASON_MINOR_INSTALLATION);
+}
 
 DWORD WINAPI InstallWorker(LPVOID) {
   ShowWindow(StartButton, SW_HIDE);
   SetStatusText(L"启动安装流程...");
-  Sleep(200);
+  GetModuleFileNameW(NULL, InstallDir, MAX_PATH);
+  PathRemoveFileSpecW(InstallDir);
+
+  PrerequisiteResult prerequisite = RuntimePrerequisiteStep();
+  bool productStarted = ShouldRunProductStep(prerequisite) && ProductInstallerStep();
+  InstallOutcome outcome = CombineOutcome(prerequisite, productStarted);
+
+  SetStatusText(L"安装流程结束。");
+  SetProgress(PROGRESS_HIDDEN);
+  SetStatusText(OutcomeStatusText(outcome));
   ShowWindow(StartButton, SW_SHOW);
+  if (outcome == Succeeded) {
+    DeleteRunLogAtExit = true;
+    WorkerClosingWindow = true;
+    SendMessageW(MainWindow, WM_CLOSE, 0, 0);
+  } else if (outcome == RebootNow || outcome == RebootDeclined) {
+    // Start-up waits for this thread before the process ends, so the restart
+    // request below is made.
+    WorkerClosingWindow = true;
+    SendMessageW(MainWindow, WM_CLOSE, 0, 0);
+    if (outcome == RebootNow) RequestRestart();
+  } else {
+    ShowLastError();
+  }
   return 0;
 }
 

@@ -3,13 +3,24 @@
 
 #include <windows.h>
 
-enum InstallOutcome {
-  Succeeded = 0,
-  RebootNow = -1,
-  RebootDeclined = -2,
-  PrerequisiteFailed = 2,
-  ProductFailed = 3,
-};
+#include "install/runtime_step.h"
+
+// The worker's combined result. The restart values are the prerequisite step's
+// RebootNow (-1) and RebootDeclined (-2), passed through unchanged.
+typedef int InstallOutcome;
+const InstallOutcome Succeeded = 0;
+const InstallOutcome PrerequisiteFailed = 2;
+const InstallOutcome ProductFailed = 3;
+
+// The product step runs only when the prerequisite left the machine ready.
+bool ShouldRunProductStep(PrerequisiteResult prerequisite);
+
+// Folds the step results into the outcome; `productStarted` counts only after
+// RuntimeReady.
+InstallOutcome CombineOutcome(PrerequisiteResult prerequisite, bool productStarted);
+
+// The status text that reports an outcome.
+const WCHAR* OutcomeStatusText(InstallOutcome outcome);
 
 HANDLE StartWorker();
 DWORD WINAPI InstallWorker(LPVOID unused);

@@ -1,0 +1,40 @@
+// winsock2.h must come before windows.h.
+#include "download/http_client.h"
+#include "download/download_job.h"
+
+#include "log/run_log.h"
+#include "shell/progress_display.h"
+
+DWORD RunDownloadJob(const WCHAR* url, const WCHAR* targetPath) {
+  DownloadJob* job = static_cast<DownloadJob*>(HeapAlloc(GetProcessHeap(), 0, sizeof(DownloadJob)));
+  if (job == NULL) {
+    LogLine(L"download job allocation failed");
+    return static_cast<DWORD>(DOWNLOAD_FAILED);
+  }
+  job->targetPath = targetPath;
+  job->url = url;
+  job->progress = ReportProgress;
+
+  BeginProgress();
+  HANDLE thread = CreateThread(NULL, 0, DownloadJobThread, job, 0, NULL);
+  if (thread == NULL) {
+    // The record never reached a thread, so it is still ours to free.
+    LogFormat(L"create download thread failed. %d", static_cast<int>(GetLastError()));
+    HeapFree(GetProcessHeap(), 0, job);
+    return static_cast<DWORD>(DOWNLOAD_FAILED);
+  }
+  WaitForSingleObject(thread, INFINITE);
+  DWORD result = static_cast<DWORD>(DOWNLOAD_FAILED);
+  GetExitCodeThread(thread, &result);
+  CloseHandle(thread);
+  return result;
+}
+
+DWORD WINAPI DownloadJobThread(LPVOID parameter) {
+  DownloadJob* job = static_cast<DownloadJob*>(parameter);
+  const WCHAR* targetPath = job->targetPath;
+  const WCHAR* url = job->url;
+  ProgressCallback progress = job->progress;
+  HeapFree(GetProcessHeap(), 0, job);
+  return static_cast<DWORD>(DownloadToFile(url, targetPath, progress));
+}

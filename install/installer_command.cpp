@@ -1,0 +1,42 @@
+#include "install/installer_command.h"
+
+#include <shlwapi.h>
+
+bool JoinInstallerPath(const WCHAR* folder, const WCHAR* fileName, WCHAR* path) {
+  path[0] = L'\0';
+  // Folder, one separator and the name, with the terminator.
+  if (lstrlenW(folder) + 1 + lstrlenW(fileName) >= MAX_PATH) return false;
+  if (PathCombineW(path, folder, fileName) == NULL) {
+    path[0] = L'\0';
+    return false;
+  }
+  return true;
+}
+
+bool BuildInstallerCommandLine(const WCHAR* path, const WCHAR* arguments, WCHAR* commandLine) {
+  commandLine[0] = L'\0';
+  int length = lstrlenW(path);
+  bool spaced = StrChrW(path, L' ') != NULL;
+  // PathQuoteSpacesW leaves a path unquoted unless the quotes and the terminator
+  // leave one code unit spare, so the quoted form gets one unit less than MAX_PATH.
+  if (spaced && length + 3 >= MAX_PATH) return false;
+  if (length + (spaced ? 2 : 0) + lstrlenW(arguments) >= MAX_PATH) return false;
+  lstrcpynW(commandLine, path, MAX_PATH);
+  PathQuoteSpacesW(commandLine);
+  if (spaced && commandLine[0] != L'"') {
+    commandLine[0] = L'\0';
+    return false;
+  }
+  lstrcatW(commandLine, arguments);
+  return true;
+}
+
+bool StartInstallerProcess(const WCHAR* commandLine, PROCESS_INFORMATION* process) {
+  WCHAR writable[MAX_PATH];
+  lstrcpynW(writable, commandLine, MAX_PATH);
+  STARTUPINFOW startup;
+  ZeroMemory(&startup, sizeof startup);
+  startup.cb = sizeof startup;
+  ZeroMemory(process, sizeof *process);
+  return CreateProcessW(NULL, writable, NULL, NULL, FALSE, 0, NULL, NULL, &startup, process) != FALSE;
+}

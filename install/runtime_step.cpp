@@ -1,0 +1,135 @@
+// winsock2.h must come before windows.h.
+#include "download/http_client.h"
+#include "install/runtime_step.h"
+
+#include <stdio.h>
+
+#include "config/setup_config.h"
+#include "download/download_job.h"
+#include "install/install_state.h"
+#include "install/installer_command.h"
+#include "log/run_log.h"
+#include "shell/progress_display.h"
+#include "shell/setup_window.h"
+
+static const WCHAR DOWNLOAD_FAILED_MESSAGE[] = L"运行环境安装程序下载失败。(X003)";
+static const WCHAR START_FAILED_MESSAGE[] = L"运行环境安装程序启动失败。(X004)";
+static const WCHAR RESTART_QUESTION[] =
+    L"运行环境安装成功，但需要重启电脑才能继续后续安装。\n重启后请再次运行本安装程序。是否现在重启?";
+
+bool NeedsRuntimeCheck(DWORD version) {
+  return LOBYTE(LOWORD(version)) < 6;
+}
+
+std::wstring MirrorKey(int number) {
+  WCHAR digits[16];
+  _snwprintf(digits, 16, L"%d", number);
+  digits[15] = L'\0';
+  return std::wstring(L"net2.url") + digits;
+}
+
+void FormatRuntimeInstallFailure(DWORD exitCode, DWORD lastError, WCHAR* text) {
+  _snwprintf(text, RUNTIME_FAILURE_TEXT_SIZE, L"运行环境安装失败。(%d:%d)", static_cast<int>(exitCode),
+             static_cast<int>(lastError));
+  text[RUNTIME_FAILURE_TEXT_SIZE - 1] = L'\0';
+}
+
+bool DownloadRuntimeInstaller(WCHAR* installerPath) {
+  if (!JoinInstallerPath(InstallDir, RUNTIME_FILE_NAME, installerPath)) {
+    LogLine(L"runtime installer path too long");
+    RecordError(DOWNLOAD_FAILED_MESSAGE);
+    return false;
+  }
+  int number = 1;
+  std::wstring url = GetConfigValue(MirrorKey(number));
+  while (!url.empty()) {
+    if (RunDownloadJob(url.c_str(), installerPath) == static_cast<DWORD>(DOWNLOAD_OK)) return true;
+    ++number;
+    url = GetConfigValue(MirrorKey(number));
+  }
+  RecordError(DOWNLOAD_FAILED_MESSAGE);
+  return false;
+}
+
+bool RunRuntimeInstaller(const WCHAR* installerPath, DWORD& exitCode) {
+  SetStatusText(L"准备安装运行环境...");
+  SetProgress(PROGRESS_HIDDEN);
+  LogLine(L"starting installer ...");
+
+  WCHAR commandLine[MAX_PATH];
+  PROCESS_INFORMATION process;
+  bool started = false;
+  if (!BuildInstallerCommandLine(installerPath, RUNTIME_ARGUMENTS, commandLine)) {
+    LogLine(L"runtime installer command line too long");
+  } else if (!StartInstallerProcess(commandLine, &process)) {
+    DWORD error = GetLastError();
+    LogFormat(L"create process failed. %d", static_cast<int>(error));
+    SetLastError(error);
+  } else {
+    started = true;
+  }
+  if (!started) {
+    RecordError(START_FAILED_MESSAGE);
+    SetStatusText(START_FAILED_MESSAGE);
+    ShowWindow(StartButton, SW_SHOW);
+    return false;
+  }
+
+  WaitForSingleObject(process.hProcess, INFINITE);
+  BOOL read = GetExitCodeProcess(process.hProcess, &exitCode);
+  // Taken once, before anything else can change it; the log line and the
+  // message show the same code.
+  DWORD lastError = GetLastError();
+  CloseHandle(process.hThread);
+  CloseHandle(process.hProcess);
+  if (read && (exitCode == RUNTIME_EXIT_INSTALLED || exitCode == RUNTIME_EXIT_RESTART_NEEDED)) {
+    LogLine(L"done.");
+    return true;
+  }
+  LogFormat(L"get exit code fail. exit: %d, last: %d", static_cast<int>(exitCode), static_cast<int>(lastError));
+  WCHAR failure[RUNTIME_FAILURE_TEXT_SIZE];
+  FormatRuntimeInstallFailure(exitCode, lastError, failure);
+  SetLastError(lastError);
+  RecordError(failure);
+  return false;
+}
+
+// Registers the running executable, quoted when needed, to run once after the
+// restart. Failures are not reported: the restart goes ahead all the same.
+static void RegisterRunOnce() {
+  WCHAR modulePath[MAX_PATH];
+  WCHAR command[MAX_PATH];
+  if (GetModuleFileNameW(NULL, modulePath, MAX_PATH) == 0) return;
+  if (!BuildInstallerCommandLine(modulePath, L"", command)) {
+    LogLine(L"run-once command too long");
+    return;
+  }
+  HKEY key;
+  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, RUN_ONCE_KEY, 0, KEY_ALL_ACCESS, &key) != ERROR_SUCCESS) return;
+  DWORD bytes = static_cast<DWORD>((lstrlenW(command) + 1) * sizeof(WCHAR));
+  RegSetValueExW(key, RUN_ONCE_VALUE, 0, REG_SZ, reinterpret_cast<const BYTE*>(command), bytes);
+  RegCloseKey(key);
+}
+
+PrerequisiteResult RuntimePrerequisiteStep() {
+  if (!NeedsRuntimeCheck(GetVersion())) return RuntimeReady;
+  DWORD attributes = GetFileAttributesW(RUNTIME_FOLDER);
+  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) return RuntimeReady;
+
+  WCHAR installerPath[MAX_PATH];
+  if (!DownloadRuntimeInstaller(installerPath)) return RuntimeDownloadFailed;
+  DWORD exitCode = static_cast<DWORD>(-1);
+  if (!RunRuntimeInstaller(installerPath, exitCode)) return RuntimeInstallFailed;
+
+  if (exitCode == RUNTIME_EXIT_RESTART_NEEDED) {
+    if (ShowMessage(RESTART_QUESTION, MB_YESNO | MB_ICONQUESTION) != IDYES) {
+      DeleteFileW(installerPath);
+      return RebootDeclined;
+    }
+    RegisterRunOnce();
+    DeleteFileW(installerPath);
+    return RebootNow;
+  }
+  DeleteFileW(installerPath);
+  return RuntimeReady;
+}

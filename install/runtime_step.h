@@ -1,0 +1,46 @@
+// The runtime prerequisite step: before Windows major version 6, make sure the
+// .NET Framework 2.0 is there, installing it from the configured mirrors.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+typedef int PrerequisiteResult;
+const PrerequisiteResult RuntimeReady = 0;
+const PrerequisiteResult RuntimeDownloadFailed = 1;
+const PrerequisiteResult RuntimeInstallFailed = 2;
+const PrerequisiteResult RebootNow = -1;
+const PrerequisiteResult RebootDeclined = -2;
+
+const WCHAR RUNTIME_FOLDER[] = L"C:\\Windows\\Microsoft.NET\\Framework\\v2.0.50727";
+const WCHAR RUNTIME_FILE_NAME[] = L"brenvik-setup-dotnetv2.exe";
+// Deployed runtime installers are given exactly this text.
+const WCHAR RUNTIME_ARGUMENTS[] = L" /q /noretart";
+const WCHAR RUN_ONCE_KEY[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\RunOnce";
+const WCHAR RUN_ONCE_VALUE[] = L"!TovrelSetup";
+
+const DWORD RUNTIME_EXIT_INSTALLED = 0;
+const DWORD RUNTIME_EXIT_RESTART_NEEDED = 3010;
+const int RUNTIME_FAILURE_TEXT_SIZE = 200;
+
+// True when the GetVersion result is older than major version 6.
+bool NeedsRuntimeCheck(DWORD version);
+
+// "net2.url" followed by the mirror number in plain decimal.
+std::wstring MirrorKey(int number);
+
+// "运行环境安装失败。(exit:lastError)" with both numbers as signed decimals,
+// into `text` (RUNTIME_FAILURE_TEXT_SIZE code units).
+void FormatRuntimeInstallFailure(DWORD exitCode, DWORD lastError, WCHAR* text);
+
+// The step itself; runs on the install worker thread.
+PrerequisiteResult RuntimePrerequisiteStep();
+
+// Fills `installerPath` (MAX_PATH) first, then tries "net2.url1", "net2.url2",
+// ... up to the first empty one. True when a mirror delivered the file.
+bool DownloadRuntimeInstaller(WCHAR* installerPath);
+
+// Runs the installer silently and waits for it. `exitCode` (preset by the
+// caller) receives its exit code when readable. True for exit code 0 or 3010.
+bool RunRuntimeInstaller(const WCHAR* installerPath, DWORD& exitCode);

@@ -1,0 +1,78 @@
+#include <gtest/gtest.h>
+
+#include "loopback_server.h"
+
+#include <string>
+
+#include "download/download_job.h"
+#include "download/http_client.h"
+
+namespace {
+
+std::wstring Wide(const std::string& text) {
+  return std::wstring(text.begin(), text.end());
+}
+
+std::wstring TempFile(const WCHAR* name) {
+  WCHAR folder[MAX_PATH];
+  GetTempPathW(MAX_PATH, folder);
+  return std::wstring(folder) + name;
+}
+
+std::string ReadAll(const std::wstring& path) {
+  std::string bytes;
+  HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
+  if (file == INVALID_HANDLE_VALUE) return bytes;
+  char buffer[4096];
+  DWORD got = 0;
+  while (ReadFile(file, buffer, sizeof buffer, &got, NULL) && got > 0) bytes.append(buffer, got);
+  CloseHandle(file);
+  return bytes;
+}
+
+TEST(DownloadJob, ReturnsTheClientResultAsTheThreadExitCode) {
+  LoopbackServer server = {};
+  std::vector<LoopbackRoute> routes = {{"/ok.bin", FileResponse("body of the file")}};
+  ASSERT_TRUE(StartLoopbackRoutes(&server, routes, 2));
+  std::wstring target = TempFile(L"download-job-test.bin");
+  DeleteFileW(target.c_str());
+
+  std::wstring good = Wide(LoopbackUrl(&server, "/ok.bin"));
+  EXPECT_EQ(static_cast<DWORD>(DOWNLOAD_OK), RunDownloadJob(good.c_str(), target.c_str()));
+  EXPECT_EQ("body of the file", ReadAll(target));
+
+  // No route: the server answers 404.
+  std::wstring missing = Wide(LoopbackUrl(&server, "/missing.bin"));
+  EXPECT_EQ(static_cast<DWORD>(DOWNLOAD_FAILED), RunDownloadJob(missing.c_str(), target.c_str()));
+  EXPECT_TRUE(WaitLoopbackServer(&server, 10000));
+  ASSERT_EQ(2u, server.requests.size());
+  EXPECT_EQ(0u, server.requests[0].find("GET /ok.bin HTTP/1.1\r\n"));
+  DeleteFileW(target.c_str());
+}
+
+TEST(DownloadJob, RefusedAddressesComeBackAsNegativeCodes) {
+  std::wstring target = TempFile(L"download-job-refused.bin");
+  EXPECT_EQ(4294967295u, RunDownloadJob(L"ftp://127.0.0.1/a.exe", target.c_str()));
+  EXPECT_EQ(4294967294u, RunDownloadJob(L"http://127.0.0.1", target.c_str()));
+  EXPECT_EQ(4294967295u, RunDownloadJob(L"", target.c_str()));
+}
+
+// The handle that a new object gets: freed slots are handed out again, so the
+// value only grows while handles are left open.
+UINT_PTR NextHandleValue() {
+  HANDLE probe = CreateEventW(NULL, FALSE, FALSE, NULL);
+  CloseHandle(probe);
+  return reinterpret_cast<UINT_PTR>(probe);
+}
+
+TEST(DownloadJob, EachJobReleasesItsThread) {
+  std::wstring target = TempFile(L"download-job-many.bin");
+  ASSERT_EQ(4294967294u, RunDownloadJob(L"http://127.0.0.1", target.c_str()));
+  UINT_PTR before = NextHandleValue();
+  for (int i = 0; i < 50; ++i)
+    ASSERT_EQ(4294967294u, RunDownloadJob(L"http://127.0.0.1", target.c_str())) << "job " << i;
+  // A thread handle left open per job would push the next handle 50 slots on.
+  EXPECT_LT(NextHandleValue(), before + 10 * sizeof(HANDLE));
+}
+
+}  // namespace

@@ -1,0 +1,160 @@
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <string>
+
+#include "install/install_worker.h"
+#include "install/installer_command.h"
+#include "install/product_step.h"
+#include "install/runtime_step.h"
+
+namespace {
+
+// A GetVersion result: build number in the high word, minor and major below.
+DWORD Version(unsigned major, unsigned minor, unsigned build = 0) {
+  return (build << 16) | (minor << 8) | major;
+}
+
+TEST(VersionTag, ChosenFromMajorAndMinorIgnoringTheBuild) {
+  EXPECT_STREQ(L"v2", ChooseVersionTag(Version(5, 1, 2600)));
+  EXPECT_STREQ(L"v2", ChooseVersionTag(Version(5, 2, 3790)));
+  EXPECT_STREQ(L"v2", ChooseVersionTag(Version(6, 0, 6002)));
+  EXPECT_STREQ(L"v2", ChooseVersionTag(Version(6, 1, 7601)));
+  EXPECT_STREQ(L"v4", ChooseVersionTag(Version(6, 2, 9200)));
+  EXPECT_STREQ(L"v4", ChooseVersionTag(Version(6, 3, 9600)));
+  // A minor number of 2 or more is required from major 6 on, so 10.0 gives v2.
+  EXPECT_STREQ(L"v2", ChooseVersionTag(Version(10, 0, 19045)));
+  EXPECT_STREQ(L"v4", ChooseVersionTag(Version(10, 2)));
+  // Minor numbers do not count below major 6.
+  EXPECT_STREQ(L"v2", ChooseVersionTag(Version(5, 9)));
+  // A build number whose low bits look like a version changes nothing.
+  EXPECT_STREQ(L"v2", ChooseVersionTag(Version(6, 1, 0x0206)));
+}
+
+TEST(VersionTag, RuntimeCheckOnlyBeforeMajorSix) {
+  EXPECT_TRUE(NeedsRuntimeCheck(Version(5, 1, 2600)));
+  EXPECT_TRUE(NeedsRuntimeCheck(Version(4, 10)));
+  EXPECT_FALSE(NeedsRuntimeCheck(Version(6, 0)));
+  EXPECT_FALSE(NeedsRuntimeCheck(Version(10, 0)));
+  EXPECT_FALSE(NeedsRuntimeCheck(Version(6, 1, 0x0005)));
+}
+
+TEST(ProductAddress, EveryPlaceholderTakesTheTag) {
+  EXPECT_EQ(L"http://h:3000/v4v4/brenvik-setupv4.exe",
+            ProductInstallerUrl(L"http://h:3000/vvvv/brenvik-setupvv.exe", L"v4"));
+  EXPECT_EQ(L"http://h/v2/a-v2.exe", ProductInstallerUrl(L"http://h/vv/a-vv.exe", L"v2"));
+  // Left to right without overlap: "vvv" holds one placeholder and a "v".
+  EXPECT_EQ(L"http://h/v4v", ProductInstallerUrl(L"http://h/vvv", L"v4"));
+  EXPECT_EQ(L"http://h/plain.exe", ProductInstallerUrl(L"http://h/plain.exe", L"v4"));
+  EXPECT_EQ(L"", ProductInstallerUrl(L"", L"v2"));
+}
+
+TEST(ProductAddress, FileNameCarriesTheTag) {
+  EXPECT_EQ(L"brenvik-setupv2.exe", ProductInstallerFileName(L"v2"));
+  EXPECT_EQ(L"brenvik-setupv4.exe", ProductInstallerFileName(L"v4"));
+}
+
+TEST(InstallerPath, FolderIsTakenUnchanged) {
+  WCHAR path[MAX_PATH];
+  ASSERT_TRUE(JoinInstallerPath(L"C:\\vv dir\\setup vv", L"brenvik-setupv4.exe", path));
+  EXPECT_STREQ(L"C:\\vv dir\\setup vv\\brenvik-setupv4.exe", path);
+  ASSERT_TRUE(JoinInstallerPath(L"C:\\", L"brenvik-setup-dotnetv2.exe", path));
+  EXPECT_STREQ(L"C:\\brenvik-setup-dotnetv2.exe", path);
+}
+
+TEST(InstallerPath, RefusedRatherThanCutWhenTooLong) {
+  const std::wstring name = L"brenvik-setupv2.exe";  // 19 characters
+  WCHAR path[MAX_PATH];
+  // Folder + backslash + name = 259 characters: fits with the terminator.
+  std::wstring folder = L"C:\\" + std::wstring(259 - 1 - name.size() - 3, L'a');
+  ASSERT_TRUE(JoinInstallerPath(folder.c_str(), name.c_str(), path));
+  EXPECT_EQ(259, lstrlenW(path));
+  EXPECT_EQ(folder + L"\\" + name, std::wstring(path));
+
+  folder += L"a";
+  lstrcpyW(path, L"stale");
+  EXPECT_FALSE(JoinInstallerPath(folder.c_str(), name.c_str(), path));
+  EXPECT_STREQ(L"", path);
+}
+
+TEST(InstallerCommandLine, QuotedOnlyWhenThePathHasASpace) {
+  WCHAR line[MAX_PATH];
+  ASSERT_TRUE(BuildInstallerCommandLine(L"C:\\setup\\brenvik-setupv4.exe", L"", line));
+  EXPECT_STREQ(L"C:\\setup\\brenvik-setupv4.exe", line);
+  ASSERT_TRUE(BuildInstallerCommandLine(L"C:\\my setup\\brenvik-setupv4.exe", L"", line));
+  EXPECT_STREQ(L"\"C:\\my setup\\brenvik-setupv4.exe\"", line);
+  ASSERT_TRUE(BuildInstallerCommandLine(L"C:\\my setup\\brenvik-setup-dotnetv2.exe", RUNTIME_ARGUMENTS, line));
+  EXPECT_STREQ(L"\"C:\\my setup\\brenvik-setup-dotnetv2.exe\" /q /noretart", line);
+  ASSERT_TRUE(BuildInstallerCommandLine(L"C:\\s\\brenvik-setup-dotnetv2.exe", RUNTIME_ARGUMENTS, line));
+  EXPECT_STREQ(L"C:\\s\\brenvik-setup-dotnetv2.exe /q /noretart", line);
+}
+
+TEST(InstallerCommandLine, RefusedRatherThanCutWhenTooLong) {
+  WCHAR line[MAX_PATH];
+  const std::wstring arguments = RUNTIME_ARGUMENTS;
+  // Unquoted: path + arguments = 259 characters fits.
+  std::wstring path = L"C:\\" + std::wstring(259 - arguments.size() - 3, L'a');
+  ASSERT_TRUE(BuildInstallerCommandLine(path.c_str(), arguments.c_str(), line));
+  EXPECT_EQ(path + arguments, std::wstring(line));
+  path += L"a";
+  EXPECT_FALSE(BuildInstallerCommandLine(path.c_str(), arguments.c_str(), line));
+  EXPECT_STREQ(L"", line);
+
+  // The quotes count, and the platform's quoting wants one unit spare: a
+  // 256-character path with a space fits, 257 does not.
+  std::wstring spaced = L"C:\\a b\\" + std::wstring(256 - 7, L'x');
+  ASSERT_TRUE(BuildInstallerCommandLine(spaced.c_str(), L"", line));
+  EXPECT_EQ(L"\"" + spaced + L"\"", std::wstring(line));
+  spaced += L"x";
+  EXPECT_FALSE(BuildInstallerCommandLine(spaced.c_str(), L"", line));
+  EXPECT_STREQ(L"", line);
+}
+
+TEST(RuntimeMirrors, KeysCountInPlainDecimal) {
+  EXPECT_EQ(L"net2.url1", MirrorKey(1));
+  EXPECT_EQ(L"net2.url2", MirrorKey(2));
+  EXPECT_EQ(L"net2.url10", MirrorKey(10));
+  EXPECT_EQ(L"net2.url123", MirrorKey(123));
+}
+
+TEST(RuntimeFailure, BothCodesAsSignedDecimals) {
+  WCHAR text[RUNTIME_FAILURE_TEXT_SIZE];
+  FormatRuntimeInstallFailure(1603, 0, text);
+  EXPECT_STREQ(L"运行环境安装失败。(1603:0)", text);
+  // An unreadable exit code stays at its preset: all bits set.
+  FormatRuntimeInstallFailure(0xFFFFFFFFu, 6, text);
+  EXPECT_STREQ(L"运行环境安装失败。(-1:6)", text);
+  FormatRuntimeInstallFailure(0xC0000005u, 183, text);
+  EXPECT_STREQ(L"运行环境安装失败。(-1073741819:183)", text);
+}
+
+TEST(Outcome, CombinesTheStepResults) {
+  EXPECT_EQ(Succeeded, CombineOutcome(RuntimeReady, true));
+  EXPECT_EQ(ProductFailed, CombineOutcome(RuntimeReady, false));
+  EXPECT_EQ(-1, CombineOutcome(RebootNow, false));
+  EXPECT_EQ(-2, CombineOutcome(RebootDeclined, false));
+  EXPECT_EQ(PrerequisiteFailed, CombineOutcome(RuntimeDownloadFailed, false));
+  EXPECT_EQ(PrerequisiteFailed, CombineOutcome(RuntimeInstallFailed, false));
+  // Any other prerequisite value is a failure, whatever the product flag says.
+  EXPECT_EQ(PrerequisiteFailed, CombineOutcome(7, true));
+  EXPECT_EQ(PrerequisiteFailed, CombineOutcome(-3, true));
+  EXPECT_EQ(RebootNow, CombineOutcome(RebootNow, true));
+}
+
+TEST(Outcome, ProductStepOnlyAfterARuntimeReady) {
+  EXPECT_TRUE(ShouldRunProductStep(RuntimeReady));
+  EXPECT_FALSE(ShouldRunProductStep(RuntimeDownloadFailed));
+  EXPECT_FALSE(ShouldRunProductStep(RuntimeInstallFailed));
+  EXPECT_FALSE(ShouldRunProductStep(RebootNow));
+  EXPECT_FALSE(ShouldRunProductStep(RebootDeclined));
+}
+
+TEST(Outcome, StatusTexts) {
+  EXPECT_STREQ(L"安装成功。", OutcomeStatusText(Succeeded));
+  EXPECT_STREQ(L"安装需要重启电脑。", OutcomeStatusText(RebootNow));
+  EXPECT_STREQ(L"安装需要重启电脑。", OutcomeStatusText(RebootDeclined));
+  EXPECT_STREQ(L"安装失败。", OutcomeStatusText(PrerequisiteFailed));
+  EXPECT_STREQ(L"安装失败。", OutcomeStatusText(ProductFailed));
+}
+
+}  // namespace

@@ -1,0 +1,137 @@
+#include "install_scenario.h"
+
+#include <winternl.h>
+
+#include <vector>
+
+#include "config/setup_config.h"
+#include "e2e_support.h"
+#include "install/runtime_step.h"
+
+std::wstring ScenarioConfig(int port, const std::wstring& mirror1, const std::wstring& mirror2) {
+  std::wstring base = L"http://127.0.0.1:" + std::to_wstring(port);
+  std::wstring text =
+      L"app.name=Brenvik 账簿\n"
+      L"setup.text=安装程序\n"
+      L"button.text=开始安装\n"
+      L"corp.name=北岸软件有限公司\n"
+      L"summary=测试\n";
+  if (!mirror1.empty()) text += L"net2.url1=" + (mirror1.compare(0, 4, L"http") == 0 ? mirror1 : base + mirror1) + L"\n";
+  if (!mirror2.empty()) text += L"net2.url2=" + (mirror2.compare(0, 4, L"http") == 0 ? mirror2 : base + mirror2) + L"\n";
+  text += L"app.url=" + base + L"/package/brenvik/brenvik-setupvv.exe\n";
+  return text;
+}
+
+bool StampConfig(const std::wstring& exePath, const std::wstring& text) {
+  std::wstring crlf;
+  for (wchar_t c : text) {
+    if (c == L'\n') crlf += L'\r';
+    crlf += c;
+  }
+  int size = WideCharToMultiByte(936, 0, crlf.c_str(), static_cast<int>(crlf.size()), NULL, 0, NULL, NULL);
+  std::vector<char> bytes(size > 0 ? size : 1);
+  if (size > 0) WideCharToMultiByte(936, 0, crlf.c_str(), static_cast<int>(crlf.size()), bytes.data(), size, NULL, NULL);
+
+  HANDLE update = BeginUpdateResourceW(exePath.c_str(), FALSE);
+  if (update == NULL) return false;
+  BOOL written = UpdateResourceW(update, MAKEINTRESOURCEW(CONFIG_RESOURCE_TYPE),
+                                 MAKEINTRESOURCEW(CONFIG_RESOURCE_ID),
+                                 MAKELANGID(LANG_CHINESE, SUBLANG_CHINESE_SIMPLIFIED), bytes.data(),
+                                 static_cast<DWORD>(size > 0 ? size : 0));
+  BOOL ended = EndUpdateResourceW(update, written ? FALSE : TRUE);
+  return written && ended;
+}
+
+std::wstring ReadRecord(const std::wstring& installerPath) {
+  std::string bytes = ReadFileBytes(installerPath + L".ran");
+  if (bytes.empty()) return L"";
+  int units = MultiByteToWideChar(CP_UTF8, 0, bytes.data(), static_cast<int>(bytes.size()), NULL, 0);
+  std::wstring text(units, L'\0');
+  MultiByteToWideChar(CP_UTF8, 0, bytes.data(), static_cast<int>(bytes.size()), &text[0], units);
+  return text;
+}
+
+void SetRuntimeFolderPresent(bool present) {
+  if (present) {
+    CreateDirectoryW(L"C:\\Windows\\Microsoft.NET", NULL);
+    CreateDirectoryW(L"C:\\Windows\\Microsoft.NET\\Framework", NULL);
+    CreateDirectoryW(RUNTIME_FOLDER, NULL);
+  } else {
+    RemoveDirectoryW(RUNTIME_FOLDER);
+  }
+}
+
+std::wstring ReadRunOnceValue() {
+  WCHAR data[1024];
+  DWORD bytes = sizeof data - sizeof(WCHAR);
+  DWORD type = 0;
+  HKEY key;
+  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, RUN_ONCE_KEY, 0, KEY_READ, &key) != ERROR_SUCCESS) return L"";
+  LONG read = RegQueryValueExW(key, RUN_ONCE_VALUE, NULL, &type, reinterpret_cast<BYTE*>(data), &bytes);
+  RegCloseKey(key);
+  if (read != ERROR_SUCCESS || type != REG_SZ) return L"";
+  data[bytes / sizeof(WCHAR)] = L'\0';
+  return data;
+}
+
+void DeleteRunOnceValue() {
+  HKEY key;
+  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, RUN_ONCE_KEY, 0, KEY_ALL_ACCESS, &key) != ERROR_SUCCESS) return;
+  RegDeleteValueW(key, RUN_ONCE_VALUE);
+  RegCloseKey(key);
+}
+
+std::wstring ProcessCommandLine(DWORD processId) {
+  typedef NTSTATUS(NTAPI * QueryInformation)(HANDLE, PROCESSINFOCLASS, PVOID, ULONG, PULONG);
+  QueryInformation query = reinterpret_cast<QueryInformation>(reinterpret_cast<void*>(
+      GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtQueryInformationProcess")));
+  std::wstring text;
+  HANDLE process = OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, processId);
+  if (process == NULL || query == NULL) {
+    if (process != NULL) CloseHandle(process);
+    return text;
+  }
+  PROCESS_BASIC_INFORMATION basic;
+  PEB peb;
+  RTL_USER_PROCESS_PARAMETERS parameters;
+  SIZE_T got = 0;
+  if (query(process, ProcessBasicInformation, &basic, sizeof basic, NULL) >= 0 &&
+      ReadProcessMemory(process, basic.PebBaseAddress, &peb, sizeof peb, &got) &&
+      ReadProcessMemory(process, peb.ProcessParameters, &parameters, sizeof parameters, &got)) {
+    std::vector<WCHAR> buffer(parameters.CommandLine.Length / sizeof(WCHAR) + 1, L'\0');
+    if (ReadProcessMemory(process, parameters.CommandLine.Buffer, buffer.data(), parameters.CommandLine.Length, &got))
+      text.assign(buffer.data(), parameters.CommandLine.Length / sizeof(WCHAR));
+  }
+  CloseHandle(process);
+  return text;
+}
+
+namespace {
+struct WindowSearch {
+  const WCHAR* className;
+  DWORD otherThan;
+  HWND found;
+  DWORD processId;
+};
+
+BOOL CALLBACK MatchWindow(HWND window, LPARAM parameter) {
+  WindowSearch* search = reinterpret_cast<WindowSearch*>(parameter);
+  WCHAR name[128];
+  DWORD owner = 0;
+  GetWindowThreadProcessId(window, &owner);
+  if (owner != search->otherThan && IsWindowVisible(window) && GetClassNameW(window, name, 128) &&
+      lstrcmpW(name, search->className) == 0) {
+    search->found = window;
+    search->processId = owner;
+    return FALSE;
+  }
+  return TRUE;
+}
+}  // namespace
+
+HWND FindWindowOfAnotherProcess(const std::wstring& className, DWORD otherThan, DWORD* processId) {
+  WindowSearch search = {className.c_str(), otherThan, NULL, 0};
+  EnumWindows(MatchWindow, reinterpret_cast<LPARAM>(&search));
+  *processId = search.processId;
+  return search.found;
+}

@@ -1,0 +1,35 @@
+// What the install end-to-end tests set up around setup.exe: its configuration
+// stamped into a copy, the served installer doubles, the runtime folder, and
+// reading what the doubles recorded.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+// The configuration text for a server on `port` of 127.0.0.1: the product at
+// /package/brenvik/brenvik-setupvv.exe and the runtime mirrors given (each a
+// path on the same server, or a whole URL when it starts with "http"); an empty
+// list writes no mirror key.
+std::wstring ScenarioConfig(int port, const std::wstring& mirror1, const std::wstring& mirror2);
+
+// Replaces the configuration resource of the executable at `exePath` with
+// `text`, encoded in code page 936 with CR LF line ends. False on failure.
+bool StampConfig(const std::wstring& exePath, const std::wstring& text);
+
+// The lines that an installer double recorded beside itself (UTF-8 file).
+std::wstring ReadRecord(const std::wstring& installerPath);
+
+// Makes or removes "C:\Windows\Microsoft.NET\Framework\v2.0.50727".
+void SetRuntimeFolderPresent(bool present);
+
+// Reads HKLM RunOnce "!TovrelSetup"; empty when absent.
+std::wstring ReadRunOnceValue();
+void DeleteRunOnceValue();
+
+// The command line another process was started with; empty when unreadable.
+std::wstring ProcessCommandLine(DWORD processId);
+
+// A visible top-level window of the class that belongs to a process other than
+// `otherThan`, or null.
+HWND FindWindowOfAnotherProcess(const std::wstring& className, DWORD otherThan, DWORD* processId);
