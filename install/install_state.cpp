@@ -6,6 +6,7 @@ WCHAR InstallDir[MAX_PATH];
 WCHAR LastErrorText[1024];
 HANDLE WorkerThread;
 volatile bool DeleteRunLogAtExit;
+volatile bool WorkerClosingWindow;
 
 void RecordError(const WCHAR* message) {
   // Read before anything else can change it.

@@ -3,13 +3,37 @@
 
 #include <windows.h>
 
+#include "shell/window_layout.h"
+
+const COLORREF BACKGROUND_COLOR = RGB(45, 45, 48);
+const COLORREF BRIGHT_TEXT_COLOR = RGB(255, 255, 255);
+const COLORREF MUTED_TEXT_COLOR = RGB(153, 153, 153);
+
 extern HWND MainWindow;
 extern HWND StartButton, StatusLabel, PercentLabel, ProgressBar, TitleLabel, SummaryLabel, CorpLabel;
+extern HFONT TitleFont, ButtonFont, TextFont;
+extern WCHAR HeadingFace[FACE_NAME_SIZE];
+extern WCHAR BodyFace[FACE_NAME_SIZE];
+extern HBRUSH BackgroundBrush;
+// Screen resolution / 96, read once by ScaleDpi.
+extern float DpiScale;
+// Set when the window starts being destroyed; other threads then leave it alone.
+extern volatile bool WindowClosing;
+// The worker's handle, kept past the window's end when the worker itself closed
+// the window; start-up waits for it before the process exits.
+extern HANDLE ExitingWorker;
 
 void RegisterWindowClass(HINSTANCE instance);
 BOOL CreateSetupWindow(HINSTANCE instance, int showCommand);
 LRESULT CALLBACK SetupWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 int ScaleDpi(int length);
+
+// The font enumeration callback: lParam names the candidate list.
+int CALLBACK FontEnumProc(const LOGFONTW* font, const TEXTMETRICW* metrics, DWORD fontType,
+                          LPARAM list);
+
+// True while MainWindow exists and is not being destroyed; for calls from other threads.
+bool WindowIsUsable();
 
 // Message boxes owned by the window, captioned with the product name.
 int ShowMessage(const WCHAR* text, UINT type);

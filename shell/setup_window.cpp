@@ -1,0 +1,260 @@
+#include "shell/setup_window.h"
+
+#include <commctrl.h>
+
+#include <string>
+
+#include "config/setup_config.h"
+#include "install/install_state.h"
+#include "install/install_worker.h"
+#include "log/run_log.h"
+
+HWND MainWindow;
+HWND StartButton, StatusLabel, PercentLabel, ProgressBar, TitleLabel, SummaryLabel, CorpLabel;
+HFONT TitleFont, ButtonFont, TextFont;
+WCHAR HeadingFace[FACE_NAME_SIZE];
+WCHAR BodyFace[FACE_NAME_SIZE];
+HBRUSH BackgroundBrush;
+float DpiScale;
+volatile bool WindowClosing;
+HANDLE ExitingWorker;
+
+static const WCHAR WINDOW_CLASS_NAME[] = L"ZunGenericWindowClass";
+// Clears WS_CAPTION (WS_BORDER | WS_DLGFRAME): no caption, no border.
+static const LONG CAPTION_MASK = static_cast<LONG>(0xFF3FFFFF);
+
+static float CurrentDpiScale() {
+  if (DpiScale == 0.0f) {
+    HDC screen = GetDC(NULL);
+    DpiScale = DpiScaleFor(GetDeviceCaps(screen, LOGPIXELSX));
+    ReleaseDC(NULL, screen);
+  }
+  return DpiScale;
+}
+
+int ScaleDpi(int length) {
+  return ScaleLength(length, CurrentDpiScale());
+}
+
+bool WindowIsUsable() {
+  return !WindowClosing && MainWindow != NULL && IsWindow(MainWindow);
+}
+
+void RegisterWindowClass(HINSTANCE instance) {
+  BackgroundBrush = CreateSolidBrush(BACKGROUND_COLOR);
+  WNDCLASSEXW windowClass = {};
+  windowClass.cbSize = sizeof windowClass;
+  windowClass.style = CS_VREDRAW | CS_HREDRAW | CS_DBLCLKS;
+  windowClass.lpfnWndProc = SetupWindowProc;
+  windowClass.hInstance = instance;
+  windowClass.hCursor = LoadCursorW(NULL, MAKEINTRESOURCEW(32512));  // IDC_ARROW
+  windowClass.hbrBackground = BackgroundBrush;
+  windowClass.lpszClassName = WINDOW_CLASS_NAME;
+  RegisterClassExW(&windowClass);
+}
+
+int CALLBACK FontEnumProc(const LOGFONTW* font, const TEXTMETRICW*, DWORD fontType, LPARAM list) {
+  if (fontType != TRUETYPE_FONTTYPE) return 1;
+  const WCHAR* candidate = MatchFaceCandidate(font->lfFaceName, list);
+  if (candidate == NULL) return 1;
+  WCHAR* buffer = list == HEADING_FACE_LIST ? HeadingFace : BodyFace;
+  lstrcpynW(buffer, candidate, FACE_NAME_SIZE);
+  return 0;
+}
+
+static void SelectFaces() {
+  LOGFONTW wanted = {};
+  wanted.lfCharSet = GB2312_CHARSET;
+  HDC dc = CreateCompatibleDC(NULL);
+  EnumFontFamiliesExW(dc, &wanted, FontEnumProc, HEADING_FACE_LIST, 0);
+  EnumFontFamiliesExW(dc, &wanted, FontEnumProc, BODY_FACE_LIST, 0);
+  DeleteDC(dc);
+}
+
+static HFONT MakeFont(int height, const WCHAR* face) {
+  return CreateFontW(height, 0, 0, 0, FW_DONTCARE, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
+                     OUT_OUTLINE_PRECIS, CLIP_DEFAULT_PRECIS, CLEARTYPE_QUALITY,
+                     DEFAULT_PITCH | FF_DONTCARE, face);
+}
+
+static HWND MakeControl(HWND parent, HINSTANCE instance, const WCHAR* className,
+                        const WCHAR* text, DWORD style, const Placement& at, HFONT font) {
+  HWND control = CreateWindowExW(0, className, text, style, at.x, at.y, at.width, at.height,
+                                 parent, NULL, instance, NULL);
+  if (control != NULL && font != NULL)
+    SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(font), 0);
+  return control;
+}
+
+static void CreateControls(HWND window) {
+  HINSTANCE instance = reinterpret_cast<HINSTANCE>(GetWindowLongW(window, GWL_HINSTANCE));
+  TitleFont = MakeFont(ScaleDpi(32), HeadingFace);
+  ButtonFont = MakeFont(ScaleDpi(24), HeadingFace);
+  TextFont = MakeFont(ScaleDpi(16), BodyFace);
+
+  const float scale = CurrentDpiScale();
+  const Placement later = {0, 0, 0, 0};  // WM_SIZE places these
+  const std::wstring title = GetConfigValue(L"app.name") + L"\n" + GetConfigValue(L"setup.text");
+  const std::wstring corp = GetConfigValue(L"corp.name") + L"\n" + GetConfigValue(L"corp.tel");
+
+  StartButton = MakeControl(window, instance, L"BUTTON", GetConfigValue(L"button.text").c_str(),
+                            0x50010001, later, ButtonFont);
+  StatusLabel = MakeControl(window, instance, L"STATIC", L"", 0x50000000, later, TextFont);
+  PercentLabel = MakeControl(window, instance, L"STATIC", L"", 0x40000002, later, TextFont);
+  ProgressBar = MakeControl(window, instance, PROGRESS_CLASSW, NULL, 0x40000000, later, NULL);
+  TitleLabel = MakeControl(window, instance, L"STATIC", title.c_str(), 0x50000000,
+                           TitlePlacement(scale), TitleFont);
+  SummaryLabel = MakeControl(window, instance, L"STATIC", GetConfigText(L"summary").c_str(),
+                             0x50000000, SummaryPlacement(scale), TextFont);
+  CorpLabel = MakeControl(window, instance, L"STATIC", corp.c_str(), 0x50000002, later, TextFont);
+}
+
+static void MoveControl(HWND control, const Placement& to) {
+  MoveWindow(control, to.x, to.y, to.width, to.height, FALSE);
+}
+
+static void LayOutControls(HWND window) {
+  RECT client;
+  GetClientRect(window, &client);
+  const ControlLayout layout = LayoutControls(client.right, client.bottom, CurrentDpiScale());
+  MoveControl(StartButton, layout.startButton);
+  MoveControl(StatusLabel, layout.statusLabel);
+  MoveControl(PercentLabel, layout.percentLabel);
+  MoveControl(ProgressBar, layout.progressBar);
+  MoveControl(CorpLabel, layout.corpLabel);
+}
+
+static bool WorkerStillRunning() {
+  DWORD code = 0;
+  return WorkerThread != NULL && GetExitCodeThread(WorkerThread, &code) && code == STILL_ACTIVE;
+}
+
+// Only one installation run at a time: both steps write the same files and drive
+// the same controls.
+static void RequestStart() {
+  if (WorkerStillRunning()) {
+    LogLine(L"start ignored, worker still running");
+    return;
+  }
+  if (WorkerThread != NULL) {
+    CloseHandle(WorkerThread);
+    WorkerThread = NULL;
+  }
+  StartWorker();
+}
+
+// A double-click on the background. True when the window was destroyed.
+static bool HandleCloseRequest(HWND window) {
+  if (WorkerThread != NULL) {
+    LogLine(L"should be confirm");
+    DWORD code = 0;
+    GetExitCodeThread(WorkerThread, &code);
+    if (code == STILL_ACTIVE) {
+      LogLine(L"still alive");
+      if (ShowMessage(L"是否真的退出?", MB_YESNO | MB_ICONQUESTION) != IDYES) return false;
+      LogLine(L"install aborted");
+    }
+  }
+  LogLine(L"to be exit");
+  DestroyWindow(window);
+  return true;
+}
+
+static void HandleDestroy() {
+  WindowClosing = true;
+  if (WorkerThread != NULL) {
+    // A worker that closed the window itself still has to finish (a restart
+    // request); start-up waits for it. Otherwise it ends with the process.
+    if (WorkerClosingWindow)
+      ExitingWorker = WorkerThread;
+    else
+      CloseHandle(WorkerThread);
+    WorkerThread = NULL;
+  }
+  DeleteObject(TitleFont);
+  DeleteObject(ButtonFont);
+  DeleteObject(TextFont);
+  PostQuitMessage(0);
+}
+
+LRESULT CALLBACK SetupWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  switch (message) {
+    case WM_CREATE:
+      CreateControls(window);
+      break;
+    case WM_SIZE:
+      LayOutControls(window);
+      break;
+    case WM_NCHITTEST: {
+      LRESULT hit = DefWindowProcW(window, message, wParam, lParam);
+      return hit == HTCLIENT ? HTCAPTION : hit;
+    }
+    case WM_NCLBUTTONDBLCLK:
+      if (wParam == HTCAPTION && HandleCloseRequest(window)) return 0;
+      break;
+    case WM_KEYUP:
+      if (wParam == VK_RETURN) {
+        RequestStart();
+        return 0;
+      }
+      if (wParam == VK_ESCAPE) {
+        DestroyWindow(window);
+        return 0;
+      }
+      break;
+    case WM_COMMAND:
+      if (HIWORD(wParam) == BN_CLICKED && StartButton != NULL &&
+          reinterpret_cast<HWND>(lParam) == StartButton)
+        RequestStart();
+      break;
+    case WM_CTLCOLORSTATIC: {
+      HDC dc = reinterpret_cast<HDC>(wParam);
+      HWND control = reinterpret_cast<HWND>(lParam);
+      bool muted = control == SummaryLabel || control == CorpLabel;
+      SetTextColor(dc, muted ? MUTED_TEXT_COLOR : BRIGHT_TEXT_COLOR);
+      SetBkColor(dc, BACKGROUND_COLOR);
+      return reinterpret_cast<LRESULT>(BackgroundBrush);
+    }
+    case WM_DESTROY:
+      HandleDestroy();
+      return 0;
+  }
+  return DefWindowProcW(window, message, wParam, lParam);
+}
+
+BOOL CreateSetupWindow(HINSTANCE instance, int showCommand) {
+  SelectFaces();
+
+  INITCOMMONCONTROLSEX controls = {8, 0xFF};
+  InitCommonControlsEx(&controls);
+
+  const std::wstring name = GetConfigValue(L"app.name");
+  HWND window = CreateWindowExW(0, WINDOW_CLASS_NAME, name.c_str(), 0, 0, 0, 0, 0, NULL, NULL,
+                                instance, NULL);
+  if (window == NULL) return FALSE;
+  SetWindowLongW(window, GWL_STYLE, GetWindowLongW(window, GWL_STYLE) & CAPTION_MASK);
+  MainWindow = window;
+
+  RECT desktop;
+  GetWindowRect(GetDesktopWindow(), &desktop);
+  const Placement at = CentreOnDesktop(desktop, ScaleDpi(WINDOW_WIDTH), ScaleDpi(WINDOW_HEIGHT));
+  MoveWindow(window, at.x, at.y, at.width, at.height, FALSE);
+
+  ShowWindow(window, showCommand);
+  UpdateWindow(window);
+  return TRUE;
+}
+
+int ShowMessage(const WCHAR* text, UINT type) {
+  // A worker may outlive the window: no box without an owner.
+  if (!WindowIsUsable()) {
+    LogLine(L"message box skipped, window gone");
+    return 0;
+  }
+  const std::wstring caption = GetConfigValue(L"app.name");
+  return MessageBoxW(MainWindow, text, caption.c_str(), type);
+}
+
+void ShowLastError() {
+  ShowMessage(LastErrorText, MB_ICONERROR);
+}

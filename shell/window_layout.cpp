@@ -1,0 +1,55 @@
+#include "shell/window_layout.h"
+
+#include <wchar.h>
+
+static const WCHAR* const HEADING_FACES[] = {L"微软雅黑", L"华文细黑", L"黑体", NULL};
+static const WCHAR* const BODY_FACES[] = {L"微软雅黑", L"Tahoma", NULL};
+
+float DpiScaleFor(int dpi) {
+  return static_cast<float>(dpi) / 96.0f;
+}
+
+int ScaleLength(int length, float scale) {
+  // The conversion truncates toward zero: 187.5 becomes 187.
+  return static_cast<int>(static_cast<float>(length) * scale);
+}
+
+ControlLayout LayoutControls(int clientWidth, int clientHeight, float scale) {
+  const int margin = ScaleLength(32, scale);
+  const int rowHeight = ScaleLength(20, scale);
+  const int innerWidth = clientWidth - 2 * margin;
+  const int buttonWidth = ScaleLength(160, scale);
+  const int buttonHeight = ScaleLength(40, scale);
+  const int statusTop = clientHeight - ScaleLength(125, scale);
+
+  ControlLayout layout;
+  layout.startButton = {(clientWidth - buttonWidth) / 2, (clientHeight - buttonHeight) / 2,
+                        buttonWidth, buttonHeight};
+  layout.statusLabel = {margin, statusTop, innerWidth, rowHeight};
+  layout.percentLabel = {clientWidth - margin - margin, statusTop, margin, rowHeight};
+  layout.progressBar = {margin, clientHeight - ScaleLength(100, scale), innerWidth, rowHeight};
+  layout.corpLabel = {margin, clientHeight - ScaleLength(60, scale), innerWidth,
+                      ScaleLength(40, scale)};
+  return layout;
+}
+
+Placement TitlePlacement(float scale) {
+  const int margin = ScaleLength(32, scale);
+  return {margin, margin, ScaleLength(400, scale) - 2 * margin, ScaleLength(72, scale)};
+}
+
+Placement SummaryPlacement(float scale) {
+  return {ScaleLength(32, scale), ScaleLength(110, scale), ScaleLength(400, scale),
+          ScaleLength(32, scale)};
+}
+
+Placement CentreOnDesktop(const RECT& desktop, int width, int height) {
+  return {(desktop.right - width) / 2, (desktop.bottom - height) / 2, width, height};
+}
+
+const WCHAR* MatchFaceCandidate(const WCHAR* face, LPARAM list) {
+  const WCHAR* const* candidates = list == HEADING_FACE_LIST ? HEADING_FACES : BODY_FACES;
+  for (int i = 0; candidates[i] != NULL; ++i)
+    if (wcscmp(face, candidates[i]) == 0) return candidates[i];
+  return NULL;
+}
