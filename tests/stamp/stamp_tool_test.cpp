@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "config/replace_all.h"
+#include "e2e_support.h"
 #include "tools/setupstamp/exe_resource.h"
 #include "tools/setupstamp/text_encoding.h"
 
@@ -60,7 +61,7 @@ std::wstring WorkFolder(const std::wstring& name) {
   return folder;
 }
 
-void WriteFileBytes(const std::wstring& path, const std::string& bytes) {
+void WriteBytesTo(const std::wstring& path, const std::string& bytes) {
   HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
   ASSERT_NE(INVALID_HANDLE_VALUE, file);
   DWORD written = 0;
@@ -69,7 +70,7 @@ void WriteFileBytes(const std::wstring& path, const std::string& bytes) {
   ASSERT_EQ(bytes.size(), written);
 }
 
-std::string ReadFileBytes(const std::wstring& path) {
+std::string ReadBytesFrom(const std::wstring& path) {
   std::string bytes;
   std::wstring failure;
   EXPECT_TRUE(ReadWholeFile(path, bytes, failure)) << Utf8FromWide(failure);
@@ -127,8 +128,8 @@ ToolRun RunTool(const std::wstring& folder, const std::wstring& arguments) {
   }
   CloseHandle(err);
   CloseHandle(out);
-  run.output = ReadFileBytes(outPath);
-  run.errors = ReadFileBytes(errPath);
+  run.output = ReadBytesFrom(outPath);
+  run.errors = ReadBytesFrom(errPath);
   return run;
 }
 
@@ -184,7 +185,7 @@ bool Contains(const std::string& text, const std::wstring& part) {
 TEST(StampTool, StampThenPrintGivesTheTextBack) {
   std::wstring folder = WorkFolder(L"roundtrip");
   CopySetup(folder, L"setup.exe");
-  WriteFileBytes(folder + L"\\product.txt", Utf8(PRODUCT));
+  WriteBytesTo(folder + L"\\product.txt", Utf8(PRODUCT));
   ToolRun stamp = RunTool(folder, L"--out new.exe product.txt setup.exe");
   EXPECT_EQ(0u, stamp.exitCode) << stamp.errors;
   EXPECT_TRUE(Contains(stamp.errors, L"product.txt: read as UTF-8, 0 errors, 0 warnings")) << stamp.errors;
@@ -208,8 +209,8 @@ TEST(StampTool, GbkAndByteOrderMarkInputsGiveTheSameResource) {
   std::wstring folder = WorkFolder(L"encodings");
   CopySetup(folder, L"setup.exe");
   std::wstring crlf = ReplaceAll(PRODUCT, L"\n", L"\r\n");
-  WriteFileBytes(folder + L"\\gbk.txt", Gbk(crlf));
-  WriteFileBytes(folder + L"\\bom.txt", "\xEF\xBB\xBF" + Utf8(PRODUCT));
+  WriteBytesTo(folder + L"\\gbk.txt", Gbk(crlf));
+  WriteBytesTo(folder + L"\\bom.txt", "\xEF\xBB\xBF" + Utf8(PRODUCT));
   ToolRun gbk = RunTool(folder, L"--out gbk.exe gbk.txt setup.exe");
   EXPECT_EQ(0u, gbk.exitCode) << gbk.errors;
   EXPECT_TRUE(Contains(gbk.errors, L"gbk.txt: read as GBK (code page 936)")) << gbk.errors;
@@ -235,7 +236,7 @@ TEST(StampTool, EveryEarlierLanguageIsReplaced) {
   std::sort(before.begin(), before.end());
   ASSERT_EQ(std::vector<WORD>({0x0409, 0x0804}), before);
 
-  WriteFileBytes(folder + L"\\product.txt", Utf8(PRODUCT));
+  WriteBytesTo(folder + L"\\product.txt", Utf8(PRODUCT));
   ToolRun stamp = RunTool(folder, L"--in-place product.txt two.exe");
   EXPECT_EQ(0u, stamp.exitCode) << stamp.errors;
   EXPECT_TRUE(Contains(stamp.output, L"2 earlier copies replaced")) << stamp.output;
@@ -253,9 +254,9 @@ TEST(StampTool, EveryEarlierLanguageIsReplaced) {
 TEST(StampTool, ErrorsStopWithNothingWritten) {
   std::wstring folder = WorkFolder(L"errors");
   CopySetup(folder, L"setup.exe");
-  std::string original = ReadFileBytes(folder + L"\\setup.exe");
+  std::string original = ReadBytesFrom(folder + L"\\setup.exe");
   std::wstring broken = ReplaceAll(PRODUCT, L"app.url=http://", L"app.url=https://");
-  WriteFileBytes(folder + L"\\product.txt", Utf8(broken + L"colour=red\n"));
+  WriteBytesTo(folder + L"\\product.txt", Utf8(broken + L"colour=red\n"));
   ToolRun out = RunTool(folder, L"--out new.exe product.txt setup.exe");
   EXPECT_EQ(1u, out.exitCode);
   EXPECT_TRUE(Contains(out.errors, L"product.txt:8: error: the download client refuses the address in "
@@ -266,13 +267,13 @@ TEST(StampTool, ErrorsStopWithNothingWritten) {
   ToolRun inPlace = RunTool(folder, L"--in-place product.txt setup.exe");
   EXPECT_EQ(1u, inPlace.exitCode);
   EXPECT_EQ(std::vector<std::wstring>({L"product.txt", L"setup.exe"}), ListFiles(folder));
-  EXPECT_TRUE(original == ReadFileBytes(folder + L"\\setup.exe")) << "the exe was changed";
+  EXPECT_TRUE(original == ReadBytesFrom(folder + L"\\setup.exe")) << "the exe was changed";
 }
 
 TEST(StampTool, WarningsGoOnUnlessStrict) {
   std::wstring folder = WorkFolder(L"warnings");
   CopySetup(folder, L"setup.exe");
-  WriteFileBytes(folder + L"\\product.txt", Utf8(std::wstring(PRODUCT) + L"\nnet2.url3=http://127.0.0.1/d.exe\n"));
+  WriteBytesTo(folder + L"\\product.txt", Utf8(std::wstring(PRODUCT) + L"\nnet2.url3=http://127.0.0.1/d.exe\n"));
   ToolRun strict = RunTool(folder, L"--strict --out new.exe product.txt setup.exe");
   EXPECT_EQ(1u, strict.exitCode);
   EXPECT_TRUE(Contains(strict.errors, L"product.txt:9: warning: empty line")) << strict.errors;
@@ -289,7 +290,7 @@ TEST(StampTool, WarningsGoOnUnlessStrict) {
 
 TEST(StampTool, MissingOrReadOnlyExeLeavesNothingBehind) {
   std::wstring folder = WorkFolder(L"files");
-  WriteFileBytes(folder + L"\\product.txt", Utf8(PRODUCT));
+  WriteBytesTo(folder + L"\\product.txt", Utf8(PRODUCT));
   ToolRun missing = RunTool(folder, L"--out new.exe product.txt missing.exe");
   EXPECT_EQ(3u, missing.exitCode);
   EXPECT_TRUE(Contains(missing.errors, L"missing.exe: error: cannot open it (error 2: the file does not exist)"))
@@ -303,13 +304,13 @@ TEST(StampTool, MissingOrReadOnlyExeLeavesNothingBehind) {
 
   CopySetup(folder, L"setup.exe");
   std::wstring exe = folder + L"\\setup.exe";
-  std::string original = ReadFileBytes(exe);
+  std::string original = ReadBytesFrom(exe);
   ASSERT_TRUE(SetFileAttributesW(exe.c_str(), FILE_ATTRIBUTE_READONLY));
   ToolRun readOnly = RunTool(folder, L"--in-place product.txt setup.exe");
   EXPECT_EQ(3u, readOnly.exitCode);
   EXPECT_TRUE(Contains(readOnly.errors, L"setup.exe: error: it is read-only")) << readOnly.errors;
   SetFileAttributesW(exe.c_str(), FILE_ATTRIBUTE_NORMAL);
-  EXPECT_TRUE(original == ReadFileBytes(exe)) << "the read-only exe was changed";
+  EXPECT_TRUE(original == ReadBytesFrom(exe)) << "the read-only exe was changed";
   EXPECT_EQ(std::vector<std::wstring>({L"product.txt", L"setup.exe"}), ListFiles(folder));
 
   ToolRun noFolder = RunTool(folder, L"--out absent\\new.exe product.txt setup.exe");
@@ -317,7 +318,7 @@ TEST(StampTool, MissingOrReadOnlyExeLeavesNothingBehind) {
   EXPECT_TRUE(Contains(noFolder.errors, L"absent: error: cannot create a temporary file in this folder"))
       << noFolder.errors;
 
-  WriteFileBytes(folder + L"\\text.exe", "not a program");
+  WriteBytesTo(folder + L"\\text.exe", "not a program");
   ToolRun notExe = RunTool(folder, L"--out new.exe product.txt text.exe");
   EXPECT_EQ(3u, notExe.exitCode);
   EXPECT_TRUE(Contains(notExe.errors, L"text.exe: error: cannot load it as a Windows program")) << notExe.errors;
@@ -335,6 +336,31 @@ TEST(StampTool, PrintNeedsAConfiguration) {
   ToolRun usage = RunTool(folder, L"product.txt setup.exe");
   EXPECT_EQ(2u, usage.exitCode);
   EXPECT_TRUE(Contains(usage.errors, L"setupstamp: say where the result goes")) << usage.errors;
+}
+
+TEST(StampTool, StampedSetupShowsTheNewTexts) {
+  std::wstring folder = WorkFolder(L"window");
+  CopySetup(folder, L"setup.exe");
+  WriteBytesTo(folder + L"\\product.txt", Utf8(PRODUCT));
+  ToolRun stamp = RunTool(folder, L"--out stamped.exe product.txt setup.exe");
+  ASSERT_EQ(0u, stamp.exitCode) << stamp.errors;
+
+  E2eRun run;
+  ASSERT_TRUE(PrepareRun(&run, L"stamped", folder + L"\\stamped.exe", L"", false));
+  ASSERT_TRUE(StartRun(&run, SETUP_WINDOW_CLASS, L""));
+  std::vector<ControlInfo> controls = ListControls(run.window);
+  EXPECT_EQ(L"印章测试产品", ReadWindowText(run.window));
+  // The button, then the status, percent, bar, title, summary and company controls.
+  ASSERT_EQ(7u, controls.size());
+  EXPECT_EQ(L"立即安装", controls[0].text);
+  EXPECT_EQ(L"印章测试产品\n安装向导", controls[4].text);
+  EXPECT_EQ(L"第一行说明\n第二行说明", controls[5].text);
+  EXPECT_EQ(L"测试公司\nwww.example.test 电话：010-0000", controls[6].text);
+  PostMessageW(run.window, WM_CLOSE, 0, 0);
+  DWORD exitCode = 0xDEAD;
+  EXPECT_TRUE(WaitForExit(run.program, E2E_EXIT_TIMEOUT_MS, &exitCode));
+  EXPECT_EQ(0u, exitCode);
+  EndRun(&run);
 }
 
 }  // namespace
