@@ -1,6 +1,8 @@
-// The tool's output. Under Wine standard output is a Unix pipe or terminal that
-// expects UTF-8 bytes; a Windows console gets the text as UTF-16 instead, since
-// it would show UTF-8 bytes in its own code page.
+// The tool's output. A pipe or file gets UTF-8 bytes (under Wine a pipe is a
+// Unix pipe, read by scripts and tests). A console gets UTF-16: a Windows
+// console would show UTF-8 bytes in its own code page, and Wine's console
+// turns bytes written to a terminal into the console code page's characters,
+// but UTF-16 into the Unix locale's encoding, which is what the terminal shows.
 #pragma once
 
 #include <windows.h>
