@@ -137,7 +137,6 @@ struct ResourceItem {
 };
 
 struct ResourceCollection {
-  HMODULE module;
   std::vector<ResourceItem>* items;
   ResourceItem current;
 };
@@ -198,7 +197,6 @@ static bool CollectOtherResources(const std::wstring& exePath, std::vector<Resou
     return false;
   }
   ResourceCollection collection;
-  collection.module = module;
   collection.items = &items;
   collection.current.typeId = 0;
   collection.current.nameId = 0;
