@@ -138,6 +138,7 @@ struct ResourceItem {
 
 struct ResourceCollection {
   std::vector<ResourceItem>* items;
+  bool failed;  // a resource could not be read: the rebuilt exe would lack it
   ResourceItem current;
 };
 
@@ -161,7 +162,10 @@ static BOOL CALLBACK CollectLanguageItem(HMODULE module, LPCWSTR type, LPCWSTR n
   HRSRC found = FindResourceExW(module, type, name, language);
   HGLOBAL loaded = found != NULL ? LoadResource(module, found) : NULL;
   const char* data = loaded != NULL ? static_cast<const char*>(LockResource(loaded)) : NULL;
-  if (data == NULL) return FALSE;
+  if (data == NULL) {
+    collection->failed = true;
+    return FALSE;
+  }
   ResourceItem item = collection->current;
   item.language = language;
   item.data.assign(data, SizeofResource(module, found));
@@ -176,16 +180,15 @@ static BOOL CALLBACK CollectName(HMODULE module, LPCWSTR type, LPWSTR name, LONG
                 reinterpret_cast<ULONG_PTR>(type) == CONFIG_RESOURCE_TYPE &&
                 reinterpret_cast<ULONG_PTR>(name) == CONFIG_RESOURCE_ID;
   if (config) return TRUE;
-  size_t before = collection->items->size();
   EnumResourceLanguagesW(module, type, name, CollectLanguageItem, parameter);
-  return collection->items->size() > before;
+  return !collection->failed;
 }
 
 static BOOL CALLBACK CollectType(HMODULE module, LPWSTR type, LONG_PTR parameter) {
   ResourceCollection* collection = reinterpret_cast<ResourceCollection*>(parameter);
   SetIdentifier(type, collection->current.type, collection->current.typeId);
   EnumResourceNamesW(module, type, CollectName, parameter);
-  return TRUE;
+  return !collection->failed;
 }
 
 // Every resource of the exe except the configuration.
@@ -198,12 +201,14 @@ static bool CollectOtherResources(const std::wstring& exePath, std::vector<Resou
   }
   ResourceCollection collection;
   collection.items = &items;
+  collection.failed = false;
   collection.current.typeId = 0;
   collection.current.nameId = 0;
   collection.current.language = 0;
   EnumResourceTypesW(module, CollectType, reinterpret_cast<LONG_PTR>(&collection));
+  if (collection.failed) failure = Failure(exePath, L"cannot read one of its resources", GetLastError());
   FreeLibrary(module);
-  return true;
+  return !collection.failed;
 }
 
 static bool AddResource(HANDLE update, LPCWSTR type, LPCWSTR name, WORD language, const std::string& data) {
