@@ -266,6 +266,9 @@ TEST(StampTool, ErrorsStopWithNothingWritten) {
       << out.errors;
   ToolRun inPlace = RunTool(folder, L"--in-place product.txt setup.exe");
   EXPECT_EQ(1u, inPlace.exitCode);
+  ToolRun check = RunTool(folder, L"--check product.txt");
+  EXPECT_EQ(1u, check.exitCode);
+  EXPECT_TRUE(Contains(check.errors, L"product.txt: read as UTF-8, 1 error, 1 warning\n")) << check.errors;
   EXPECT_EQ(std::vector<std::wstring>({L"product.txt", L"setup.exe"}), ListFiles(folder));
   EXPECT_TRUE(original == ReadBytesFrom(folder + L"\\setup.exe")) << "the exe was changed";
 }
@@ -280,6 +283,8 @@ TEST(StampTool, WarningsGoOnUnlessStrict) {
   EXPECT_TRUE(Contains(strict.errors, L"product.txt:10: warning: \"net2.url3\" is never tried")) << strict.errors;
   EXPECT_EQ(std::vector<std::wstring>({L"product.txt", L"setup.exe"}), ListFiles(folder));
 
+  EXPECT_EQ(0u, RunTool(folder, L"--check product.txt").exitCode);
+  EXPECT_EQ(1u, RunTool(folder, L"--check --strict product.txt").exitCode);
   ToolRun lenient = RunTool(folder, L"--out new.exe product.txt setup.exe");
   EXPECT_EQ(0u, lenient.exitCode) << lenient.errors;
   EXPECT_TRUE(Contains(lenient.errors, L"product.txt: read as UTF-8, 0 errors, 2 warnings")) << lenient.errors;
