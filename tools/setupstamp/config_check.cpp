@@ -1,0 +1,369 @@
+#include "tools/setupstamp/config_check.h"
+
+#include <stdio.h>
+
+#include <algorithm>
+#include <map>
+
+#include "config/replace_all.h"
+#include "download/http_client.h"
+#include "download/http_protocol.h"
+
+const wchar_t* const REQUIRED_KEYS[8] = {
+  L"app.name", L"setup.text", L"button.text", L"summary",
+  L"corp.name", L"corp.tel", L"app.url", L"net2.url1"
+};
+
+// The keys of the shipped text; "net2.urlN" for other N is recognised apart.
+static const wchar_t* const KNOWN_KEYS[11] = {
+  L"app.name", L"setup.text", L"button.text", L"corp.name", L"corp.tel", L"summary",
+  L"net2.url1", L"net2.url2", L"net4.url1", L"net4.url2", L"app.url"
+};
+
+static const wchar_t MIRROR_KEY_PREFIX[] = L"net2.url";
+static const size_t MIRROR_KEY_PREFIX_LENGTH = 8;
+static_assert(sizeof(MIRROR_KEY_PREFIX) / sizeof(wchar_t) == MIRROR_KEY_PREFIX_LENGTH + 1,
+              "prefix length");
+
+static std::wstring Quoted(const std::wstring& text) {
+  return L"\"" + text + L"\"";
+}
+
+static std::wstring Number(long value) {
+  wchar_t buffer[24];
+  _snwprintf(buffer, 24, L"%ld", value);
+  buffer[23] = L'\0';
+  return buffer;
+}
+
+static void AddMessage(std::vector<CheckMessage>& messages, CheckSeverity severity, int line,
+                       const std::wstring& text) {
+  CheckMessage message;
+  message.severity = severity;
+  message.line = line;
+  message.text = text;
+  messages.push_back(message);
+}
+
+void ReadConfigLines(const std::string& bytes, TextEncoding& encoding,
+                     std::vector<ConfigLine>& lines, std::vector<CheckMessage>& messages) {
+  encoding = DetectTextEncoding(bytes);
+  size_t start = encoding == TEXT_UTF8_BOM ? 3 : 0;
+  int number = 0;
+  // LF never occurs inside a GBK or UTF-8 character, so the bytes split safely.
+  while (start < bytes.size()) {
+    size_t end = bytes.find('\n', start);
+    if (end == std::string::npos) end = bytes.size();
+    std::string raw = bytes.substr(start, end - start);
+    start = end + 1;
+    if (!raw.empty() && raw[raw.size() - 1] == '\r') raw.erase(raw.size() - 1);
+    ConfigLine line;
+    line.number = ++number;
+    line.decoded = encoding == TEXT_GBK ? WideFromGbk(raw, line.text) : WideFromUtf8(raw, line.text);
+    if (!line.decoded) {
+      AddMessage(messages, CHECK_ERROR, line.number,
+                 encoding == TEXT_UTF8_BOM
+                     ? L"bytes that are not UTF-8, in a file that begins with a UTF-8 byte-order mark"
+                     : L"bytes that are neither UTF-8 nor GBK (code page 936)");
+    }
+    lines.push_back(line);
+  }
+}
+
+int MirrorNumber(const std::wstring& key) {
+  if (key.compare(0, MIRROR_KEY_PREFIX_LENGTH, MIRROR_KEY_PREFIX) != 0) return 0;
+  std::wstring digits = key.substr(MIRROR_KEY_PREFIX_LENGTH);
+  if (digits.empty() || digits.size() > 6 || digits[0] == L'0') return 0;
+  int number = 0;
+  for (size_t i = 0; i < digits.size(); ++i) {
+    if (digits[i] < L'0' || digits[i] > L'9') return 0;
+    number = number * 10 + (digits[i] - L'0');
+  }
+  return number;
+}
+
+bool IsKnownKey(const std::wstring& key) {
+  for (size_t i = 0; i < sizeof(KNOWN_KEYS) / sizeof(KNOWN_KEYS[0]); ++i)
+    if (key == KNOWN_KEYS[i]) return true;
+  return MirrorNumber(key) > 0;
+}
+
+static std::wstring Lowered(const std::wstring& text) {
+  std::wstring lowered = text;
+  for (size_t i = 0; i < lowered.size(); ++i)
+    if (lowered[i] >= L'A' && lowered[i] <= L'Z') lowered[i] = lowered[i] - L'A' + L'a';
+  return lowered;
+}
+
+static size_t EditDistance(const std::wstring& a, const std::wstring& b) {
+  std::vector<size_t> row(b.size() + 1);
+  for (size_t j = 0; j <= b.size(); ++j) row[j] = j;
+  for (size_t i = 1; i <= a.size(); ++i) {
+    size_t diagonal = row[0];
+    row[0] = i;
+    for (size_t j = 1; j <= b.size(); ++j) {
+      size_t above = row[j];
+      size_t substitute = diagonal + (a[i - 1] == b[j - 1] ? 0 : 1);
+      row[j] = std::min(std::min(row[j - 1] + 1, above + 1), substitute);
+      diagonal = above;
+    }
+  }
+  return row[b.size()];
+}
+
+std::wstring SuggestKnownKey(const std::wstring& key) {
+  std::wstring lowered = Lowered(key);
+  std::wstring best;
+  size_t bestDistance = 3;
+  for (size_t i = 0; i < sizeof(KNOWN_KEYS) / sizeof(KNOWN_KEYS[0]); ++i) {
+    size_t distance = EditDistance(lowered, KNOWN_KEYS[i]);
+    if (distance < bestDistance) {
+      bestDistance = distance;
+      best = KNOWN_KEYS[i];
+    }
+  }
+  if (best.empty() && MirrorNumber(Lowered(key)) > 0) best = Lowered(key);
+  return best;
+}
+
+static std::wstring Widened(const char* text) {
+  std::wstring wide;
+  for (; *text != '\0'; ++text) wide += static_cast<wchar_t>(static_cast<unsigned char>(*text));
+  return wide;
+}
+
+static bool IsPortText(const char* port) {
+  if (*port == '\0' || *port == '0') return false;
+  long value = 0;
+  for (const char* c = port; *c != '\0'; ++c) {
+    if (*c < '0' || *c > '9') return false;
+    value = value * 10 + (*c - '0');
+    if (value > 65535) return false;
+  }
+  return true;
+}
+
+std::wstring CheckDownloadAddress(const std::wstring& address) {
+  // On a Chinese system the client converts the address with code page 936.
+  std::string bytes;
+  if (!GbkFromWide(address, bytes)) return L"it holds characters that GBK cannot hold";
+  if (bytes.size() > static_cast<size_t>(URL_BUFFER_SIZE - 1))
+    return L"it is " + Number(static_cast<long>(bytes.size())) + L" bytes long in GBK; at most " +
+           Number(URL_BUFFER_SIZE - 1) + L" fit";
+  char host[HOST_BUFFER_SIZE];
+  char path[PATH_BUFFER_SIZE];
+  char port[PORT_BUFFER_SIZE];
+  char request[REQUEST_BUFFER_SIZE];
+  const char* refusal = NULL;
+  int split = SplitUrl(bytes.c_str(), host, path, port, &refusal);
+  if (split == DOWNLOAD_BAD_SCHEME) return L"it does not begin with \"http://\" (plain HTTP, lower case)";
+  if (split == DOWNLOAD_NO_PATH) return L"no \"/\" follows the host";
+  if (split != DOWNLOAD_OK)
+    return refusal != NULL ? Widened(refusal) : std::wstring(L"the client cannot split it");
+  if (host[0] == '\0') return L"it names no host";
+  if (!IsPortText(port)) return L"its port " + Quoted(Widened(port)) + L" is not a number from 1 to 65535";
+  if (BuildRequest(host, path, port, request) < 0)
+    return L"its request would be longer than " + Number(REQUEST_BUFFER_SIZE - 1) + L" bytes";
+  return std::wstring();
+}
+
+static bool IsBlank(wchar_t c) {
+  return c == L' ' || c == L'\t' || c == 0x3000;
+}
+
+static bool HoldsBlankOrControl(const std::wstring& text) {
+  for (size_t i = 0; i < text.size(); ++i)
+    if (IsBlank(text[i]) || text[i] < 0x20 || text[i] == 0x7F) return true;
+  return false;
+}
+
+static std::wstring Trimmed(const std::wstring& text) {
+  size_t first = 0;
+  size_t last = text.size();
+  while (first < last && IsBlank(text[first])) ++first;
+  while (last > first && IsBlank(text[last - 1])) --last;
+  return text.substr(first, last - first);
+}
+
+static std::wstring DescribeCharacters(const std::wstring& characters) {
+  std::wstring described;
+  size_t i = 0;
+  while (i < characters.size()) {
+    unsigned long codePoint = characters[i];
+    size_t length = 1;
+    if (codePoint >= 0xD800 && codePoint <= 0xDBFF && i + 1 < characters.size()) {
+      codePoint = 0x10000 + ((codePoint - 0xD800) << 10) + (characters[i + 1] - 0xDC00);
+      length = 2;
+    }
+    wchar_t code[16];
+    _snwprintf(code, 16, L"U+%04lX", codePoint);
+    code[15] = L'\0';
+    if (!described.empty()) described += L", ";
+    described += Quoted(characters.substr(i, length)) + L" (" + code + L")";
+    i += length;
+  }
+  return described;
+}
+
+static void CheckBlanks(const std::wstring& key, const std::wstring& value, int line,
+                        std::vector<CheckMessage>& messages) {
+  std::wstring trimmedKey = Trimmed(key);
+  std::wstring hint = trimmedKey != key && IsKnownKey(trimmedKey)
+                          ? L" (the program looks for " + Quoted(trimmedKey) + L")"
+                          : std::wstring();
+  if (!key.empty() && IsBlank(key[0]))
+    AddMessage(messages, CHECK_WARNING, line,
+               L"blank at the start of the line becomes part of the key " + Quoted(key) + hint);
+  if (!key.empty() && IsBlank(key[key.size() - 1]))
+    AddMessage(messages, CHECK_WARNING, line,
+               L"blank before \"=\" becomes part of the key " + Quoted(key) + hint);
+  if (!value.empty() && IsBlank(value[0]))
+    AddMessage(messages, CHECK_WARNING, line,
+               L"blank after \"=\" becomes part of the value of " + Quoted(key));
+  if (!value.empty() && IsBlank(value[value.size() - 1]))
+    AddMessage(messages, CHECK_WARNING, line,
+               L"blank at the end of the line becomes part of the value of " + Quoted(key));
+}
+
+struct KeyEntry {
+  int line;
+  std::wstring value;
+};
+
+static void CheckAddress(const std::wstring& key, const std::wstring& value, int line,
+                         std::vector<CheckMessage>& messages) {
+  // Characters without a GBK form are reported once, by the line check.
+  if (!FindNonGbkCharacters(value).empty()) return;
+  std::wstring refusal = CheckDownloadAddress(value);
+  if (!refusal.empty()) {
+    AddMessage(messages, CHECK_ERROR, line,
+               L"the download client refuses the address in " + Quoted(key) + L": " + refusal);
+  } else if (HoldsBlankOrControl(Trimmed(value))) {
+    AddMessage(messages, CHECK_WARNING, line,
+               L"the address in " + Quoted(key) +
+                   L" holds a blank or control character, which breaks the request line");
+  }
+}
+
+void CheckConfigLines(const std::vector<ConfigLine>& lines, std::vector<CheckMessage>& messages) {
+  size_t first = messages.size();
+  std::map<std::wstring, KeyEntry> table;
+  for (size_t i = 0; i < lines.size(); ++i) {
+    const ConfigLine& line = lines[i];
+    if (!line.decoded) continue;
+    if (line.text.empty()) {
+      AddMessage(messages, CHECK_WARNING, line.number,
+                 L"empty line: the program skips it, and it is left out of the stamped text");
+      continue;
+    }
+    std::wstring unencodable = FindNonGbkCharacters(line.text);
+    if (!unencodable.empty())
+      AddMessage(messages, CHECK_ERROR, line.number,
+                 L"GBK (code page 936) cannot hold " + DescribeCharacters(unencodable));
+    if (line.text.find(L'\r') != std::wstring::npos)
+      AddMessage(messages, CHECK_WARNING, line.number,
+                 L"carriage return inside the line: it becomes part of the key or the value");
+    size_t equals = line.text.find(L'=');
+    std::wstring key = equals == std::wstring::npos ? line.text : line.text.substr(0, equals);
+    std::wstring value = equals == std::wstring::npos ? line.text : line.text.substr(equals + 1);
+    std::map<std::wstring, KeyEntry>::const_iterator earlier = table.find(key);
+    if (earlier != table.end()) {
+      AddMessage(messages, CHECK_WARNING, line.number,
+                 L"key " + Quoted(key) + L" given again: only line " + Number(earlier->second.line) +
+                     L" counts, this line is ignored");
+      continue;
+    }
+    KeyEntry entry;
+    entry.line = line.number;
+    entry.value = value;
+    table[key] = entry;
+    if (equals == std::wstring::npos) {
+      AddMessage(messages, CHECK_WARNING, line.number,
+                 L"no \"=\" in the line: the program takes the whole line " + Quoted(line.text) +
+                     L" as a key and as its value");
+      continue;
+    }
+    CheckBlanks(key, value, line.number, messages);
+    std::wstring trimmedKey = Trimmed(key);
+    if (!IsKnownKey(key) && !(trimmedKey != key && IsKnownKey(trimmedKey))) {
+      std::wstring suggestion = SuggestKnownKey(key);
+      AddMessage(messages, CHECK_WARNING, line.number,
+                 L"unknown key " + Quoted(key) + L": the program never reads it" +
+                     (suggestion.empty() ? std::wstring() : L" (did you mean " + Quoted(suggestion) + L"?)"));
+    }
+  }
+
+  for (size_t i = 0; i < sizeof(REQUIRED_KEYS) / sizeof(REQUIRED_KEYS[0]); ++i) {
+    std::map<std::wstring, KeyEntry>::const_iterator entry = table.find(REQUIRED_KEYS[i]);
+    if (entry == table.end())
+      AddMessage(messages, CHECK_ERROR, 0, L"required key " + Quoted(REQUIRED_KEYS[i]) + L" is missing");
+    else if (entry->second.value.empty())
+      AddMessage(messages, CHECK_ERROR, entry->second.line,
+                 L"required key " + Quoted(REQUIRED_KEYS[i]) + L" has an empty value");
+  }
+
+  std::map<std::wstring, KeyEntry>::const_iterator app = table.find(L"app.url");
+  if (app != table.end() && !app->second.value.empty() && FindNonGbkCharacters(app->second.value).empty()) {
+    const std::wstring& url = app->second.value;
+    if (url.find(L"vv") == std::wstring::npos)
+      AddMessage(messages, CHECK_WARNING, app->second.line,
+                 L"\"app.url\" has no \"vv\": every Windows version downloads the same build");
+    // The client sees the address with the version tag in place of "vv".
+    std::wstring refusal = CheckDownloadAddress(ReplaceAll(url, L"vv", L"v2"));
+    if (refusal.empty()) refusal = CheckDownloadAddress(ReplaceAll(url, L"vv", L"v4"));
+    if (!refusal.empty())
+      AddMessage(messages, CHECK_ERROR, app->second.line,
+                 L"the download client refuses the address in \"app.url\": " + refusal);
+    else if (HoldsBlankOrControl(Trimmed(url)))
+      AddMessage(messages, CHECK_WARNING, app->second.line,
+                 L"the address in \"app.url\" holds a blank or control character, which breaks the request line");
+  }
+
+  // The mirror list ends at the first number whose value is missing or empty.
+  int end = 1;
+  for (;; ++end) {
+    std::map<std::wstring, KeyEntry>::const_iterator mirror = table.find(MIRROR_KEY_PREFIX + Number(end));
+    if (mirror == table.end() || mirror->second.value.empty()) break;
+  }
+  std::wstring endKey = MIRROR_KEY_PREFIX + Number(end);
+  bool endMissing = table.find(endKey) == table.end();
+  for (std::map<std::wstring, KeyEntry>::const_iterator entry = table.begin(); entry != table.end(); ++entry) {
+    int number = MirrorNumber(entry->first);
+    if (number == 0 || entry->second.value.empty()) continue;
+    CheckAddress(entry->first, entry->second.value, entry->second.line, messages);
+    if (number > end)
+      AddMessage(messages, CHECK_WARNING, entry->second.line,
+                 Quoted(entry->first) + L" is never tried: the mirror list ends at " + Quoted(endKey) +
+                     (endMissing ? L", which is missing" : L", which is empty"));
+  }
+
+  std::stable_sort(messages.begin() + first, messages.end(),
+                   [](const CheckMessage& a, const CheckMessage& b) { return a.line < b.line; });
+}
+
+std::wstring FormatCheckMessage(const std::wstring& fileName, const CheckMessage& message) {
+  std::wstring text = fileName;
+  if (message.line > 0) text += L":" + Number(message.line);
+  text += message.severity == CHECK_ERROR ? L": error: " : L": warning: ";
+  return text + message.text;
+}
+
+int CountMessages(const std::vector<CheckMessage>& messages, CheckSeverity severity) {
+  int count = 0;
+  for (size_t i = 0; i < messages.size(); ++i)
+    if (messages[i].severity == severity) ++count;
+  return count;
+}
+
+bool BuildStampedText(const std::vector<ConfigLine>& lines, std::string& bytes) {
+  bytes.clear();
+  for (size_t i = 0; i < lines.size(); ++i) {
+    if (!lines[i].decoded) return false;
+    if (lines[i].text.empty()) continue;
+    std::string encoded;
+    if (!GbkFromWide(lines[i].text, encoded)) return false;
+    bytes += encoded;
+    bytes += "\r\n";
+  }
+  return true;
+}

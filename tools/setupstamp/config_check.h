@@ -1,0 +1,59 @@
+// Checks a product's configuration text before it goes into setup.exe, the way
+// the program itself will read it: lines split at LF, each at its first "=",
+// nothing trimmed, the first occurrence of a key winning.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "tools/setupstamp/text_encoding.h"
+
+enum CheckSeverity { CHECK_WARNING, CHECK_ERROR };
+
+struct CheckMessage {
+  CheckSeverity severity;
+  int line;  // 1-based; 0 for the file as a whole
+  std::wstring text;
+};
+
+struct ConfigLine {
+  int number;
+  bool decoded;       // false when the line's bytes were not valid in the encoding
+  std::wstring text;  // without its line end
+};
+
+// The keys that the program reads and that must hold a value.
+extern const wchar_t* const REQUIRED_KEYS[8];
+
+// Splits the bytes into lines (LF, or CR LF: one CR before the LF is dropped; a
+// final line without LF counts, a final LF adds no line), decodes each line in
+// the detected encoding and reports lines that do not decode.
+void ReadConfigLines(const std::string& bytes, TextEncoding& encoding,
+                     std::vector<ConfigLine>& lines, std::vector<CheckMessage>& messages);
+
+// Every check on the decoded lines; messages are appended in line order, those
+// about the whole file first.
+void CheckConfigLines(const std::vector<ConfigLine>& lines, std::vector<CheckMessage>& messages);
+
+// Whether the program reads the key: the eleven keys of the shipped text and
+// "net2.url" with any mirror number (decimal, from 1, no leading zero).
+bool IsKnownKey(const std::wstring& key);
+
+// The mirror number of a "net2.urlN" key, or 0 when the key is not one.
+int MirrorNumber(const std::wstring& key);
+
+// Empty when the download client would take the address; otherwise why not.
+// `address` is the value as configured (UTF-16); the client sees its GBK bytes.
+std::wstring CheckDownloadAddress(const std::wstring& address);
+
+// The nearest known key within two edits (letter case ignored), or empty.
+std::wstring SuggestKnownKey(const std::wstring& key);
+
+// "product.txt:3: error: text", or "product.txt: warning: text" for line 0.
+std::wstring FormatCheckMessage(const std::wstring& fileName, const CheckMessage& message);
+
+int CountMessages(const std::vector<CheckMessage>& messages, CheckSeverity severity);
+
+// The text that goes into the resource: every non-empty line in GBK followed by
+// CR LF. False when a line has no GBK form.
+bool BuildStampedText(const std::vector<ConfigLine>& lines, std::string& bytes);

@@ -1,0 +1,84 @@
+#include "tools/setupstamp/stamp_arguments.h"
+
+#include <vector>
+
+const wchar_t STAMP_USAGE[] =
+    L"usage:\n"
+    L"  setupstamp [--strict] --out NEW.exe CONFIG.txt SETUP.exe\n"
+    L"  setupstamp [--strict] --in-place CONFIG.txt SETUP.exe\n"
+    L"  setupstamp [--strict] --check CONFIG.txt\n"
+    L"  setupstamp --print SETUP.exe\n"
+    L"CONFIG.txt is UTF-8 (with or without byte-order mark) or GBK, LF or CR LF.\n"
+    L"Errors stop with nothing written; warnings are printed, and with --strict\n"
+    L"they stop as well. Exit codes: 0 done, 1 check failed, 2 usage, 3 file error.\n";
+
+bool ParseStampArguments(int count, const wchar_t* const* arguments, StampOptions& options,
+                         std::wstring& problem) {
+  options.mode = STAMP_MODE_HELP;
+  options.strict = false;
+  options.configPath.clear();
+  options.exePath.clear();
+  options.outPath.clear();
+  problem.clear();
+  bool out = false, inPlace = false, check = false, print = false, help = false;
+  std::vector<std::wstring> names;
+  for (int i = 0; i < count; ++i) {
+    std::wstring argument = arguments[i];
+    if (argument == L"--strict") {
+      options.strict = true;
+    } else if (argument == L"--out") {
+      if (out) { problem = L"--out given twice"; return false; }
+      if (i + 1 >= count) { problem = L"--out needs a file name"; return false; }
+      out = true;
+      options.outPath = arguments[++i];
+    } else if (argument == L"--in-place") {
+      inPlace = true;
+    } else if (argument == L"--check") {
+      check = true;
+    } else if (argument == L"--print") {
+      print = true;
+    } else if (argument == L"--help" || argument == L"-h" || argument == L"/?") {
+      help = true;
+    } else if (argument.size() > 1 && argument[0] == L'-') {
+      problem = L"unknown option " + argument;
+      return false;
+    } else {
+      names.push_back(argument);
+    }
+  }
+  if (help) return true;
+  int modes = (out ? 1 : 0) + (inPlace ? 1 : 0) + (check ? 1 : 0) + (print ? 1 : 0);
+  if (modes == 0) {
+    problem = names.empty() ? L"nothing to do" : L"say where the result goes: --out NEW.exe or --in-place";
+    return false;
+  }
+  if (modes > 1) {
+    problem = L"choose one of --out, --in-place, --check and --print";
+    return false;
+  }
+  if (print) {
+    if (names.size() != 1) { problem = L"--print takes one exe"; return false; }
+    options.mode = STAMP_MODE_PRINT;
+    options.exePath = names[0];
+    return true;
+  }
+  if (check) {
+    if (names.size() != 1) { problem = L"--check takes one configuration file"; return false; }
+    options.mode = STAMP_MODE_CHECK;
+    options.configPath = names[0];
+    return true;
+  }
+  if (names.size() != 2) {
+    problem = L"give the configuration file and then the exe";
+    return false;
+  }
+  options.configPath = names[0];
+  options.exePath = names[1];
+  if (inPlace) {
+    options.mode = STAMP_MODE_IN_PLACE;
+    options.outPath = options.exePath;
+  } else {
+    options.mode = STAMP_MODE_OUT;
+  }
+  return true;
+}
