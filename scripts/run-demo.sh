@@ -15,7 +15,7 @@ version=win7
 
 "$root/scripts/setup.sh"
 cmake -S "$root" -B "$build" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-mingw-i686.cmake" >/dev/null
-cmake --build "$build" -j"$(nproc)" --target setup demo_product demo_driver >/dev/null
+cmake --build "$build" -j"$(nproc)" --target setup setupstamp demo_product demo_driver >/dev/null
 
 demo="$build/demo-run"
 app="$demo/Brenvik Demo"
@@ -70,8 +70,9 @@ done
 [ -n "$port" ] || { echo "demo: the demo server did not start" >&2; cat "$demo/server.log" >&2; exit 1; }
 
 cp "$build/shell/setup.exe" "$app/setup.exe"
-sed "s/@PORT@/$port/g" "$root/scripts/demo-config.txt" | sed 's/$/\r/' | iconv -f UTF-8 -t GBK >"$demo/config.txt"
-wine "$build/demo/demo_driver.exe" stamp "$app/setup.exe" "$demo/config.txt"
+# The maker's way: the stamping tool checks the configuration and writes it in.
+sed "s/@PORT@/$port/g" "$root/scripts/demo-config.txt" >"$demo/config.txt"
+wine "$build/tools/setupstamp/setupstamp.exe" --in-place "$demo/config.txt" "$app/setup.exe"
 
 echo "demo: server on 127.0.0.1:$port, Windows version $version, display $DISPLAY ($([ $virtual = yes ] && echo virtual || echo yours))"
 (cd "$app" && exec env LC_ALL=zh_CN.UTF-8 wine setup.exe) &

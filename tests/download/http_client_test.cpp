@@ -199,7 +199,8 @@ int OpenHandleCount() {
     ACCESS_MASK access;
   };
   const ULONG SYSTEM_HANDLE_INFORMATION = 16;
-  QuerySystemInformation query = (QuerySystemInformation)GetProcAddress(
+  // Through void (*)(void), the generic function pointer type, to keep -Wextra quiet.
+  QuerySystemInformation query = (QuerySystemInformation)(void (*)(void))GetProcAddress(
       GetModuleHandleW(L"ntdll.dll"), "NtQuerySystemInformation");
   if (query == NULL) return -1;
   std::vector<char> buffer(1 << 20);
