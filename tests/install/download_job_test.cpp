@@ -3,6 +3,7 @@
 #include "loopback_server.h"
 
 #include <string>
+#include <vector>
 
 #include "download/download_job.h"
 #include "download/http_client.h"
@@ -73,6 +74,55 @@ TEST(DownloadJob, EachJobReleasesItsThread) {
     ASSERT_EQ(4294967294u, RunDownloadJob(L"http://127.0.0.1", target.c_str())) << "job " << i;
   // A thread handle left open per job would push the next handle 50 slots on.
   EXPECT_LT(NextHandleValue(), before + 10 * sizeof(HANDLE));
+}
+
+// Reserves every free stretch of address space of 64 KiB or more, so that no
+// thread stack fits; ReleaseAddressSpace gives it all back.
+std::vector<void*> ReserveAllAddressSpace() {
+  std::vector<void*> taken;
+  taken.reserve(40000);  // 2 GiB in 64 KiB pieces is 32,768: the loop is bounded
+  SIZE_T size = static_cast<SIZE_T>(1) << 30;
+  while (size >= 64 * 1024 && taken.size() < taken.capacity()) {
+    void* block = VirtualAlloc(NULL, size, MEM_RESERVE, PAGE_NOACCESS);
+    if (block != NULL)
+      taken.push_back(block);
+    else
+      size /= 2;
+  }
+  return taken;
+}
+
+void ReleaseAddressSpace(const std::vector<void*>& taken) {
+  for (void* block : taken) VirtualFree(block, 0, MEM_RELEASE);
+}
+
+// Allocated blocks of the process heap.
+int BusyHeapBlocks() {
+  HANDLE heap = GetProcessHeap();
+  PROCESS_HEAP_ENTRY entry = {};
+  int busy = 0;
+  HeapLock(heap);
+  while (HeapWalk(heap, &entry))
+    if (entry.wFlags & PROCESS_HEAP_ENTRY_BUSY) ++busy;
+  HeapUnlock(heap);
+  return busy;
+}
+
+TEST(DownloadJob, WithoutAThreadTheJobFailsAndFreesItsRecord) {
+  std::wstring target = TempFile(L"download-job-no-thread.bin");
+  DeleteFileW(target.c_str());
+  const int jobs = 20;
+  DWORD results[jobs];
+  int busyBefore = BusyHeapBlocks();
+  std::vector<void*> taken = ReserveAllAddressSpace();
+  for (int i = 0; i < jobs; ++i) results[i] = RunDownloadJob(L"http://127.0.0.1:1/a.exe", target.c_str());
+  int busyAfter = BusyHeapBlocks();
+  ReleaseAddressSpace(taken);
+
+  for (int i = 0; i < jobs; ++i) EXPECT_EQ(static_cast<DWORD>(DOWNLOAD_FAILED), results[i]) << "job " << i;
+  // A record left behind per job would show as 20 more busy blocks.
+  EXPECT_LT(busyAfter, busyBefore + jobs / 2);
+  EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(target.c_str())) << "no download was started";
 }
 
 }  // namespace
