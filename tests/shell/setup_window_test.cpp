@@ -574,3 +574,38 @@ TEST(SetupWindowCreation, ClassHasTheArrowCursorAndTheDarkBrush) {
 }
 
 }  // namespace
+
+namespace {
+
+int FontHeight(HFONT font) {
+  LOGFONTW logical = {};
+  GetObjectW(font, sizeof logical, &logical);
+  return logical.lfHeight;
+}
+
+// The window made again with the factor of another screen resolution: the
+// fonts and the fixed placements are scaled by the same cached factor.
+TEST_F(SetupWindowTest, FontsAndPlacementsFollowTheCachedFactor) {
+  const float screenScale = DpiScale;
+  struct {
+    float scale;
+    int title, button, text;
+    RECT summary;
+  } cases[] = {{1.25f, 40, 30, 20, {40, 137, 540, 177}}, {1.5f, 48, 36, 24, {48, 165, 648, 213}}};
+  for (const auto& expected : cases) {
+    DestroyWindow(MainWindow);
+    WindowClosing = false;
+    DpiScale = expected.scale;
+    ASSERT_TRUE(CreateSetupWindow(GetModuleHandleW(NULL), SW_SHOWNORMAL));
+    EXPECT_EQ(expected.title, FontHeight(TitleFont)) << expected.scale;
+    EXPECT_EQ(expected.button, FontHeight(ButtonFont)) << expected.scale;
+    EXPECT_EQ(expected.text, FontHeight(TextFont)) << expected.scale;
+    RECT summary = RectInParent(SummaryLabel);
+    EXPECT_TRUE(EqualRect(&expected.summary, &summary))
+        << expected.scale << ": " << summary.left << "," << summary.top << "," << summary.right << ","
+        << summary.bottom;
+  }
+  DpiScale = screenScale;
+}
+
+}  // namespace
