@@ -5,13 +5,18 @@
 static const WCHAR* const HEADING_FACES[] = {L"微软雅黑", L"华文细黑", L"黑体", NULL};
 static const WCHAR* const BODY_FACES[] = {L"微软雅黑", L"Tahoma", NULL};
 
+// The results go through a float in memory: the x87 unit would otherwise keep
+// its wider intermediate and truncate that instead (at 100 dpi, 24 would scale
+// to 24 rather than the 25 of single precision).
 float DpiScaleFor(int dpi) {
-  return static_cast<float>(dpi) / 96.0f;
+  volatile float scale = static_cast<float>(dpi) / 96.0f;
+  return scale;
 }
 
 int ScaleLength(int length, float scale) {
   // The conversion truncates toward zero: 187.5 becomes 187.
-  return static_cast<int>(static_cast<float>(length) * scale);
+  volatile float product = static_cast<float>(length) * scale;
+  return static_cast<int>(product);
 }
 
 ControlLayout LayoutControls(int clientWidth, int clientHeight, float scale) {

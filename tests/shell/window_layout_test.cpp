@@ -23,6 +23,11 @@ TEST(ScaleLength, TruncatesTowardZeroInsteadOfRounding) {
   EXPECT_EQ(137, ScaleLength(110, DpiScaleFor(120)));  // 137.5
   EXPECT_EQ(156, ScaleLength(125, DpiScaleFor(120)));  // 156.25
   EXPECT_EQ(-187, ScaleLength(-125, DpiScaleFor(144)));
+  // Single precision, not the x87 unit's wider product: these land on or just
+  // above a whole number in float and just below it in extended precision.
+  EXPECT_EQ(25, ScaleLength(24, DpiScaleFor(100)));
+  EXPECT_EQ(375, ScaleLength(360, DpiScaleFor(100)));
+  EXPECT_EQ(75, ScaleLength(72, DpiScaleFor(100)));
   EXPECT_EQ(560, ScaleLength(560, DpiScaleFor(96)));
   // 168 dpi is 1.75: 7 × 1.75 = 12.25.
   EXPECT_EQ(12, ScaleLength(7, DpiScaleFor(168)));
