@@ -81,6 +81,7 @@ int HttpGet(const char* url, const WCHAR* targetPath, ProgressCallback progress)
   int requestLength = 0;
   int sent = 0;
   int lineLength = 0;
+  bool pieceWasCut = false;
   int result = DOWNLOAD_FAILED;
 
   LogFormat(L"url: %S", url);
@@ -114,7 +115,17 @@ int HttpGet(const char* url, const WCHAR* targetPath, ProgressCallback progress)
   line[HEAD_LINE_SIZE] = '\0';  // the guard byte: a line cut at 1,024 characters stays terminated
   BeginHead(&head);
   ReportStep(progress, L"解析响应...");
-  while ((lineLength = ReceiveHeaderLine(connection, line)) > 0) {
+  for (;;) {
+    lineLength = ReceiveHeaderLine(connection, line);
+    // A piece cut at 1,024 characters whose line ends right behind it leaves an
+    // empty rest: that is not the empty line that ends the head, or the rest of
+    // the head would be written into the file as body.
+    if (lineLength == 0 && pieceWasCut) {
+      pieceWasCut = false;
+      continue;
+    }
+    if (lineLength <= 0) break;
+    pieceWasCut = lineLength == HEAD_LINE_SIZE;
     if (!ExamineHeadLine(&head, line)) {
       LogFormat(L"http error : %S", line);
       ReportStep(progress, L"下载失败。");

@@ -379,6 +379,20 @@ TEST_F(HttpClientTest, LongHeadLineIsExaminedIn1024CharacterPieces) {
   EXPECT_EQ("http error : " + status.substr(0, 1024), lines.back());
 }
 
+TEST_F(HttpClientTest, LineOfExactly1024CharactersDoesNotEndTheHead) {
+  // Its line end comes right behind the cut: the head goes on, and the lines
+  // after it are head, not body.
+  std::string cookie = "Set-Cookie: " + std::string(1024 - 12, 'k');
+  ASSERT_EQ(1024u, cookie.size());
+  EXPECT_EQ(DOWNLOAD_OK,
+            Fetch({SendBytes(Head("Content-Length: 5\r\n" + cookie + "\r\nServer: x\r\n") + "12345")}));
+  ExpectTarget("12345");
+  // With bare line feeds, and with the length line after the long one.
+  EXPECT_EQ(DOWNLOAD_OK,
+            Fetch({SendBytes("HTTP/1.1 200 OK\n" + cookie + "\nContent-Length: 3\n\nabc")}));
+  ExpectTarget("abc");
+}
+
 TEST_F(HttpClientTest, TheLaterOfTwoLengthLinesCounts) {
   EXPECT_EQ(DOWNLOAD_OK,
             Fetch({SendBytes(Head("Content-Length: 3\r\nContent-Length: 6\r\n") + "abcdef")}));
