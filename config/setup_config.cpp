@@ -6,12 +6,13 @@
 
 #include "config/replace_all.h"
 
-ConfigTable SetupConfig;
+ConfigTable& SetupConfig = *new ConfigTable;
 
 std::wstring LoadConfigText() {
   WCHAR path[MAX_PATH];
   path[0] = L'\0';
   GetModuleFileNameW(NULL, path, MAX_PATH);
+  path[MAX_PATH - 1] = L'\0';  // XP leaves a cut path unterminated
   // A null handle (load failed) makes FindResourceW search the process's own exe.
   HMODULE module = LoadLibraryW(path);
   std::wstring text;

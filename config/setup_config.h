@@ -6,8 +6,10 @@
 
 typedef std::map<std::wstring, std::wstring> ConfigTable;
 
-// Filled once at start-up, read-only afterwards.
-extern ConfigTable SetupConfig;
+// Filled once at start-up, read-only afterwards. Never destroyed: when the user
+// closes the window during a run, the process exits while the install worker
+// may still be reading it.
+extern ConfigTable& SetupConfig;
 
 const int CONFIG_RESOURCE_TYPE = 1600;
 const int CONFIG_RESOURCE_ID = 1601;

@@ -56,6 +56,7 @@ DWORD WINAPI InstallWorker(LPVOID) {
   ShowWindow(StartButton, SW_HIDE);
   SetStatusText(L"启动安装流程...");
   GetModuleFileNameW(NULL, InstallDir, MAX_PATH);
+  InstallDir[MAX_PATH - 1] = L'\0';  // XP leaves a cut path unterminated
   PathRemoveFileSpecW(InstallDir);
 
   PrerequisiteResult prerequisite = RuntimePrerequisiteStep();

@@ -99,7 +99,8 @@ bool RunRuntimeInstaller(const WCHAR* installerPath, DWORD& exitCode) {
 static void RegisterRunOnce() {
   WCHAR modulePath[MAX_PATH];
   WCHAR command[MAX_PATH];
-  if (GetModuleFileNameW(NULL, modulePath, MAX_PATH) == 0) return;
+  DWORD length = GetModuleFileNameW(NULL, modulePath, MAX_PATH);
+  if (length == 0 || length >= MAX_PATH) return;
   if (!BuildInstallerCommandLine(modulePath, L"", command)) {
     LogLine(L"run-once command too long");
     return;

@@ -14,7 +14,9 @@ FILE* RunLogFile;
 static volatile LONG RunLogBusy;
 
 static void LockRunLog() {
-  while (InterlockedExchange(&RunLogBusy, 1) != 0) Sleep(0);
+  // Sleep(0) alone would not yield to a lower-priority holder (a boosted window
+  // thread against a download thread): after a few turns, really sleep.
+  for (int turn = 0; InterlockedExchange(&RunLogBusy, 1) != 0; ++turn) Sleep(turn < 16 ? 0 : 1);
 }
 
 static void UnlockRunLog() {
@@ -53,7 +55,8 @@ FILE* OpenRunLogFile() {
 }
 
 FILE* OpenRunLog() {
-  if (GetModuleFileNameW(NULL, RunLogPath, MAX_PATH) == 0 ||
+  DWORD length = GetModuleFileNameW(NULL, RunLogPath, MAX_PATH);
+  if (length == 0 || length >= MAX_PATH ||
       !BuildRunLogPath(RunLogPath, NULL, GetCurrentProcessId())) {
     // A name that does not fit would be cut: better no log than a wrong file.
     RunLogPath[0] = L'\0';

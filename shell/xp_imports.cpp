@@ -8,7 +8,7 @@
 
 typedef ULONGLONG(WINAPI* TickCountFunction)();
 
-static TickCountFunction SystemTickCount64;
+static TickCountFunction volatile SystemTickCount64;
 static volatile LONG SystemTickCountLooked;
 
 static ULONGLONG WINAPI TickCount64() {
