@@ -6,6 +6,7 @@
 #include "download/http_client.h"
 #include "log/run_log.h"
 #include "loopback_server.h"
+#include "test_files.h"
 
 namespace {
 
@@ -32,18 +33,8 @@ const std::wstring COMPLETE = L"下载完成。";
 const std::wstring FAILED = L"下载失败。";
 
 std::string ReadBytes(const std::wstring& path, bool* exists) {
-  std::string bytes;
-  HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL,
-                            OPEN_EXISTING, 0, NULL);
-  *exists = file != INVALID_HANDLE_VALUE;
-  if (!*exists) return bytes;
-  char buffer[4096];
-  DWORD got = 0;
-  for (int reads = 0; reads < 100000 && ReadFile(file, buffer, sizeof buffer, &got, NULL) && got > 0;
-       ++reads)
-    bytes.append(buffer, got);
-  CloseHandle(file);
-  return bytes;
+  *exists = FileExists(path);
+  return ReadFileBytes(path);
 }
 
 std::wstring Wide(const std::string& text) {

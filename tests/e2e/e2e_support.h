@@ -14,6 +14,8 @@
 #include <string>
 #include <vector>
 
+#include "test_files.h"
+
 // Time-outs that suit a loaded machine; they bound waits, they are not timings.
 const DWORD E2E_START_TIMEOUT_MS = 20000;
 const DWORD E2E_EXIT_TIMEOUT_MS = 20000;
@@ -39,9 +41,6 @@ void RemoveFolder(const std::wstring& folder);
 // "<prefix>-<pid>-<n>.exe", unique within this test process.
 std::wstring UniqueExeName(const std::wstring& prefix);
 std::wstring JoinPath(const std::wstring& folder, const std::wstring& name);
-bool FileExists(const std::wstring& path);
-std::string ReadFileBytes(const std::wstring& path);
-bool WriteFileBytes(const std::wstring& path, const std::string& bytes);
 
 // ---- Registry settings read by a program when it starts ----------------------
 

@@ -7,6 +7,7 @@
 
 #include "download/download_job.h"
 #include "download/http_client.h"
+#include "test_files.h"
 
 namespace {
 
@@ -20,17 +21,6 @@ std::wstring TempFile(const WCHAR* name) {
   return std::wstring(folder) + name;
 }
 
-std::string ReadAll(const std::wstring& path) {
-  std::string bytes;
-  HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
-  if (file == INVALID_HANDLE_VALUE) return bytes;
-  char buffer[4096];
-  DWORD got = 0;
-  while (ReadFile(file, buffer, sizeof buffer, &got, NULL) && got > 0) bytes.append(buffer, got);
-  CloseHandle(file);
-  return bytes;
-}
-
 TEST(DownloadJob, ReturnsTheClientResultAsTheThreadExitCode) {
   LoopbackServer server = {};
   std::vector<LoopbackRoute> routes = {{"/ok.bin", FileResponse("body of the file")}};
@@ -40,7 +30,7 @@ TEST(DownloadJob, ReturnsTheClientResultAsTheThreadExitCode) {
 
   std::wstring good = Wide(LoopbackUrl(&server, "/ok.bin"));
   EXPECT_EQ(static_cast<DWORD>(DOWNLOAD_OK), RunDownloadJob(good.c_str(), target.c_str()));
-  EXPECT_EQ("body of the file", ReadAll(target));
+  EXPECT_EQ("body of the file", ReadFileBytes(target));
 
   // No route: the server answers 404.
   std::wstring missing = Wide(LoopbackUrl(&server, "/missing.bin"));

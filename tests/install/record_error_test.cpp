@@ -5,20 +5,9 @@
 
 #include "install/install_state.h"
 #include "log/run_log.h"
+#include "test_files.h"
 
 namespace {
-
-std::string ReadLog() {
-  std::string bytes;
-  HANDLE file = CreateFileW(RunLogPath, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL,
-                            OPEN_EXISTING, 0, NULL);
-  if (file == INVALID_HANDLE_VALUE) return bytes;
-  char buffer[8192];
-  DWORD got = 0;
-  while (ReadFile(file, buffer, sizeof buffer, &got, NULL) && got > 0) bytes.append(buffer, got);
-  CloseHandle(file);
-  return bytes;
-}
 
 class RecordErrorTest : public ::testing::Test {
  protected:
@@ -37,7 +26,7 @@ TEST_F(RecordErrorTest, KeepsTheMessageAndLogsItWithTheLastErrorCode) {
   RecordError(L"产品系统安装程序下载失败。(X005)");
   EXPECT_STREQ(L"产品系统安装程序下载失败。(X005)", LastErrorText);
   CloseRunLog();
-  std::string log = ReadLog();
+  std::string log = ReadFileBytes(RunLogPath);
   ASSERT_GT(log.size(), 20u);
   // GBK of the message, then the code as eight upper-case hexadecimal digits.
   EXPECT_EQ(std::string("\xB2\xFA\xC6\xB7\xCF\xB5\xCD\xB3\xB0\xB2\xD7\xB0\xB3\xCC\xD0\xF2"

@@ -5,20 +5,9 @@
 #include <vector>
 
 #include "log/run_log.h"
+#include "test_files.h"
 
 namespace {
-
-std::string ReadBytes(const WCHAR* path) {
-  std::string bytes;
-  HANDLE file = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL,
-                            OPEN_EXISTING, 0, NULL);
-  if (file == INVALID_HANDLE_VALUE) return bytes;
-  char buffer[4096];
-  DWORD got = 0;
-  while (ReadFile(file, buffer, sizeof buffer, &got, NULL) && got > 0) bytes.append(buffer, got);
-  CloseHandle(file);
-  return bytes;
-}
 
 std::vector<std::string> SplitCrLf(const std::string& bytes) {
   std::vector<std::string> lines;
@@ -64,7 +53,7 @@ class RunLogTest : public ::testing::Test {
     ASSERT_NE(nullptr, OpenRunLogFile());
   }
   void TearDown() override { DeleteRunLog(); }
-  std::vector<std::string> Lines() { return SplitCrLf(ReadBytes(RunLogPath)); }
+  std::vector<std::string> Lines() { return SplitCrLf(ReadFileBytes(RunLogPath)); }
 };
 
 TEST(RunLogName, DateAndProcessIdReplaceTheExtension) {
@@ -96,7 +85,7 @@ TEST(RunLogName, PathThatCannotHoldTheSuffixIsRefused) {
 TEST_F(RunLogTest, LineIsTimestampGbkTextAndOneCrLf) {
   LogLine(L"你好，日志");
   CloseRunLog();
-  std::string bytes = ReadBytes(RunLogPath);
+  std::string bytes = ReadFileBytes(RunLogPath);
   ASSERT_EQ(20u + 10u + 2u, bytes.size()) << bytes;
   ExpectTimestamp(bytes);
   EXPECT_EQ(std::string("\xC4\xE3\xBA\xC3\xA3\xAC\xC8\xD5\xD6\xBE", 10), bytes.substr(20, 10));

@@ -1,0 +1,9 @@
+// Whole-file helpers shared by the test programs.
+#pragma once
+
+#include <string>
+
+bool FileExists(const std::wstring& path);
+// The file's bytes; empty when it cannot be opened. Others may hold it open.
+std::string ReadFileBytes(const std::wstring& path);
+bool WriteFileBytes(const std::wstring& path, const std::string& bytes);
