@@ -142,5 +142,9 @@ int BodyReceiveSize(int contentLength, int received) {
 }
 
 int PercentReceived(int received, int contentLength) {
-  return (int)((double)received / contentLength * 100.0);
+  // Each step goes through a double in memory: the x87 unit would otherwise
+  // truncate its wider intermediate (29 of 100 would report 28).
+  volatile double share = (double)received / contentLength;
+  volatile double percent = share * 100.0;
+  return (int)percent;
 }

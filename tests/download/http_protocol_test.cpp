@@ -185,6 +185,13 @@ TEST(BodyProgress, ReceiveSizesAndPercentages) {
   EXPECT_EQ(0, PercentReceived(1, 101));
   EXPECT_EQ(99, PercentReceived(2147483646, 2147483647));
   EXPECT_EQ(100, PercentReceived(2147483647, 2147483647));
+  // Double precision, as on any other unit: k of 100 gives k, except where the
+  // double quotient lies just below k / 100 (29, 57, 58). The x87 unit's wider
+  // intermediate would give other answers.
+  for (int k = 0; k <= 100; ++k) {
+    int expected = (k == 29 || k == 57 || k == 58) ? k - 1 : k;
+    EXPECT_EQ(expected, PercentReceived(k, 100)) << k;
+  }
 }
 
 }  // namespace
