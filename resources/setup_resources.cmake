@@ -15,7 +15,7 @@ set(SETUP_MANIFEST_FILE ${CMAKE_CURRENT_LIST_DIR}/setup.manifest CACHE INTERNAL 
 
 find_package(Python3 REQUIRED COMPONENTS Interpreter)
 add_custom_command(OUTPUT ${SETUP_ICON_FILE}
-                   COMMAND Python3::Interpreter ${CMAKE_CURRENT_LIST_DIR}/make_icon.py ${SETUP_ICON_FILE}
+                   COMMAND ${Python3_EXECUTABLE} ${CMAKE_CURRENT_LIST_DIR}/make_icon.py ${SETUP_ICON_FILE}
                    DEPENDS ${CMAKE_CURRENT_LIST_DIR}/make_icon.py
                    COMMENT "Drawing the application icon")
 add_custom_target(setup_icon DEPENDS ${SETUP_ICON_FILE})

@@ -9,9 +9,13 @@
 # pinned to one CPU (BENCH_CPU, the last one by default; "none" to leave it
 # free): spread over CPUs, each receive's wake-up across them made single runs
 # vary by a factor of three here, which drowned the difference being measured.
+#
+# Wine runs the i686 build where this host runs 32-bit programs, otherwise an
+# x86_64 build of the same sources (scripts/build-arch.sh; SETUP_TEST_ARCH
+# forces either).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-build=${SETUP_BUILD_DIR:-$root/build}
+. "$root/scripts/build-arch.sh"
 size=${BENCH_SIZE:-268435456}
 runs=${BENCH_RUNS:-3}
 cpu=${BENCH_CPU:-$(($(nproc) - 1))}
@@ -19,7 +23,10 @@ pin=()
 [ "$cpu" = none ] || pin=(taskset -c "$cpu")
 
 "$root/scripts/setup.sh"
-cmake -S "$root" -B "$build" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-mingw-i686.cmake" >/dev/null
+choose_wine_build
+build=$(wine_build_dir)
+echo "bench: the $WINE_BUILD_ARCH build ($build): $WINE_BUILD_REASON"
+configure_build "$WINE_BUILD_ARCH" "$build"
 cmake --build "$build" --target download_bench -j"$(nproc)" >/dev/null
 
 work=$(mktemp -d)
@@ -71,3 +78,4 @@ print(f"DownloadToFile / bare loop:  {client / bare:6.1%}   (median run's ratio 
 print(f"DownloadToFile / curl:       {client / curl:6.1%}")
 print(f"bare loop / curl:            {bare / curl:6.1%}")
 PY
+echo "bench: measured on the $WINE_BUILD_ARCH build under Wine"

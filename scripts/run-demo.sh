@@ -7,15 +7,23 @@
 #
 #   scripts/run-demo.sh [--winxp]     --winxp: Windows XP, without the .NET 2.0
 #                                     runtime, so the runtime step runs first
+#
+# It runs the shipped i686 setup.exe where this host runs 32-bit programs, and
+# otherwise an x86_64 build of the same sources under 64-bit Wine
+# (scripts/build-arch.sh; SETUP_TEST_ARCH forces either).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-build=${SETUP_BUILD_DIR:-$root/build}
+. "$root/scripts/build-arch.sh"
 version=win7
 [ "${1:-}" = "--winxp" ] && version=winxp
 
 "$root/scripts/setup.sh"
-cmake -S "$root" -B "$build" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-mingw-i686.cmake" >/dev/null
+choose_wine_build
+build=$(wine_build_dir)
+echo "demo: running the $WINE_BUILD_ARCH build ($build): $WINE_BUILD_REASON"
+configure_build "$WINE_BUILD_ARCH" "$build"
 cmake --build "$build" -j"$(nproc)" --target setup setupstamp demo_product demo_driver >/dev/null
+. "$build/wine-env.sh"
 
 demo="$build/demo-run"
 app="$demo/Brenvik Demo"
@@ -48,14 +56,15 @@ if [ -z "${DISPLAY:-}" ] || ! xdotool getdisplaygeometry >/dev/null 2>&1; then
 fi
 
 # The demo's own Wine prefix, with the CJK font mapping of the test prefix.
-if [ ! -f "$WINEPREFIX/.demo-ready" ]; then
+if [ ! -f "$WINEPREFIX/.demo-ready-$WINEARCH" ]; then
+  rm -rf "$WINEPREFIX"
   echo "demo: making the Wine prefix (once)" >&2
   "$root/tests/harness/prepare-prefix.sh"
-  touch "$WINEPREFIX/.demo-ready"
+  touch "$WINEPREFIX/.demo-ready-$WINEARCH"
 fi
 wineserver -p
-wine reg add 'HKCU\Software\Wine\AppDefaults\setup.exe' /v Version /d "$version" /f >/dev/null 2>&1
-wine cmd /c rmdir 'C:\Windows\Microsoft.NET\Framework\v2.0.50727' >/dev/null 2>&1 || true
+"$SETUP_WINE" reg add 'HKCU\Software\Wine\AppDefaults\setup.exe' /v Version /d "$version" /f >/dev/null 2>&1
+"$SETUP_WINE" cmd /c rmdir 'C:\Windows\Microsoft.NET\Framework\v2.0.50727' >/dev/null 2>&1 || true
 
 # The server, on a free port of 127.0.0.1, dripping the product over a few seconds.
 python3 -u "$root/scripts/demo-server.py" --product "$build/demo/demo_product.exe" \
@@ -72,13 +81,13 @@ done
 cp "$build/shell/setup.exe" "$app/setup.exe"
 # The maker's way: the stamping tool checks the configuration and writes it in.
 sed "s/@PORT@/$port/g" "$root/scripts/demo-config.txt" >"$demo/config.txt"
-wine "$build/tools/setupstamp/setupstamp.exe" --in-place "$demo/config.txt" "$app/setup.exe"
+"$SETUP_WINE" "$build/tools/setupstamp/setupstamp.exe" --in-place "$demo/config.txt" "$app/setup.exe"
 
 echo "demo: server on 127.0.0.1:$port, Windows version $version, display $DISPLAY ($([ $virtual = yes ] && echo virtual || echo yours))"
-(cd "$app" && exec env LC_ALL=zh_CN.UTF-8 wine setup.exe) &
+(cd "$app" && exec env LC_ALL=zh_CN.UTF-8 "$SETUP_WINE" setup.exe) &
 setup_pid=$!
 if [ $virtual = yes ]; then
-  wine "$build/demo/demo_driver.exe" press
+  "$SETUP_WINE" "$build/demo/demo_driver.exe" press
   echo "demo: start button pressed"
 else
   echo "demo: press the start button in the window"
@@ -113,7 +122,7 @@ set -e
 setup_pid=""
 
 echo
-echo "== what happened"
+echo "== what happened ($WINE_BUILD_ARCH build)"
 echo "setup.exe exit code: $code"
 installer=$(ls "$app"/brenvik-setupv*.exe 2>/dev/null | head -n1 || true)
 log=$(ls -t "$app"/setup-*.log 2>/dev/null | head -n1 || true)
@@ -140,3 +149,5 @@ else
 fi
 echo "run log lines:"
 iconv -f GBK -t UTF-8 "$demo/run-log-copy.log" 2>/dev/null | tr -d '\r' | sed 's/^/  /' || true
+# The demonstration succeeded when the product installer was started.
+[ -f "$app/demo-product-ran.txt" ]

@@ -6,8 +6,9 @@ set -euo pipefail
 PACKAGES=(
   cmake make python3 curl
   g++-mingw-w64-i686-posix binutils-mingw-w64-i686
+  g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
   googletest
-  wine wine32:i386
+  wine wine32:i386 wine64
   xvfb xdotool imagemagick icoutils
   fonts-wqy-microhei
 )

@@ -87,7 +87,7 @@ static HWND MakeControl(HWND parent, HINSTANCE instance, const WCHAR* className,
 }
 
 static void CreateControls(HWND window) {
-  HINSTANCE instance = reinterpret_cast<HINSTANCE>(GetWindowLongW(window, GWL_HINSTANCE));
+  HINSTANCE instance = reinterpret_cast<HINSTANCE>(GetWindowLongPtrW(window, GWLP_HINSTANCE));
   TitleFont = MakeFont(ScaleDpi(32), HeadingFace);
   ButtonFont = MakeFont(ScaleDpi(24), HeadingFace);
   TextFont = MakeFont(ScaleDpi(16), BodyFace);

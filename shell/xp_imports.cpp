@@ -3,7 +3,9 @@
 // slot itself, ahead of the system library, so the exe does not import it and
 // XP can load it: the system's function is used where it exists, the 32-bit
 // tick count elsewhere (it wraps after 49.7 days; the library only takes
-// differences over short waits).
+// differences over short waits). Only the 32-bit build runs on XP; the 64-bit
+// test build imports the function as it is.
+#if defined(__i386__)
 #include <windows.h>
 
 typedef ULONGLONG(WINAPI* TickCountFunction)();
@@ -28,3 +30,4 @@ extern "C" {
 extern TickCountFunction const GetTickCount64ImportSlot __asm__("__imp__GetTickCount64@0");
 TickCountFunction const GetTickCount64ImportSlot = TickCount64;
 }
+#endif

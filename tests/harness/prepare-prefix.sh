@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
-# Makes a quiet, offline 32-bit Wine prefix at $WINEPREFIX for the tests.
+# Makes a quiet, offline Wine prefix at $WINEPREFIX for the tests: win32 or win64
+# as $WINEARCH says, started with the loader in $SETUP_WINE (wine-env.sh).
 set -euo pipefail
-: "${WINEPREFIX:?}"
-export WINEARCH=win32 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-wineboot -i >/dev/null 2>&1
+: "${WINEPREFIX:?}" "${WINEARCH:?}" "${SETUP_WINE:?}"
+export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+"$SETUP_WINE" wineboot.exe -i >/dev/null 2>&1
 wineserver -w
 
 here=$(cd "$(dirname "$0")" && pwd)
@@ -13,6 +14,11 @@ reg=$(mktemp --suffix=.reg)
   printf '\xff\xfe'
   iconv -f UTF-8 -t UTF-16LE "$here/prefix-settings.reg"
 } > "$reg"
-wine regedit /S "$reg" >/dev/null 2>&1
+"$SETUP_WINE" regedit.exe /S "$reg" >/dev/null 2>&1
 wineserver -w
 rm -f "$reg"
+# Fail here, not in the first test, when Wine could not make the prefix.
+if [ ! -f "$WINEPREFIX/system.reg" ]; then
+  echo "prepare-prefix: $SETUP_WINE made no prefix at $WINEPREFIX" >&2
+  exit 1
+fi

@@ -7,6 +7,11 @@ set -euo pipefail
 
 build=$(cd "$1" && pwd); shift
 here=$(cd "$(dirname "$0")" && pwd)
+if [ ! -f "$build/wine-env.sh" ]; then
+  echo "wine-session: $build is not a configured build folder (no wine-env.sh)" >&2
+  exit 1
+fi
+. "$build/wine-env.sh"
 winedir="$build/wine"
 template="$winedir/template"
 prefix="$winedir/prefix"
@@ -16,10 +21,10 @@ export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml="
 
 # The template is rebuilt when the script that configures it changes.
-stamp=$(sha1sum "$here/prepare-prefix.sh" | cut -c1-16)
+stamp=$( (cat "$here/prepare-prefix.sh" "$here/prefix-settings.reg"; echo "$WINEARCH") | sha1sum | cut -c1-16)
 if [ ! -f "$template/.stamp-$stamp" ]; then
   rm -rf "$template"
-  echo "wine-session: making the Wine prefix template (once per build folder)" >&2
+  echo "wine-session: making the $WINEARCH Wine prefix template (once per build folder)" >&2
   WINEPREFIX="$template" "$here/prepare-prefix.sh"
   touch "$template/.stamp-$stamp"
 fi
@@ -63,7 +68,7 @@ echo "$DISPLAY" > "$winedir/display"
 wineserver -p
 # Start the prefix's system processes now, detached from any pipe: started later
 # by a test program they would inherit its output and keep ctest waiting.
-wine cmd /c exit </dev/null >/dev/null 2>&1 || true
+"$SETUP_WINE" cmd /c exit </dev/null >/dev/null 2>&1 || true
 set +e
 "$@"
 rc=$?

@@ -2,9 +2,13 @@
 """Checks a built setup.exe as Windows will load it: a 32-bit GUI program for
 Windows XP and later that imports system DLLs only, carries no call that XP
 lacks, and holds the manifest, version block, icons and configuration text.
+With --tool, a 32-bit console program for XP and later with system imports
+only (the stamping tool).
 
 Usage: check_exe.py EXE MANIFEST_FILE (CONFIG_FILE | --no-config)
-Prints one line per failed check and exits with 1 when any failed.
+       check_exe.py --tool EXE
+Prints one line per failed check and exits with 1 when any failed, 2 when the
+check itself could not run.
 """
 import re
 import struct
@@ -51,12 +55,14 @@ def run(*args):
     return subprocess.run(args, check=True, capture_output=True).stdout
 
 
-def check_headers(exe):
+def check_headers(exe, subsystem_wanted=2):
     header = run(OBJDUMP, '-f', exe).decode()
     check('file format pei-i386' in header, 'not a PE32 i386 file')
     details = run(OBJDUMP, '-p', exe).decode()
     subsystem = re.search(r'^Subsystem\s+([0-9a-f]+)', details, re.M)
-    check(subsystem and int(subsystem.group(1), 16) == 2, 'subsystem is not Windows GUI (2)')
+    names = {2: 'Windows GUI', 3: 'Windows console'}
+    check(subsystem and int(subsystem.group(1), 16) == subsystem_wanted,
+          f'subsystem is not {names[subsystem_wanted]} ({subsystem_wanted})')
     major = int(re.search(r'^MajorSubsystemVersion\s+(\d+)', details, re.M).group(1))
     minor = int(re.search(r'^MinorSubsystemVersion\s+(\d+)', details, re.M).group(1))
     check((major, minor) <= (5, 1), f'subsystem version {major}.{minor} is above XP\'s 5.1')
@@ -84,14 +90,15 @@ def imports_of(details):
     return imports
 
 
-def check_imports(details):
+def check_imports(details, required=('kernel32.dll', 'user32.dll')):
     imports = imports_of(details)
     check(imports, 'no import table found')
     for dll, functions in sorted(imports.items()):
         check(dll in SYSTEM_DLLS, f'imports a DLL that is not a system DLL: {dll}')
         for function in functions:
             check(function not in POST_XP_FUNCTIONS, f'imports {function} from {dll}, which XP lacks')
-    check('kernel32.dll' in imports and 'user32.dll' in imports, 'kernel32 or user32 not imported')
+    for dll in required:
+        check(dll in imports, f'{dll} not imported')
 
 
 def resources(exe):
@@ -224,7 +231,15 @@ def check_config(exe, listed, config_file):
               'embedded configuration differs from its source file')
 
 
+def check_tool(exe):
+    details = check_headers(exe, subsystem_wanted=3)
+    check_imports(details, required=('kernel32.dll',))
+
+
 def main():
+    if sys.argv[1:2] == ['--tool']:
+        check_tool(sys.argv[2])
+        return report(sys.argv[2])
     exe, manifest_file, config = sys.argv[1:4]
     config_file = None if config == '--no-config' else config
     details = check_headers(exe)
@@ -236,6 +251,10 @@ def main():
     check_config(exe, listed, config_file)
     known = {3, 14, 16, 24, 1600}
     check(all(r[0] in known for r in listed), f'unexpected resources: {listed}')
+    return report(exe)
+
+
+def report(exe):
     for failure in failures:
         print(failure)
     if not failures:
@@ -244,4 +263,8 @@ def main():
 
 
 if __name__ == '__main__':
-    sys.exit(main())
+    try:
+        sys.exit(main())
+    except Exception as error:  # a check that could not run has not passed
+        print(f'{sys.argv[1:]}: the check could not run: {error!r}')
+        sys.exit(2)

@@ -1,0 +1,51 @@
+# Sourced by the scripts: which build of the sources runs under Wine on this host.
+#
+# The product is always the 32-bit (i686) setup.exe, built in $SETUP_BUILD_DIR
+# (build/ by default). Where the host runs 32-bit programs, that build is also
+# the one tested, under 32-bit Wine. Some hosts run 64-bit user code only (their
+# kernel has IA-32 emulation off): there 32-bit Wine cannot start, and the same
+# sources are built a second time for x86_64 (in build-x86_64/) and run under
+# 64-bit Wine. SETUP_TEST_ARCH=i686 or x86_64 forces either.
+#
+# choose_wine_build sets WINE_BUILD_ARCH (i686|x86_64) and WINE_BUILD_REASON.
+# configure_build ARCH DIR [CMAKE_ARGS...] configures one build folder for ARCH.
+
+shipped_build_dir() { echo "${SETUP_BUILD_DIR:-$root/build}"; }
+x86_64_build_dir() { echo "$(shipped_build_dir)-x86_64"; }
+
+host_runs_32bit() {
+  # The 32-bit Wine loader exits 126 ("Exec format error") where 32-bit code cannot run.
+  [ -x /usr/lib/wine/wine ] && /usr/lib/wine/wine --version >/dev/null 2>&1
+}
+
+choose_wine_build() {
+  case "${SETUP_TEST_ARCH:-}" in
+    i686|x86_64)
+      WINE_BUILD_ARCH=$SETUP_TEST_ARCH
+      WINE_BUILD_REASON="forced by SETUP_TEST_ARCH=$SETUP_TEST_ARCH"
+      ;;
+    "")
+      if host_runs_32bit; then
+        WINE_BUILD_ARCH=i686
+        WINE_BUILD_REASON="this host runs 32-bit programs"
+      else
+        WINE_BUILD_ARCH=x86_64
+        WINE_BUILD_REASON="this host cannot run 32-bit programs (/usr/lib/wine/wine --version fails: IA-32 emulation off)"
+      fi
+      ;;
+    *)
+      echo "SETUP_TEST_ARCH must be i686 or x86_64, not '$SETUP_TEST_ARCH'" >&2
+      return 2
+      ;;
+  esac
+}
+
+wine_build_dir() {
+  if [ "$WINE_BUILD_ARCH" = i686 ]; then shipped_build_dir; else x86_64_build_dir; fi
+}
+
+configure_build() {
+  local arch=$1 dir=$2
+  shift 2
+  cmake -S "$root" -B "$dir" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-mingw-$arch.cmake" "$@" >/dev/null
+}
