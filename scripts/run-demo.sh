@@ -35,7 +35,7 @@ server_pid="" xvfb_pid="" setup_pid=""
 cleanup() {
   [ -n "$setup_pid" ] && kill "$setup_pid" >/dev/null 2>&1 || true
   [ -n "$server_pid" ] && kill "$server_pid" >/dev/null 2>&1 || true
-  wineserver -k >/dev/null 2>&1 || true
+  "$WINESERVER" -k >/dev/null 2>&1 || true
   [ -n "$xvfb_pid" ] && kill "$xvfb_pid" >/dev/null 2>&1 || true
 }
 trap cleanup EXIT
@@ -62,7 +62,7 @@ if [ ! -f "$WINEPREFIX/.demo-ready-$WINEARCH" ]; then
   "$root/tests/harness/prepare-prefix.sh"
   touch "$WINEPREFIX/.demo-ready-$WINEARCH"
 fi
-wineserver -p
+"$WINESERVER" -p
 "$SETUP_WINE" reg add 'HKCU\Software\Wine\AppDefaults\setup.exe' /v Version /d "$version" /f >/dev/null 2>&1
 "$SETUP_WINE" cmd /c rmdir 'C:\Windows\Microsoft.NET\Framework\v2.0.50727' >/dev/null 2>&1 || true
 
@@ -113,7 +113,7 @@ if kill -0 "$setup_pid" 2>/dev/null; then
   # Still open after five minutes (e.g. an error box nobody answers): show it and end it.
   import -window root "$demo/still-open.png" 2>/dev/null || true
   echo "demo: setup.exe is still open after five minutes (see $demo/still-open.png); ending it"
-  wineserver -k >/dev/null 2>&1 || true
+  "$WINESERVER" -k >/dev/null 2>&1 || true
 fi
 set +e
 wait "$setup_pid"

@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
 # Makes a quiet, offline Wine prefix at $WINEPREFIX for the tests: win32 or win64
-# as $WINEARCH says, started with the loader in $SETUP_WINE (wine-env.sh).
+# as $WINEARCH says, with the loader in $SETUP_WINE and the server in $WINESERVER
+# (wine-env.sh).
 set -euo pipefail
-: "${WINEPREFIX:?}" "${WINEARCH:?}" "${SETUP_WINE:?}"
+: "${WINEPREFIX:?}" "${WINEARCH:?}" "${SETUP_WINE:?}" "${WINESERVER:?}"
 export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 "$SETUP_WINE" wineboot.exe -i >/dev/null 2>&1
-wineserver -w
+"$WINESERVER" -w
 
 here=$(cd "$(dirname "$0")" && pwd)
 reg=$(mktemp --suffix=.reg)
@@ -15,7 +16,7 @@ reg=$(mktemp --suffix=.reg)
   iconv -f UTF-8 -t UTF-16LE "$here/prefix-settings.reg"
 } > "$reg"
 "$SETUP_WINE" regedit.exe /S "$reg" >/dev/null 2>&1
-wineserver -w
+"$WINESERVER" -w
 rm -f "$reg"
 # Fail here, not in the first test, when Wine could not make the prefix.
 if [ ! -f "$WINEPREFIX/system.reg" ]; then

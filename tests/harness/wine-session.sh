@@ -35,7 +35,7 @@ export WINEPREFIX="$prefix"
 
 xvfb_pid=""
 cleanup() {
-  WINEPREFIX="$prefix" wineserver -k >/dev/null 2>&1 || true
+  WINEPREFIX="$prefix" "$WINESERVER" -k >/dev/null 2>&1 || true
   [ -n "$xvfb_pid" ] && kill "$xvfb_pid" >/dev/null 2>&1 || true
   rm -f "$winedir/display"
 }
@@ -65,7 +65,7 @@ fi
 echo "$DISPLAY" > "$winedir/display"
 
 # One server for the whole session: a process start then costs milliseconds.
-wineserver -p
+"$WINESERVER" -p
 # Start the prefix's system processes now, detached from any pipe: started later
 # by a test program they would inherit its output and keep ctest waiting.
 "$SETUP_WINE" cmd /c exit </dev/null >/dev/null 2>&1 || true
