@@ -26,3 +26,9 @@ bool WriteFileBytes(const std::wstring& path, const std::string& bytes) {
   CloseHandle(file);
   return ok && written == bytes.size();
 }
+
+std::wstring TempFilePath(const wchar_t* name) {
+  wchar_t folder[MAX_PATH];
+  GetTempPathW(MAX_PATH, folder);
+  return std::wstring(folder) + name;
+}

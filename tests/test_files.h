@@ -7,3 +7,5 @@ bool FileExists(const std::wstring& path);
 // The file's bytes; empty when it cannot be opened. Others may hold it open.
 std::string ReadFileBytes(const std::wstring& path);
 bool WriteFileBytes(const std::wstring& path, const std::string& bytes);
+// `name` in the user's temporary folder.
+std::wstring TempFilePath(const wchar_t* name);

@@ -1,0 +1,18 @@
+// The SHA-256 of a file through the system's own CryptoAPI provider (present
+// from Windows XP SP3 on).
+#pragma once
+
+#include <windows.h>
+
+#include "install/payload_pin.h"
+
+typedef int DigestResult;
+const DigestResult DIGEST_OK = 0;
+// The system has no provider that computes SHA-256 (XP before SP3).
+const DigestResult DIGEST_NO_PROVIDER = 1;
+// The provider failed, or the file could not be read to its end.
+const DigestResult DIGEST_FAILED = 2;
+
+// Reads `file` from its start to its end and hashes every byte. On a result
+// other than DIGEST_OK, GetLastError tells why.
+DigestResult DigestFile(HANDLE file, unsigned char digest[SHA256_SIZE]);
