@@ -11,10 +11,11 @@ ConfigTable& SetupConfig = *new ConfigTable;
 std::wstring LoadConfigText() {
   WCHAR path[MAX_PATH];
   path[0] = L'\0';
-  GetModuleFileNameW(NULL, path, MAX_PATH);
+  DWORD length = GetModuleFileNameW(NULL, path, MAX_PATH);
   path[MAX_PATH - 1] = L'\0';  // XP leaves a cut path unterminated
   // A null handle (load failed) makes FindResourceW search the process's own exe.
-  HMODULE module = LoadLibraryW(path);
+  // A cut path names another file, which could be a library planted there: not loaded.
+  HMODULE module = (length > 0 && length < MAX_PATH) ? LoadLibraryW(path) : NULL;
   std::wstring text;
   HRSRC found = FindResourceW(module, MAKEINTRESOURCEW(CONFIG_RESOURCE_ID),
                               MAKEINTRESOURCEW(CONFIG_RESOURCE_TYPE));
@@ -56,6 +57,14 @@ void LoadSetupConfig() {
 std::wstring GetConfigValue(const std::wstring& key) {
   ConfigTable::const_iterator entry = SetupConfig.find(key);
   return entry == SetupConfig.end() ? std::wstring() : entry->second;
+}
+
+bool FindConfigValue(const wchar_t* key, wchar_t* value, int capacity) {
+  value[0] = L'\0';
+  ConfigTable::const_iterator entry = SetupConfig.find(key);
+  if (entry == SetupConfig.end()) return false;
+  lstrcpynW(value, entry->second.c_str(), capacity);
+  return true;
 }
 
 std::wstring ExpandConfigEscapes(const std::wstring& value) {

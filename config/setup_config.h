@@ -27,6 +27,11 @@ void ParseConfigText(const std::wstring& text, ConfigTable& table);
 // The value stored under `key`, or empty.
 std::wstring GetConfigValue(const std::wstring& key);
 
+// Tells a key that is present (with any value, empty included) from a missing
+// one. When present, its value is copied into `value` (`capacity` code units,
+// cut to fit and always terminated).
+bool FindConfigValue(const wchar_t* key, wchar_t* value, int capacity);
+
 // GetConfigValue with "\n" turned into a line feed, then "\\" into "\".
 std::wstring GetConfigText(const std::wstring& key);
 std::wstring ExpandConfigEscapes(const std::wstring& value);
