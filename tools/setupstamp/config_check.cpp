@@ -365,7 +365,8 @@ void CheckConfigLines(const std::vector<ConfigLine>& lines, std::vector<CheckMes
         AddMessage(messages, CHECK_WARNING, app->second.line,
                    L"the address in \"app.url\" holds a blank or control character, which breaks the request "
                    L"line");
-      if (!remark.empty()) AddMessage(messages, CHECK_WARNING, app->second.line, L"the address in \"app.url\": " + remark);
+      if (!remark.empty())
+        AddMessage(messages, CHECK_WARNING, app->second.line, L"the address in \"app.url\": " + remark);
     }
   }
   CheckPins(table, messages);

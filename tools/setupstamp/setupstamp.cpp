@@ -50,7 +50,8 @@ static int StampConfiguration(const StampOptions& options) {
   for (size_t i = 0; i < options.pins.size(); ++i) {
     std::wstring pin;
     if (!PinOfFile(options.pins[i].path, pin, failure)) {
-      WriteError(failure + L"\n" + (options.mode == STAMP_MODE_CHECK ? L"" : options.outPath + L": nothing written\n"));
+      WriteError(failure + L"\n" +
+                 (options.mode == STAMP_MODE_CHECK ? std::wstring() : options.outPath + L": nothing written\n"));
       return STAMP_EXIT_FILE_FAILED;
     }
     pins.push_back(pin);
