@@ -11,6 +11,7 @@ PACKAGES=(
   wine wine32:i386 wine64
   xvfb xdotool imagemagick icoutils
   fonts-wqy-microhei
+  openssl osslsigncode
 )
 
 missing=()
