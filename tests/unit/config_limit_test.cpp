@@ -1,6 +1,6 @@
-// Built twice: with a configuration resource of exactly CONFIG_TEXT_MAX
-// characters, and with one of a character more (RESOURCE_TEXT_PAST_LIMIT); the
-// build gives the length it wrote as RESOURCE_TEXT_LENGTH.
+// Built three times, each with a configuration resource at or past a limit:
+// RESOURCE_LONGEST, exactly CONFIG_TEXT_MAX characters; RESOURCE_TOO_LONG, one
+// character more; RESOURCE_TOO_MANY_KEYS, one key more than CONFIG_MAX_ENTRIES.
 #include <gtest/gtest.h>
 #include <windows.h>
 
@@ -14,31 +14,42 @@ namespace {
 
 wchar_t Text[CONFIG_TEXT_MAX];
 
-#if !RESOURCE_TEXT_PAST_LIMIT
-TEST(ConfigResourceLimit, TextAtTheLimitLoadsWhole) {
-  ASSERT_EQ(CONFIG_TEXT_MAX, RESOURCE_TEXT_LENGTH);
-  EXPECT_EQ(CONFIG_TEXT_MAX, LoadConfigText(Text));
+// Runs LoadSetupConfig with a run log open; returns what it logged.
+std::string LoadLogged() {
+  const std::wstring log = TempFilePath(L"config-limit-test.log");
+  lstrcpynW(RunLogPath, log.c_str(), MAX_PATH);
+  EXPECT_NE(nullptr, OpenRunLogFile());
   LoadSetupConfig();
+  CloseRunLog();
+  const std::string bytes = ReadFileBytes(log);
+  DeleteFileW(log.c_str());
+  return bytes;
+}
+
+#if defined(RESOURCE_LONGEST)
+TEST(ConfigResourceLimit, TextAtTheLimitLoadsWhole) {
+  EXPECT_EQ(CONFIG_TEXT_MAX, LoadConfigText(Text));
+  EXPECT_EQ("", LoadLogged());
   ASSERT_EQ(1, SetupConfig.count);
   EXPECT_EQ(CONFIG_TEXT_MAX - 11, SetupConfig.entries[0].valueLength);
 }
-#else
+#elif defined(RESOURCE_TOO_LONG)
 TEST(ConfigResourceLimit, TextPastTheLimitIsRefusedAndLogged) {
-  ASSERT_EQ(CONFIG_TEXT_MAX + 1, RESOURCE_TEXT_LENGTH);
-  const std::wstring log = TempFilePath(L"config-limit-test.log");
-  lstrcpynW(RunLogPath, log.c_str(), MAX_PATH);
-  ASSERT_NE(nullptr, OpenRunLogFile());
-
   EXPECT_EQ(-1, LoadConfigText(Text));
-  LoadSetupConfig();
+  const std::string log = LoadLogged();
   EXPECT_EQ(0, SetupConfig.count);
-  CloseRunLog();
-
-  const std::string bytes = ReadFileBytes(log);
-  DeleteFileW(log.c_str());
   const std::string line = "configuration refused: " + std::to_string(CONFIG_TEXT_MAX + 1) +
                            " characters, at most " + std::to_string(CONFIG_TEXT_MAX) + "\r\n";
-  EXPECT_NE(std::string::npos, bytes.find(line)) << bytes;
+  EXPECT_NE(std::string::npos, log.find(line)) << log;
+}
+#elif defined(RESOURCE_TOO_MANY_KEYS)
+TEST(ConfigResourceLimit, KeysPastTheLimitAreRefusedAndLogged) {
+  EXPECT_GT(LoadConfigText(Text), 0);
+  const std::string log = LoadLogged();
+  EXPECT_EQ(0, SetupConfig.count);
+  const std::string line =
+      "configuration refused: more than " + std::to_string(CONFIG_MAX_ENTRIES) + " keys\r\n";
+  EXPECT_NE(std::string::npos, log.find(line)) << log;
 }
 #endif
 
