@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "config/replace_all.h"
+#include "test_files.h"
 #include "tools/setupstamp/config_check.h"
 #include "tools/setupstamp/exe_resource.h"
 

@@ -8,7 +8,6 @@
 #include <string>
 #include <vector>
 
-#include "config/replace_all.h"
 #include "e2e_support.h"
 #include "tools/setupstamp/exe_resource.h"
 #include "tools/setupstamp/text_encoding.h"

@@ -129,6 +129,14 @@ std::wstring SuggestKnownKey(const std::wstring& key) {
   return best;
 }
 
+// The address with every "vv" replaced by the tag, as setup.exe forms it. A tag
+// is as long as "vv", so the result is as long as the address.
+static std::wstring WithVersionTag(const std::wstring& url, const wchar_t* tag) {
+  std::vector<wchar_t> tagged(url.size() + 1);
+  ReplaceAll(url.c_str(), L"vv", tag, tagged.data(), static_cast<int>(tagged.size()));
+  return tagged.data();
+}
+
 static std::wstring Widened(const char* text) {
   std::wstring wide;
   for (; *text != '\0'; ++text) wide += static_cast<wchar_t>(static_cast<unsigned char>(*text));
@@ -355,8 +363,8 @@ void CheckConfigLines(const std::vector<ConfigLine>& lines, std::vector<CheckMes
                  L"\"app.url\" has no \"vv\": every Windows version downloads the same build");
     // The client sees the address with the version tag in place of "vv".
     std::wstring remark;
-    std::wstring refusal = CheckDownloadAddress(ReplaceAll(url, L"vv", L"v2"), &remark);
-    if (refusal.empty()) refusal = CheckDownloadAddress(ReplaceAll(url, L"vv", L"v4"));
+    std::wstring refusal = CheckDownloadAddress(WithVersionTag(url, L"v2"), &remark);
+    if (refusal.empty()) refusal = CheckDownloadAddress(WithVersionTag(url, L"v4"));
     if (!refusal.empty()) {
       AddMessage(messages, CHECK_ERROR, app->second.line,
                  L"the download client refuses the address in \"app.url\": " + refusal);
