@@ -106,8 +106,10 @@ static bool LearnPin(const WCHAR* target) {
   CloseHandle(file);
   wchar_t text[PIN_DIGITS + 1];
   FormatDigest(digest, text);
-  SetupConfig[PRODUCT_PIN_KEY_V4] = text;
-  return hashed;
+  wchar_t line[64 + PIN_DIGITS];
+  _snwprintf(line, 64 + PIN_DIGITS, L"%ls=%ls\n", PRODUCT_PIN_KEY_V4, text);
+  line[63 + PIN_DIGITS] = L'\0';
+  return hashed && ParseConfigText(line, lstrlenW(line), &SetupConfig) == CONFIG_PARSED;
 }
 
 enum Contender { CLIENT, BARE, PINNED, CONTENDERS };

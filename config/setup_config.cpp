@@ -2,13 +2,11 @@
 
 #include <windows.h>
 
-#include <vector>
+#include "log/run_log.h"
 
-#include "config/replace_all.h"
+ConfigTable SetupConfig;
 
-ConfigTable& SetupConfig = *new ConfigTable;
-
-std::wstring LoadConfigText() {
+int LoadConfigText(wchar_t* text) {
   WCHAR path[MAX_PATH];
   path[0] = L'\0';
   DWORD length = GetModuleFileNameW(NULL, path, MAX_PATH);
@@ -16,61 +14,52 @@ std::wstring LoadConfigText() {
   // A null handle (load failed) makes FindResourceW search the process's own exe.
   // A cut path names another file, which could be a library planted there: not loaded.
   HMODULE module = (length > 0 && length < MAX_PATH) ? LoadLibraryW(path) : NULL;
-  std::wstring text;
+  int units = 0;
   HRSRC found = FindResourceW(module, MAKEINTRESOURCEW(CONFIG_RESOURCE_ID),
                               MAKEINTRESOURCEW(CONFIG_RESOURCE_TYPE));
   if (found != NULL) {
     const char* data = static_cast<const char*>(LockResource(LoadResource(module, found)));
     int size = static_cast<int>(SizeofResource(module, found));
-    int units = (data != NULL && size > 0) ? MultiByteToWideChar(CP_ACP, 0, data, size, NULL, 0) : 0;
-    if (units > 0) {
-      std::vector<WCHAR> buffer(units);
-      MultiByteToWideChar(CP_ACP, 0, data, size, buffer.data(), units);
-      text.assign(buffer.data(), units);
+    units = (data != NULL && size > 0) ? MultiByteToWideChar(CP_ACP, 0, data, size, NULL, 0) : 0;
+    if (units > CONFIG_TEXT_MAX) {
+      LogFormat(L"configuration refused: %d characters, at most %d", units, CONFIG_TEXT_MAX);
+      units = -1;
+    } else if (units > 0) {
+      MultiByteToWideChar(CP_ACP, 0, data, size, text, units);
     }
   }
   if (module != NULL) FreeLibrary(module);
-  return text;
-}
-
-void ParseConfigText(const std::wstring& text, ConfigTable& table) {
-  size_t start = 0;
-  while (start < text.size()) {
-    size_t end = text.find(L'\n', start);
-    if (end == std::wstring::npos) end = text.size();
-    std::wstring line = text.substr(start, end - start);
-    start = end + 1;
-    if (line.empty()) continue;
-    if (line.back() == L'\r') line.pop_back();
-    size_t equals = line.find(L'=');
-    if (equals == std::wstring::npos)
-      table.emplace(line, line);
-    else
-      table.emplace(line.substr(0, equals), line.substr(equals + 1));
-  }
+  return units;
 }
 
 void LoadSetupConfig() {
-  ParseConfigText(LoadConfigText(), SetupConfig);
+  // Static: far too large for a thread's stack, and needed only once.
+  static wchar_t text[CONFIG_TEXT_MAX];
+  SetupConfig.count = 0;
+  int length = LoadConfigText(text);
+  if (length <= 0) return;
+  if (ParseConfigText(text, length, &SetupConfig) == CONFIG_TOO_MANY_ENTRIES)
+    LogFormat(L"configuration refused: more than %d keys", CONFIG_MAX_ENTRIES);
 }
 
-std::wstring GetConfigValue(const std::wstring& key) {
-  ConfigTable::const_iterator entry = SetupConfig.find(key);
-  return entry == SetupConfig.end() ? std::wstring() : entry->second;
+bool GetConfigValue(const wchar_t* key, wchar_t* value, int capacity) {
+  if (CopyConfigValue(&SetupConfig, key, value, capacity)) return true;
+  const ConfigEntry* entry = FindConfigEntry(&SetupConfig, key);
+  LogFormat(L"configuration value too long: %s (%d characters, at most %d)", key,
+            entry != NULL ? entry->valueLength : 0, capacity - 1);
+  return false;
 }
 
 bool FindConfigValue(const wchar_t* key, wchar_t* value, int capacity) {
   value[0] = L'\0';
-  ConfigTable::const_iterator entry = SetupConfig.find(key);
-  if (entry == SetupConfig.end()) return false;
-  lstrcpynW(value, entry->second.c_str(), capacity);
+  const ConfigEntry* entry = FindConfigEntry(&SetupConfig, key);
+  if (entry == NULL) return false;
+  int units = entry->valueLength < capacity - 1 ? entry->valueLength : capacity - 1;
+  for (int i = 0; i < units; ++i) value[i] = SetupConfig.text[entry->value + i];
+  value[units] = L'\0';
   return true;
 }
 
-std::wstring ExpandConfigEscapes(const std::wstring& value) {
-  return ReplaceAll(ReplaceAll(value, L"\\n", L"\n"), L"\\\\", L"\\");
-}
-
-std::wstring GetConfigText(const std::wstring& key) {
-  return ExpandConfigEscapes(GetConfigValue(key));
+bool GetConfigText(const wchar_t* key, wchar_t* text, int capacity) {
+  return GetConfigValue(key, text, capacity) && ExpandConfigEscapes(text, text, capacity);
 }

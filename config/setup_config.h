@@ -1,31 +1,28 @@
 // The product's configuration: key=value lines embedded in the executable.
 #pragma once
 
-#include <map>
-#include <string>
+#include "config/config_table.h"
 
-typedef std::map<std::wstring, std::wstring> ConfigTable;
-
-// Filled once at start-up, read-only afterwards. Never destroyed: when the user
-// closes the window during a run, the process exits while the install worker
-// may still be reading it.
-extern ConfigTable& SetupConfig;
+// Filled once at start-up, read-only afterwards. Plain storage without a
+// destructor: the install worker may still read it while the process exits.
+extern ConfigTable SetupConfig;
 
 const int CONFIG_RESOURCE_TYPE = 1600;
 const int CONFIG_RESOURCE_ID = 1601;
 
-// The resource text decoded with the ANSI code page; empty when there is none.
-std::wstring LoadConfigText();
+// Decodes the resource text with the ANSI code page into `text` (CONFIG_TEXT_MAX
+// code units, no terminator). Returns its length: 0 when there is none, -1 when
+// it is longer than that (nothing decoded; logged).
+int LoadConfigText(wchar_t* text);
 
+// Fills SetupConfig from the resource; a text beyond the table's limits leaves
+// it empty, as a missing resource does, and is logged.
 void LoadSetupConfig();
 
-// Splits the text into lines at LF (a CR before it is dropped) and each line at
-// its first "=" (a line without one is key and value at once). The first
-// occurrence of a key wins; empty lines are skipped.
-void ParseConfigText(const std::wstring& text, ConfigTable& table);
-
-// The value stored under `key`, or empty.
-std::wstring GetConfigValue(const std::wstring& key);
+// The value stored under `key` copied into `value` (`capacity` code units, the
+// terminator included); empty for a missing key. False, with `value` empty and
+// a log line, when it does not fit.
+bool GetConfigValue(const wchar_t* key, wchar_t* value, int capacity);
 
 // Tells a key that is present (with any value, empty included) from a missing
 // one. When present, its value is copied into `value` (`capacity` code units,
@@ -33,5 +30,4 @@ std::wstring GetConfigValue(const std::wstring& key);
 bool FindConfigValue(const wchar_t* key, wchar_t* value, int capacity);
 
 // GetConfigValue with "\n" turned into a line feed, then "\\" into "\".
-std::wstring GetConfigText(const std::wstring& key);
-std::wstring ExpandConfigEscapes(const std::wstring& value);
+bool GetConfigText(const wchar_t* key, wchar_t* text, int capacity);

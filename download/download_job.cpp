@@ -3,9 +3,9 @@
 #include "download/download_job.h"
 
 #include "log/run_log.h"
-#include "shell/progress_display.h"
 
-DWORD RunDownloadJob(const WCHAR* url, const WCHAR* targetPath) {
+DWORD RunDownloadJob(const WCHAR* url, const WCHAR* targetPath, DownloadBeginsCallback begins,
+                     ProgressCallback progress) {
   DownloadJob* job = static_cast<DownloadJob*>(HeapAlloc(GetProcessHeap(), 0, sizeof(DownloadJob)));
   if (job == NULL) {
     LogLine(L"download job allocation failed");
@@ -13,9 +13,9 @@ DWORD RunDownloadJob(const WCHAR* url, const WCHAR* targetPath) {
   }
   job->targetPath = targetPath;
   job->url = url;
-  job->progress = ReportProgress;
+  job->progress = progress;
 
-  BeginProgress();
+  if (begins != NULL) begins();
   HANDLE thread = CreateThread(NULL, 0, DownloadJobThread, job, 0, NULL);
   if (thread == NULL) {
     // The record never reached a thread, so it is still ours to free.

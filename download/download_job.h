@@ -11,7 +11,9 @@ struct DownloadJob {
   ProgressCallback progress;
 };
 
-// Shows the progress controls, downloads on a new thread, waits, and returns the
-// download client's result as the thread's exit code.
-DWORD RunDownloadJob(const WCHAR* url, const WCHAR* targetPath);
+// Calls `begins`, downloads on a new thread that reports through `progress`,
+// waits, and returns the download client's result as the thread's exit code.
+// Either callback may be null.
+DWORD RunDownloadJob(const WCHAR* url, const WCHAR* targetPath, DownloadBeginsCallback begins,
+                     ProgressCallback progress);
 DWORD WINAPI DownloadJobThread(LPVOID job);

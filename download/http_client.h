@@ -4,13 +4,9 @@
 #include <winsock2.h>
 #include <windows.h>
 
+#include "download/download_result.h"
 #include "download/http_protocol.h"
 #include "download/progress_callback.h"
-
-const int DOWNLOAD_OK = 1;
-const int DOWNLOAD_FAILED = 0;
-const int DOWNLOAD_BAD_SCHEME = -1;
-const int DOWNLOAD_NO_PATH = -2;
 
 const DWORD HTTP_RECEIVE_TIMEOUT_MS = 15000;
 

@@ -2,7 +2,7 @@
 
 #include <string.h>
 
-#include "download/http_client.h"
+#include "download/download_result.h"
 
 static const char SCHEME[] = "http://";
 static const int SCHEME_LENGTH = sizeof SCHEME - 1;

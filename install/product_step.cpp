@@ -5,10 +5,12 @@
 #include "config/replace_all.h"
 #include "config/setup_config.h"
 #include "download/download_job.h"
+#include "download/http_protocol.h"
 #include "install/install_state.h"
 #include "install/installer_command.h"
 #include "install/payload_check.h"
 #include "log/run_log.h"
+#include "shell/progress_display.h"
 
 static const WCHAR DOWNLOAD_FAILED_MESSAGE[] = L"产品系统安装程序下载失败。(X005)";
 static const WCHAR START_FAILED_MESSAGE[] =
@@ -20,28 +22,37 @@ const WCHAR* ChooseVersionTag(DWORD version) {
   return (major >= 6 && minor >= 2) ? L"v4" : L"v2";
 }
 
-std::wstring ProductInstallerUrl(const std::wstring& urlTemplate, const WCHAR* tag) {
-  return ReplaceAll(urlTemplate, VERSION_PLACEHOLDER, tag);
+bool ProductInstallerUrl(const WCHAR* urlTemplate, const WCHAR* tag, WCHAR* url) {
+  return ReplaceAll(urlTemplate, VERSION_PLACEHOLDER, tag, url, URL_BUFFER_SIZE);
 }
 
-std::wstring ProductInstallerFileName(const WCHAR* tag) {
-  return ReplaceAll(PRODUCT_FILE_TEMPLATE, VERSION_PLACEHOLDER, tag);
+void ProductInstallerFileName(const WCHAR* tag, WCHAR* fileName) {
+  // A tag is two characters, as the placeholder is: the name keeps its length.
+  ReplaceAll(PRODUCT_FILE_TEMPLATE, VERSION_PLACEHOLDER, tag, fileName, MAX_PATH);
 }
 
 bool ProductInstallerStep() {
   const WCHAR* tag = ChooseVersionTag(GetVersion());
-  std::wstring url = ProductInstallerUrl(GetConfigValue(L"app.url"), tag);
-  std::wstring fileName = ProductInstallerFileName(tag);
+  WCHAR urlTemplate[URL_BUFFER_SIZE];
+  WCHAR url[URL_BUFFER_SIZE];
+  WCHAR fileName[MAX_PATH];
+  // A template that does not fit is refused (and logged) rather than cut.
+  if (!GetConfigValue(L"app.url", urlTemplate, URL_BUFFER_SIZE) ||
+      !ProductInstallerUrl(urlTemplate, tag, url)) {
+    RecordError(DOWNLOAD_FAILED_MESSAGE);
+    return false;
+  }
+  ProductInstallerFileName(tag, fileName);
 
   WCHAR installerPath[MAX_PATH];
-  if (!JoinInstallerPath(InstallDir, fileName.c_str(), installerPath)) {
+  if (!JoinInstallerPath(InstallDir, fileName, installerPath)) {
     LogLine(L"product installer path too long");
     RecordError(DOWNLOAD_FAILED_MESSAGE);
     return false;
   }
   // A download that its pin refuses fails as a failed download does.
   HANDLE held = INVALID_HANDLE_VALUE;
-  if (RunDownloadJob(url.c_str(), installerPath) != static_cast<DWORD>(DOWNLOAD_OK) ||
+  if (RunDownloadJob(url, installerPath, BeginProgress, ReportProgress) != static_cast<DWORD>(DOWNLOAD_OK) ||
       CheckPinnedDownload(installerPath, ProductPinKey(tag), &held) == PIN_REFUSED) {
     RecordError(DOWNLOAD_FAILED_MESSAGE);
     return false;

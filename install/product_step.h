@@ -4,8 +4,6 @@
 
 #include <windows.h>
 
-#include <string>
-
 const WCHAR PRODUCT_FILE_TEMPLATE[] = L"brenvik-setupvv.exe";
 const WCHAR VERSION_PLACEHOLDER[] = L"vv";
 
@@ -13,11 +11,13 @@ const WCHAR VERSION_PLACEHOLDER[] = L"vv";
 // minor 2 or more), "v2" otherwise.
 const WCHAR* ChooseVersionTag(DWORD version);
 
-// The address template with every "vv" replaced by the tag.
-std::wstring ProductInstallerUrl(const std::wstring& urlTemplate, const WCHAR* tag);
+// The address template with every "vv" replaced by the tag, into `url`
+// (URL_BUFFER_SIZE code units: no longer address can be downloaded). False, with
+// `url` empty, when it does not fit.
+bool ProductInstallerUrl(const WCHAR* urlTemplate, const WCHAR* tag, WCHAR* url);
 
-// The installer's file name with the tag put in.
-std::wstring ProductInstallerFileName(const WCHAR* tag);
+// The installer's file name with the tag put in, into `fileName` (MAX_PATH).
+void ProductInstallerFileName(const WCHAR* tag, WCHAR* fileName);
 
 // Downloads the product installer from "app.url" into InstallDir and starts it
 // without waiting. False after recording the cause with RecordError.

@@ -6,6 +6,7 @@
 
 #include "config/setup_config.h"
 #include "download/download_job.h"
+#include "download/http_protocol.h"
 #include "install/install_state.h"
 #include "install/installer_command.h"
 #include "install/payload_check.h"
@@ -22,11 +23,11 @@ bool NeedsRuntimeCheck(DWORD version) {
   return LOBYTE(LOWORD(version)) < 6;
 }
 
-std::wstring MirrorKey(int number) {
-  WCHAR digits[16];
-  _snwprintf(digits, 16, L"%d", number);
-  digits[15] = L'\0';
-  return std::wstring(L"net2.url") + digits;
+static_assert(sizeof L"net2.url-2147483648" / sizeof(WCHAR) == MIRROR_KEY_SIZE, "every mirror key fits");
+
+void MirrorKey(int number, WCHAR* key) {
+  _snwprintf(key, MIRROR_KEY_SIZE, L"net2.url%d", number);
+  key[MIRROR_KEY_SIZE - 1] = L'\0';
 }
 
 void FormatRuntimeInstallFailure(DWORD exitCode, DWORD lastError, WCHAR* text) {
@@ -42,15 +43,18 @@ bool DownloadRuntimeInstaller(WCHAR* installerPath, HANDLE* held) {
     RecordError(DOWNLOAD_FAILED_MESSAGE);
     return false;
   }
-  int number = 1;
-  std::wstring url = GetConfigValue(MirrorKey(number));
-  while (!url.empty()) {
+  for (int number = 1;; ++number) {
+    WCHAR key[MIRROR_KEY_SIZE];
+    WCHAR url[URL_BUFFER_SIZE];
+    MirrorKey(number, key);
+    // A value too long to fetch (logged) counts as a failed mirror, not as the end of the list.
+    bool fits = GetConfigValue(key, url, URL_BUFFER_SIZE);
+    if (fits && url[0] == L'\0') break;
     // A download that the pin refuses counts as a failed one: the next mirror is tried.
-    if (RunDownloadJob(url.c_str(), installerPath) == static_cast<DWORD>(DOWNLOAD_OK) &&
+    if (fits &&
+        RunDownloadJob(url, installerPath, BeginProgress, ReportProgress) == static_cast<DWORD>(DOWNLOAD_OK) &&
         CheckPinnedDownload(installerPath, RUNTIME_PIN_KEY, held) != PIN_REFUSED)
       return true;
-    ++number;
-    url = GetConfigValue(MirrorKey(number));
   }
   RecordError(DOWNLOAD_FAILED_MESSAGE);
   return false;

@@ -4,8 +4,6 @@
 
 #include <windows.h>
 
-#include <string>
-
 typedef int PrerequisiteResult;
 const PrerequisiteResult RuntimeReady = 0;
 const PrerequisiteResult RuntimeDownloadFailed = 1;
@@ -27,8 +25,12 @@ const int RUNTIME_FAILURE_TEXT_SIZE = 200;
 // True when the GetVersion result is older than major version 6.
 bool NeedsRuntimeCheck(DWORD version);
 
-// "net2.url" followed by the mirror number in plain decimal.
-std::wstring MirrorKey(int number);
+// Code units of a mirror key: "net2.url", up to 11 characters of a number, the terminator.
+const int MIRROR_KEY_SIZE = 20;
+
+// "net2.url" followed by the mirror number in plain decimal, into `key`
+// (MIRROR_KEY_SIZE code units).
+void MirrorKey(int number, WCHAR* key);
 
 // "运行环境安装失败。(exit:lastError)" with both numbers as signed decimals,
 // into `text` (RUNTIME_FAILURE_TEXT_SIZE code units).

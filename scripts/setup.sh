@@ -4,13 +4,14 @@
 set -euo pipefail
 
 PACKAGES=(
-  cmake make python3 curl
+  cmake make python3 curl g++
   g++-mingw-w64-i686-posix binutils-mingw-w64-i686
   g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
   googletest
   wine wine32:i386 wine64
   xvfb xdotool imagemagick icoutils
   fonts-wqy-microhei
+  openssl osslsigncode
 )
 
 missing=()

@@ -2,8 +2,6 @@
 
 #include <commctrl.h>
 
-#include <string>
-
 #include "config/setup_config.h"
 #include "install/install_state.h"
 #include "install/install_worker.h"
@@ -86,6 +84,16 @@ static HWND MakeControl(HWND parent, HINSTANCE instance, const WCHAR* className,
   return control;
 }
 
+// The values of two keys, one per line, into `text` (WINDOW_TEXT_SIZE); empty,
+// and logged, when they do not fit together.
+static void ConfigLines(const WCHAR* firstKey, const WCHAR* secondKey, WCHAR* text) {
+  WCHAR first[WINDOW_TEXT_SIZE];
+  WCHAR second[WINDOW_TEXT_SIZE];
+  GetConfigValue(firstKey, first, WINDOW_TEXT_SIZE);
+  GetConfigValue(secondKey, second, WINDOW_TEXT_SIZE);
+  if (!JoinLines(first, second, text)) LogFormat(L"window text too long: %s and %s", firstKey, secondKey);
+}
+
 static void CreateControls(HWND window) {
   HINSTANCE instance = reinterpret_cast<HINSTANCE>(GetWindowLongPtrW(window, GWLP_HINSTANCE));
   TitleFont = MakeFont(ScaleDpi(32), HeadingFace);
@@ -94,19 +102,24 @@ static void CreateControls(HWND window) {
 
   const float scale = CurrentDpiScale();
   const Placement later = {0, 0, 0, 0};  // WM_SIZE places these
-  const std::wstring title = GetConfigValue(L"app.name") + L"\n" + GetConfigValue(L"setup.text");
-  const std::wstring corp = GetConfigValue(L"corp.name") + L"\n" + GetConfigValue(L"corp.tel");
+  WCHAR buttonText[WINDOW_TEXT_SIZE];
+  WCHAR title[WINDOW_TEXT_SIZE];
+  WCHAR summary[WINDOW_TEXT_SIZE];
+  WCHAR corp[WINDOW_TEXT_SIZE];
+  GetConfigValue(L"button.text", buttonText, WINDOW_TEXT_SIZE);
+  ConfigLines(L"app.name", L"setup.text", title);
+  GetConfigText(L"summary", summary, WINDOW_TEXT_SIZE);
+  ConfigLines(L"corp.name", L"corp.tel", corp);
 
-  StartButton = MakeControl(window, instance, L"BUTTON", GetConfigValue(L"button.text").c_str(),
-                            0x50010001, later, ButtonFont);
+  StartButton = MakeControl(window, instance, L"BUTTON", buttonText, 0x50010001, later, ButtonFont);
   StatusLabel = MakeControl(window, instance, L"STATIC", L"", 0x50000000, later, TextFont);
   PercentLabel = MakeControl(window, instance, L"STATIC", L"", 0x40000002, later, TextFont);
   ProgressBar = MakeControl(window, instance, PROGRESS_CLASSW, NULL, 0x40000000, later, NULL);
-  TitleLabel = MakeControl(window, instance, L"STATIC", title.c_str(), 0x50000000,
-                           TitlePlacement(scale), TitleFont);
-  SummaryLabel = MakeControl(window, instance, L"STATIC", GetConfigText(L"summary").c_str(),
-                             0x50000000, SummaryPlacement(scale), TextFont);
-  CorpLabel = MakeControl(window, instance, L"STATIC", corp.c_str(), 0x50000002, later, TextFont);
+  TitleLabel = MakeControl(window, instance, L"STATIC", title, 0x50000000, TitlePlacement(scale),
+                           TitleFont);
+  SummaryLabel = MakeControl(window, instance, L"STATIC", summary, 0x50000000,
+                             SummaryPlacement(scale), TextFont);
+  CorpLabel = MakeControl(window, instance, L"STATIC", corp, 0x50000002, later, TextFont);
 }
 
 static void MoveControl(HWND control, const Placement& to) {
@@ -247,9 +260,9 @@ BOOL CreateSetupWindow(HINSTANCE instance, int showCommand) {
   SelectFaces();
   InitCommonControlsAtRunTime();
 
-  const std::wstring name = GetConfigValue(L"app.name");
-  HWND window = CreateWindowExW(0, WINDOW_CLASS_NAME, name.c_str(), 0, 0, 0, 0, 0, NULL, NULL,
-                                instance, NULL);
+  WCHAR name[WINDOW_TEXT_SIZE];
+  GetConfigValue(L"app.name", name, WINDOW_TEXT_SIZE);
+  HWND window = CreateWindowExW(0, WINDOW_CLASS_NAME, name, 0, 0, 0, 0, 0, NULL, NULL, instance, NULL);
   if (window == NULL) return FALSE;
   SetWindowLongW(window, GWL_STYLE, GetWindowLongW(window, GWL_STYLE) & CAPTION_MASK);
   MainWindow = window;
@@ -289,8 +302,9 @@ int ShowMessage(const WCHAR* text, UINT type) {
     LogLine(L"message box skipped, window gone");
     return 0;
   }
-  const std::wstring caption = GetConfigValue(L"app.name");
-  return MessageBoxW(MainWindow, text, caption.c_str(), type);
+  WCHAR caption[WINDOW_TEXT_SIZE];
+  GetConfigValue(L"app.name", caption, WINDOW_TEXT_SIZE);
+  return MessageBoxW(MainWindow, text, caption, type);
 }
 
 void ShowLastError() {

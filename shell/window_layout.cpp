@@ -58,3 +58,15 @@ const WCHAR* MatchFaceCandidate(const WCHAR* face, LPARAM list) {
     if (wcscmp(face, candidates[i]) == 0) return candidates[i];
   return NULL;
 }
+
+bool JoinLines(const WCHAR* first, const WCHAR* second, WCHAR* text) {
+  const size_t firstLength = wcslen(first);
+  const size_t secondLength = wcslen(second);
+  text[0] = L'\0';
+  if (firstLength + 1 + secondLength >= static_cast<size_t>(WINDOW_TEXT_SIZE)) return false;
+  wmemcpy(text, first, firstLength);
+  text[firstLength] = L'\n';
+  wmemcpy(text + firstLength + 1, second, secondLength);
+  text[firstLength + 1 + secondLength] = L'\0';
+  return true;
+}

@@ -14,6 +14,10 @@ const int WINDOW_HEIGHT = 360;
 const int FACE_NAME_SIZE = 32;
 static_assert(FACE_NAME_SIZE == LF_FACESIZE, "face buffers match LOGFONTW");
 
+// Code units of a text that the window shows (its title, a caption, a label),
+// the terminator included; far beyond any real one.
+const int WINDOW_TEXT_SIZE = 1024;
+
 // Which candidate list a font enumeration serves (its lParam).
 const int HEADING_FACE_LIST = 1;
 const int BODY_FACE_LIST = 2;
@@ -52,3 +56,7 @@ Placement CentreOnDesktop(const RECT& desktop, int width, int height);
 
 // The candidate of the list that equals `face` exactly, or null.
 const WCHAR* MatchFaceCandidate(const WCHAR* face, LPARAM list);
+
+// `first`, a line feed and `second` into `text` (WINDOW_TEXT_SIZE code units).
+// False, with `text` empty, when the two do not fit together.
+bool JoinLines(const WCHAR* first, const WCHAR* second, WCHAR* text);

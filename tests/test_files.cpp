@@ -2,6 +2,10 @@
 
 #include <windows.h>
 
+#include <vector>
+
+#include "config/replace_all.h"
+
 bool FileExists(const std::wstring& path) {
   return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
@@ -31,4 +35,13 @@ std::wstring TempFilePath(const wchar_t* name) {
   wchar_t folder[MAX_PATH];
   GetTempPathW(MAX_PATH, folder);
   return std::wstring(folder) + name;
+}
+
+std::wstring ReplaceAll(const std::wstring& source, const std::wstring& pattern,
+                        const std::wstring& replacement) {
+  // Room for the longest possible result: every character a match of its own.
+  std::vector<wchar_t> result(source.size() * (replacement.size() + 1) + 1);
+  ReplaceAll(source.c_str(), pattern.c_str(), replacement.c_str(), result.data(),
+             static_cast<int>(result.size()));
+  return result.data();
 }

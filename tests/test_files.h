@@ -1,4 +1,4 @@
-// Whole-file helpers shared by the test programs.
+// Whole-file and text helpers shared by the test programs.
 #pragma once
 
 #include <string>
@@ -9,3 +9,7 @@ std::string ReadFileBytes(const std::wstring& path);
 bool WriteFileBytes(const std::wstring& path, const std::string& bytes);
 // `name` in the user's temporary folder.
 std::wstring TempFilePath(const wchar_t* name);
+
+// setupcore's ReplaceAll on whole strings, for building test texts.
+std::wstring ReplaceAll(const std::wstring& source, const std::wstring& pattern,
+                        const std::wstring& replacement);

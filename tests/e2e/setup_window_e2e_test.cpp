@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "config/setup_config.h"
+#include "config/config_table.h"
 #include "e2e_support.h"
 
 namespace {
@@ -18,15 +18,23 @@ struct ExpectedRect {
 };
 
 // The configuration this build embeds, read the way setup.exe reads it (code page 936).
-ConfigTable EmbeddedConfig() {
-  ConfigTable table;
-  ParseConfigText(DecodeGbk(ReadFileBytes(WindowsPathFromUnix(E2E_CONFIG_FILE))), table);
+const ConfigTable& EmbeddedConfig() {
+  static ConfigTable table;
+  const std::wstring text = DecodeGbk(ReadFileBytes(WindowsPathFromUnix(E2E_CONFIG_FILE)));
+  EXPECT_EQ(CONFIG_PARSED, ParseConfigText(text.c_str(), static_cast<int>(text.size()), &table));
   return table;
 }
 
-std::wstring Value(const ConfigTable& table, const std::wstring& key) {
-  ConfigTable::const_iterator found = table.find(key);
-  return found == table.end() ? L"" : found->second;
+std::wstring Value(const ConfigTable& table, const wchar_t* key) {
+  std::vector<wchar_t> value(CONFIG_TEXT_MAX + 1);
+  EXPECT_TRUE(CopyConfigValue(&table, key, value.data(), static_cast<int>(value.size())));
+  return value.data();
+}
+
+std::wstring Expanded(const std::wstring& value) {
+  std::vector<wchar_t> text(value.size() + 1);
+  EXPECT_TRUE(ExpandConfigEscapes(value.c_str(), text.data(), static_cast<int>(text.size())));
+  return text.data();
 }
 
 void ExpectRectIs(const ExpectedRect& expected, const RECT& actual, const char* what) {
@@ -83,7 +91,7 @@ void SetupWindowRun::ExpectLayout(int dpi, const ExpectedRect (&expected)[CONTRO
   const bool visible[CONTROL_COUNT] = {true, true, false, false, true, true, true};
   for (int i = 0; i < CONTROL_COUNT; ++i) EXPECT_EQ(visible[i], controls[i].visible) << names[i];
 
-  const ConfigTable config = EmbeddedConfig();
+  const ConfigTable& config = EmbeddedConfig();
   ASSERT_FALSE(Value(config, L"app.name").empty());
   EXPECT_EQ(Value(config, L"app.name"), ReadWindowText(run.window));
   EXPECT_EQ(L"Button", controls[BUTTON].className);
@@ -92,7 +100,7 @@ void SetupWindowRun::ExpectLayout(int dpi, const ExpectedRect (&expected)[CONTRO
   EXPECT_EQ(L"", controls[PERCENT].text);
   EXPECT_EQ(L"msctls_progress32", controls[PROGRESS].className);
   EXPECT_EQ(Value(config, L"app.name") + L"\n" + Value(config, L"setup.text"), controls[TITLE].text);
-  EXPECT_EQ(ExpandConfigEscapes(Value(config, L"summary")), controls[SUMMARY].text);
+  EXPECT_EQ(Expanded(Value(config, L"summary")), controls[SUMMARY].text);
   EXPECT_NE(std::wstring::npos, controls[SUMMARY].text.find(L'\n')) << "the escape became a line break";
   EXPECT_EQ(Value(config, L"corp.name") + L"\n" + Value(config, L"corp.tel"), controls[CORP].text);
   for (int i = STATUS; i < CONTROL_COUNT; ++i) {

@@ -29,23 +29,60 @@ TEST(DownloadJob, ReturnsTheClientResultAsTheThreadExitCode) {
   DeleteFileW(target.c_str());
 
   std::wstring good = Wide(LoopbackUrl(&server, "/ok.bin"));
-  EXPECT_EQ(static_cast<DWORD>(DOWNLOAD_OK), RunDownloadJob(good.c_str(), target.c_str()));
+  EXPECT_EQ(static_cast<DWORD>(DOWNLOAD_OK), RunDownloadJob(good.c_str(), target.c_str(), NULL, NULL));
   EXPECT_EQ("body of the file", ReadFileBytes(target));
 
   // No route: the server answers 404.
   std::wstring missing = Wide(LoopbackUrl(&server, "/missing.bin"));
-  EXPECT_EQ(static_cast<DWORD>(DOWNLOAD_FAILED), RunDownloadJob(missing.c_str(), target.c_str()));
+  EXPECT_EQ(static_cast<DWORD>(DOWNLOAD_FAILED),
+            RunDownloadJob(missing.c_str(), target.c_str(), NULL, NULL));
   EXPECT_TRUE(WaitLoopbackServer(&server, 10000));
   ASSERT_EQ(2u, server.requests.size());
   EXPECT_EQ(0u, server.requests[0].find("GET /ok.bin HTTP/1.1\r\n"));
   DeleteFileW(target.c_str());
 }
 
+// What the job's callbacks saw, in order, with the thread each came on.
+struct CallbackEvent {
+  std::wstring what;
+  DWORD thread;
+};
+std::vector<CallbackEvent> Events;
+
+void RecordBegin() {
+  Events.push_back({L"begins", GetCurrentThreadId()});
+}
+
+void RecordProgress(const wchar_t* text, int percent) {
+  Events.push_back({text != NULL ? std::wstring(text) : std::to_wstring(percent), GetCurrentThreadId()});
+}
+
+TEST(DownloadJob, BeginsOnTheCallersThreadThenReportsFromTheDownload) {
+  LoopbackServer server = {};
+  std::vector<LoopbackRoute> routes = {{"/ok.bin", FileResponse("body")}};
+  ASSERT_TRUE(StartLoopbackRoutes(&server, routes, 1));
+  std::wstring target = TempFile(L"download-job-callbacks.bin");
+  std::wstring url = Wide(LoopbackUrl(&server, "/ok.bin"));
+  Events.clear();
+
+  ASSERT_EQ(static_cast<DWORD>(DOWNLOAD_OK),
+            RunDownloadJob(url.c_str(), target.c_str(), RecordBegin, RecordProgress));
+  EXPECT_TRUE(WaitLoopbackServer(&server, 10000));
+  ASSERT_GE(Events.size(), 3u);
+  EXPECT_EQ(L"begins", Events[0].what);
+  EXPECT_EQ(GetCurrentThreadId(), Events[0].thread);
+  EXPECT_EQ(L"准备下载...", Events[1].what);
+  EXPECT_NE(GetCurrentThreadId(), Events[1].thread) << "reports come from the download thread";
+  EXPECT_EQ(L"下载完成。", Events.back().what);
+  for (size_t i = 1; i < Events.size(); ++i) EXPECT_NE(L"begins", Events[i].what) << "begins once";
+  DeleteFileW(target.c_str());
+}
+
 TEST(DownloadJob, RefusedAddressesComeBackAsNegativeCodes) {
   std::wstring target = TempFile(L"download-job-refused.bin");
-  EXPECT_EQ(4294967295u, RunDownloadJob(L"ftp://127.0.0.1/a.exe", target.c_str()));
-  EXPECT_EQ(4294967294u, RunDownloadJob(L"http://127.0.0.1", target.c_str()));
-  EXPECT_EQ(4294967295u, RunDownloadJob(L"", target.c_str()));
+  EXPECT_EQ(4294967295u, RunDownloadJob(L"ftp://127.0.0.1/a.exe", target.c_str(), NULL, NULL));
+  EXPECT_EQ(4294967294u, RunDownloadJob(L"http://127.0.0.1", target.c_str(), NULL, NULL));
+  EXPECT_EQ(4294967295u, RunDownloadJob(L"", target.c_str(), NULL, NULL));
 }
 
 // The handle that a new object gets: freed slots are handed out again, so the
@@ -58,10 +95,10 @@ UINT_PTR NextHandleValue() {
 
 TEST(DownloadJob, EachJobReleasesItsThread) {
   std::wstring target = TempFile(L"download-job-many.bin");
-  ASSERT_EQ(4294967294u, RunDownloadJob(L"http://127.0.0.1", target.c_str()));
+  ASSERT_EQ(4294967294u, RunDownloadJob(L"http://127.0.0.1", target.c_str(), NULL, NULL));
   UINT_PTR before = NextHandleValue();
   for (int i = 0; i < 50; ++i)
-    ASSERT_EQ(4294967294u, RunDownloadJob(L"http://127.0.0.1", target.c_str())) << "job " << i;
+    ASSERT_EQ(4294967294u, RunDownloadJob(L"http://127.0.0.1", target.c_str(), NULL, NULL)) << "job " << i;
   // A thread handle left open per job would push the next handle 50 slots on.
   EXPECT_LT(NextHandleValue(), before + 10 * sizeof(HANDLE));
 }
@@ -105,7 +142,8 @@ TEST(DownloadJob, WithoutAThreadTheJobFailsAndFreesItsRecord) {
   DWORD results[jobs];
   int busyBefore = BusyHeapBlocks();
   std::vector<void*> taken = ReserveAllAddressSpace();
-  for (int i = 0; i < jobs; ++i) results[i] = RunDownloadJob(L"http://127.0.0.1:1/a.exe", target.c_str());
+  for (int i = 0; i < jobs; ++i)
+    results[i] = RunDownloadJob(L"http://127.0.0.1:1/a.exe", target.c_str(), NULL, NULL);
   int busyAfter = BusyHeapBlocks();
   ReleaseAddressSpace(taken);
 

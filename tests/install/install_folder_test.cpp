@@ -40,9 +40,8 @@ class CutModulePath : public ::testing::Test {
     // A server that would hand out a file to whoever asked.
     ASSERT_TRUE(StartLoopbackServer(&server, FileResponse("not a program")));
     std::wstring base = L"http://127.0.0.1:" + std::to_wstring(server.port);
-    SetupConfig.clear();
-    SetupConfig[L"app.url"] = base + L"/package/brenvik-setupvv.exe";
-    SetupConfig[L"net2.url1"] = base + L"/mirror1/runtime.exe";
+    std::wstring config = L"app.url=" + base + L"/package/brenvik-setupvv.exe\nnet2.url1=" + base + L"/mirror1/runtime.exe\n";
+    ASSERT_EQ(CONFIG_PARSED, ParseConfigText(config.c_str(), static_cast<int>(config.size()), &SetupConfig));
   }
 
   void TearDown() override {
@@ -50,7 +49,7 @@ class CutModulePath : public ::testing::Test {
     EXPECT_TRUE(server.requests.empty()) << "something was downloaded";
     SetCurrentDirectoryW(previous);
     RemoveDirectoryW(folder.c_str());
-    SetupConfig.clear();
+    SetupConfig.count = 0;
     InstallDir[0] = L'\0';
   }
 

@@ -3,6 +3,7 @@
 
 #include <string>
 
+#include "download/http_protocol.h"
 #include "install/install_worker.h"
 #include "install/installer_command.h"
 #include "install/product_step.h"
@@ -39,19 +40,37 @@ TEST(VersionTag, RuntimeCheckOnlyBeforeMajorSix) {
   EXPECT_FALSE(NeedsRuntimeCheck(Version(6, 1, 0x0005)));
 }
 
+std::wstring Url(const std::wstring& urlTemplate, const WCHAR* tag) {
+  WCHAR url[URL_BUFFER_SIZE];
+  EXPECT_TRUE(ProductInstallerUrl(urlTemplate.c_str(), tag, url));
+  return url;
+}
+
 TEST(ProductAddress, EveryPlaceholderTakesTheTag) {
   EXPECT_EQ(L"http://h:3000/v4v4/brenvik-setupv4.exe",
-            ProductInstallerUrl(L"http://h:3000/vvvv/brenvik-setupvv.exe", L"v4"));
-  EXPECT_EQ(L"http://h/v2/a-v2.exe", ProductInstallerUrl(L"http://h/vv/a-vv.exe", L"v2"));
+            Url(L"http://h:3000/vvvv/brenvik-setupvv.exe", L"v4"));
+  EXPECT_EQ(L"http://h/v2/a-v2.exe", Url(L"http://h/vv/a-vv.exe", L"v2"));
   // Left to right without overlap: "vvv" holds one placeholder and a "v".
-  EXPECT_EQ(L"http://h/v4v", ProductInstallerUrl(L"http://h/vvv", L"v4"));
-  EXPECT_EQ(L"http://h/plain.exe", ProductInstallerUrl(L"http://h/plain.exe", L"v4"));
-  EXPECT_EQ(L"", ProductInstallerUrl(L"", L"v2"));
+  EXPECT_EQ(L"http://h/v4v", Url(L"http://h/vvv", L"v4"));
+  EXPECT_EQ(L"http://h/plain.exe", Url(L"http://h/plain.exe", L"v4"));
+  EXPECT_EQ(L"", Url(L"", L"v2"));
+}
+
+TEST(ProductAddress, AnAddressLongerThanTheClientTakesIsRefusedNotCut) {
+  // The longest address the download client can take fills the buffer.
+  const std::wstring longest = L"http://h/vv" + std::wstring(URL_BUFFER_SIZE - 1 - 11, L'p');
+  EXPECT_EQ(static_cast<size_t>(URL_BUFFER_SIZE - 1), Url(longest, L"v4").size());
+  WCHAR url[URL_BUFFER_SIZE];
+  EXPECT_FALSE(ProductInstallerUrl((longest + L"p").c_str(), L"v4", url));
+  EXPECT_STREQ(L"", url);
 }
 
 TEST(ProductAddress, FileNameCarriesTheTag) {
-  EXPECT_EQ(L"brenvik-setupv2.exe", ProductInstallerFileName(L"v2"));
-  EXPECT_EQ(L"brenvik-setupv4.exe", ProductInstallerFileName(L"v4"));
+  WCHAR name[MAX_PATH];
+  ProductInstallerFileName(L"v2", name);
+  EXPECT_STREQ(L"brenvik-setupv2.exe", name);
+  ProductInstallerFileName(L"v4", name);
+  EXPECT_STREQ(L"brenvik-setupv4.exe", name);
 }
 
 TEST(InstallerPath, FolderIsTakenUnchanged) {
@@ -133,10 +152,16 @@ TEST(InstallerCommandLine, RefusedRatherThanCutWhenTooLong) {
 }
 
 TEST(RuntimeMirrors, KeysCountInPlainDecimal) {
-  EXPECT_EQ(L"net2.url1", MirrorKey(1));
-  EXPECT_EQ(L"net2.url2", MirrorKey(2));
-  EXPECT_EQ(L"net2.url10", MirrorKey(10));
-  EXPECT_EQ(L"net2.url123", MirrorKey(123));
+  WCHAR key[MIRROR_KEY_SIZE];
+  MirrorKey(1, key);
+  EXPECT_STREQ(L"net2.url1", key);
+  MirrorKey(10, key);
+  EXPECT_STREQ(L"net2.url10", key);
+  MirrorKey(123, key);
+  EXPECT_STREQ(L"net2.url123", key);
+  // The longest number still fits whole.
+  MirrorKey(-2147483647 - 1, key);
+  EXPECT_STREQ(L"net2.url-2147483648", key);
 }
 
 TEST(RuntimeFailure, BothCodesAsSignedDecimals) {

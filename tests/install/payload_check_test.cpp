@@ -9,6 +9,11 @@
 
 namespace {
 
+// The configuration as it would be read from `text`, key=value lines.
+void UseConfig(const std::wstring& text) {
+  ASSERT_EQ(CONFIG_PARSED, ParseConfigText(text.c_str(), static_cast<int>(text.size()), &SetupConfig));
+}
+
 const std::wstring ABC_DIGEST = L"ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad";
 const WCHAR KEY[] = L"app.sha256.v4";
 
@@ -28,18 +33,18 @@ class PinnedDownload : public ::testing::Test {
   HANDLE held = INVALID_HANDLE_VALUE;
 
   void SetUp() override {
-    SetupConfig.clear();
+    SetupConfig.count = 0;
     ASSERT_TRUE(WriteFileBytes(path, "abc"));
   }
   void TearDown() override {
     ReleasePinnedDownload(&held);
     DeleteFileW(path.c_str());
-    SetupConfig.clear();
+    SetupConfig.count = 0;
   }
 };
 
 TEST_F(PinnedDownload, MatchHoldsTheFileAgainstWritingRenamingAndDeleting) {
-  SetupConfig[KEY] = ABC_DIGEST;
+  UseConfig(std::wstring(KEY) + L"=" + ABC_DIGEST + L"\n");
   ASSERT_EQ(PIN_MATCHED, CheckPinnedDownload(path.c_str(), KEY, &held));
   ASSERT_NE(INVALID_HANDLE_VALUE, held);
 
@@ -68,7 +73,7 @@ TEST_F(PinnedDownload, MismatchAndMalformedPinsDeleteTheFile) {
   };
   for (const std::wstring& pin : refused) {
     ASSERT_TRUE(WriteFileBytes(path, "abc"));
-    SetupConfig[KEY] = pin;
+    UseConfig(std::wstring(KEY) + L"=" + pin + L"\n");
     EXPECT_EQ(PIN_REFUSED, CheckPinnedDownload(path.c_str(), KEY, &held)) << "pin \"" << ::testing::PrintToString(pin) << "\"";
     EXPECT_EQ(INVALID_HANDLE_VALUE, held);
     EXPECT_FALSE(FileExists(path));
@@ -77,14 +82,14 @@ TEST_F(PinnedDownload, MismatchAndMalformedPinsDeleteTheFile) {
 
 TEST_F(PinnedDownload, WithoutTheKeyNothingIsCheckedOrHeld) {
   // Another key's pin does not apply.
-  SetupConfig[L"app.sha256.v2"] = L"0000000000000000000000000000000000000000000000000000000000000000";
+  UseConfig(L"app.sha256.v2=0000000000000000000000000000000000000000000000000000000000000000\n");
   EXPECT_EQ(PIN_NOT_CONFIGURED, CheckPinnedDownload(path.c_str(), KEY, &held));
   EXPECT_EQ(INVALID_HANDLE_VALUE, held);
   EXPECT_EQ("abc", ReadFileBytes(path));
 }
 
 TEST_F(PinnedDownload, FileThatSomeoneHoldsForWritingIsRefused) {
-  SetupConfig[KEY] = ABC_DIGEST;
+  UseConfig(std::wstring(KEY) + L"=" + ABC_DIGEST + L"\n");
   HANDLE writer = CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                               NULL, OPEN_EXISTING, 0, NULL);
   ASSERT_NE(INVALID_HANDLE_VALUE, writer);

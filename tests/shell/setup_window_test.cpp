@@ -5,6 +5,7 @@
 #include <commctrl.h>
 #include <shlwapi.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -77,10 +78,18 @@ void OnWorkerThread(Action action) {
 }
 
 std::wstring TextOf(HWND window) {
-  WCHAR text[256] = L"";
-  GetWindowTextW(window, text, 256);
+  WCHAR text[2 * WINDOW_TEXT_SIZE] = L"";
+  GetWindowTextW(window, text, 2 * WINDOW_TEXT_SIZE);
   return text;
 }
+
+const wchar_t STANDARD_CONFIG[] =
+    L"app.name=测试产品\n"
+    L"setup.text=安装程序\n"
+    L"button.text=开始安装\n"
+    L"summary=第一行\\n第二行 C:\\\\x\n"
+    L"corp.name=某公司\n"
+    L"corp.tel=电话 123\n";
 
 int BarPosition() {
   return static_cast<int>(SendMessageW(ProgressBar, PBM_GETPOS, 0, 0));
@@ -126,6 +135,9 @@ DWORD WINAPI AnswerBox(LPVOID parameter) {
 
 class SetupWindowTest : public ::testing::Test {
  protected:
+  // The configuration the window is created with.
+  virtual std::wstring ConfigText() { return STANDARD_CONFIG; }
+
   void SetUp() override {
     // Read when Wine's display driver loads, with this process's first window:
     // without a window manager, destroying a managed window waits 2 s for one.
@@ -133,13 +145,9 @@ class SetupWindowTest : public ::testing::Test {
     GetModuleFileNameW(NULL, self, MAX_PATH);
     ASSERT_TRUE(SetUnmanagedWindowsFor(PathFindFileNameW(self)));
 
-    SetupConfig.clear();
-    SetupConfig[L"app.name"] = L"测试产品";
-    SetupConfig[L"setup.text"] = L"安装程序";
-    SetupConfig[L"button.text"] = L"开始安装";
-    SetupConfig[L"summary"] = L"第一行\\n第二行 C:\\\\x";
-    SetupConfig[L"corp.name"] = L"某公司";
-    SetupConfig[L"corp.tel"] = L"电话 123";
+    const std::wstring config = ConfigText();
+    ASSERT_EQ(CONFIG_PARSED,
+              ParseConfigText(config.c_str(), static_cast<int>(config.size()), &SetupConfig));
     LastProgress = -2;
     WindowClosing = false;
     WorkerThread = NULL;
@@ -243,6 +251,38 @@ TEST_F(SetupWindowTest, ControlsCarryTheConfiguredTextsAndStyles) {
   EXPECT_EQ(ScaleDpi(560), window.right - window.left);
   EXPECT_EQ(ScaleDpi(360), window.bottom - window.top);
   EXPECT_EQ(ScaleDpi(560), client.right) << "the client area is the whole window";
+}
+
+// Texts at the window's limit: the longest that fits is shown whole, one
+// character more is shown as nothing and logged, never cut.
+class SetupWindowLongTextTest : public SetupWindowTest {
+ protected:
+  static std::wstring Text(int length, wchar_t c) { return std::wstring(static_cast<size_t>(length), c); }
+
+  std::wstring ConfigText() override {
+    const int longest = WINDOW_TEXT_SIZE - 1;
+    return L"button.text=" + Text(longest, L'b') + L"\n" +
+           L"summary=" + Text(longest + 1, L's') + L"\n" +
+           // Two values and the line break between them, exactly at the limit.
+           L"corp.name=" + Text(500, L'c') + L"\n" +
+           L"corp.tel=" + Text(longest - 500 - 1, L't') + L"\n" +
+           // Each fits alone; together they do not.
+           L"app.name=" + Text(600, L'a') + L"\n" +
+           L"setup.text=" + Text(longest - 600, L'x') + L"\n";
+  }
+};
+
+TEST_F(SetupWindowLongTextTest, LongestTextsShowWholeAndLongerOnesNotAtAll) {
+  EXPECT_EQ(Text(WINDOW_TEXT_SIZE - 1, L'b'), TextOf(StartButton));
+  EXPECT_EQ(Text(500, L'c') + L"\n" + Text(WINDOW_TEXT_SIZE - 502, L't'), TextOf(CorpLabel));
+  EXPECT_EQ(L"", TextOf(SummaryLabel));
+  EXPECT_EQ(L"", TextOf(TitleLabel));
+  EXPECT_EQ(Text(600, L'a'), TextOf(MainWindow)) << "the name alone fits the window title";
+
+  std::vector<std::string> log = LogTexts();
+  EXPECT_NE(log.end(), std::find(log.begin(), log.end(),
+                                 "configuration value too long: summary (1024 characters, at most 1023)"));
+  EXPECT_NE(log.end(), std::find(log.begin(), log.end(), "window text too long: app.name and setup.text"));
 }
 
 TEST_F(SetupWindowTest, FontsHaveTheirHeightsFacesAndOwners) {

@@ -2,6 +2,8 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <string>
+
 #include "shell/progress_display.h"
 #include "shell/setup_window.h"
 #include "shell/window_layout.h"
@@ -145,6 +147,22 @@ TEST(FormatPercent, FitsMinusOneToOneHundredAndRefusesLonger) {
   EXPECT_FALSE(FormatPercent(text, 1000));
   EXPECT_STREQ(L"", text);
   EXPECT_FALSE(FormatPercent(text, -100));
+  EXPECT_STREQ(L"", text);
+}
+
+TEST(WindowTexts, TwoLinesJoinUpToTheLimitAndNotBeyond) {
+  WCHAR text[WINDOW_TEXT_SIZE];
+  ASSERT_TRUE(JoinLines(L"产品", L"安装程序", text));
+  EXPECT_STREQ(L"产品\n安装程序", text);
+  ASSERT_TRUE(JoinLines(L"", L"", text));
+  EXPECT_STREQ(L"\n", text);
+
+  // Both lines and the line break fill the buffer with its terminator.
+  const std::wstring first(400, L'a');
+  const std::wstring second(WINDOW_TEXT_SIZE - 2 - 400, L'b');
+  ASSERT_TRUE(JoinLines(first.c_str(), second.c_str(), text));
+  EXPECT_EQ(first + L"\n" + second, std::wstring(text));
+  EXPECT_FALSE(JoinLines(first.c_str(), (second + L"b").c_str(), text));
   EXPECT_STREQ(L"", text);
 }
 

@@ -1,11 +1,13 @@
 #include <gtest/gtest.h>
+#include <winsock2.h>
+#include <ws2tcpip.h>
 #include <windows.h>
 
 #include <algorithm>
 #include <string>
 #include <vector>
 
-#include "config/replace_all.h"
+#include "test_files.h"
 #include "tools/setupstamp/config_check.h"
 #include "tools/setupstamp/exe_resource.h"
 
@@ -168,6 +170,16 @@ TEST(ConfigCheck, AddressLimitsCountGbkBytes) {
   EXPECT_EQ(L"it names no host", CheckDownloadAddress(L"http:///a"));
   EXPECT_EQ(L"its port \"99999\" is not a number from 1 to 65535", CheckDownloadAddress(L"http://h:99999/a"));
   EXPECT_EQ(L"its port \"x\" is not a number from 1 to 65535", CheckDownloadAddress(L"http://h:x/a"));
+  EXPECT_EQ(L"its port \"65536\" is not a number from 1 to 65535", CheckDownloadAddress(L"http://h:65536/a"));
+  EXPECT_EQ(L"its port \"00000\" is not a number from 1 to 65535", CheckDownloadAddress(L"http://h:00000/a"));
+  EXPECT_EQ(L"its port \"\" is not a number from 1 to 65535", CheckDownloadAddress(L"http://h:/a"));
+  std::wstring remark = L"left over";
+  EXPECT_EQ(L"", CheckDownloadAddress(L"http://h:65535/a", &remark));
+  EXPECT_EQ(L"", remark);
+  EXPECT_EQ(L"", CheckDownloadAddress(L"http://h:00001/a", &remark));
+  EXPECT_EQ(L"its port \"00001\" has leading zeros: the download client connects to port 1 but sends \"00001\" "
+            L"in the request's Host line, which a server may not recognise as its own; write \"1\"",
+            remark);
   EXPECT_EQ(L"port longer than 5 characters", CheckDownloadAddress(L"http://h:123456/a"));
   EXPECT_EQ(L"host longer than 1023 bytes", CheckDownloadAddress(L"http://" + std::wstring(1024, L'h') + L"/a"));
   EXPECT_EQ(L"it is 5007 bytes long in GBK; at most 4095 fit",
@@ -221,8 +233,83 @@ TEST(ConfigCheck, KnownKeysAndMirrorNumbers) {
   EXPECT_TRUE(IsKnownKey(L"net4.url2"));
   EXPECT_TRUE(IsKnownKey(L"net2.url37"));
   EXPECT_FALSE(IsKnownKey(L"net4.url3"));
+  EXPECT_TRUE(IsKnownKey(L"app.sha256.v2"));
+  EXPECT_TRUE(IsKnownKey(L"net2.sha256"));
+  EXPECT_EQ(L"app.sha256.v4", SuggestKnownKey(L"app.sha265.v4"));
   EXPECT_FALSE(IsKnownKey(L"APP.URL"));
   EXPECT_FALSE(IsKnownKey(L""));
+}
+
+TEST(ConfigCheck, PinValuesAsSetupReadsThem) {
+  const std::wstring digest(L"E3B0C44298FC1C149AFBF4C8996FB92427AE41E4649B934CA495991B7852b855");
+  EXPECT_EQ(Messages(), Check(std::wstring(BASE) + L"app.sha256.v2=" + digest + L"\napp.sha256.v4=" + digest +
+                              L"\nnet2.sha256=" + digest + L"\n"));
+  EXPECT_EQ(Messages({L"product.txt:10: error: pin \"app.sha256.v2\" has an empty value, which setup.exe takes "
+                      L"as a malformed pin and refuses the download; give the SHA-256 or leave the line out",
+                      L"product.txt:11: error: pin \"app.sha256.v4\" is malformed, so setup.exe refuses the "
+                      L"download: it has 66 characters; a pin is 64 hexadecimal digits",
+                      L"product.txt:12: error: pin \"net2.sha256\" is malformed, so setup.exe refuses the "
+                      L"download: character 1 is not a hexadecimal digit; a pin is 64 of them"}),
+            Check(std::wstring(BASE) + L"app.sha256.v2=\napp.sha256.v4=0x" + digest + L"\nnet2.sha256=-" +
+                  digest.substr(1) + L"\n"));
+  // A blank after the digits is part of the value: a warning for the blank, an error for the pin.
+  Messages found = Check(std::wstring(BASE) + L"net2.sha256=" + digest + L" \n");
+  ASSERT_EQ(2u, found.size());
+  EXPECT_EQ(L"product.txt:10: warning: blank at the end of the line becomes part of the value of \"net2.sha256\"",
+            found[0]);
+  EXPECT_EQ(0u, found[1].find(L"product.txt:10: error: pin \"net2.sha256\" is malformed")) << Utf8FromWide(found[1]);
+  // One product pin leaves the other build unchecked.
+  EXPECT_EQ(Messages({L"product.txt:10: warning: \"app.sha256.v4\" is given but \"app.sha256.v2\" is not: on "
+                      L"Windows XP to 7 the product installer is started unchecked"}),
+            Check(std::wstring(BASE) + L"app.sha256.v4=" + digest + L"\n"));
+  EXPECT_EQ(Messages({L"product.txt:10: warning: \"app.sha256.v2\" is given but \"app.sha256.v4\" is not: on "
+                      L"Windows 8 and later the product installer is started unchecked"}),
+            Check(std::wstring(BASE) + L"app.sha256.v2=" + digest + L"\n"));
+}
+
+TEST(ConfigCheck, ConfigurationsThatSetupAcceptsAreNotRefused) {
+  // getaddrinfo reads "080" as port 80; only the Host line keeps the zero.
+  EXPECT_EQ(Messages({L"product.txt:7: warning: the address in \"net2.url1\": its port \"080\" has leading zeros: "
+                      L"the download client connects to port 80 but sends \"080\" in the request's Host line, "
+                      L"which a server may not recognise as its own; write \"80\""}),
+            Check(Base(L"net2.url1=http://127.0.0.1/dotnet.exe", L"net2.url1=http://127.0.0.1:080/dotnet.exe\n")));
+  EXPECT_EQ(Messages({L"product.txt:9: warning: the address in \"app.url\": its port \"03000\" has leading zeros: "
+                      L"the download client connects to port 3000 but sends \"03000\" in the request's Host "
+                      L"line, which a server may not recognise as its own; write \"3000\""}),
+            Check(Base(L"app.url=http://127.0.0.1:3000/brenvik-setupvv.exe",
+                       L"app.url=http://127.0.0.1:03000/brenvik-setupvv.exe\n")));
+  // No runtime mirror at all: fine for Vista and later, a dead end on XP.
+  std::wstring noMirrors = Base(L"net2.url2=http://127.0.0.1:3000/dotnet.exe", L"");
+  const std::wstring consequence =
+      L"): on Windows XP without the .NET 2.0 runtime setup.exe stops with \"(X003)\"; nothing is needed for a "
+      L"product for Vista and later";
+  EXPECT_EQ(Messages({L"product.txt: warning: no runtime mirror (\"net2.url1\" is missing" + consequence}),
+            Check(ReplaceAll(noMirrors, L"net2.url1=http://127.0.0.1/dotnet.exe\n", L"")));
+  EXPECT_EQ(Messages({L"product.txt:7: warning: no runtime mirror (\"net2.url1\" is empty" + consequence}),
+            Check(ReplaceAll(noMirrors, L"net2.url1=http://127.0.0.1/dotnet.exe", L"net2.url1=")));
+  // A second mirror without the first is never tried either.
+  EXPECT_EQ(Messages({L"product.txt: warning: no runtime mirror (\"net2.url1\" is missing" + consequence,
+                      L"product.txt:7: warning: \"net2.url2\" is never tried: the mirror list ends at "
+                      L"\"net2.url1\", which is missing"}),
+            Check(Base(L"net2.url1=http://127.0.0.1/dotnet.exe", L"")));
+}
+
+TEST(DownloadClientPort, LeadingZerosAreReadAsDecimal) {
+  // What the warning above relies on: the client passes the port text to getaddrinfo.
+  WSADATA winsock;
+  ASSERT_EQ(0, WSAStartup(MAKEWORD(2, 2), &winsock));
+  addrinfo hints = {};
+  hints.ai_family = AF_INET;
+  hints.ai_socktype = SOCK_STREAM;
+  const char* texts[] = {"080", "08080", "00021"};
+  const int ports[] = {80, 8080, 21};
+  for (int i = 0; i < 3; ++i) {
+    addrinfo* found = NULL;
+    ASSERT_EQ(0, getaddrinfo("127.0.0.1", texts[i], &hints, &found)) << texts[i];
+    EXPECT_EQ(ports[i], ntohs(reinterpret_cast<sockaddr_in*>(found->ai_addr)->sin_port)) << texts[i];
+    freeaddrinfo(found);
+  }
+  WSACleanup();
 }
 
 TEST(StampedText, GbkWithCrLfAfterEveryLineAndNoEmptyLines) {

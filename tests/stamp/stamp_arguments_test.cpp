@@ -58,4 +58,32 @@ TEST(StampArguments, MistakesAreNamed) {
   EXPECT_EQ(L"nothing to do", problem);
 }
 
+TEST(StampArguments, Pins) {
+  StampOptions options;
+  std::wstring problem;
+  ASSERT_TRUE(Parse({L"--pin", L"app.sha256.v4=out\\v4=new.exe", L"--pin", L"net2.sha256=dotnet.exe", L"--out",
+                     L"new.exe", L"product.txt", L"setup.exe"},
+                    options, problem));
+  ASSERT_EQ(2u, options.pins.size());
+  EXPECT_EQ(L"app.sha256.v4", options.pins[0].key);
+  EXPECT_EQ(L"out\\v4=new.exe", options.pins[0].path) << "split at the first \"=\"";
+  EXPECT_EQ(L"net2.sha256", options.pins[1].key);
+  ASSERT_TRUE(Parse({L"--check", L"product.txt"}, options, problem));
+  EXPECT_TRUE(options.pins.empty()) << "options are reset between calls";
+
+  EXPECT_FALSE(Parse({L"--pin", L"app.sha256.v2=a.exe", L"--pin", L"app.sha256.v2=b.exe", L"--check", L"p.txt"},
+                     options, problem));
+  EXPECT_EQ(L"--pin app.sha256.v2 given twice", problem);
+  EXPECT_FALSE(Parse({L"--pin", L"app.sha256.v2=", L"--check", L"p.txt"}, options, problem));
+  EXPECT_EQ(L"--pin app.sha256.v2 needs =FILE", problem);
+  EXPECT_FALSE(Parse({L"--pin", L"app.sha256.v2", L"--check", L"p.txt"}, options, problem));
+  EXPECT_EQ(L"--pin app.sha256.v2 needs =FILE", problem);
+  EXPECT_FALSE(Parse({L"--pin", L"net2.url1=a.exe", L"--check", L"p.txt"}, options, problem));
+  EXPECT_EQ(L"--pin takes app.sha256.v2, app.sha256.v4 or net2.sha256, not \"net2.url1\"", problem);
+  EXPECT_FALSE(Parse({L"--check", L"p.txt", L"--pin"}, options, problem));
+  EXPECT_EQ(L"--pin needs KEY=FILE", problem);
+  EXPECT_FALSE(Parse({L"--print", L"setup.exe", L"--pin", L"net2.sha256=a.exe"}, options, problem));
+  EXPECT_EQ(L"--print takes no --pin", problem);
+}
+
 }  // namespace

@@ -2,12 +2,12 @@
 // folder of its own beside this program.
 #include <gtest/gtest.h>
 #include <windows.h>
+#include <imagehlp.h>
 
 #include <algorithm>
 #include <string>
 #include <vector>
 
-#include "config/replace_all.h"
 #include "e2e_support.h"
 #include "tools/setupstamp/exe_resource.h"
 #include "tools/setupstamp/text_encoding.h"
@@ -194,6 +194,11 @@ TEST(StampTool, StampThenPrintGivesTheTextBack) {
   std::wstring crlf = ReplaceAll(PRODUCT, L"\n", L"\r\n");
   EXPECT_EQ(Gbk(crlf), ResourceBytes(folder + L"\\new.exe")) << "GBK with CR LF after every line";
   EXPECT_EQ(std::vector<WORD>({CONFIG_RESOURCE_LANGUAGE}), Languages(folder + L"\\new.exe"));
+  // The resource update leaves the old checksum; the tool writes the right one.
+  DWORD stored = 0, computed = 1;
+  ASSERT_EQ(static_cast<DWORD>(CHECKSUM_SUCCESS),
+            MapFileAndCheckSumW(const_cast<wchar_t*>((folder + L"\\new.exe").c_str()), &stored, &computed));
+  EXPECT_EQ(computed, stored);
 
   ToolRun print = RunTool(folder, L"--print new.exe");
   EXPECT_EQ(0u, print.exitCode) << print.errors;
@@ -341,6 +346,85 @@ TEST(StampTool, PrintNeedsAConfiguration) {
   ToolRun usage = RunTool(folder, L"product.txt setup.exe");
   EXPECT_EQ(2u, usage.exitCode);
   EXPECT_TRUE(Contains(usage.errors, L"setupstamp: say where the result goes")) << usage.errors;
+}
+
+// Two well-known SHA-256 values: of "abc" and of nothing.
+const wchar_t ABC_SHA256[] = L"ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad";
+const wchar_t EMPTY_SHA256[] = L"e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855";
+
+TEST(StampTool, PinsComeFromTheInstallerFiles) {
+  std::wstring folder = WorkFolder(L"pins");
+  CopySetup(folder, L"setup.exe");
+  WriteBytesTo(folder + L"\\v4.exe", "abc");
+  WriteBytesTo(folder + L"\\v2.exe", "");
+  std::wstring stale = std::wstring(PRODUCT) + L"app.sha256.v4=" + std::wstring(64, L'0') + L"\n";
+  WriteBytesTo(folder + L"\\product.txt", Utf8(stale));
+  ToolRun stamp = RunTool(folder, L"--pin app.sha256.v4=v4.exe --pin app.sha256.v2=v2.exe --out new.exe "
+                                  L"product.txt setup.exe");
+  EXPECT_EQ(0u, stamp.exitCode) << stamp.errors;
+  EXPECT_TRUE(Contains(stamp.errors, L"product.txt:9: warning: \"app.sha256.v4\" was \"" + std::wstring(64, L'0') +
+                                         L"\"; --pin sets it to \"" + ABC_SHA256 + L"\", the SHA-256 of v4.exe"))
+      << stamp.errors;
+  EXPECT_TRUE(Contains(stamp.errors, L"product.txt: read as UTF-8, 0 errors, 1 warning\n")) << stamp.errors;
+  // The given line gets the new value where it stands; the missing key is added at the end.
+  std::wstring pinned = ReplaceAll(PRODUCT, L"\n", L"\r\n") + L"app.sha256.v4=" + ABC_SHA256 +
+                        L"\r\napp.sha256.v2=" + EMPTY_SHA256 + L"\r\n";
+  EXPECT_EQ(Gbk(pinned), ResourceBytes(folder + L"\\new.exe"));
+  EXPECT_EQ(Utf8(pinned), RunTool(folder, L"--print new.exe").output);
+
+  // --check compares the text's pins with the files: the same digest in capitals passes.
+  std::wstring capitals = ABC_SHA256;
+  for (size_t i = 0; i < capitals.size(); ++i)
+    if (capitals[i] >= L'a' && capitals[i] <= L'f') capitals[i] = capitals[i] - L'a' + L'A';
+  WriteBytesTo(folder + L"\\current.txt", Utf8(std::wstring(PRODUCT) + L"app.sha256.v4=" + capitals +
+                                                 L"\napp.sha256.v2=" + EMPTY_SHA256 + L"\n"));
+  ToolRun check = RunTool(folder, L"--check --strict --pin app.sha256.v4=v4.exe current.txt");
+  EXPECT_EQ(0u, check.exitCode) << check.errors;
+  EXPECT_TRUE(Contains(check.errors, L"current.txt: read as UTF-8, 0 errors, 0 warnings")) << check.errors;
+}
+
+TEST(StampTool, PinMistakesStopWithNothingWritten) {
+  std::wstring folder = WorkFolder(L"pin-errors");
+  CopySetup(folder, L"setup.exe");
+  WriteBytesTo(folder + L"\\v4.exe", "abc");
+  WriteBytesTo(folder + L"\\product.txt", Utf8(PRODUCT));
+  ToolRun missing = RunTool(folder, L"--pin app.sha256.v4=v4.exe --pin net2.sha256=absent.exe --out new.exe "
+                                    L"product.txt setup.exe");
+  EXPECT_EQ(3u, missing.exitCode);
+  EXPECT_TRUE(Contains(missing.errors, L"absent.exe: error: cannot open it (error 2: the file does not exist)\n"
+                                       L"new.exe: nothing written")) << missing.errors;
+
+  ToolRun key = RunTool(folder, L"--pin app.sha256=v4.exe --out new.exe product.txt setup.exe");
+  EXPECT_EQ(2u, key.exitCode);
+  EXPECT_TRUE(Contains(key.errors, L"setupstamp: --pin takes app.sha256.v2, app.sha256.v4 or net2.sha256, not "
+                                   L"\"app.sha256\"")) << key.errors;
+
+  WriteBytesTo(folder + L"\\malformed.txt", Utf8(std::wstring(PRODUCT) + L"net2.sha256=\n"));
+  ToolRun malformed = RunTool(folder, L"--in-place malformed.txt setup.exe");
+  EXPECT_EQ(1u, malformed.exitCode);
+  EXPECT_TRUE(Contains(malformed.errors, L"malformed.txt:9: error: pin \"net2.sha256\" has an empty value"))
+      << malformed.errors;
+  EXPECT_EQ(std::vector<std::wstring>({L"malformed.txt", L"product.txt", L"setup.exe", L"v4.exe"}),
+            ListFiles(folder));
+  EXPECT_TRUE(Contains(RunTool(folder, L"--print setup.exe").output, L"app.name=Brenvik 账簿\r\n"));
+}
+
+TEST(StampTool, ConfigurationsThatSetupAcceptsAreStamped) {
+  std::wstring folder = WorkFolder(L"accepted");
+  CopySetup(folder, L"setup.exe");
+  // No runtime mirror, and a port with a leading zero.
+  std::wstring text = ReplaceAll(ReplaceAll(PRODUCT, L"net2.url1=http://127.0.0.1/dotnet.exe\n", L""),
+                                 L"127.0.0.1:3000", L"127.0.0.1:03000");
+  WriteBytesTo(folder + L"\\product.txt", Utf8(text));
+  ToolRun stamp = RunTool(folder, L"--out new.exe product.txt setup.exe");
+  EXPECT_EQ(0u, stamp.exitCode) << stamp.errors;
+  EXPECT_TRUE(Contains(stamp.errors, L"product.txt: warning: no runtime mirror (\"net2.url1\" is missing)"))
+      << stamp.errors;
+  EXPECT_TRUE(Contains(stamp.errors, L"product.txt:7: warning: the address in \"app.url\": its port \"03000\" has "
+                                     L"leading zeros")) << stamp.errors;
+  EXPECT_TRUE(Contains(stamp.errors, L"product.txt: read as UTF-8, 0 errors, 2 warnings\n")) << stamp.errors;
+  EXPECT_EQ(Gbk(ReplaceAll(text, L"\n", L"\r\n")), ResourceBytes(folder + L"\\new.exe"));
+  EXPECT_EQ(1u, RunTool(folder, L"--strict --check product.txt").exitCode) << "warnings still count for --strict";
 }
 
 TEST(StampTool, StampedSetupShowsTheNewTexts) {

@@ -4,9 +4,14 @@
 
 // This executable carries no configuration resource.
 TEST(ConfigResource, MissingResourceGivesAnEmptyTable) {
-  EXPECT_EQ(L"", LoadConfigText());
+  static wchar_t text[CONFIG_TEXT_MAX];
+  EXPECT_EQ(0, LoadConfigText(text));
   LoadSetupConfig();
-  EXPECT_TRUE(SetupConfig.empty());
-  EXPECT_EQ(L"", GetConfigValue(L"app.name"));
-  EXPECT_EQ(L"", GetConfigText(L"summary"));
+  EXPECT_EQ(0, SetupConfig.count);
+  wchar_t value[8] = L"x";
+  EXPECT_TRUE(GetConfigValue(L"app.name", value, 8));
+  EXPECT_STREQ(L"", value);
+  wcscpy(value, L"x");
+  EXPECT_TRUE(GetConfigText(L"summary", value, 8));
+  EXPECT_STREQ(L"", value);
 }

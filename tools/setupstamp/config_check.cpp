@@ -8,16 +8,19 @@
 #include "config/replace_all.h"
 #include "download/http_client.h"
 #include "download/http_protocol.h"
+#include "tools/setupstamp/pin_option.h"
 
-const wchar_t* const REQUIRED_KEYS[8] = {
+const wchar_t* const REQUIRED_KEYS[7] = {
   L"app.name", L"setup.text", L"button.text", L"summary",
-  L"corp.name", L"corp.tel", L"app.url", L"net2.url1"
+  L"corp.name", L"corp.tel", L"app.url"
 };
 
-// The keys of the shipped text; "net2.urlN" for other N is recognised apart.
-static const wchar_t* const KNOWN_KEYS[11] = {
+// The keys of the shipped text and the pin keys; "net2.urlN" for other N is
+// recognised apart.
+static const wchar_t* const KNOWN_KEYS[14] = {
   L"app.name", L"setup.text", L"button.text", L"corp.name", L"corp.tel", L"summary",
-  L"net2.url1", L"net2.url2", L"net4.url1", L"net4.url2", L"app.url"
+  L"net2.url1", L"net2.url2", L"net4.url1", L"net4.url2", L"app.url",
+  PRODUCT_PIN_KEY_V2, PRODUCT_PIN_KEY_V4, RUNTIME_PIN_KEY
 };
 
 static const wchar_t MIRROR_KEY_PREFIX[] = L"net2.url";
@@ -126,24 +129,36 @@ std::wstring SuggestKnownKey(const std::wstring& key) {
   return best;
 }
 
+// The address with every "vv" replaced by the tag, as setup.exe forms it. A tag
+// is as long as "vv", so the result is as long as the address.
+static std::wstring WithVersionTag(const std::wstring& url, const wchar_t* tag) {
+  std::vector<wchar_t> tagged(url.size() + 1);
+  ReplaceAll(url.c_str(), L"vv", tag, tagged.data(), static_cast<int>(tagged.size()));
+  return tagged.data();
+}
+
 static std::wstring Widened(const char* text) {
   std::wstring wide;
   for (; *text != '\0'; ++text) wide += static_cast<wchar_t>(static_cast<unsigned char>(*text));
   return wide;
 }
 
-static bool IsPortText(const char* port) {
-  if (*port == '\0' || *port == '0') return false;
+// The port's number, or 0 when the text is not a number from 1 to 65535. Leading
+// zeros are allowed: the client hands the text to getaddrinfo, which reads it
+// as a decimal number.
+static long PortNumber(const char* port) {
+  if (*port == '\0') return 0;
   long value = 0;
   for (const char* c = port; *c != '\0'; ++c) {
-    if (*c < '0' || *c > '9') return false;
+    if (*c < '0' || *c > '9') return 0;
     value = value * 10 + (*c - '0');
-    if (value > 65535) return false;
+    if (value > 65535) return 0;
   }
-  return true;
+  return value;
 }
 
-std::wstring CheckDownloadAddress(const std::wstring& address) {
+std::wstring CheckDownloadAddress(const std::wstring& address, std::wstring* remark) {
+  if (remark != NULL) remark->clear();
   // On a Chinese system the client converts the address with code page 936.
   std::string bytes;
   if (!GbkFromWide(address, bytes)) return L"it holds characters that GBK cannot hold";
@@ -161,9 +176,16 @@ std::wstring CheckDownloadAddress(const std::wstring& address) {
   if (split != DOWNLOAD_OK)
     return refusal != NULL ? Widened(refusal) : std::wstring(L"the client cannot split it");
   if (host[0] == '\0') return L"it names no host";
-  if (!IsPortText(port)) return L"its port " + Quoted(Widened(port)) + L" is not a number from 1 to 65535";
+  long portNumber = PortNumber(port);
+  if (portNumber == 0) return L"its port " + Quoted(Widened(port)) + L" is not a number from 1 to 65535";
   if (BuildRequest(host, path, port, request) < 0)
     return L"its request would be longer than " + Number(REQUEST_BUFFER_SIZE - 1) + L" bytes";
+  // The connection goes to the number, but the Host line carries the text as written.
+  if (remark != NULL && port[0] == '0')
+    *remark = L"its port " + Quoted(Widened(port)) + L" has leading zeros: the download client connects to port " +
+              Number(portNumber) + L" but sends " + Quoted(Widened(port)) +
+              L" in the request's Host line, which a server may not recognise as its own; write " +
+              Quoted(Number(portNumber));
   return std::wstring();
 }
 
@@ -234,15 +256,46 @@ static void CheckAddress(const std::wstring& key, const std::wstring& value, int
                          std::vector<CheckMessage>& messages) {
   // Characters without a GBK form are reported once, by the line check.
   if (!FindNonGbkCharacters(value).empty()) return;
-  std::wstring refusal = CheckDownloadAddress(value);
+  std::wstring remark;
+  std::wstring refusal = CheckDownloadAddress(value, &remark);
   if (!refusal.empty()) {
     AddMessage(messages, CHECK_ERROR, line,
                L"the download client refuses the address in " + Quoted(key) + L": " + refusal);
-  } else if (HoldsBlankOrControl(Trimmed(value))) {
+    return;
+  }
+  if (HoldsBlankOrControl(Trimmed(value)))
     AddMessage(messages, CHECK_WARNING, line,
                L"the address in " + Quoted(key) +
                    L" holds a blank or control character, which breaks the request line");
+  if (!remark.empty()) AddMessage(messages, CHECK_WARNING, line, L"the address in " + Quoted(key) + L": " + remark);
+}
+
+static void CheckPins(const std::map<std::wstring, KeyEntry>& table, std::vector<CheckMessage>& messages) {
+  for (size_t i = 0; i < sizeof(PIN_KEYS) / sizeof(PIN_KEYS[0]); ++i) {
+    std::map<std::wstring, KeyEntry>::const_iterator pin = table.find(PIN_KEYS[i]);
+    if (pin == table.end()) continue;
+    // Without the key setup.exe starts the file unchecked; with an empty or
+    // malformed value it refuses the download.
+    if (pin->second.value.empty())
+      AddMessage(messages, CHECK_ERROR, pin->second.line,
+                 L"pin " + Quoted(PIN_KEYS[i]) +
+                     L" has an empty value, which setup.exe takes as a malformed pin and refuses the "
+                     L"download; give the SHA-256 or leave the line out");
+    else if (!DescribePinProblem(pin->second.value).empty())
+      AddMessage(messages, CHECK_ERROR, pin->second.line,
+                 L"pin " + Quoted(PIN_KEYS[i]) + L" is malformed, so setup.exe refuses the download: " +
+                     DescribePinProblem(pin->second.value));
   }
+  std::map<std::wstring, KeyEntry>::const_iterator v2 = table.find(PRODUCT_PIN_KEY_V2);
+  std::map<std::wstring, KeyEntry>::const_iterator v4 = table.find(PRODUCT_PIN_KEY_V4);
+  if (v2 != table.end() && v4 == table.end())
+    AddMessage(messages, CHECK_WARNING, v2->second.line,
+               L"\"app.sha256.v2\" is given but \"app.sha256.v4\" is not: on Windows 8 and later the product "
+               L"installer is started unchecked");
+  if (v4 != table.end() && v2 == table.end())
+    AddMessage(messages, CHECK_WARNING, v4->second.line,
+               L"\"app.sha256.v4\" is given but \"app.sha256.v2\" is not: on Windows XP to 7 the product "
+               L"installer is started unchecked");
 }
 
 void CheckConfigLines(const std::vector<ConfigLine>& lines, std::vector<CheckMessage>& messages) {
@@ -309,15 +362,22 @@ void CheckConfigLines(const std::vector<ConfigLine>& lines, std::vector<CheckMes
       AddMessage(messages, CHECK_WARNING, app->second.line,
                  L"\"app.url\" has no \"vv\": every Windows version downloads the same build");
     // The client sees the address with the version tag in place of "vv".
-    std::wstring refusal = CheckDownloadAddress(ReplaceAll(url, L"vv", L"v2"));
-    if (refusal.empty()) refusal = CheckDownloadAddress(ReplaceAll(url, L"vv", L"v4"));
-    if (!refusal.empty())
+    std::wstring remark;
+    std::wstring refusal = CheckDownloadAddress(WithVersionTag(url, L"v2"), &remark);
+    if (refusal.empty()) refusal = CheckDownloadAddress(WithVersionTag(url, L"v4"));
+    if (!refusal.empty()) {
       AddMessage(messages, CHECK_ERROR, app->second.line,
                  L"the download client refuses the address in \"app.url\": " + refusal);
-    else if (HoldsBlankOrControl(Trimmed(url)))
-      AddMessage(messages, CHECK_WARNING, app->second.line,
-                 L"the address in \"app.url\" holds a blank or control character, which breaks the request line");
+    } else {
+      if (HoldsBlankOrControl(Trimmed(url)))
+        AddMessage(messages, CHECK_WARNING, app->second.line,
+                   L"the address in \"app.url\" holds a blank or control character, which breaks the request "
+                   L"line");
+      if (!remark.empty())
+        AddMessage(messages, CHECK_WARNING, app->second.line, L"the address in \"app.url\": " + remark);
+    }
   }
+  CheckPins(table, messages);
 
   // The mirror list ends at the first number whose value is missing or empty.
   int end = 1;
@@ -327,6 +387,14 @@ void CheckConfigLines(const std::vector<ConfigLine>& lines, std::vector<CheckMes
   }
   std::wstring endKey = MIRROR_KEY_PREFIX + Number(end);
   bool endMissing = table.find(endKey) == table.end();
+  if (end == 1) {
+    // Worth saying: nothing in the text tells a deliberate choice from a forgotten line.
+    std::map<std::wstring, KeyEntry>::const_iterator first = table.find(endKey);
+    AddMessage(messages, CHECK_WARNING, endMissing ? 0 : first->second.line,
+               L"no runtime mirror (\"net2.url1\" is " + std::wstring(endMissing ? L"missing" : L"empty") +
+                   L"): on Windows XP without the .NET 2.0 runtime setup.exe stops with \"(X003)\"; "
+                   L"nothing is needed for a product for Vista and later");
+  }
   for (std::map<std::wstring, KeyEntry>::const_iterator entry = table.begin(); entry != table.end(); ++entry) {
     int number = MirrorNumber(entry->first);
     if (number == 0 || entry->second.value.empty()) continue;

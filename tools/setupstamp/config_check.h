@@ -22,8 +22,9 @@ struct ConfigLine {
   std::wstring text;  // without its line end
 };
 
-// The keys that the program reads and that must hold a value.
-extern const wchar_t* const REQUIRED_KEYS[8];
+// The keys that the program reads and that must hold a value. The runtime
+// mirrors are not among them: a product for Vista and later needs none.
+extern const wchar_t* const REQUIRED_KEYS[7];
 
 // Splits the bytes into lines (LF, or CR LF: one CR before the LF is dropped; a
 // final line without LF counts, a final LF adds no line), decodes each line in
@@ -35,8 +36,9 @@ void ReadConfigLines(const std::string& bytes, TextEncoding& encoding,
 // about the whole file first.
 void CheckConfigLines(const std::vector<ConfigLine>& lines, std::vector<CheckMessage>& messages);
 
-// Whether the program reads the key: the eleven keys of the shipped text and
-// "net2.url" with any mirror number (decimal, from 1, no leading zero).
+// Whether the program reads the key: the eleven keys of the shipped text, the
+// three pin keys and "net2.url" with any mirror number (decimal, from 1, no
+// leading zero).
 bool IsKnownKey(const std::wstring& key);
 
 // The mirror number of a "net2.urlN" key, or 0 when the key is not one.
@@ -44,7 +46,9 @@ int MirrorNumber(const std::wstring& key);
 
 // Empty when the download client would take the address; otherwise why not.
 // `address` is the value as configured (UTF-16); the client sees its GBK bytes.
-std::wstring CheckDownloadAddress(const std::wstring& address);
+// When `remark` is given it receives what is odd about an address the client
+// takes (empty when nothing is).
+std::wstring CheckDownloadAddress(const std::wstring& address, std::wstring* remark = NULL);
 
 // The nearest known key within two edits (letter case ignored), or empty.
 std::wstring SuggestKnownKey(const std::wstring& key);

@@ -5,6 +5,8 @@
 #include <vector>
 
 #include "config/setup_config.h"
+#include "install/file_digest.h"
+#include "tools/setupstamp/pe_image.h"
 
 std::wstring DescribeWin32Error(DWORD code) {
   const wchar_t* meaning;
@@ -63,6 +65,46 @@ bool ReadWholeFile(const std::wstring& path, std::string& bytes, std::wstring& f
   }
   CloseHandle(file);
   return ok;
+}
+
+static bool WriteWholeFile(const std::wstring& path, const std::string& bytes, std::wstring& failure) {
+  HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
+  if (file == INVALID_HANDLE_VALUE) {
+    failure = Failure(path, L"cannot write it", GetLastError());
+    return false;
+  }
+  DWORD written = 0;
+  bool ok = WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, NULL) &&
+            written == bytes.size();
+  if (!ok) failure = Failure(path, L"cannot write it", GetLastError());
+  CloseHandle(file);
+  return ok;
+}
+
+bool PinOfFile(const std::wstring& path, std::wstring& pin, std::wstring& failure) {
+  pin.clear();
+  HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING,
+                            FILE_ATTRIBUTE_NORMAL, NULL);
+  if (file == INVALID_HANDLE_VALUE) {
+    failure = Failure(path, L"cannot open it", GetLastError());
+    return false;
+  }
+  unsigned char digest[SHA256_SIZE];
+  DigestResult result = DigestFile(file, digest);
+  DWORD error = GetLastError();
+  CloseHandle(file);
+  if (result == DIGEST_NO_PROVIDER) {
+    failure = path + L": error: this system computes no SHA-256 (Windows XP needs Service Pack 3)";
+    return false;
+  }
+  if (result != DIGEST_OK) {
+    failure = Failure(path, L"cannot read it", error);
+    return false;
+  }
+  wchar_t text[PIN_DIGITS + 1];
+  FormatDigest(digest, text);
+  pin = text;
+  return true;
 }
 
 struct LanguageList {
@@ -266,9 +308,34 @@ static bool ReplaceConfigResource(const std::wstring& path, const std::wstring& 
   return true;
 }
 
+// Takes the certificate table out of the copy before the resource update, so
+// that the update never sees one: Wine's keeps it (moved behind a grown resource
+// section), and what Windows' does with it need not matter.
+static bool RemoveSignature(const std::wstring& path, const std::wstring& sourceExe, bool& removed,
+                            std::wstring& failure) {
+  std::string image;
+  if (!ReadWholeFile(path, image, failure)) return false;
+  CertificateRemoval removal = RemoveCertificateTable(image);
+  removed = removal == CERTIFICATE_REMOVED;
+  if (removal == CERTIFICATE_MISPLACED) {
+    failure = sourceExe + L": error: its certificate table lies inside its sections or past its end";
+    return false;
+  }
+  return !removed || WriteWholeFile(path, image, failure);
+}
+
+// Wine's resource update leaves the checksum of the file it was given.
+static bool UpdateChecksum(const std::wstring& path, std::wstring& failure) {
+  std::string image;
+  if (!ReadWholeFile(path, image, failure)) return false;
+  return !UpdatePeChecksum(image) || WriteWholeFile(path, image, failure);
+}
+
 bool StampConfigResource(const std::wstring& sourceExe, const std::wstring& targetExe,
-                         const std::string& text, int& removedLanguages, std::wstring& failure) {
+                         const std::string& text, int& removedLanguages, bool& removedSignature,
+                         std::wstring& failure) {
   removedLanguages = 0;
+  removedSignature = false;
   // Windows refuses to replace a read-only file, but Wine renames over one; both
   // are told the same here, before anything is made.
   DWORD attributes = GetFileAttributesW(targetExe.c_str());
@@ -296,7 +363,9 @@ bool StampConfigResource(const std::wstring& sourceExe, const std::wstring& targ
     }
     // The copy takes over a read-only attribute, which would stop the update.
     SetFileAttributesW(temporary, FILE_ATTRIBUTE_NORMAL);
+    if (!RemoveSignature(temporary, sourceExe, removedSignature, failure)) break;
     if (!ReplaceConfigResource(temporary, sourceExe, text, removedLanguages, failure)) break;
+    if (!UpdateChecksum(temporary, failure)) break;
     std::string written;
     int languages = 0;
     if (!ReadConfigResource(temporary, written, languages, failure)) break;

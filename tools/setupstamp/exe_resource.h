@@ -19,6 +19,9 @@ std::wstring FolderOfPath(const std::wstring& path);
 
 bool ReadWholeFile(const std::wstring& path, std::string& bytes, std::wstring& failure);
 
+// The file's SHA-256 as 64 lower-case hexadecimal digits (setup.exe's pin form).
+bool PinOfFile(const std::wstring& path, std::wstring& pin, std::wstring& failure);
+
 // The languages in which the exe carries the configuration resource; -1 when
 // the file cannot be loaded as a Windows program.
 int ListConfigLanguages(const std::wstring& exePath, WORD* languages, int capacity,
@@ -31,9 +34,12 @@ bool ReadConfigResource(const std::wstring& exePath, std::string& bytes, int& la
 
 // Writes `sourceExe` with its configuration resource replaced by `text` to
 // `targetExe` (which may be the same file). Every language of the old resource
-// goes, the new one is added in CONFIG_RESOURCE_LANGUAGE. The work is done on a
+// goes, the new one is added in CONFIG_RESOURCE_LANGUAGE. A certificate table
+// (an Authenticode signature, which no longer matches) is left out, and the
+// image checksum is made right for the new file. The work is done on a
 // temporary file beside the target, moved into place only when all succeeded;
 // on failure nothing is left behind. `removedLanguages` receives how many
-// copies the source carried.
+// copies the source carried, `removedSignature` whether it was signed.
 bool StampConfigResource(const std::wstring& sourceExe, const std::wstring& targetExe,
-                         const std::string& text, int& removedLanguages, std::wstring& failure);
+                         const std::string& text, int& removedLanguages, bool& removedSignature,
+                         std::wstring& failure);

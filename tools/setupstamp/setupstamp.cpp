@@ -8,6 +8,7 @@
 #include "tools/setupstamp/config_check.h"
 #include "tools/setupstamp/console_output.h"
 #include "tools/setupstamp/exe_resource.h"
+#include "tools/setupstamp/pin_option.h"
 #include "tools/setupstamp/stamp_arguments.h"
 #include "tools/setupstamp/text_encoding.h"
 
@@ -45,10 +46,22 @@ static int StampConfiguration(const StampOptions& options) {
     WriteError(failure + L"\n");
     return STAMP_EXIT_FILE_FAILED;
   }
+  std::vector<std::wstring> pins;
+  for (size_t i = 0; i < options.pins.size(); ++i) {
+    std::wstring pin;
+    if (!PinOfFile(options.pins[i].path, pin, failure)) {
+      WriteError(failure + L"\n" +
+                 (options.mode == STAMP_MODE_CHECK ? std::wstring() : options.outPath + L": nothing written\n"));
+      return STAMP_EXIT_FILE_FAILED;
+    }
+    pins.push_back(pin);
+  }
   TextEncoding encoding;
   std::vector<ConfigLine> lines;
   std::vector<CheckMessage> messages;
   ReadConfigLines(input, encoding, lines, messages);
+  for (size_t i = 0; i < pins.size(); ++i)
+    ApplyPin(lines, options.pins[i].key, pins[i], options.pins[i].path, messages);
   CheckConfigLines(lines, messages);
   for (size_t i = 0; i < messages.size(); ++i)
     WriteError(FormatCheckMessage(options.configPath, messages[i]) + L"\n");
@@ -70,12 +83,16 @@ static int StampConfiguration(const StampOptions& options) {
     return STAMP_EXIT_CHECK_FAILED;
   }
   int removed = 0;
-  if (!StampConfigResource(options.exePath, options.outPath, text, removed, failure)) {
+  bool signatureRemoved = false;
+  if (!StampConfigResource(options.exePath, options.outPath, text, removed, signatureRemoved, failure)) {
     WriteError(failure + L"\n" + options.outPath + L": nothing written\n");
     return STAMP_EXIT_FILE_FAILED;
   }
   if (removed == 0)
     WriteError(options.exePath + L": warning: it carried no configuration before; is it a setup.exe?\n");
+  if (signatureRemoved)
+    WriteError(options.exePath + L": warning: its Authenticode signature does not cover the new configuration, so " +
+               options.outPath + L" is written without it; sign " + options.outPath + L" again\n");
   WriteError(summary + L"\n");
   wchar_t done[96];
   _snwprintf(done, 96, L": configuration stamped (%d bytes of GBK text, %d earlier cop%ls replaced)\n",

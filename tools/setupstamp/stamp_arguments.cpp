@@ -2,13 +2,18 @@
 
 #include <vector>
 
+#include "tools/setupstamp/pin_option.h"
+
 const wchar_t STAMP_USAGE[] =
     L"usage:\n"
-    L"  setupstamp [--strict] --out NEW.exe CONFIG.txt SETUP.exe\n"
-    L"  setupstamp [--strict] --in-place CONFIG.txt SETUP.exe\n"
-    L"  setupstamp [--strict] --check CONFIG.txt\n"
+    L"  setupstamp [--strict] [--pin KEY=FILE]... --out NEW.exe CONFIG.txt SETUP.exe\n"
+    L"  setupstamp [--strict] [--pin KEY=FILE]... --in-place CONFIG.txt SETUP.exe\n"
+    L"  setupstamp [--strict] [--pin KEY=FILE]... --check CONFIG.txt\n"
     L"  setupstamp --print SETUP.exe\n"
     L"CONFIG.txt is UTF-8 (with or without byte-order mark) or GBK, LF or CR LF.\n"
+    L"--pin writes the SHA-256 of FILE as the value of KEY: app.sha256.v2 or\n"
+    L"app.sha256.v4 (the product installer for that tag) or net2.sha256 (the\n"
+    L"runtime installer). A signed SETUP.exe comes out unsigned: sign NEW.exe again.\n"
     L"Errors stop with nothing written; warnings are printed, and with --strict\n"
     L"they stop as well. Exit codes: 0 done, 1 check failed, 2 usage, 3 file error.\n";
 
@@ -19,6 +24,7 @@ bool ParseStampArguments(int count, const wchar_t* const* arguments, StampOption
   options.configPath.clear();
   options.exePath.clear();
   options.outPath.clear();
+  options.pins.clear();
   problem.clear();
   bool out = false, inPlace = false, check = false, print = false, help = false;
   std::vector<std::wstring> names;
@@ -31,6 +37,21 @@ bool ParseStampArguments(int count, const wchar_t* const* arguments, StampOption
       if (i + 1 >= count) { problem = L"--out needs a file name"; return false; }
       out = true;
       options.outPath = arguments[++i];
+    } else if (argument == L"--pin") {
+      if (i + 1 >= count) { problem = L"--pin needs KEY=FILE"; return false; }
+      std::wstring pin = arguments[++i];
+      size_t equals = pin.find(L'=');
+      PinRequest request;
+      request.key = pin.substr(0, equals);
+      request.path = equals == std::wstring::npos ? std::wstring() : pin.substr(equals + 1);
+      if (!IsPinKey(request.key)) {
+        problem = L"--pin takes app.sha256.v2, app.sha256.v4 or net2.sha256, not \"" + request.key + L"\"";
+        return false;
+      }
+      if (request.path.empty()) { problem = L"--pin " + request.key + L" needs =FILE"; return false; }
+      for (size_t k = 0; k < options.pins.size(); ++k)
+        if (options.pins[k].key == request.key) { problem = L"--pin " + request.key + L" given twice"; return false; }
+      options.pins.push_back(request);
     } else if (argument == L"--in-place") {
       inPlace = true;
     } else if (argument == L"--check") {
@@ -58,6 +79,7 @@ bool ParseStampArguments(int count, const wchar_t* const* arguments, StampOption
   }
   if (print) {
     if (names.size() != 1) { problem = L"--print takes one exe"; return false; }
+    if (!options.pins.empty()) { problem = L"--print takes no --pin"; return false; }
     options.mode = STAMP_MODE_PRINT;
     options.exePath = names[0];
     return true;

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 enum StampMode { STAMP_MODE_HELP, STAMP_MODE_OUT, STAMP_MODE_IN_PLACE, STAMP_MODE_CHECK, STAMP_MODE_PRINT };
 
@@ -11,12 +12,19 @@ const int STAMP_EXIT_CHECK_FAILED = 1;  // errors in the text, or warnings with 
 const int STAMP_EXIT_USAGE = 2;
 const int STAMP_EXIT_FILE_FAILED = 3;   // a file or resource could not be read or written
 
+// --pin KEY=FILE: the SHA-256 of FILE becomes the value of the pin key KEY.
+struct PinRequest {
+  std::wstring key;
+  std::wstring path;
+};
+
 struct StampOptions {
   StampMode mode;
   bool strict;
   std::wstring configPath;
   std::wstring exePath;
   std::wstring outPath;  // the written exe: --out, or exePath for --in-place
+  std::vector<PinRequest> pins;
 };
 
 extern const wchar_t STAMP_USAGE[];

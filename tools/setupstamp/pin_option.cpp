@@ -1,0 +1,65 @@
+#include "tools/setupstamp/pin_option.h"
+
+#include <stdio.h>
+
+const wchar_t* const PIN_KEYS[3] = {PRODUCT_PIN_KEY_V2, PRODUCT_PIN_KEY_V4, RUNTIME_PIN_KEY};
+
+bool IsPinKey(const std::wstring& key) {
+  for (size_t i = 0; i < sizeof(PIN_KEYS) / sizeof(PIN_KEYS[0]); ++i)
+    if (key == PIN_KEYS[i]) return true;
+  return false;
+}
+
+static bool IsHexDigit(wchar_t c) {
+  return (c >= L'0' && c <= L'9') || (c >= L'a' && c <= L'f') || (c >= L'A' && c <= L'F');
+}
+
+static bool SameDigest(const std::wstring& value, const std::wstring& digest) {
+  unsigned char have[SHA256_SIZE];
+  unsigned char want[SHA256_SIZE];
+  return ParsePin(value.c_str(), have) && ParsePin(digest.c_str(), want) && DigestsEqual(have, want);
+}
+
+void ApplyPin(std::vector<ConfigLine>& lines, const std::wstring& key, const std::wstring& digest,
+              const std::wstring& source, std::vector<CheckMessage>& messages) {
+  for (size_t i = 0; i < lines.size(); ++i) {
+    ConfigLine& line = lines[i];
+    if (!line.decoded) continue;
+    // As setup.exe splits: the first "=", or the whole line as key and value.
+    size_t equals = line.text.find(L'=');
+    if (line.text.substr(0, equals) != key) continue;
+    std::wstring value = equals == std::wstring::npos ? line.text : line.text.substr(equals + 1);
+    if (equals != std::wstring::npos && SameDigest(value, digest)) return;
+    CheckMessage message;
+    message.severity = CHECK_WARNING;
+    message.line = line.number;
+    message.text = L"\"" + key + L"\" was \"" + value + L"\"; --pin sets it to \"" + digest +
+                   L"\", the SHA-256 of " + source;
+    messages.push_back(message);
+    line.text = key + L"=" + digest;
+    return;
+  }
+  // A line of its own, which the file does not have: findings name no line.
+  ConfigLine added;
+  added.number = 0;
+  added.decoded = true;
+  added.text = key + L"=" + digest;
+  lines.push_back(added);
+}
+
+std::wstring DescribePinProblem(const std::wstring& value) {
+  unsigned char digest[SHA256_SIZE];
+  if (ParsePin(value.c_str(), digest)) return std::wstring();
+  wchar_t text[96];
+  if (value.size() != static_cast<size_t>(PIN_DIGITS)) {
+    _snwprintf(text, 96, L"it has %d characters; a pin is 64 hexadecimal digits",
+               static_cast<int>(value.size()));
+  } else {
+    size_t bad = 0;
+    while (bad < value.size() && IsHexDigit(value[bad])) ++bad;
+    _snwprintf(text, 96, L"character %d is not a hexadecimal digit; a pin is 64 of them",
+               static_cast<int>(bad + 1));
+  }
+  text[95] = L'\0';
+  return text;
+}

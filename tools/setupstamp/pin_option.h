@@ -1,0 +1,24 @@
+// Payload pins in the stamping tool: which keys hold one, and writing the
+// digest of a real installer file into the text as a key's value.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "install/payload_pin.h"
+#include "tools/setupstamp/config_check.h"
+
+// The three pin keys, product builds first.
+extern const wchar_t* const PIN_KEYS[3];
+
+bool IsPinKey(const std::wstring& key);
+
+// Sets `key` to `digest` (64 hexadecimal digits) in the line that setup.exe
+// reads for it (the first), or adds a line when no line gives the key. A value
+// that names another digest (or none) is replaced with a warning that names
+// both; `source` is the file the digest came from.
+void ApplyPin(std::vector<ConfigLine>& lines, const std::wstring& key, const std::wstring& digest,
+              const std::wstring& source, std::vector<CheckMessage>& messages);
+
+// Empty when setup.exe takes `value` as a pin; otherwise why not.
+std::wstring DescribePinProblem(const std::wstring& value);
