@@ -19,6 +19,18 @@ InstallOutcome CombineOutcome(PrerequisiteResult prerequisite, bool productStart
   return PrerequisiteFailed;
 }
 
+bool InstallFolderFromModulePath(WCHAR* path, DWORD length) {
+  // GetModuleFileNameW fills the whole buffer when the path is cut (and XP leaves
+  // it unterminated): the parent of a cut path is some other folder.
+  if (length == 0 || length >= MAX_PATH) {
+    path[0] = L'\0';
+    return false;
+  }
+  path[length] = L'\0';
+  PathRemoveFileSpecW(path);
+  return true;
+}
+
 const WCHAR* OutcomeStatusText(InstallOutcome outcome) {
   if (outcome == Succeeded) return L"安装成功。";
   if (outcome == RebootNow || outcome == RebootDeclined) return L"安装需要重启电脑。";
@@ -55,9 +67,8 @@ static void RequestRestart() {
 DWORD WINAPI InstallWorker(LPVOID) {
   ShowWindow(StartButton, SW_HIDE);
   SetStatusText(L"启动安装流程...");
-  GetModuleFileNameW(NULL, InstallDir, MAX_PATH);
-  InstallDir[MAX_PATH - 1] = L'\0';  // XP leaves a cut path unterminated
-  PathRemoveFileSpecW(InstallDir);
+  if (!InstallFolderFromModulePath(InstallDir, GetModuleFileNameW(NULL, InstallDir, MAX_PATH)))
+    LogFormat(L"own path longer than %d characters, no install folder", MAX_PATH - 1);
 
   PrerequisiteResult prerequisite = RuntimePrerequisiteStep();
   bool productStarted = ShouldRunProductStep(prerequisite) && ProductInstallerStep();
@@ -69,12 +80,12 @@ DWORD WINAPI InstallWorker(LPVOID) {
   ShowWindow(StartButton, SW_SHOW);
   if (outcome == Succeeded) {
     DeleteRunLogAtExit = true;
-    WorkerClosingWindow = true;
+    MarkWorkerClosingWindow();
     SendMessageW(MainWindow, WM_CLOSE, 0, 0);
   } else if (outcome == RebootNow || outcome == RebootDeclined) {
     // Start-up waits for this thread before the process ends, so the restart
-    // request below is made.
-    WorkerClosingWindow = true;
+    // request below is made (marked before the restart question already).
+    MarkWorkerClosingWindow();
     SendMessageW(MainWindow, WM_CLOSE, 0, 0);
     if (outcome == RebootNow) RequestRestart();
   } else {

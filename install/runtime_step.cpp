@@ -9,6 +9,7 @@
 #include "download/http_protocol.h"
 #include "install/install_state.h"
 #include "install/installer_command.h"
+#include "install/payload_check.h"
 #include "log/run_log.h"
 #include "shell/progress_display.h"
 #include "shell/setup_window.h"
@@ -35,7 +36,8 @@ void FormatRuntimeInstallFailure(DWORD exitCode, DWORD lastError, WCHAR* text) {
   text[RUNTIME_FAILURE_TEXT_SIZE - 1] = L'\0';
 }
 
-bool DownloadRuntimeInstaller(WCHAR* installerPath) {
+bool DownloadRuntimeInstaller(WCHAR* installerPath, HANDLE* held) {
+  *held = INVALID_HANDLE_VALUE;
   if (!JoinInstallerPath(InstallDir, RUNTIME_FILE_NAME, installerPath)) {
     LogLine(L"runtime installer path too long");
     RecordError(DOWNLOAD_FAILED_MESSAGE);
@@ -48,15 +50,17 @@ bool DownloadRuntimeInstaller(WCHAR* installerPath) {
     // A value too long to fetch (logged) counts as a failed mirror, not as the end of the list.
     bool fits = GetConfigValue(key, url, URL_BUFFER_SIZE);
     if (fits && url[0] == L'\0') break;
-    if (fits && RunDownloadJob(url, installerPath, BeginProgress, ReportProgress) ==
-                    static_cast<DWORD>(DOWNLOAD_OK))
+    // A download that the pin refuses counts as a failed one: the next mirror is tried.
+    if (fits &&
+        RunDownloadJob(url, installerPath, BeginProgress, ReportProgress) == static_cast<DWORD>(DOWNLOAD_OK) &&
+        CheckPinnedDownload(installerPath, RUNTIME_PIN_KEY, held) != PIN_REFUSED)
       return true;
   }
   RecordError(DOWNLOAD_FAILED_MESSAGE);
   return false;
 }
 
-bool RunRuntimeInstaller(const WCHAR* installerPath, DWORD& exitCode) {
+bool RunRuntimeInstaller(const WCHAR* installerPath, HANDLE* held, DWORD& exitCode) {
   SetStatusText(L"准备安装运行环境...");
   SetProgress(PROGRESS_HIDDEN);
   LogLine(L"starting installer ...");
@@ -73,6 +77,10 @@ bool RunRuntimeInstaller(const WCHAR* installerPath, DWORD& exitCode) {
   } else {
     started = true;
   }
+  // Held through the start: the process was created from the checked file.
+  DWORD error = GetLastError();
+  ReleasePinnedDownload(held);
+  SetLastError(error);
   if (!started) {
     RecordError(START_FAILED_MESSAGE);
     SetStatusText(START_FAILED_MESSAGE);
@@ -123,11 +131,16 @@ PrerequisiteResult RuntimePrerequisiteStep() {
   if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) return RuntimeReady;
 
   WCHAR installerPath[MAX_PATH];
-  if (!DownloadRuntimeInstaller(installerPath)) return RuntimeDownloadFailed;
+  HANDLE held = INVALID_HANDLE_VALUE;
+  if (!DownloadRuntimeInstaller(installerPath, &held)) return RuntimeDownloadFailed;
   DWORD exitCode = static_cast<DWORD>(-1);
-  if (!RunRuntimeInstaller(installerPath, exitCode)) return RuntimeInstallFailed;
+  if (!RunRuntimeInstaller(installerPath, &held, exitCode)) return RuntimeInstallFailed;
 
   if (exitCode == RUNTIME_EXIT_RESTART_NEEDED) {
+    // Either answer ends the run with the worker closing the window. Published
+    // before asking, so that a window closed right after a Yes still waits for
+    // the restart request.
+    MarkWorkerClosingWindow();
     if (ShowMessage(RESTART_QUESTION, MB_YESNO | MB_ICONQUESTION) != IDYES) {
       DeleteFileW(installerPath);
       return RebootDeclined;
