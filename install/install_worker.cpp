@@ -4,10 +4,9 @@
 
 #include "download/progress_callback.h"
 #include "install/install_state.h"
+#include "install/install_ui.h"
 #include "install/product_step.h"
 #include "log/run_log.h"
-#include "shell/progress_display.h"
-#include "shell/setup_window.h"
 
 bool ShouldRunProductStep(PrerequisiteResult prerequisite) {
   return prerequisite == RuntimeReady;
@@ -65,8 +64,8 @@ static void RequestRestart() {
 }
 
 DWORD WINAPI InstallWorker(LPVOID) {
-  ShowWindow(StartButton, SW_HIDE);
-  SetStatusText(L"启动安装流程...");
+  WorkerUi.showStartButton(false);
+  WorkerUi.setStatusText(L"启动安装流程...");
   if (!InstallFolderFromModulePath(InstallDir, GetModuleFileNameW(NULL, InstallDir, MAX_PATH)))
     LogFormat(L"own path longer than %d characters, no install folder", MAX_PATH - 1);
 
@@ -74,22 +73,22 @@ DWORD WINAPI InstallWorker(LPVOID) {
   bool productStarted = ShouldRunProductStep(prerequisite) && ProductInstallerStep();
   InstallOutcome outcome = CombineOutcome(prerequisite, productStarted);
 
-  SetStatusText(L"安装流程结束。");
-  SetProgress(PROGRESS_HIDDEN);
-  SetStatusText(OutcomeStatusText(outcome));
-  ShowWindow(StartButton, SW_SHOW);
+  WorkerUi.setStatusText(L"安装流程结束。");
+  WorkerUi.setProgress(PROGRESS_HIDDEN);
+  WorkerUi.setStatusText(OutcomeStatusText(outcome));
+  WorkerUi.showStartButton(true);
   if (outcome == Succeeded) {
     DeleteRunLogAtExit = true;
     MarkWorkerClosingWindow();
-    SendMessageW(MainWindow, WM_CLOSE, 0, 0);
+    WorkerUi.closeWindow();
   } else if (outcome == RebootNow || outcome == RebootDeclined) {
     // Start-up waits for this thread before the process ends, so the restart
     // request below is made (marked before the restart question already).
     MarkWorkerClosingWindow();
-    SendMessageW(MainWindow, WM_CLOSE, 0, 0);
+    WorkerUi.closeWindow();
     if (outcome == RebootNow) RequestRestart();
   } else {
-    ShowLastError();
+    WorkerUi.showLastError();
   }
   return 0;
 }

@@ -8,11 +8,10 @@
 #include "download/download_job.h"
 #include "download/http_protocol.h"
 #include "install/install_state.h"
+#include "install/install_ui.h"
 #include "install/installer_command.h"
 #include "install/payload_check.h"
 #include "log/run_log.h"
-#include "shell/progress_display.h"
-#include "shell/setup_window.h"
 
 static const WCHAR DOWNLOAD_FAILED_MESSAGE[] = L"运行环境安装程序下载失败。(X003)";
 static const WCHAR START_FAILED_MESSAGE[] = L"运行环境安装程序启动失败。(X004)";
@@ -52,7 +51,7 @@ bool DownloadRuntimeInstaller(WCHAR* installerPath, HANDLE* held) {
     if (fits && url[0] == L'\0') break;
     // A download that the pin refuses counts as a failed one: the next mirror is tried.
     if (fits &&
-        RunDownloadJob(url, installerPath, BeginProgress, ReportProgress) == static_cast<DWORD>(DOWNLOAD_OK) &&
+        RunDownloadJob(url, installerPath, WorkerUi.beginDownload, WorkerUi.reportProgress) == static_cast<DWORD>(DOWNLOAD_OK) &&
         CheckPinnedDownload(installerPath, RUNTIME_PIN_KEY, held) != PIN_REFUSED)
       return true;
   }
@@ -61,8 +60,8 @@ bool DownloadRuntimeInstaller(WCHAR* installerPath, HANDLE* held) {
 }
 
 bool RunRuntimeInstaller(const WCHAR* installerPath, HANDLE* held, DWORD& exitCode) {
-  SetStatusText(L"准备安装运行环境...");
-  SetProgress(PROGRESS_HIDDEN);
+  WorkerUi.setStatusText(L"准备安装运行环境...");
+  WorkerUi.setProgress(PROGRESS_HIDDEN);
   LogLine(L"starting installer ...");
 
   WCHAR commandLine[MAX_PATH];
@@ -83,8 +82,8 @@ bool RunRuntimeInstaller(const WCHAR* installerPath, HANDLE* held, DWORD& exitCo
   SetLastError(error);
   if (!started) {
     RecordError(START_FAILED_MESSAGE);
-    SetStatusText(START_FAILED_MESSAGE);
-    ShowWindow(StartButton, SW_SHOW);
+    WorkerUi.setStatusText(START_FAILED_MESSAGE);
+    WorkerUi.showStartButton(true);
     return false;
   }
 
@@ -141,7 +140,7 @@ PrerequisiteResult RuntimePrerequisiteStep() {
     // before asking, so that a window closed right after a Yes still waits for
     // the restart request.
     MarkWorkerClosingWindow();
-    if (ShowMessage(RESTART_QUESTION, MB_YESNO | MB_ICONQUESTION) != IDYES) {
+    if (WorkerUi.askUser(RESTART_QUESTION, MB_YESNO | MB_ICONQUESTION) != IDYES) {
       DeleteFileW(installerPath);
       return RebootDeclined;
     }

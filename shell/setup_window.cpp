@@ -4,8 +4,10 @@
 
 #include "config/setup_config.h"
 #include "install/install_state.h"
+#include "install/install_ui.h"
 #include "install/install_worker.h"
 #include "log/run_log.h"
+#include "shell/progress_display.h"
 
 HWND MainWindow;
 HWND StartButton, StatusLabel, PercentLabel, ProgressBar, TitleLabel, SummaryLabel, CorpLabel;
@@ -256,6 +258,21 @@ static void InitCommonControlsAtRunTime() {
   if (init != NULL) init(&controls);
 }
 
+static void ShowStartButton(bool shown) {
+  ShowWindow(StartButton, shown ? SW_SHOW : SW_HIDE);
+}
+
+static void CloseMainWindow() {
+  SendMessageW(MainWindow, WM_CLOSE, 0, 0);
+}
+
+// What an installation run may do with the window: the install code reaches it
+// only through these. Each is carried out on this window's thread while the
+// worker waits.
+static const InstallUi WINDOW_INSTALL_UI = {
+    SetStatusText, SetProgress, ShowStartButton, BeginProgress,
+    ReportProgress, ShowMessage, ShowLastError, CloseMainWindow};
+
 BOOL CreateSetupWindow(HINSTANCE instance, int showCommand) {
   SelectFaces();
   InitCommonControlsAtRunTime();
@@ -266,6 +283,7 @@ BOOL CreateSetupWindow(HINSTANCE instance, int showCommand) {
   if (window == NULL) return FALSE;
   SetWindowLongW(window, GWL_STYLE, GetWindowLongW(window, GWL_STYLE) & CAPTION_MASK);
   MainWindow = window;
+  UseInstallUi(WINDOW_INSTALL_UI);
 
   RECT desktop;
   GetWindowRect(GetDesktopWindow(), &desktop);
