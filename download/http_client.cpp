@@ -3,6 +3,7 @@
 #include <ws2tcpip.h>
 
 #include "download/http_protocol.h"
+#include "download/https_client.h"
 #include "log/run_log.h"
 
 static_assert(sizeof(HTTP_RECEIVE_TIMEOUT_MS) == 4, "SO_RCVTIMEO takes a 4-byte value");
@@ -24,6 +25,7 @@ int DownloadToFile(const WCHAR* url, const WCHAR* targetPath, ProgressCallback p
     return DOWNLOAD_FAILED;
   }
   WideCharToMultiByte(CP_ACP, 0, url, -1, narrowUrl, URL_BUFFER_SIZE, NULL, NULL);
+  if (IsHttpsUrl(narrowUrl)) return HttpsGet(narrowUrl, targetPath, progress);
   return HttpGet(narrowUrl, targetPath, progress);
 }
 
