@@ -2,6 +2,7 @@
 
 #include <ws2tcpip.h>
 
+#include "download/body_file.h"
 #include "download/http_protocol.h"
 #include "download/https_client.h"
 #include "log/run_log.h"
@@ -202,8 +203,7 @@ int ReceiveHeaderLine(SOCKET connection, char* line, HeadBudget* budget) {
 bool ReceiveBody(SOCKET connection, int contentLength, const WCHAR* targetPath,
                  ProgressCallback progress) {
   char chunk[BODY_CHUNK_SIZE];
-  int received = 0;
-  int lastPercent = -1;
+  BodyProgress body;
   bool writtenWhole = true;
   DWORD failure = 0;
   HANDLE file = CreateFileW(targetPath, GENERIC_WRITE, FILE_SHARE_READ, NULL, CREATE_ALWAYS,
@@ -211,33 +211,23 @@ bool ReceiveBody(SOCKET connection, int contentLength, const WCHAR* targetPath,
   if (file == INVALID_HANDLE_VALUE) return false;  // the caller logs the error code
 
   LogLine(L"start down");
-  while (received < contentLength) {
-    int got = recv(connection, chunk, BodyReceiveSize(contentLength, received), 0);
+  BeginBodyProgress(&body, contentLength, progress);
+  while (body.received < contentLength) {
+    int got = recv(connection, chunk, BodyReceiveSize(contentLength, body.received), 0);
     if (got == 0) break;
     if (got == SOCKET_ERROR) {
       failure = (DWORD)WSAGetLastError();
       LogFormat(L"data download error %d", (int)failure);
       break;
     }
-    DWORD wrote = 0;
-    if (!WriteFile(file, chunk, (DWORD)got, &wrote, NULL) || wrote != (DWORD)got) {
-      failure = GetLastError();
-      LogFormat(L"data write error %d: %d of %d bytes written", (int)failure, (int)wrote, got);
+    if (!WriteBodyPiece(file, chunk, (DWORD)got, &body, &failure)) {
       writtenWhole = false;
       break;
-    }
-    received += got;
-    if (progress != NULL) {
-      int percent = PercentReceived(received, contentLength);
-      if (percent != lastPercent) {
-        lastPercent = percent;
-        progress(NULL, percent);
-      }
     }
   }
   LogLine(L"end down");
   CloseHandle(file);
   // The caller logs the thread's last error: keep the one of the failure, not of the clean-up.
   if (failure != 0) SetLastError(failure);
-  return writtenWhole && received == contentLength;
+  return writtenWhole && body.received == contentLength;
 }

@@ -2,6 +2,7 @@
 #include "download/http_client.h"
 #include "download/https_client.h"
 
+#include "download/body_file.h"
 #include "download/download_result.h"
 #include "download/http_protocol.h"
 #include "download/https_protocol.h"
@@ -189,8 +190,7 @@ static bool ReadContentLength(const WinHttpFunctions* api, HINTERNET request, in
 static bool ReceiveHttpsBody(const WinHttpFunctions* api, HINTERNET request, int contentLength,
                              const WCHAR* targetPath, ProgressCallback progress) {
   char chunk[HTTPS_READ_SIZE];
-  int received = 0;
-  int lastPercent = -1;
+  BodyProgress body;
   bool writtenWhole = true;
   DWORD failure = 0;
   HANDLE file = CreateFileW(targetPath, GENERIC_WRITE, FILE_SHARE_READ, NULL, CREATE_ALWAYS,
@@ -198,35 +198,23 @@ static bool ReceiveHttpsBody(const WinHttpFunctions* api, HINTERNET request, int
   if (file == INVALID_HANDLE_VALUE) return false;  // the caller logs the error code
 
   LogLine(L"start down");
-  while (received < contentLength) {
+  BeginBodyProgress(&body, contentLength, progress);
+  while (body.received < contentLength) {
     DWORD got = 0;
-    if (!api->readData(request, chunk, static_cast<DWORD>(HttpsReadSize(contentLength, received)), &got)) {
+    if (!api->readData(request, chunk, static_cast<DWORD>(HttpsReadSize(contentLength, body.received)), &got)) {
       failure = GetLastError();
       LogFormat(L"data download error %d", static_cast<int>(failure));
       break;
     }
     if (got == 0) break;  // the answer ended early
-    DWORD wrote = 0;
-    if (!WriteFile(file, chunk, got, &wrote, NULL) || wrote != got) {
-      failure = GetLastError();
-      LogFormat(L"data write error %d: %d of %d bytes written", static_cast<int>(failure), static_cast<int>(wrote),
-                static_cast<int>(got));
+    if (!WriteBodyPiece(file, chunk, got, &body, &failure)) {
       writtenWhole = false;
       break;
-    }
-    received += static_cast<int>(got);
-    if (progress != NULL) {
-      int percent = PercentReceived(received, contentLength);
-      if (percent != lastPercent) {
-        lastPercent = percent;
-        progress(NULL, percent);
-      }
     }
   }
   LogLine(L"end down");
   CloseHandle(file);
-  bool whole = writtenWhole && received == contentLength;
-  if (whole) return true;
+  if (writtenWhole && body.received == contentLength) return true;
   // The caller logs the thread's last error: keep the failure's, not the deletion's.
   if (failure == 0) failure = GetLastError();
   // A cut file beside setup.exe, named as the installer, could pass for it.

@@ -519,24 +519,30 @@ TEST_F(InstallRun, WithoutPinsTheRunLogIsUnchanged) {
 
 // ---- DLL planting ----------------------------------------------------------------
 
-TEST_F(InstallRun, LibraryPlantedBesideSetupIsNeverLoaded) {
+// The planting works: a program without any defence that loads `library`
+// ("uxtheme") by name loads the copy planted beside it.
+void ExpectPlantedCopyLoadedByName(const std::wstring& library) {
   const std::wstring planted = WindowsPathFromUnix(PLANTED_LIBRARY_DLL);
-  // The setting works: a program without any defence loads the planted copy.
   std::wstring folder = MakeTempFolder(L"planted", false);
   ASSERT_NE(L"", folder);
-  ASSERT_TRUE(CopyFileW(planted.c_str(), JoinPath(folder, L"uxtheme.dll").c_str(), FALSE));
+  ASSERT_TRUE(CopyFileW(planted.c_str(), JoinPath(folder, library + L".dll").c_str(), FALSE));
   const std::wstring probeName = UniqueExeName(L"probe");
   std::wstring probe = JoinPath(folder, probeName);
   ASSERT_TRUE(CopyFileW(WindowsPathFromUnix(LOAD_BY_NAME_PROBE_EXE).c_str(), probe.c_str(), FALSE));
-  ASSERT_TRUE(PreferNativeLibraryFor(probeName, L"uxtheme"));
+  ASSERT_TRUE(PreferNativeLibraryFor(probeName, library));
   StartedProgram program;
-  ASSERT_TRUE(StartProgram(probe, L"uxtheme.dll", &program));
+  ASSERT_TRUE(StartProgram(probe, library + L".dll", &program));
   DWORD code = 0;
   EXPECT_TRUE(WaitForExit(program, E2E_EXIT_TIMEOUT_MS, &code));
   EndProgram(&program);
   ClearLibraryPreferencesFor(probeName);
-  EXPECT_TRUE(FileExists(JoinPath(folder, L"uxtheme.dll.loaded"))) << "the probe did not load the planted copy";
+  EXPECT_TRUE(FileExists(JoinPath(folder, library + L".dll.loaded"))) << "the probe did not load the planted copy";
   RemoveFolder(folder);
+}
+
+TEST_F(InstallRun, LibraryPlantedBesideSetupIsNeverLoaded) {
+  const std::wstring planted = WindowsPathFromUnix(PLANTED_LIBRARY_DLL);
+  ExpectPlantedCopyLoadedByName(L"uxtheme");
 
   // setup.exe, on both roads: the system-folder-only search, and the older
   // systems' preloading.
@@ -668,22 +674,7 @@ TEST_F(InstallRun, HttpsProductWithARefusedCertificateStartsNothing) {
 // DLL search defence, while the product comes over HTTPS.
 TEST_F(InstallRun, WinHttpPlantedBesideSetupIsNeverLoaded) {
   const std::wstring planted = WindowsPathFromUnix(PLANTED_LIBRARY_DLL);
-  // The setting works: a program that loads winhttp.dll by name gets the planted copy.
-  std::wstring folder = MakeTempFolder(L"planted-winhttp", false);
-  ASSERT_NE(L"", folder);
-  ASSERT_TRUE(CopyFileW(planted.c_str(), JoinPath(folder, L"winhttp.dll").c_str(), FALSE));
-  const std::wstring probeName = UniqueExeName(L"probe");
-  std::wstring probe = JoinPath(folder, probeName);
-  ASSERT_TRUE(CopyFileW(WindowsPathFromUnix(LOAD_BY_NAME_PROBE_EXE).c_str(), probe.c_str(), FALSE));
-  ASSERT_TRUE(PreferNativeLibraryFor(probeName, L"winhttp"));
-  StartedProgram program;
-  ASSERT_TRUE(StartProgram(probe, L"winhttp.dll", &program));
-  DWORD code = 0;
-  EXPECT_TRUE(WaitForExit(program, E2E_EXIT_TIMEOUT_MS, &code));
-  EndProgram(&program);
-  ClearLibraryPreferencesFor(probeName);
-  EXPECT_TRUE(FileExists(JoinPath(folder, L"winhttp.dll.loaded"))) << "the probe did not load the planted copy";
-  RemoveFolder(folder);
+  ExpectPlantedCopyLoadedByName(L"winhttp");
 
   const std::wstring builds[] = {SetupExePath(), WindowsPathFromUnix(SETUP_PRELOADING_DLLS_EXE)};
   for (const std::wstring& build : builds) {
