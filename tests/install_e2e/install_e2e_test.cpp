@@ -636,6 +636,26 @@ TEST_F(InstallRun, AllHttpsConfigurationInstallsRuntimeAndProductOnWindowsXp) {
   EXPECT_EQ(L"", RunLogOf(run)) << "a successful run deletes its log";
 }
 
+// On a system without winhttp.dll an https:// mirror fails with a log line
+// that says so, and the next mirror, plain HTTP, serves the runtime.
+TEST_F(InstallRun, WithoutTheHttpLibraryTheNextMirrorIsTried) {
+  ASSERT_TRUE(TlsServersRunning());
+  Prepare(L"winxp", false, {{MIRROR2_PATH, FileResponse(FakeInstallerBytes())}}, 2,
+          WideUrl(TLS_TRUSTED, MIRROR1_PATH), Wide(MIRROR2_PATH));
+  ASSERT_TRUE(DisableLibraryFor(run.exeName, L"winhttp"));
+  SetRuntimeExitCode(0);
+  StartAndPress();
+  // The product has no route: the run ends there and keeps its log.
+  EXPECT_EQ(X005, FailureBoxText());
+  EXPECT_EQ(2u, WaitForRecord(InFolder(RUNTIME_FILE)).size()) << "the runtime came from the second mirror";
+  EXPECT_TRUE(TlsRequests().empty());
+  ASSERT_EQ(2u, server.requests.size());
+  EXPECT_TRUE(StartsWith(server.requests[0], std::string("GET ") + MIRROR2_PATH + " "));
+  std::vector<std::wstring> failed = LogLinesStartingWith(L"winhttp.dll not loaded ");
+  ASSERT_EQ(1u, failed.size());
+  EXPECT_EQ(L"winhttp.dll not loaded 126", failed[0]) << "ERROR_MOD_NOT_FOUND";
+}
+
 // A pin holds over HTTPS as over HTTP: the file is checked after the download
 // whatever carried it.
 TEST_F(InstallRun, HttpsProductThatMissesItsPinIsDeletedAndNeverStarted) {

@@ -30,15 +30,24 @@ std::wstring ScenarioConfigAt(const std::wstring& base, const std::wstring& mirr
 // Wine reads these per program, under the name of its exe.
 static const WCHAR APP_DEFAULTS[] = L"Software\\Wine\\AppDefaults\\";
 
-bool PreferNativeLibraryFor(const std::wstring& exeName, const std::wstring& library) {
+static bool SetLibraryOrderFor(const std::wstring& exeName, const std::wstring& library, const std::wstring& order) {
   std::wstring keyPath = APP_DEFAULTS + exeName + L"\\DllOverrides";
   HKEY key = NULL;
   if (RegCreateKeyExW(HKEY_CURRENT_USER, keyPath.c_str(), 0, NULL, 0, KEY_SET_VALUE, NULL, &key, NULL) != ERROR_SUCCESS)
     return false;
-  static const WCHAR NATIVE[] = L"native,builtin";
-  LONG result = RegSetValueExW(key, library.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(NATIVE), sizeof NATIVE);
+  LONG result = RegSetValueExW(key, library.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(order.c_str()),
+                               static_cast<DWORD>((order.size() + 1) * sizeof(WCHAR)));
   RegCloseKey(key);
   return result == ERROR_SUCCESS;
+}
+
+bool PreferNativeLibraryFor(const std::wstring& exeName, const std::wstring& library) {
+  return SetLibraryOrderFor(exeName, library, L"native,builtin");
+}
+
+bool DisableLibraryFor(const std::wstring& exeName, const std::wstring& library) {
+  // An empty order: neither Wine's copy nor a native one loads.
+  return SetLibraryOrderFor(exeName, library, L"");
 }
 
 void ClearLibraryPreferencesFor(const std::wstring& exeName) {

@@ -22,6 +22,8 @@ std::wstring ScenarioConfigAt(const std::wstring& base, const std::wstring& mirr
 // Wine's per-program setting that prefers a library's native copy (a file found
 // in the search) over Wine's own, read when the program starts; and its removal.
 bool PreferNativeLibraryFor(const std::wstring& exeName, const std::wstring& library);
+// The same setting that loads no copy at all, as on a system without the library.
+bool DisableLibraryFor(const std::wstring& exeName, const std::wstring& library);
 void ClearLibraryPreferencesFor(const std::wstring& exeName);
 
 // Replaces the configuration resource of the executable at `exePath` with
