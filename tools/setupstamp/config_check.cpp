@@ -4,6 +4,7 @@
 
 #include <algorithm>
 
+#include "config/config_table.h"
 #include "config/replace_all.h"
 #include "download/download_result.h"
 #include "download/http_protocol.h"
@@ -356,6 +357,20 @@ void CheckConfigLines(const std::vector<ConfigLine>& lines, std::vector<CheckMes
                      (suggestion.empty() ? std::wstring() : L" (did you mean " + Quoted(suggestion) + L"?)"));
     }
   }
+
+  // setup.exe refuses a text beyond its limits whole, and its window comes up empty.
+  size_t stampedUnits = 0;
+  for (size_t i = 0; i < lines.size(); ++i)
+    if (lines[i].decoded && !lines[i].text.empty()) stampedUnits += lines[i].text.size() + 2;  // and CR LF
+  if (stampedUnits > static_cast<size_t>(CONFIG_TEXT_MAX))
+    AddMessage(messages, CHECK_ERROR, 0,
+               L"the stamped text has " + Number(static_cast<long>(stampedUnits)) +
+                   L" characters (line ends included); setup.exe reads at most " + Number(CONFIG_TEXT_MAX) +
+                   L" and refuses a longer configuration whole");
+  if (table.size() > static_cast<size_t>(CONFIG_MAX_ENTRIES))
+    AddMessage(messages, CHECK_ERROR, 0,
+               Number(static_cast<long>(table.size())) + L" different keys; setup.exe reads at most " +
+                   Number(CONFIG_MAX_ENTRIES) + L" and refuses a configuration with more whole");
 
   for (size_t i = 0; i < sizeof(REQUIRED_KEYS) / sizeof(REQUIRED_KEYS[0]); ++i) {
     std::map<std::wstring, ConfigKey>::const_iterator entry = table.find(REQUIRED_KEYS[i]);
