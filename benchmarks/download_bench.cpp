@@ -1,8 +1,9 @@
 // Times DownloadToFile against a bare Winsock loop with the same 4,096-byte
-// receives and WriteFile calls: the most the client's design can reach here.
-// Usage: download_bench.exe URL RUNS. Prints one "rate" line per contender, in
-// MB/s (10^6 bytes), the median of RUNS runs, and the median of the runs'
-// ratios, for scripts/bench-download.sh.
+// receives and WriteFile calls (the most the client's design can reach here),
+// and DownloadToFile followed by the payload pin check (the file read back and
+// hashed). Usage: download_bench.exe URL RUNS. Prints one "rate" line per
+// contender, in MB/s (10^6 bytes), the median of RUNS runs, the check's own
+// time, and the median of the runs' ratios, for scripts/bench-download.sh.
 #include <winsock2.h>
 #include <windows.h>
 #include <ws2tcpip.h>
@@ -14,8 +15,11 @@
 #include <algorithm>
 #include <vector>
 
+#include "config/setup_config.h"
 #include "download/http_client.h"
 #include "download/http_protocol.h"
+#include "install/file_digest.h"
+#include "install/payload_check.h"
 
 static void IgnoreProgress(const WCHAR*, int) {}
 
@@ -54,9 +58,11 @@ static long long BareDownload(const char* url, const WCHAR* targetPath) {
       connect(connection, addresses->ai_addr, (int)addresses->ai_addrlen) == 0 &&
       send(connection, request, requestLength, 0) == requestLength) {
     HeadState head;
+    HeadBudget budget;
     BeginHead(&head);
+    BeginHeadBudget(&budget, HEAD_SIZE_LIMIT, GetTickCount(), HEAD_TIME_LIMIT_MS);
     line[HEAD_LINE_SIZE] = '\0';
-    while (ReceiveHeaderLine(connection, line) > 0) ExamineHeadLine(&head, line);
+    while (ReceiveHeaderLine(connection, line, &budget) > 0) ExamineHeadLine(&head, line);
     HANDLE file = CreateFileW(targetPath, GENERIC_WRITE, FILE_SHARE_READ, NULL, CREATE_ALWAYS,
                               FILE_ATTRIBUTE_NORMAL, NULL);
     if (file != INVALID_HANDLE_VALUE) {
@@ -82,6 +88,33 @@ static double Median(std::vector<double> values) {
   return values.size() % 2 == 1 ? values[middle] : (values[middle - 1] + values[middle]) / 2;
 }
 
+// The pin check as setup.exe makes it after a download: the written file read
+// back and hashed with the system's SHA-256, compared with the configured pin.
+static bool CheckPin(const WCHAR* target) {
+  HANDLE held = INVALID_HANDLE_VALUE;
+  bool matched = CheckPinnedDownload(target, PRODUCT_PIN_KEY_V4, &held) == PIN_MATCHED;
+  ReleasePinnedDownload(&held);
+  return matched;
+}
+
+// The file's digest, for the pin the measured runs check against (not timed).
+static bool LearnPin(const WCHAR* target) {
+  HANDLE file = CreateFileW(target, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  unsigned char digest[SHA256_SIZE];
+  bool hashed = DigestFile(file, digest) == DIGEST_OK;
+  CloseHandle(file);
+  wchar_t text[PIN_DIGITS + 1];
+  FormatDigest(digest, text);
+  wchar_t line[64 + PIN_DIGITS];
+  _snwprintf(line, 64 + PIN_DIGITS, L"%ls=%ls\n", PRODUCT_PIN_KEY_V4, text);
+  line[63 + PIN_DIGITS] = L'\0';
+  return hashed && ParseConfigText(line, lstrlenW(line), &SetupConfig) == CONFIG_PARSED;
+}
+
+enum Contender { CLIENT, BARE, PINNED, CONTENDERS };
+static const char* const NAMES[CONTENDERS] = {"DownloadToFile", "bare loop", "DownloadToFile+pin"};
+
 int main(int argc, char** argv) {
   if (argc < 3) {
     fprintf(stderr, "usage: download_bench URL RUNS\n");
@@ -98,40 +131,55 @@ int main(int argc, char** argv) {
 
   WSADATA winsock;
   WSAStartup(MAKEWORD(2, 2), &winsock);
-  std::vector<double> client, bare;
+  if (DownloadToFile(wideUrl, target, IgnoreProgress) != DOWNLOAD_OK || !LearnPin(target)) {
+    fprintf(stderr, "the first download, for the pin, failed\n");
+    return 1;
+  }
+  DeleteFileW(target);
+  std::vector<double> rates[CONTENDERS], checks;
   long long size = 0;
-  // The two alternate which goes first, so that neither always gets a cold or warm start.
+  // The contenders take turns at going first, so that none always gets a cold or warm start.
   for (int run = 0; run < runs; ++run) {
-    for (int turn = 0; turn < 2; ++turn) {
-      bool clientTurn = (turn == 0) == (run % 2 == 0);
-      LARGE_INTEGER start, end;
+    for (int turn = 0; turn < CONTENDERS; ++turn) {
+      Contender contender = static_cast<Contender>((turn + run) % CONTENDERS);
+      LARGE_INTEGER start, downloaded, end;
       QueryPerformanceCounter(&start);
-      long long received = clientTurn ? (DownloadToFile(wideUrl, target, IgnoreProgress) == DOWNLOAD_OK ? 0 : -1)
-                                      : BareDownload(url, target);
+      long long received = contender == BARE ? BareDownload(url, target)
+                                             : (DownloadToFile(wideUrl, target, IgnoreProgress) == DOWNLOAD_OK ? 0 : -1);
+      QueryPerformanceCounter(&downloaded);
+      bool checked = contender != PINNED || (received == 0 && CheckPin(target));
       QueryPerformanceCounter(&end);
       long long written = FileSize(target);
       DeleteFileW(target);
-      if (clientTurn) received = received == 0 ? written : -1;
-      if (received <= 0 || written != received || (size != 0 && written != size)) {
-        fprintf(stderr, "%s failed: %lld received, %lld written\n",
-                clientTurn ? "DownloadToFile" : "bare loop", received, written);
+      if (contender != BARE) received = received == 0 ? written : -1;
+      if (!checked || received <= 0 || written != received || (size != 0 && written != size)) {
+        fprintf(stderr, "%s failed: %lld received, %lld written%s\n", NAMES[contender], received, written,
+                checked ? "" : ", pin not matched");
         return 1;
       }
       size = written;
       double rate = (double)size / Seconds(start, end) / 1e6;
-      (clientTurn ? client : bare).push_back(rate);
-      printf("run %d %s %.1f MB/s\n", run + 1, clientTurn ? "DownloadToFile" : "bare loop", rate);
+      rates[contender].push_back(rate);
+      if (contender == PINNED) checks.push_back(Seconds(downloaded, end));
+      printf("run %d %s %.1f MB/s\n", run + 1, NAMES[contender], rate);
       fflush(stdout);
     }
   }
   WSACleanup();
   printf("bytes %lld\n", size);
-  printf("rate DownloadToFile %.2f\n", Median(client));
-  printf("rate bare %.2f\n", Median(bare));
-  // Each run's two downloads follow each other closely, so their ratio drifts less
+  printf("rate DownloadToFile %.2f\n", Median(rates[CLIENT]));
+  printf("rate bare %.2f\n", Median(rates[BARE]));
+  printf("rate pinned %.2f\n", Median(rates[PINNED]));
+  // The check alone, as a rate over the file's size.
+  printf("check seconds %.4f\n", Median(checks));
+  // Each run's downloads follow each other closely, so their ratios drift less
   // with the machine's load than the rates themselves.
-  std::vector<double> ratios;
-  for (size_t run = 0; run < client.size(); ++run) ratios.push_back(client[run] / bare[run]);
+  std::vector<double> ratios, pinnedRatios;
+  for (int run = 0; run < runs; ++run) {
+    ratios.push_back(rates[CLIENT][run] / rates[BARE][run]);
+    pinnedRatios.push_back(rates[PINNED][run] / rates[CLIENT][run]);
+  }
   printf("ratio %.4f\n", Median(ratios));
+  printf("ratio pinned %.4f\n", Median(pinnedRatios));
   return 0;
 }

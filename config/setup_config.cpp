@@ -9,10 +9,11 @@ ConfigTable SetupConfig;
 int LoadConfigText(wchar_t* text) {
   WCHAR path[MAX_PATH];
   path[0] = L'\0';
-  GetModuleFileNameW(NULL, path, MAX_PATH);
+  DWORD length = GetModuleFileNameW(NULL, path, MAX_PATH);
   path[MAX_PATH - 1] = L'\0';  // XP leaves a cut path unterminated
   // A null handle (load failed) makes FindResourceW search the process's own exe.
-  HMODULE module = LoadLibraryW(path);
+  // A cut path names another file, which could be a library planted there: not loaded.
+  HMODULE module = (length > 0 && length < MAX_PATH) ? LoadLibraryW(path) : NULL;
   int units = 0;
   HRSRC found = FindResourceW(module, MAKEINTRESOURCEW(CONFIG_RESOURCE_ID),
                               MAKEINTRESOURCEW(CONFIG_RESOURCE_TYPE));
@@ -47,6 +48,16 @@ bool GetConfigValue(const wchar_t* key, wchar_t* value, int capacity) {
   LogFormat(L"configuration value too long: %s (%d characters, at most %d)", key,
             entry != NULL ? entry->valueLength : 0, capacity - 1);
   return false;
+}
+
+bool FindConfigValue(const wchar_t* key, wchar_t* value, int capacity) {
+  value[0] = L'\0';
+  const ConfigEntry* entry = FindConfigEntry(&SetupConfig, key);
+  if (entry == NULL) return false;
+  int units = entry->valueLength < capacity - 1 ? entry->valueLength : capacity - 1;
+  for (int i = 0; i < units; ++i) value[i] = SetupConfig.text[entry->value + i];
+  value[units] = L'\0';
+  return true;
 }
 
 bool GetConfigText(const wchar_t* key, wchar_t* text, int capacity) {

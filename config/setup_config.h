@@ -24,5 +24,10 @@ void LoadSetupConfig();
 // a log line, when it does not fit.
 bool GetConfigValue(const wchar_t* key, wchar_t* value, int capacity);
 
+// Tells a key that is present (with any value, empty included) from a missing
+// one. When present, its value is copied into `value` (`capacity` code units,
+// cut to fit and always terminated).
+bool FindConfigValue(const wchar_t* key, wchar_t* value, int capacity);
+
 // GetConfigValue with "\n" turned into a line feed, then "\\" into "\".
 bool GetConfigText(const wchar_t* key, wchar_t* text, int capacity);

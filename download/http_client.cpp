@@ -68,6 +68,11 @@ static SOCKET ConnectToServer(const char* host, const char* port, ProgressCallba
 }
 
 int HttpGet(const char* url, const WCHAR* targetPath, ProgressCallback progress) {
+  return HttpGetBounded(url, targetPath, progress, HEAD_TIME_LIMIT_MS);
+}
+
+int HttpGetBounded(const char* url, const WCHAR* targetPath, ProgressCallback progress,
+                   DWORD headTimeLimitMs) {
   char host[HOST_BUFFER_SIZE];
   char path[PATH_BUFFER_SIZE];
   char port[PORT_BUFFER_SIZE];
@@ -75,6 +80,7 @@ int HttpGet(const char* url, const WCHAR* targetPath, ProgressCallback progress)
   char line[HEAD_LINE_SIZE + 1];
   const char* refusal = "";
   HeadState head;
+  HeadBudget budget;
   WSADATA winsock;
   bool winsockStarted = false;
   SOCKET connection = INVALID_SOCKET;
@@ -115,8 +121,9 @@ int HttpGet(const char* url, const WCHAR* targetPath, ProgressCallback progress)
   line[HEAD_LINE_SIZE] = '\0';  // the guard byte: a line cut at 1,024 characters stays terminated
   BeginHead(&head);
   ReportStep(progress, L"解析响应...");
+  BeginHeadBudget(&budget, HEAD_SIZE_LIMIT, GetTickCount(), headTimeLimitMs);
   for (;;) {
-    lineLength = ReceiveHeaderLine(connection, line);
+    lineLength = ReceiveHeaderLine(connection, line, &budget);
     // A piece cut at 1,024 characters whose line ends right behind it leaves an
     // empty rest: that is not the empty line that ends the head, or the rest of
     // the head would be written into the file as body.
@@ -132,7 +139,15 @@ int HttpGet(const char* url, const WCHAR* targetPath, ProgressCallback progress)
       goto done;
     }
   }
-  if (lineLength < 0) LogFormat(L"error: %d", WSAGetLastError());
+  if (lineLength == HEAD_LINE_TOO_LONG || lineLength == HEAD_LINE_TOO_SLOW) {
+    if (lineLength == HEAD_LINE_TOO_LONG)
+      LogFormat(L"response head longer than %d bytes", HEAD_SIZE_LIMIT);
+    else
+      LogFormat(L"response head not complete after %d ms", (int)headTimeLimitMs);
+    ReportStep(progress, L"下载失败。");
+    goto done;
+  }
+  if (lineLength == HEAD_LINE_ERROR) LogFormat(L"error: %d", WSAGetLastError());
   // Without a length the body's size is unknown: an empty file would pass for a download.
   if (!head.lengthSeen) {
     LogLine(L"no content length in the response head");
@@ -159,13 +174,19 @@ done:
   return result;
 }
 
-int ReceiveHeaderLine(SOCKET connection, char* line) {
+int ReceiveHeaderLine(SOCKET connection, char* line, HeadBudget* budget) {
   int count = 0;
   char byte = 0;
   // One byte per receive, so that not a byte of the body is taken for the head.
   for (;;) {
     int got = recv(connection, &byte, 1, 0);
-    if (got == SOCKET_ERROR) return -1;
+    if (got == SOCKET_ERROR) return HEAD_LINE_ERROR;
+    // Every byte counts, CRs too: a line of nothing but CRs never fills the buffer.
+    if (got == 1) {
+      HeadSpend spent = SpendHeadByte(budget, GetTickCount());
+      if (spent == HEAD_SPEND_TOO_LONG) return HEAD_LINE_TOO_LONG;
+      if (spent == HEAD_SPEND_TOO_SLOW) return HEAD_LINE_TOO_SLOW;
+    }
     if (got == 0 || byte == '\n') {
       line[count] = '\0';
       return count;

@@ -136,6 +136,20 @@ bool ExamineHeadLine(HeadState* head, const char* line) {
   return true;
 }
 
+void BeginHeadBudget(HeadBudget* budget, int sizeLimit, unsigned startTick, unsigned timeLimitMs) {
+  budget->bytesLeft = sizeLimit;
+  budget->startTick = startTick;
+  budget->timeLimitMs = timeLimitMs;
+}
+
+HeadSpend SpendHeadByte(HeadBudget* budget, unsigned nowTick) {
+  if (budget->bytesLeft <= 0) return HEAD_SPEND_TOO_LONG;
+  --budget->bytesLeft;
+  // Unsigned difference: right across the tick counter's wrap.
+  if (nowTick - budget->startTick > budget->timeLimitMs) return HEAD_SPEND_TOO_SLOW;
+  return HEAD_SPEND_OK;
+}
+
 int BodyReceiveSize(int contentLength, int received) {
   int remaining = contentLength - received;
   return remaining < BODY_CHUNK_SIZE ? remaining : BODY_CHUNK_SIZE;

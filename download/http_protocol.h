@@ -10,6 +10,12 @@ const int PORT_BUFFER_SIZE = 6;
 const int REQUEST_BUFFER_SIZE = 1024;
 const int HEAD_LINE_SIZE = 1024;
 const int BODY_CHUNK_SIZE = 4096;
+// The whole response head, every byte counted (CRs, LFs and the empty line
+// that ends it included), may hold this many bytes.
+const int HEAD_SIZE_LIMIT = 64 * 1024;
+// How long the whole head may take to arrive. Each receive keeps its own
+// time-out as well, so a head ends at most one receive time-out past this.
+const unsigned HEAD_TIME_LIMIT_MS = 60000;
 
 const char* const DEFAULT_PORT = "80";
 
@@ -44,6 +50,23 @@ void BeginHead(HeadState* head);
 
 // Takes one line of the head into `head`. False when it is a refused status line.
 bool ExamineHeadLine(HeadState* head, const char* line);
+
+// What reading the head may still spend: a hostile server that drips bytes, or
+// sends lines without end, is cut off instead of holding the download for ever.
+struct HeadBudget {
+  int bytesLeft;
+  unsigned startTick;
+  unsigned timeLimitMs;
+};
+
+enum HeadSpend { HEAD_SPEND_OK, HEAD_SPEND_TOO_LONG, HEAD_SPEND_TOO_SLOW };
+
+void BeginHeadBudget(HeadBudget* budget, int sizeLimit, unsigned startTick, unsigned timeLimitMs);
+
+// Counts one received head byte at millisecond tick `nowTick` (a counter that
+// may wrap). TOO_LONG for the first byte past the size limit, TOO_SLOW once
+// more than the time limit has passed since the start.
+HeadSpend SpendHeadByte(HeadBudget* budget, unsigned nowTick);
 
 // How many bytes the next body receive asks for: what remains, at most a chunk.
 int BodyReceiveSize(int contentLength, int received);

@@ -8,6 +8,11 @@ HANDLE WorkerThread;
 volatile bool DeleteRunLogAtExit;
 volatile bool WorkerClosingWindow;
 
+void MarkWorkerClosingWindow() {
+  WorkerClosingWindow = true;
+  MemoryBarrier();
+}
+
 void RecordError(const WCHAR* message) {
   // Read before anything else can change it.
   DWORD code = GetLastError();

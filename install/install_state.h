@@ -11,10 +11,17 @@ extern WCHAR LastErrorText[1024];
 extern HANDLE WorkerThread;
 // Set by the worker after a successful run; start-up then deletes the run log.
 extern volatile bool DeleteRunLogAtExit;
-// Set by the worker right before it sends WM_CLOSE to end the program (success or
-// a restart outcome): start-up then waits for the worker to finish before the
-// process exits, so that whatever the worker does after the close still happens.
+// Set by the worker once the run will end with the worker closing the window:
+// right before it sends WM_CLOSE after a success, and before it asks the restart
+// question (either answer closes the window). Start-up then waits for the worker
+// before the process exits, so that whatever the worker does after the close (the
+// restart request) still happens, even when the user closed the window first.
 extern volatile bool WorkerClosingWindow;
+
+// Sets WorkerClosingWindow with a full barrier: the window's destruction reads
+// it after marking the window as closing, and the worker checks the window after
+// this, so at least one side sees the other.
+void MarkWorkerClosingWindow();
 
 // Keeps the message for the error box and logs it with the thread's last error.
 void RecordError(const WCHAR* message);

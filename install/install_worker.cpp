@@ -4,10 +4,9 @@
 
 #include "download/progress_callback.h"
 #include "install/install_state.h"
+#include "install/install_ui.h"
 #include "install/product_step.h"
 #include "log/run_log.h"
-#include "shell/progress_display.h"
-#include "shell/setup_window.h"
 
 bool ShouldRunProductStep(PrerequisiteResult prerequisite) {
   return prerequisite == RuntimeReady;
@@ -17,6 +16,18 @@ InstallOutcome CombineOutcome(PrerequisiteResult prerequisite, bool productStart
   if (prerequisite == RebootNow || prerequisite == RebootDeclined) return prerequisite;
   if (prerequisite == RuntimeReady) return productStarted ? Succeeded : ProductFailed;
   return PrerequisiteFailed;
+}
+
+bool InstallFolderFromModulePath(WCHAR* path, DWORD length) {
+  // GetModuleFileNameW fills the whole buffer when the path is cut (and XP leaves
+  // it unterminated): the parent of a cut path is some other folder.
+  if (length == 0 || length >= MAX_PATH) {
+    path[0] = L'\0';
+    return false;
+  }
+  path[length] = L'\0';
+  PathRemoveFileSpecW(path);
+  return true;
 }
 
 const WCHAR* OutcomeStatusText(InstallOutcome outcome) {
@@ -53,32 +64,31 @@ static void RequestRestart() {
 }
 
 DWORD WINAPI InstallWorker(LPVOID) {
-  ShowWindow(StartButton, SW_HIDE);
-  SetStatusText(L"启动安装流程...");
-  GetModuleFileNameW(NULL, InstallDir, MAX_PATH);
-  InstallDir[MAX_PATH - 1] = L'\0';  // XP leaves a cut path unterminated
-  PathRemoveFileSpecW(InstallDir);
+  WorkerUi.showStartButton(false);
+  WorkerUi.setStatusText(L"启动安装流程...");
+  if (!InstallFolderFromModulePath(InstallDir, GetModuleFileNameW(NULL, InstallDir, MAX_PATH)))
+    LogFormat(L"own path longer than %d characters, no install folder", MAX_PATH - 1);
 
   PrerequisiteResult prerequisite = RuntimePrerequisiteStep();
   bool productStarted = ShouldRunProductStep(prerequisite) && ProductInstallerStep();
   InstallOutcome outcome = CombineOutcome(prerequisite, productStarted);
 
-  SetStatusText(L"安装流程结束。");
-  SetProgress(PROGRESS_HIDDEN);
-  SetStatusText(OutcomeStatusText(outcome));
-  ShowWindow(StartButton, SW_SHOW);
+  WorkerUi.setStatusText(L"安装流程结束。");
+  WorkerUi.setProgress(PROGRESS_HIDDEN);
+  WorkerUi.setStatusText(OutcomeStatusText(outcome));
+  WorkerUi.showStartButton(true);
   if (outcome == Succeeded) {
     DeleteRunLogAtExit = true;
-    WorkerClosingWindow = true;
-    SendMessageW(MainWindow, WM_CLOSE, 0, 0);
+    MarkWorkerClosingWindow();
+    WorkerUi.closeWindow();
   } else if (outcome == RebootNow || outcome == RebootDeclined) {
     // Start-up waits for this thread before the process ends, so the restart
-    // request below is made.
-    WorkerClosingWindow = true;
-    SendMessageW(MainWindow, WM_CLOSE, 0, 0);
+    // request below is made (marked before the restart question already).
+    MarkWorkerClosingWindow();
+    WorkerUi.closeWindow();
     if (outcome == RebootNow) RequestRestart();
   } else {
-    ShowLastError();
+    WorkerUi.showLastError();
   }
   return 0;
 }

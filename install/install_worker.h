@@ -19,6 +19,11 @@ bool ShouldRunProductStep(PrerequisiteResult prerequisite);
 // RuntimeReady.
 InstallOutcome CombineOutcome(PrerequisiteResult prerequisite, bool productStarted);
 
+// Turns the module path that GetModuleFileNameW wrote into `path` (MAX_PATH
+// units) and its returned `length` into the executable's folder. False, with
+// `path` empty, when the path was cut (or not read): no step may use it then.
+bool InstallFolderFromModulePath(WCHAR* path, DWORD length);
+
 // The status text that reports an outcome.
 const WCHAR* OutcomeStatusText(InstallOutcome outcome);
 

@@ -4,6 +4,9 @@
 
 bool JoinInstallerPath(const WCHAR* folder, const WCHAR* fileName, WCHAR* path) {
   path[0] = L'\0';
+  // No folder (the executable's own path did not fit): a bare file name would
+  // land in whatever the current directory is.
+  if (folder[0] == L'\0') return false;
   // Folder, one separator and the name, with the terminator.
   if (lstrlenW(folder) + 1 + lstrlenW(fileName) >= MAX_PATH) return false;
   if (PathCombineW(path, folder, fileName) == NULL) {

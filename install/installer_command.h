@@ -4,7 +4,8 @@
 #include <windows.h>
 
 // `folder` joined with `fileName` into `path` (MAX_PATH code units). False, with
-// `path` empty, when the joined path would not fit; nothing is cut short.
+// `path` empty, when the folder is empty or the joined path would not fit;
+// nothing is cut short.
 bool JoinInstallerPath(const WCHAR* folder, const WCHAR* fileName, WCHAR* path);
 
 // `path`, in double quotes when it holds a space, directly followed by

@@ -7,9 +7,10 @@
 #include "download/download_job.h"
 #include "download/http_protocol.h"
 #include "install/install_state.h"
+#include "install/install_ui.h"
 #include "install/installer_command.h"
+#include "install/payload_check.h"
 #include "log/run_log.h"
-#include "shell/progress_display.h"
 
 static const WCHAR DOWNLOAD_FAILED_MESSAGE[] = L"产品系统安装程序下载失败。(X005)";
 static const WCHAR START_FAILED_MESSAGE[] =
@@ -49,19 +50,27 @@ bool ProductInstallerStep() {
     RecordError(DOWNLOAD_FAILED_MESSAGE);
     return false;
   }
-  if (RunDownloadJob(url, installerPath, BeginProgress, ReportProgress) != static_cast<DWORD>(DOWNLOAD_OK)) {
+  // A download that its pin refuses fails as a failed download does.
+  HANDLE held = INVALID_HANDLE_VALUE;
+  if (RunDownloadJob(url, installerPath, WorkerUi.beginDownload, WorkerUi.reportProgress) != static_cast<DWORD>(DOWNLOAD_OK) ||
+      CheckPinnedDownload(installerPath, ProductPinKey(tag), &held) == PIN_REFUSED) {
     RecordError(DOWNLOAD_FAILED_MESSAGE);
     return false;
   }
 
   WCHAR commandLine[MAX_PATH];
+  PROCESS_INFORMATION process;
+  bool started = false;
   if (!BuildInstallerCommandLine(installerPath, L"", commandLine)) {
     LogLine(L"product installer command line too long");
-    RecordError(START_FAILED_MESSAGE);
-    return false;
+  } else if (StartInstallerProcess(commandLine, &process)) {
+    started = true;
   }
-  PROCESS_INFORMATION process;
-  if (!StartInstallerProcess(commandLine, &process)) {
+  // Held through the start: the process was created from the checked file.
+  DWORD error = GetLastError();
+  ReleasePinnedDownload(&held);
+  if (!started) {
+    SetLastError(error);
     RecordError(START_FAILED_MESSAGE);
     return false;
   }

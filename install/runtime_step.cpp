@@ -8,10 +8,10 @@
 #include "download/download_job.h"
 #include "download/http_protocol.h"
 #include "install/install_state.h"
+#include "install/install_ui.h"
 #include "install/installer_command.h"
+#include "install/payload_check.h"
 #include "log/run_log.h"
-#include "shell/progress_display.h"
-#include "shell/setup_window.h"
 
 static const WCHAR DOWNLOAD_FAILED_MESSAGE[] = L"运行环境安装程序下载失败。(X003)";
 static const WCHAR START_FAILED_MESSAGE[] = L"运行环境安装程序启动失败。(X004)";
@@ -35,7 +35,8 @@ void FormatRuntimeInstallFailure(DWORD exitCode, DWORD lastError, WCHAR* text) {
   text[RUNTIME_FAILURE_TEXT_SIZE - 1] = L'\0';
 }
 
-bool DownloadRuntimeInstaller(WCHAR* installerPath) {
+bool DownloadRuntimeInstaller(WCHAR* installerPath, HANDLE* held) {
+  *held = INVALID_HANDLE_VALUE;
   if (!JoinInstallerPath(InstallDir, RUNTIME_FILE_NAME, installerPath)) {
     LogLine(L"runtime installer path too long");
     RecordError(DOWNLOAD_FAILED_MESSAGE);
@@ -48,17 +49,19 @@ bool DownloadRuntimeInstaller(WCHAR* installerPath) {
     // A value too long to fetch (logged) counts as a failed mirror, not as the end of the list.
     bool fits = GetConfigValue(key, url, URL_BUFFER_SIZE);
     if (fits && url[0] == L'\0') break;
-    if (fits && RunDownloadJob(url, installerPath, BeginProgress, ReportProgress) ==
-                    static_cast<DWORD>(DOWNLOAD_OK))
+    // A download that the pin refuses counts as a failed one: the next mirror is tried.
+    if (fits &&
+        RunDownloadJob(url, installerPath, WorkerUi.beginDownload, WorkerUi.reportProgress) == static_cast<DWORD>(DOWNLOAD_OK) &&
+        CheckPinnedDownload(installerPath, RUNTIME_PIN_KEY, held) != PIN_REFUSED)
       return true;
   }
   RecordError(DOWNLOAD_FAILED_MESSAGE);
   return false;
 }
 
-bool RunRuntimeInstaller(const WCHAR* installerPath, DWORD& exitCode) {
-  SetStatusText(L"准备安装运行环境...");
-  SetProgress(PROGRESS_HIDDEN);
+bool RunRuntimeInstaller(const WCHAR* installerPath, HANDLE* held, DWORD& exitCode) {
+  WorkerUi.setStatusText(L"准备安装运行环境...");
+  WorkerUi.setProgress(PROGRESS_HIDDEN);
   LogLine(L"starting installer ...");
 
   WCHAR commandLine[MAX_PATH];
@@ -73,10 +76,14 @@ bool RunRuntimeInstaller(const WCHAR* installerPath, DWORD& exitCode) {
   } else {
     started = true;
   }
+  // Held through the start: the process was created from the checked file.
+  DWORD error = GetLastError();
+  ReleasePinnedDownload(held);
+  SetLastError(error);
   if (!started) {
     RecordError(START_FAILED_MESSAGE);
-    SetStatusText(START_FAILED_MESSAGE);
-    ShowWindow(StartButton, SW_SHOW);
+    WorkerUi.setStatusText(START_FAILED_MESSAGE);
+    WorkerUi.showStartButton(true);
     return false;
   }
 
@@ -123,12 +130,17 @@ PrerequisiteResult RuntimePrerequisiteStep() {
   if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) return RuntimeReady;
 
   WCHAR installerPath[MAX_PATH];
-  if (!DownloadRuntimeInstaller(installerPath)) return RuntimeDownloadFailed;
+  HANDLE held = INVALID_HANDLE_VALUE;
+  if (!DownloadRuntimeInstaller(installerPath, &held)) return RuntimeDownloadFailed;
   DWORD exitCode = static_cast<DWORD>(-1);
-  if (!RunRuntimeInstaller(installerPath, exitCode)) return RuntimeInstallFailed;
+  if (!RunRuntimeInstaller(installerPath, &held, exitCode)) return RuntimeInstallFailed;
 
   if (exitCode == RUNTIME_EXIT_RESTART_NEEDED) {
-    if (ShowMessage(RESTART_QUESTION, MB_YESNO | MB_ICONQUESTION) != IDYES) {
+    // Either answer ends the run with the worker closing the window. Published
+    // before asking, so that a window closed right after a Yes still waits for
+    // the restart request.
+    MarkWorkerClosingWindow();
+    if (WorkerUi.askUser(RESTART_QUESTION, MB_YESNO | MB_ICONQUESTION) != IDYES) {
       DeleteFileW(installerPath);
       return RebootDeclined;
     }

@@ -40,9 +40,12 @@ void FormatRuntimeInstallFailure(DWORD exitCode, DWORD lastError, WCHAR* text);
 PrerequisiteResult RuntimePrerequisiteStep();
 
 // Fills `installerPath` (MAX_PATH) first, then tries "net2.url1", "net2.url2",
-// ... up to the first empty one. True when a mirror delivered the file.
-bool DownloadRuntimeInstaller(WCHAR* installerPath);
+// ... up to the first empty one. True when a mirror delivered the file and the
+// "net2.sha256" pin, if configured, accepted it; the checked file is then held
+// in *held (INVALID_HANDLE_VALUE without a pin) for RunRuntimeInstaller.
+bool DownloadRuntimeInstaller(WCHAR* installerPath, HANDLE* held);
 
-// Runs the installer silently and waits for it. `exitCode` (preset by the
-// caller) receives its exit code when readable. True for exit code 0 or 3010.
-bool RunRuntimeInstaller(const WCHAR* installerPath, DWORD& exitCode);
+// Runs the installer silently and waits for it, releasing *held once the
+// process was created (or could not be). `exitCode` (preset by the caller)
+// receives its exit code when readable. True for exit code 0 or 3010.
+bool RunRuntimeInstaller(const WCHAR* installerPath, HANDLE* held, DWORD& exitCode);

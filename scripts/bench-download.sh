@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Download benchmark: the same generated body (256 MiB unless BENCH_SIZE says
-# otherwise) fetched from a local Python server by DownloadToFile and by a bare
-# Winsock loop with the same 4,096-byte receives (both under Wine), and by curl
-# natively. Prints the three rates (median of BENCH_RUNS runs, 3 by default) and
-# their ratios. Not part of the tests.
+# otherwise) fetched from a local Python server by DownloadToFile, by
+# DownloadToFile followed by the payload pin check (file read back and hashed),
+# and by a bare Winsock loop with the same 4,096-byte receives (all under Wine),
+# and by curl natively. Prints the rates (median of BENCH_RUNS runs, 3 by
+# default), their ratios and the pin check's own time. Not part of the tests.
 #
 # Everything that runs in the measurement (server, curl, Wine and its server) is
 # pinned to one CPU (BENCH_CPU, the last one by default; "none" to leave it
@@ -63,19 +64,27 @@ ${pin[@]+"${pin[@]}"} "$root/tests/harness/wine-session.sh" "$build" \
 grep '^run ' "$work/wine.out" || true
 client=$(awk '$1 == "rate" && $2 == "DownloadToFile" {print $3}' "$work/wine.out")
 bare=$(awk '$1 == "rate" && $2 == "bare" {print $3}' "$work/wine.out")
-ratio=$(awk '$1 == "ratio" {print $2}' "$work/wine.out")
-[ -n "$client" ] && [ -n "$bare" ] && [ -n "$ratio" ] || { echo "bench: the Wine benchmark failed" >&2; cat "$work/wine.out" >&2; exit 1; }
+ratio=$(awk '$1 == "ratio" && NF == 2 {print $2}' "$work/wine.out")
+pinned=$(awk '$1 == "rate" && $2 == "pinned" {print $3}' "$work/wine.out")
+check=$(awk '$1 == "check" && $2 == "seconds" {print $3}' "$work/wine.out")
+pinned_ratio=$(awk '$1 == "ratio" && $2 == "pinned" {print $3}' "$work/wine.out")
+bytes=$(awk '$1 == "bytes" {print $2}' "$work/wine.out")
+[ -n "$client" ] && [ -n "$bare" ] && [ -n "$ratio" ] && [ -n "$pinned" ] && [ -n "$check" ] ||
+  { echo "bench: the Wine benchmark failed" >&2; cat "$work/wine.out" >&2; exit 1; }
 
-python3 - "$client" "$bare" "$ratio" "${curl_rates[@]}" <<'PY'
+python3 - "$client" "$bare" "$ratio" "$pinned" "$check" "$pinned_ratio" "$bytes" "${curl_rates[@]}" <<'PY'
 import statistics, sys
-client, bare, ratio = float(sys.argv[1]), float(sys.argv[2]), float(sys.argv[3])
-curl = statistics.median(float(r) for r in sys.argv[4:])
+client, bare, ratio, pinned, check, pinned_ratio, size = (float(a) for a in sys.argv[1:8])
+curl = statistics.median(float(r) for r in sys.argv[8:])
 print()
-print(f"{'DownloadToFile (Wine)':28} {client:9.1f} MB/s")
-print(f"{'bare 4,096-byte loop (Wine)':28} {bare:9.1f} MB/s")
-print(f"{'curl -o (native)':28} {curl:9.1f} MB/s")
+print(f"{'DownloadToFile (Wine)':32} {client:9.1f} MB/s")
+print(f"{'DownloadToFile + pin (Wine)':32} {pinned:9.1f} MB/s")
+print(f"{'bare 4,096-byte loop (Wine)':32} {bare:9.1f} MB/s")
+print(f"{'curl -o (native)':32} {curl:9.1f} MB/s")
 print(f"DownloadToFile / bare loop:  {client / bare:6.1%}   (median run's ratio {ratio:.1%}; goal: 90 % or more)")
 print(f"DownloadToFile / curl:       {client / curl:6.1%}")
 print(f"bare loop / curl:            {bare / curl:6.1%}")
+print(f"with pin / without:          {pinned / client:6.1%}   (median run's ratio {pinned_ratio:.1%})")
+print(f"pin check alone:             {check:.3f} s for {size / 1e6:.0f} MB ({size / check / 1e6:.0f} MB/s read back and hashed)")
 PY
 echo "bench: measured on the $WINE_BUILD_ARCH build under Wine"

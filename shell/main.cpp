@@ -5,7 +5,13 @@
 #include "config/setup_config.h"
 #include "install/install_state.h"
 #include "log/run_log.h"
+#include "shell/dll_search.h"
 #include "shell/setup_window.h"
+
+// A test build sets this to 0 to run the older systems' defence under Wine.
+#ifndef SETUP_LIMIT_DEFAULT_DLL_DIRECTORIES
+#define SETUP_LIMIT_DEFAULT_DLL_DIRECTORIES 1
+#endif
 
 static void DeclareDpiAware() {
   HMODULE user32 = LoadLibraryW(L"USER32.DLL");
@@ -18,6 +24,8 @@ static void DeclareDpiAware() {
 }
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand) {
+  // Before anything can load a library by name.
+  LimitDllSearch(SETUP_LIMIT_DEFAULT_DLL_DIRECTORIES != 0);
   SetLogLocale();
   OpenRunLog();
   LogFormat(L"hello %s.", L"快乐");

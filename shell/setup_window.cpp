@@ -4,8 +4,10 @@
 
 #include "config/setup_config.h"
 #include "install/install_state.h"
+#include "install/install_ui.h"
 #include "install/install_worker.h"
 #include "log/run_log.h"
+#include "shell/progress_display.h"
 
 HWND MainWindow;
 HWND StartButton, StatusLabel, PercentLabel, ProgressBar, TitleLabel, SummaryLabel, CorpLabel;
@@ -175,6 +177,9 @@ static bool HandleCloseRequest(HWND window) {
 
 static void HandleDestroy() {
   WindowClosing = true;
+  // Pairs with MarkWorkerClosingWindow: the flag is read only after the window
+  // is seen as closing by the worker.
+  MemoryBarrier();
   if (WorkerThread != NULL) {
     // A worker that closed the window itself still has to finish (a restart
     // request); start-up waits for it. Otherwise it ends with the process.
@@ -235,11 +240,42 @@ LRESULT CALLBACK SetupWindowProc(HWND window, UINT message, WPARAM wParam, LPARA
   return DefWindowProcW(window, message, wParam, lParam);
 }
 
+// The common controls are loaded here, not imported: an imported comctl32 is
+// initialised before the program's first line runs, and its initialisation
+// loads the theming library by name from a search that starts in the program's
+// own folder. Loaded now, after start-up has limited that search, the version
+// that the manifest names is found by name as before. Kept loaded for good.
+static void InitCommonControlsAtRunTime() {
+  HMODULE comctl32 = LoadLibraryW(L"comctl32.dll");
+  if (comctl32 == NULL) {
+    LogFormat(L"load comctl32 failed. %d", static_cast<int>(GetLastError()));
+    return;
+  }
+  typedef BOOL(WINAPI * InitCommonControlsExFunction)(const INITCOMMONCONTROLSEX*);
+  InitCommonControlsExFunction init = reinterpret_cast<InitCommonControlsExFunction>(
+      reinterpret_cast<void*>(GetProcAddress(comctl32, "InitCommonControlsEx")));
+  INITCOMMONCONTROLSEX controls = {8, 0xFF};
+  if (init != NULL) init(&controls);
+}
+
+static void ShowStartButton(bool shown) {
+  ShowWindow(StartButton, shown ? SW_SHOW : SW_HIDE);
+}
+
+static void CloseMainWindow() {
+  SendMessageW(MainWindow, WM_CLOSE, 0, 0);
+}
+
+// What an installation run may do with the window: the install code reaches it
+// only through these. Each is carried out on this window's thread while the
+// worker waits.
+static const InstallUi WINDOW_INSTALL_UI = {
+    SetStatusText, SetProgress, ShowStartButton, BeginProgress,
+    ReportProgress, ShowMessage, ShowLastError, CloseMainWindow};
+
 BOOL CreateSetupWindow(HINSTANCE instance, int showCommand) {
   SelectFaces();
-
-  INITCOMMONCONTROLSEX controls = {8, 0xFF};
-  InitCommonControlsEx(&controls);
+  InitCommonControlsAtRunTime();
 
   WCHAR name[WINDOW_TEXT_SIZE];
   GetConfigValue(L"app.name", name, WINDOW_TEXT_SIZE);
@@ -247,6 +283,7 @@ BOOL CreateSetupWindow(HINSTANCE instance, int showCommand) {
   if (window == NULL) return FALSE;
   SetWindowLongW(window, GWL_STYLE, GetWindowLongW(window, GWL_STYLE) & CAPTION_MASK);
   MainWindow = window;
+  UseInstallUi(WINDOW_INSTALL_UI);
 
   RECT desktop;
   GetWindowRect(GetDesktopWindow(), &desktop);

@@ -384,6 +384,87 @@ TEST_F(HttpClientTest, LineOfExactly1024CharactersDoesNotEndTheHead) {
   ExpectTarget("abc");
 }
 
+// Header lines of at most 1,000 characters after the status line and the
+// length line, so that the whole head (the empty line included) is `size` bytes.
+std::string HeadOfSize(size_t size, int contentLength) {
+  std::string head = "HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(contentLength) + "\r\n";
+  const std::string prefix = "X-Filler: ";
+  const size_t frame = prefix.size() + 2;  // a filler line without its filling
+  size_t room = size - 2 - head.size();     // the empty line comes last
+  while (room > 2 * (frame + 1000)) {
+    head += prefix + std::string(1000, 'f') + "\r\n";
+    room -= frame + 1000;
+  }
+  // The rest in two lines, each shorter than 1,024 characters.
+  size_t first = (room - 2 * frame) / 2;
+  head += prefix + std::string(first, 'f') + "\r\n";
+  head += prefix + std::string(room - 2 * frame - first, 'g') + "\r\n";
+  return head + "\r\n";
+}
+
+// The whole head is bounded, whatever its shape: the 1,024-character line rule
+// alone lets endless lines, or a line of nothing but CRs, run for ever.
+TEST_F(HttpClientTest, HeadLongerThan64KibFailsWithoutAFile) {
+  std::string lines;
+  while (lines.size() < 3 * HEAD_SIZE_LIMIT) lines += "X-Filler: " + std::string(40, 'f') + "\r\n";
+  const std::string endless[] = {
+      "HTTP/1.1 200 OK\r\nContent-Length: 5\r\n" + lines,
+      "HTTP/1.1 200 OK\r\nContent-Length: 5\r\nX-Long: " + std::string(3 * HEAD_SIZE_LIMIT, 'l'),
+      "HTTP/1.1 200 OK\r\nContent-Length: 5\r\n" + std::string(3 * HEAD_SIZE_LIMIT, '\r'),
+  };
+  for (const std::string& head : endless) {
+    Reports.clear();
+    EXPECT_EQ(DOWNLOAD_FAILED, Fetch({SendBytes(head), AwaitClientClose(30000)}));
+    EXPECT_EQ((Steps{PREPARING, RESOLVING, CONNECTING, SENDING, PARSING, FAILED}), Reports);
+    Lines logged = LogTexts();
+    ASSERT_FALSE(logged.empty());
+    EXPECT_EQ("response head longer than 65536 bytes", logged.back());
+    ExpectNoTarget();
+  }
+}
+
+TEST_F(HttpClientTest, HeadOfExactly64KibIsReadAndOneByteMoreIsRefused) {
+  std::string head = HeadOfSize(HEAD_SIZE_LIMIT, 5);
+  ASSERT_EQ(static_cast<size_t>(HEAD_SIZE_LIMIT), head.size());
+  EXPECT_EQ(DOWNLOAD_OK, Fetch({SendBytes(head + "12345")}));
+  ExpectTarget("12345");
+
+  // One byte more, once in a filler line and once as a CR that is dropped.
+  const std::string over[] = {HeadOfSize(HEAD_SIZE_LIMIT + 1, 5),
+                              head.substr(0, head.size() - 2) + "\r\r\n"};
+  for (const std::string& longer : over) {
+    ASSERT_EQ(static_cast<size_t>(HEAD_SIZE_LIMIT + 1), longer.size());
+    DeleteFileW(target.c_str());
+    Reports.clear();
+    EXPECT_EQ(DOWNLOAD_FAILED, Fetch({SendBytes(longer + "12345")}));
+    EXPECT_EQ(FAILED, Reports.back());
+    Lines logged = LogTexts();
+    ASSERT_FALSE(logged.empty());
+    EXPECT_EQ("response head longer than 65536 bytes", logged.back());
+    ExpectNoTarget();
+  }
+}
+
+// A server that drips the head a byte at a time, each well within the receive
+// time-out, is cut off by the head's own time limit (set small here; the
+// client's is HEAD_TIME_LIMIT_MS).
+TEST_F(HttpClientTest, HeadDrippedPastItsTimeLimitFails) {
+  LoopbackScript drip = {SendBytes("HTTP/1.1 200 OK\r\nX-Drip: ")};
+  for (int i = 0; i < 40; ++i) {
+    drip.push_back(Pause(100));
+    drip.push_back(SendBytes("d"));
+  }
+  drip.push_back(SendBytes("\r\nContent-Length: 1\r\n\r\nz"));
+  ASSERT_TRUE(StartLoopbackServer(&server, drip));
+  EXPECT_EQ(DOWNLOAD_FAILED, HttpGetBounded(Url("/setup.exe").c_str(), target.c_str(), RecordReport, 300));
+  EXPECT_TRUE(WaitLoopbackServer(&server, LOOPBACK_ACCEPT_TIMEOUT_MS));
+  EXPECT_EQ((Steps{PREPARING, RESOLVING, CONNECTING, SENDING, PARSING, FAILED}), Reports);
+  Lines logged = LogTexts();
+  ASSERT_FALSE(logged.empty());
+  EXPECT_EQ("response head not complete after 300 ms", logged.back());
+  ExpectNoTarget();
+}
+
 TEST_F(HttpClientTest, TheLaterOfTwoLengthLinesCounts) {
   EXPECT_EQ(DOWNLOAD_OK,
             Fetch({SendBytes(Head("Content-Length: 3\r\nContent-Length: 6\r\n") + "abcdef")}));

@@ -194,4 +194,21 @@ TEST(BodyProgress, ReceiveSizesAndPercentages) {
   }
 }
 
+TEST(HeadBudget, SizeAndTimeLimitsHoldAcrossTheTickCountersWrap) {
+  HeadBudget budget;
+  BeginHeadBudget(&budget, 3, 100, 50);
+  EXPECT_EQ(HEAD_SPEND_OK, SpendHeadByte(&budget, 100));
+  EXPECT_EQ(HEAD_SPEND_OK, SpendHeadByte(&budget, 120));
+  EXPECT_EQ(HEAD_SPEND_OK, SpendHeadByte(&budget, 150)) << "the last byte that fits, at the last moment";
+  EXPECT_EQ(HEAD_SPEND_TOO_LONG, SpendHeadByte(&budget, 150));
+
+  BeginHeadBudget(&budget, 100, 100, 50);
+  EXPECT_EQ(HEAD_SPEND_TOO_SLOW, SpendHeadByte(&budget, 151));
+
+  // Started 10 ms before the 32-bit counter wraps.
+  BeginHeadBudget(&budget, 100, 0xFFFFFFF6u, 50);
+  EXPECT_EQ(HEAD_SPEND_OK, SpendHeadByte(&budget, 30));
+  EXPECT_EQ(HEAD_SPEND_TOO_SLOW, SpendHeadByte(&budget, 41));
+}
+
 }  // namespace

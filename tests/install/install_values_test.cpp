@@ -96,6 +96,28 @@ TEST(InstallerPath, RefusedRatherThanCutWhenTooLong) {
   EXPECT_STREQ(L"", path);
 }
 
+// A cut module path names another folder: no folder at all, and no installer
+// path can be formed from that (a bare name would land in the current directory).
+TEST(InstallFolder, ModulePathThatWasCutGivesNoFolder) {
+  WCHAR path[MAX_PATH];
+  std::wstring longest = L"C:\\" + std::wstring(MAX_PATH - 1 - 3 - 6, L'd') + L"\\s.exe";
+  ASSERT_EQ(static_cast<size_t>(MAX_PATH - 1), longest.size());
+  lstrcpyW(path, longest.c_str());
+  ASSERT_TRUE(InstallFolderFromModulePath(path, MAX_PATH - 1));
+  EXPECT_EQ(longest.substr(0, longest.size() - 6), std::wstring(path));
+
+  // What GetModuleFileNameW leaves when the path is one unit longer: the
+  // buffer full, the length equal to its size.
+  for (int i = 0; i < MAX_PATH; ++i) path[i] = L'x';
+  EXPECT_FALSE(InstallFolderFromModulePath(path, MAX_PATH));
+  EXPECT_STREQ(L"", path);
+  EXPECT_FALSE(InstallFolderFromModulePath(path, 0)) << "not read at all";
+
+  WCHAR installer[MAX_PATH];
+  EXPECT_FALSE(JoinInstallerPath(path, L"brenvik-setupv2.exe", installer));
+  EXPECT_STREQ(L"", installer);
+}
+
 TEST(InstallerCommandLine, QuotedOnlyWhenThePathHasASpace) {
   WCHAR line[MAX_PATH];
   ASSERT_TRUE(BuildInstallerCommandLine(L"C:\\setup\\brenvik-setupv4.exe", L"", line));

@@ -8,6 +8,8 @@
 #include <vector>
 
 #include "e2e_support.h"
+#include "install/file_digest.h"
+#include "install/payload_pin.h"
 #include "install_scenario.h"
 
 namespace {
@@ -54,6 +56,25 @@ LoopbackScript DrippedFile(const std::string& body, int pieces, DWORD pauseMs) {
   return script;
 }
 
+// Wine's per-program setting that prefers a library's native copy (a file found
+// in the search) over Wine's own, read when the program starts.
+const WCHAR APP_DEFAULTS[] = L"Software\\Wine\\AppDefaults\\";
+
+bool PreferNativeLibraryFor(const std::wstring& exeName, const std::wstring& library) {
+  std::wstring keyPath = APP_DEFAULTS + exeName + L"\\DllOverrides";
+  HKEY key = NULL;
+  if (RegCreateKeyExW(HKEY_CURRENT_USER, keyPath.c_str(), 0, NULL, 0, KEY_SET_VALUE, NULL, &key, NULL) != ERROR_SUCCESS)
+    return false;
+  static const WCHAR NATIVE[] = L"native,builtin";
+  LONG result = RegSetValueExW(key, library.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(NATIVE), sizeof NATIVE);
+  RegCloseKey(key);
+  return result == ERROR_SUCCESS;
+}
+
+void ClearLibraryPreferencesFor(const std::wstring& exeName) {
+  RegDeleteKeyW(HKEY_CURRENT_USER, (APP_DEFAULTS + exeName + L"\\DllOverrides").c_str());
+}
+
 class InstallRun : public ::testing::Test {
  protected:
   E2eRun run = {};
@@ -62,6 +83,7 @@ class InstallRun : public ::testing::Test {
 
   void TearDown() override {
     if (serverStarted) StopLoopbackServer(&server);
+    if (!run.exeName.empty()) ClearLibraryPreferencesFor(run.exeName);
     EndRun(&run);
     SetRuntimeFolderPresent(false);
     DeleteRunOnceValue();
@@ -70,12 +92,23 @@ class InstallRun : public ::testing::Test {
   // Serves `routes` for `connections` connections and prepares a setup.exe copy
   // whose configuration points at the server.
   void Prepare(const std::wstring& version, bool withSpaces, const std::vector<LoopbackRoute>& routes,
-               int connections, const std::wstring& mirror1 = L"", const std::wstring& mirror2 = L"") {
+               int connections, const std::wstring& mirror1 = L"", const std::wstring& mirror2 = L"",
+               const std::wstring& extraConfig = L"") {
     ASSERT_TRUE(StartLoopbackRoutes(&server, routes, connections));
     serverStarted = true;
-    ASSERT_TRUE(PrepareRun(&run, L"install", SetupExePath(), version, withSpaces));
-    ASSERT_TRUE(StampConfig(run.exePath, ScenarioConfig(server.port, mirror1, mirror2)));
+    ASSERT_TRUE(PrepareRun(&run, L"install", sourceExe, version, withSpaces));
+    ASSERT_TRUE(StampConfig(run.exePath, ScenarioConfig(server.port, mirror1, mirror2, extraConfig)));
   }
+
+  // Ends this run and its server, for a test that makes several runs.
+  void Reset() {
+    TearDown();
+    run = E2eRun();
+    server = LoopbackServer();
+    serverStarted = false;
+  }
+
+  std::wstring sourceExe = SetupExePath();
 
   // The runtime double gets this exit code once it is downloaded.
   void SetRuntimeExitCode(int code) {
@@ -129,7 +162,41 @@ class InstallRun : public ::testing::Test {
       if (line == text) return true;
     return false;
   }
+
+  // The run log's lines that start with `start`, in order.
+  std::vector<std::wstring> LogLinesStartingWith(const std::wstring& start) {
+    std::vector<std::wstring> found;
+    for (const std::wstring& line : ReadRunLogTexts(RunLogOf(run)))
+      if (line.compare(0, start.size(), start) == 0) found.push_back(line);
+    return found;
+  }
 };
+
+// The SHA-256 of `bytes` as 64 lower-case digits, through a file.
+std::wstring DigestOf(const std::string& bytes) {
+  std::wstring path = TempFilePath(L"install-e2e-digest.bin");
+  if (!WriteFileBytes(path, bytes)) return L"(not written)";
+  HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
+  unsigned char digest[SHA256_SIZE];
+  DigestResult result = file == INVALID_HANDLE_VALUE ? DIGEST_FAILED : DigestFile(file, digest);
+  if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
+  DeleteFileW(path.c_str());
+  if (result != DIGEST_OK) return L"(no digest)";
+  wchar_t text[PIN_DIGITS + 1];
+  FormatDigest(digest, text);
+  return text;
+}
+
+std::wstring Upper(std::wstring text) {
+  for (wchar_t& c : text)
+    if (c >= L'a' && c <= L'z') c = static_cast<wchar_t>(c - L'a' + L'A');
+  return text;
+}
+
+const std::wstring OTHER_DIGEST = L"00112233445566778899aabbccddeeff00112233445566778899aabbccddeeff";
+const WCHAR X003[] = L"运行环境安装程序下载失败。(X003)";
+const WCHAR X005[] = L"产品系统安装程序下载失败。(X005)";
+
 
 TEST_F(InstallRun, Windows61FetchesV2AndStartsItThroughTheQuotedPath) {
   Prepare(L"win7", true, {{PRODUCT_V2_PATH, FileResponse(FakeInstallerBytes())}}, 1);
@@ -357,6 +424,176 @@ TEST_F(InstallRun, ClosingDuringTheDownloadAndAnsweringYesExitsAndKeepsTheLog) {
   ASSERT_NE(L"", RunLogOf(run)) << "the log is kept";
   EXPECT_TRUE(LogHasLine(L"start down"));
   EXPECT_FALSE(LogHasLine(L"end down"));
+}
+
+// ---- Payload pins --------------------------------------------------------------
+
+TEST_F(InstallRun, ProductPinInUpperCaseMatchesAndTheOtherTagsPinDoesNotApply) {
+  Prepare(L"win8", false, {{PRODUCT_V4_PATH, FileResponse(FakeInstallerBytes())}}, 1, L"", L"",
+          L"app.sha256.v4=" + Upper(DigestOf(FakeInstallerBytes())) + L"\napp.sha256.v2=" + OTHER_DIGEST + L"\n");
+  StartAndPress();
+  EXPECT_EQ(0u, WaitForExitCode());
+  EXPECT_EQ(2u, WaitForRecord(InFolder(PRODUCT_V4)).size()) << "started from the checked file";
+  EXPECT_EQ(L"", RunLogOf(run)) << "a successful run";
+}
+
+TEST_F(InstallRun, ProductPinMismatchDeletesTheDownloadAndStartsNothing) {
+  Prepare(L"win7", false, {{PRODUCT_V2_PATH, FileResponse(FakeInstallerBytes())}}, 1, L"", L"",
+          L"app.sha256.v2=" + OTHER_DIGEST + L"\n");
+  StartAndPress();
+  EXPECT_EQ(X005, FailureBoxText());
+  EXPECT_FALSE(FileExists(InFolder(PRODUCT_V2)));
+  EXPECT_FALSE(FileExists(InFolder(PRODUCT_V2) + L".ran"));
+  EXPECT_EQ((std::vector<std::wstring>{L"pin app.sha256.v2 mismatch: expected " + OTHER_DIGEST + L", received " +
+                                       DigestOf(FakeInstallerBytes())}),
+            LogLinesStartingWith(L"pin "));
+}
+
+// A pin that is there but cannot be read refuses the download: never "no pin".
+TEST_F(InstallRun, MalformedProductPinsRefuseTheDownload) {
+  const std::wstring digest = DigestOf(FakeInstallerBytes());
+  const std::wstring malformed[] = {L"", digest + L" ", digest.substr(0, PIN_DIGITS - 1)};
+  for (const std::wstring& pin : malformed) {
+    Prepare(L"win7", false, {{PRODUCT_V2_PATH, FileResponse(FakeInstallerBytes())}}, 1, L"", L"",
+            L"app.sha256.v2=" + pin + L"\n");
+    StartAndPress();
+    EXPECT_EQ(X005, FailureBoxText()) << "pin \"" << ::testing::PrintToString(pin) << "\"";
+    EXPECT_FALSE(FileExists(InFolder(PRODUCT_V2)));
+    EXPECT_FALSE(FileExists(InFolder(PRODUCT_V2) + L".ran"));
+    EXPECT_TRUE(LogHasLine(L"pin app.sha256.v2 is not 64 hexadecimal digits, download refused"));
+    Reset();
+  }
+}
+
+TEST_F(InstallRun, RuntimePinRefusesMirror1AndInstallsFromMirror2) {
+  const std::string tampered = FakeInstallerBytes() + "tampered";
+  const std::wstring digest = DigestOf(FakeInstallerBytes());
+  // No product is served: the run ends in X005 and keeps its log.
+  Prepare(L"winxp", false, {{MIRROR1_PATH, FileResponse(tampered)}, {MIRROR2_PATH, FileResponse(FakeInstallerBytes())}},
+          3, Wide(MIRROR1_PATH), Wide(MIRROR2_PATH), L"net2.sha256=" + digest + L"\n");
+  SetRuntimeExitCode(0);
+  StartAndPress();
+  EXPECT_EQ(X005, FailureBoxText());
+  ASSERT_EQ(3u, server.requests.size());
+  EXPECT_TRUE(StartsWith(server.requests[1], std::string("GET ") + MIRROR2_PATH + " "));
+  EXPECT_EQ(2u, WaitForRecord(InFolder(RUNTIME_FILE)).size()) << "the runtime installer ran once";
+  std::vector<std::wstring> lines = ReadRunLogTexts(RunLogOf(run));
+  std::vector<std::wstring> story;
+  for (const std::wstring& line : lines)
+    if (line.compare(0, 4, L"pin ") == 0 || line.compare(0, 5, L"url: ") == 0 || line == L"starting installer ...")
+      story.push_back(line);
+  const std::wstring base = L"url: http://127.0.0.1:" + std::to_wstring(server.port);
+  EXPECT_EQ((std::vector<std::wstring>{base + Wide(MIRROR1_PATH),
+                                       L"pin net2.sha256 mismatch: expected " + digest + L", received " + DigestOf(tampered),
+                                       base + Wide(MIRROR2_PATH), L"pin net2.sha256 matched",
+                                       L"starting installer ...", base + Wide(PRODUCT_V2_PATH)}),
+            story);
+}
+
+TEST_F(InstallRun, RuntimePinRefusingEveryMirrorShowsX003) {
+  const std::string tampered = FakeInstallerBytes() + "tampered";
+  Prepare(L"winxp", false, {{MIRROR1_PATH, FileResponse(tampered)}, {MIRROR2_PATH, FileResponse(tampered)}}, 2,
+          Wide(MIRROR1_PATH), Wide(MIRROR2_PATH), L"net2.sha256=" + DigestOf(FakeInstallerBytes()) + L"\n");
+  StartAndPress();
+  EXPECT_EQ(X003, FailureBoxText());
+  EXPECT_EQ(2u, server.requests.size());
+  EXPECT_FALSE(FileExists(InFolder(RUNTIME_FILE)));
+  EXPECT_FALSE(FileExists(InFolder(RUNTIME_FILE) + L".ran"));
+  EXPECT_EQ(2u, LogLinesStartingWith(L"pin net2.sha256 mismatch: ").size());
+}
+
+// A configuration without pins logs exactly what it logged before pins existed.
+TEST_F(InstallRun, WithoutPinsTheRunLogIsUnchanged) {
+  const std::string text = "this is text, not a program\r\n";
+  Prepare(L"win7", false, {{PRODUCT_V2_PATH, FileResponse(text)}}, 1);
+  StartAndPress();
+  EXPECT_EQ(L"产品系统安装程序启动失败。请确认是以管理员身份启动的该安装程序。(X006)", FailureBoxText());
+  std::vector<std::wstring> lines = ReadRunLogTexts(RunLogOf(run));
+  const std::vector<std::wstring> expected = {
+      L"hello 快乐.", L"register class", L"init inst", L"msg loop",
+      L"url: http://127.0.0.1:" + std::to_wstring(server.port) + Wide(PRODUCT_V2_PATH),
+      L"content length: " + std::to_wstring(text.size()), L"start down", L"end down"};
+  ASSERT_GT(lines.size(), expected.size());
+  EXPECT_EQ(expected, std::vector<std::wstring>(lines.begin(), lines.begin() + expected.size()));
+  const std::wstring failure = L"产品系统安装程序启动失败。请确认是以管理员身份启动的该安装程序。(X006)(EH";
+  EXPECT_EQ(0u, lines[expected.size()].compare(0, failure.size(), failure)) << "then the failure, nothing between";
+}
+
+// ---- DLL planting ----------------------------------------------------------------
+
+TEST_F(InstallRun, LibraryPlantedBesideSetupIsNeverLoaded) {
+  const std::wstring planted = WindowsPathFromUnix(PLANTED_LIBRARY_DLL);
+  // The setting works: a program without any defence loads the planted copy.
+  std::wstring folder = MakeTempFolder(L"planted", false);
+  ASSERT_NE(L"", folder);
+  ASSERT_TRUE(CopyFileW(planted.c_str(), JoinPath(folder, L"uxtheme.dll").c_str(), FALSE));
+  const std::wstring probeName = UniqueExeName(L"probe");
+  std::wstring probe = JoinPath(folder, probeName);
+  ASSERT_TRUE(CopyFileW(WindowsPathFromUnix(LOAD_BY_NAME_PROBE_EXE).c_str(), probe.c_str(), FALSE));
+  ASSERT_TRUE(PreferNativeLibraryFor(probeName, L"uxtheme"));
+  StartedProgram program;
+  ASSERT_TRUE(StartProgram(probe, L"uxtheme.dll", &program));
+  DWORD code = 0;
+  EXPECT_TRUE(WaitForExit(program, E2E_EXIT_TIMEOUT_MS, &code));
+  EndProgram(&program);
+  ClearLibraryPreferencesFor(probeName);
+  EXPECT_TRUE(FileExists(JoinPath(folder, L"uxtheme.dll.loaded"))) << "the probe did not load the planted copy";
+  RemoveFolder(folder);
+
+  // setup.exe, on both roads: the system-folder-only search, and the older
+  // systems' preloading.
+  const std::wstring builds[] = {SetupExePath(), WindowsPathFromUnix(SETUP_PRELOADING_DLLS_EXE)};
+  for (const std::wstring& build : builds) {
+    sourceExe = build;
+    Prepare(L"win7", false, {{PRODUCT_V2_PATH, FileResponse(FakeInstallerBytes())}}, 1);
+    ASSERT_TRUE(CopyFileW(planted.c_str(), InFolder(L"uxtheme.dll").c_str(), FALSE));
+    ASSERT_TRUE(PreferNativeLibraryFor(run.exeName, L"uxtheme"));
+    StartAndPress();
+    EXPECT_EQ(0u, WaitForExitCode()) << build;
+    EXPECT_EQ(2u, WaitForRecord(InFolder(PRODUCT_V2)).size()) << "a whole successful run: " << build;
+    EXPECT_FALSE(FileExists(InFolder(L"uxtheme.dll.loaded"))) << "the planted library was loaded: " << build;
+    Reset();
+  }
+}
+
+// ---- Smaller faults -------------------------------------------------------------
+
+// Yes to the restart question and a close of the window, posted together in
+// both orders. The box runs on the worker's thread and takes the Yes whether or
+// not the main thread has destroyed the window first (under Wine the box
+// outlives its owner), so in both orders the restart must be requested: the
+// process may not end between the Yes and the request. Without the hand-over
+// the process ends at once and the request (or even the RunOnce value) is lost.
+TEST_F(InstallRun, RestartIsRequestedWhenTheWindowClosesRightAfterYes) {
+  for (int closeFirst = 0; closeFirst < 2; ++closeFirst) {
+    Prepare(L"winxp", false, {{MIRROR1_PATH, FileResponse(FakeInstallerBytes())}}, 1, Wide(MIRROR1_PATH));
+    SetRuntimeExitCode(3010);
+    StartAndPress();
+    HWND box = WaitForMessageBox(run.window, E2E_START_TIMEOUT_MS);
+    ASSERT_NE(static_cast<HWND>(NULL), box);
+    if (closeFirst) PostMessageW(run.window, WM_CLOSE, 0, 0);
+    AnswerMessageBox(box, IDYES);
+    if (!closeFirst) PostMessageW(run.window, WM_CLOSE, 0, 0);
+    EXPECT_EQ(0u, WaitForExitCode());
+
+    EXPECT_TRUE(LogHasLine(L"requesting restart")) << "close first: " << closeFirst;
+    // The restart runs the RunOnce entry: setup.exe starts again; end that one.
+    DWORD restartedId = 0;
+    HWND restarted = NULL;
+    WaitUntil([&] {
+      return (restarted = FindWindowOfAnotherProcess(SETUP_WINDOW_CLASS, run.program.processId, &restartedId)) != NULL;
+    }, E2E_START_TIMEOUT_MS);
+    EXPECT_NE(static_cast<HWND>(NULL), restarted) << "no restart started setup.exe again; close first: " << closeFirst;
+    if (restarted != NULL) {
+      StartedProgram again = {OpenProcess(SYNCHRONIZE | PROCESS_TERMINATE, FALSE, restartedId), restartedId};
+      PostKeyUp(restarted, VK_ESCAPE);
+      DWORD code = 0;
+      EXPECT_TRUE(WaitForExit(again, E2E_EXIT_TIMEOUT_MS, &code));
+      EndProgram(&again);
+    }
+    EXPECT_EQ(L"", ReadRunOnceValue()) << "an entry left that no restart consumed; close first: " << closeFirst;
+    Reset();
+  }
 }
 
 }  // namespace

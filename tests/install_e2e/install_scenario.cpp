@@ -8,7 +8,8 @@
 #include "e2e_support.h"
 #include "install/runtime_step.h"
 
-std::wstring ScenarioConfig(int port, const std::wstring& mirror1, const std::wstring& mirror2) {
+std::wstring ScenarioConfig(int port, const std::wstring& mirror1, const std::wstring& mirror2,
+                           const std::wstring& extra) {
   std::wstring base = L"http://127.0.0.1:" + std::to_wstring(port);
   std::wstring text =
       L"app.name=Brenvik 账簿\n"
@@ -19,7 +20,7 @@ std::wstring ScenarioConfig(int port, const std::wstring& mirror1, const std::ws
   if (!mirror1.empty()) text += L"net2.url1=" + (mirror1.compare(0, 4, L"http") == 0 ? mirror1 : base + mirror1) + L"\n";
   if (!mirror2.empty()) text += L"net2.url2=" + (mirror2.compare(0, 4, L"http") == 0 ? mirror2 : base + mirror2) + L"\n";
   text += L"app.url=" + base + L"/package/brenvik/brenvik-setupvv.exe\n";
-  return text;
+  return text + extra;
 }
 
 bool StampConfig(const std::wstring& exePath, const std::wstring& text) {

@@ -11,7 +11,9 @@
 // /package/brenvik/brenvik-setupvv.exe and the runtime mirrors given (each a
 // path on the same server, or a whole URL when it starts with "http"); an empty
 // list writes no mirror key.
-std::wstring ScenarioConfig(int port, const std::wstring& mirror1, const std::wstring& mirror2);
+// `extra` lines (each ending in "\n") follow as they are.
+std::wstring ScenarioConfig(int port, const std::wstring& mirror1, const std::wstring& mirror2,
+                           const std::wstring& extra = L"");
 
 // Replaces the configuration resource of the executable at `exePath` with
 // `text`, encoded in code page 936 with CR LF line ends. False on failure.

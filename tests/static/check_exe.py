@@ -38,6 +38,7 @@ POST_XP_FUNCTIONS = {
     'GetDpiForWindow', 'GetDpiForSystem', 'RegDeleteKeyExW', 'RegGetValueW', 'inet_pton',
     'inet_ntop', 'InetPtonW', 'InetNtopW', 'GetAddrInfoW', 'GetAddrInfoExW',
     'ChangeWindowMessageFilter', 'ShutdownBlockReasonCreate', 'TaskDialogIndirect',
+    'SetDefaultDllDirectories', 'AddDllDirectory', 'RemoveDllDirectory',
 }
 
 MANIFEST_NS = {'v1': 'urn:schemas-microsoft-com:asm.v1', 'v3': 'urn:schemas-microsoft-com:asm.v3'}

@@ -1,0 +1,68 @@
+#include "install/payload_check.h"
+
+#include "config/setup_config.h"
+#include "install/file_digest.h"
+#include "log/run_log.h"
+
+PinSetting ReadPinSetting(bool present, const WCHAR* value, unsigned char digest[SHA256_SIZE]) {
+  if (!present) return PIN_ABSENT;
+  return ParsePin(value, digest) ? PIN_VALID : PIN_MALFORMED;
+}
+
+PinCheck CheckPinnedDownload(const WCHAR* path, const WCHAR* pinKey, HANDLE* held) {
+  // One unit more than a pin: a longer value stays longer, and so malformed.
+  WCHAR value[PIN_DIGITS + 2];
+  unsigned char expected[SHA256_SIZE];
+  unsigned char received[SHA256_SIZE];
+  WCHAR expectedText[PIN_DIGITS + 1];
+  WCHAR receivedText[PIN_DIGITS + 1];
+  HANDLE file = INVALID_HANDLE_VALUE;
+  PinCheck result = PIN_REFUSED;
+  DigestResult digested = DIGEST_FAILED;
+
+  *held = INVALID_HANDLE_VALUE;
+  PinSetting pin = ReadPinSetting(FindConfigValue(pinKey, value, PIN_DIGITS + 2), value, expected);
+  if (pin == PIN_ABSENT) return PIN_NOT_CONFIGURED;
+  if (pin == PIN_MALFORMED) {
+    LogFormat(L"pin %s is not 64 hexadecimal digits, download refused", pinKey);
+    goto done;
+  }
+  // Read sharing only: from here until the process exists nobody may write,
+  // rename or delete the file. An open write handle makes this open fail.
+  file = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
+  if (file == INVALID_HANDLE_VALUE) {
+    LogFormat(L"pinned download not opened for its check. %d", static_cast<int>(GetLastError()));
+    goto done;
+  }
+  digested = DigestFile(file, received);
+  if (digested == DIGEST_NO_PROVIDER) {
+    LogFormat(L"no sha-256 on this system, pin %s cannot be checked, download refused. %d", pinKey,
+              static_cast<int>(GetLastError()));
+    goto done;
+  }
+  if (digested != DIGEST_OK) {
+    LogFormat(L"sha-256 of the download failed. %d", static_cast<int>(GetLastError()));
+    goto done;
+  }
+  FormatDigest(expected, expectedText);
+  FormatDigest(received, receivedText);
+  if (!DigestsEqual(expected, received)) {
+    LogFormat(L"pin %s mismatch: expected %s, received %s", pinKey, expectedText, receivedText);
+    goto done;
+  }
+  LogFormat(L"pin %s matched", pinKey);
+  *held = file;
+  file = INVALID_HANDLE_VALUE;
+  result = PIN_MATCHED;
+
+done:
+  if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
+  if (result == PIN_REFUSED && !DeleteFileW(path))
+    LogFormat(L"refused download not deleted. %d", static_cast<int>(GetLastError()));
+  return result;
+}
+
+void ReleasePinnedDownload(HANDLE* held) {
+  if (*held != INVALID_HANDLE_VALUE) CloseHandle(*held);
+  *held = INVALID_HANDLE_VALUE;
+}

@@ -1,0 +1,30 @@
+// Checking a downloaded installer against its configured pin, and keeping the
+// checked file unchanged until the installer's process has been created.
+#pragma once
+
+#include <windows.h>
+
+#include "install/payload_pin.h"
+
+// What a configuration says about one pin key.
+typedef int PinSetting;
+const PinSetting PIN_ABSENT = 0;     // no key: the download is started as before
+const PinSetting PIN_MALFORMED = 1;  // present but not 64 hexadecimal digits, empty included
+const PinSetting PIN_VALID = 2;      // `digest` holds the pin
+
+// A present key never counts as absent, whatever its value: a pin that cannot
+// be read refuses the download rather than letting it through unchecked.
+PinSetting ReadPinSetting(bool present, const WCHAR* value, unsigned char digest[SHA256_SIZE]);
+
+typedef int PinCheck;
+const PinCheck PIN_NOT_CONFIGURED = 0;  // no pin; nothing is held
+const PinCheck PIN_MATCHED = 1;         // *held is open without write or delete sharing
+const PinCheck PIN_REFUSED = 2;         // the file was deleted; the run log says why
+
+// Checks the file at `path` against the pin under `pinKey`. On PIN_MATCHED the
+// caller owns *held and closes it once the installer's process exists (or its
+// start failed); otherwise *held is INVALID_HANDLE_VALUE.
+PinCheck CheckPinnedDownload(const WCHAR* path, const WCHAR* pinKey, HANDLE* held);
+
+// Closes a handle from CheckPinnedDownload, if any, and resets it.
+void ReleasePinnedDownload(HANDLE* held);

@@ -1,0 +1,63 @@
+#include "shell/dll_search.h"
+
+// Only in the headers for later systems.
+#ifndef LOAD_LIBRARY_SEARCH_SYSTEM32
+#define LOAD_LIBRARY_SEARCH_SYSTEM32 0x00000800
+#endif
+
+const WCHAR* const LATE_LOADED_LIBRARIES[] = {
+    L"uxtheme.dll",                                                  // comctl32 version 6 theming
+    L"rsaenh.dll",                                                   // the PROV_RSA_AES provider
+    L"mswsock.dll",  L"wshtcpip.dll", L"dnsapi.dll", L"winrnr.dll",  // Winsock on XP
+    L"rasadhlp.dll", L"iphlpapi.dll",
+};
+static_assert(sizeof LATE_LOADED_LIBRARIES / sizeof LATE_LOADED_LIBRARIES[0] == LATE_LOADED_LIBRARY_COUNT,
+              "the count matches the list");
+
+bool SystemLibraryPath(const WCHAR* systemFolder, const WCHAR* name, WCHAR* path) {
+  path[0] = L'\0';
+  int folderLength = lstrlenW(systemFolder);
+  if (folderLength == 0) return false;
+  bool separator = systemFolder[folderLength - 1] != L'\\';
+  if (folderLength + (separator ? 1 : 0) + lstrlenW(name) >= MAX_PATH) return false;
+  lstrcpyW(path, systemFolder);
+  if (separator) lstrcatW(path, L"\\");
+  lstrcatW(path, name);
+  return true;
+}
+
+int PreloadSystemLibraries() {
+  WCHAR folder[MAX_PATH];
+  WCHAR path[MAX_PATH];
+  int loaded = 0;
+  UINT length = GetSystemDirectoryW(folder, MAX_PATH);
+  if (length == 0 || length >= MAX_PATH) return 0;
+  // Kept loaded for the whole process: that is the point.
+  for (int i = 0; i < LATE_LOADED_LIBRARY_COUNT; ++i) {
+    if (SystemLibraryPath(folder, LATE_LOADED_LIBRARIES[i], path) && LoadLibraryW(path) != NULL) ++loaded;
+  }
+  return loaded;
+}
+
+DllSearchDefence LimitDllSearch(bool mayLimitDefaultDirectories) {
+  // kernel32 is loaded already (an import): looking it up loads nothing.
+  HMODULE kernel32 = GetModuleHandleW(L"kernel32.dll");
+  typedef BOOL(WINAPI * SetDefaultDllDirectoriesFunction)(DWORD);
+  typedef BOOL(WINAPI * SetDllDirectoryFunction)(LPCWSTR);
+  SetDefaultDllDirectoriesFunction limitDefault = NULL;
+  SetDllDirectoryFunction setDirectory = NULL;
+  if (kernel32 != NULL) {
+    limitDefault = reinterpret_cast<SetDefaultDllDirectoriesFunction>(
+        reinterpret_cast<void*>(GetProcAddress(kernel32, "SetDefaultDllDirectories")));
+    setDirectory = reinterpret_cast<SetDllDirectoryFunction>(
+        reinterpret_cast<void*>(GetProcAddress(kernel32, "SetDllDirectoryW")));
+  }
+  // Windows 8, and 7 and Vista with the loader update of 2011.
+  if (mayLimitDefaultDirectories && limitDefault != NULL && limitDefault(LOAD_LIBRARY_SEARCH_SYSTEM32))
+    return DLL_SEARCH_SYSTEM_ONLY;
+  // XP SP1 and later; the program's own folder stays first in the search, so the
+  // libraries that would be looked for there are loaded now, by full path.
+  if (setDirectory != NULL) setDirectory(L"");
+  PreloadSystemLibraries();
+  return DLL_SEARCH_PRELOADED;
+}

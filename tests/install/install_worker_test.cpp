@@ -1,0 +1,54 @@
+// The install worker reaches the window only through the operations it is
+// handed: a run recorded through them, without any window.
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+#include "install/install_state.h"
+#include "install/install_ui.h"
+#include "install/install_worker.h"
+
+namespace {
+
+std::vector<std::wstring> Calls;
+
+void RecordText(const WCHAR* text) { Calls.push_back(L"status " + std::wstring(text)); }
+void RecordProgress(int percent) { Calls.push_back(L"progress " + std::to_wstring(percent)); }
+void RecordButton(bool shown) { Calls.push_back(shown ? L"button shown" : L"button hidden"); }
+void RecordBeginning() { Calls.push_back(L"download begins"); }
+void RecordReport(const wchar_t* text, int percent) {
+  Calls.push_back(L"report " + std::wstring(text != nullptr ? text : L"(none)") + L" " + std::to_wstring(percent));
+}
+int RecordQuestion(const WCHAR* text, UINT) {
+  Calls.push_back(L"question " + std::wstring(text));
+  return IDNO;
+}
+void RecordError() { Calls.push_back(L"error " + std::wstring(LastErrorText)); }
+void RecordClose() { Calls.push_back(L"close"); }
+
+// This test program carries no configuration, so "app.url" is empty: on this
+// Windows version (6.x, no runtime step) the product download fails at once.
+TEST(InstallWorkerUi, AFailedRunIsShownThroughTheHandedOperationsOnly) {
+  UseInstallUi(InstallUi{RecordText, RecordProgress, RecordButton, RecordBeginning, RecordReport, RecordQuestion,
+                         RecordError, RecordClose});
+  Calls.clear();
+  ASSERT_EQ(0u, InstallWorker(NULL));
+
+  const std::vector<std::wstring> expected = {
+      L"button hidden",
+      L"status 启动安装流程...",
+      L"download begins",
+      L"report 准备下载... -1",
+      L"status 安装流程结束。",
+      L"progress -1",
+      L"status 安装失败。",
+      L"button shown",
+      L"error 产品系统安装程序下载失败。(X005)",
+  };
+  EXPECT_EQ(expected, Calls);
+  EXPECT_FALSE(DeleteRunLogAtExit);
+}
+
+}  // namespace
