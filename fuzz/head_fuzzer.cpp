@@ -1,9 +1,13 @@
-// The response head as the download client examines it: the status line, the
-// length lines and their value. Each line of the input (split at LF) is one
-// line of the head as the line reader hands it on.
+// The response head as the download client reads it, byte by byte: lines at
+// LF with every CR dropped, lines over 1,024 characters in pieces, the empty
+// rest of a cut line, the status line and the length lines, the whole head's
+// size and time limits. The reader is fed the input's bytes (then the
+// connection's end) and compared with a model worked out on the whole input:
+// where each piece of each line is complete, where the head ends, and which
+// comes first.
 #include <string.h>
 
-#include <memory>
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -28,50 +32,108 @@ static long long ExpectedLength(const std::string& line) {
   return negative ? -value : value;
 }
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size) {
-  std::string input(reinterpret_cast<const char*>(bytes), size);
-  std::vector<std::string> lines;
+// A piece of a line as it is examined, and the index of the byte that
+// completes it (the input's size for the connection's end).
+struct Piece {
+  std::string text;
+  size_t complete;
+};
+
+// The pieces of every line up to the empty line that ends the head, and where
+// that is (the input's size when the connection's end comes first).
+static void ModelLines(const std::string& input, std::vector<Piece>& pieces, size_t& headEnd) {
+  headEnd = input.size();
   for (size_t start = 0; start <= input.size();) {
-    size_t end = input.find('\n', start);
-    if (end == std::string::npos) end = input.size();
-    // A line as the reader stores it: at most 1,024 characters, read as text up to a zero.
-    std::string line = input.substr(start, std::min<size_t>(end - start, HEAD_LINE_SIZE));
-    lines.push_back(line.substr(0, line.find('\0')));
-    start = end + 1;
+    size_t lineFeed = std::min(input.find('\n', start), input.size());
+    std::string text;
+    std::vector<size_t> at;  // where each character of the line stands
+    for (size_t i = start; i < lineFeed; ++i)
+      if (input[i] != '\r') {
+        text += input[i];
+        at.push_back(i);
+      }
+    if (text.empty()) {
+      headEnd = lineFeed;
+      return;
+    }
+    for (size_t p = 0; p < text.size(); p += HEAD_LINE_SIZE) {
+      size_t length = std::min<size_t>(HEAD_LINE_SIZE, text.size() - p);
+      // A full piece is complete at its last character, a shorter one at the line's end.
+      Piece piece = {text.substr(p, length), length == static_cast<size_t>(HEAD_LINE_SIZE) ? at[p + length - 1] : lineFeed};
+      pieces.push_back(piece);
+    }
+    if (lineFeed == input.size()) return;  // the connection's end: the head ends behind the last piece
+    start = lineFeed + 1;
+  }
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size) {
+  FuzzedDataProvider data(bytes, size);
+  const unsigned startTick = data.ConsumeIntegral<unsigned>();
+  const unsigned tickStep = data.ConsumeIntegralInRange<unsigned>(0, 3);
+  const unsigned timeLimit = data.ConsumeIntegralInRange<unsigned>(0, 20000);
+  const int sizeLimit = data.ConsumeBool() ? HEAD_SIZE_LIMIT : data.ConsumeIntegralInRange<int>(0, 3000);
+  const std::string input = data.ConsumeRemainingBytesAsString();
+
+  // The reader, fed one byte after another at ticks `tickStep` apart (across
+  // the counter's wrap when the start is near it), then the connection's end.
+  HeadReader reader;
+  BeginHeadReader(&reader, sizeLimit, startTick, timeLimit);
+  HeadRead outcome = HEAD_READ_MORE;
+  size_t used = 0;
+  while (outcome == HEAD_READ_MORE && used < input.size()) {
+    outcome = ReadHeadByte(&reader, input[used], startTick + tickStep * static_cast<unsigned>(used + 1));
+    ++used;
+    FUZZ_CHECK(reader.line[HEAD_LINE_SIZE] == '\0', "the guard byte behind the line stays zero");
+  }
+  if (outcome == HEAD_READ_MORE) outcome = CloseHead(&reader);
+
+  // The model: the first byte that breaks a limit is not looked at.
+  size_t bound = std::string::npos;  // none
+  HeadRead boundOutcome = HEAD_READ_MORE;
+  for (size_t i = 0; i < input.size(); ++i) {
+    if (i >= static_cast<size_t>(sizeLimit)) boundOutcome = HEAD_READ_TOO_LONG;
+    else if (static_cast<unsigned long long>(tickStep) * (i + 1) > timeLimit) boundOutcome = HEAD_READ_TOO_SLOW;
+    if (boundOutcome != HEAD_READ_MORE) {
+      bound = i;
+      break;
+    }
+  }
+  std::vector<Piece> pieces;
+  size_t headEnd;
+  ModelLines(input, pieces, headEnd);
+  HeadRead expected = HEAD_READ_ENDED;
+  size_t decided = headEnd;  // the index of the byte that decides, the input's size for its end
+  bool lengthSeen = false;
+  long long length = 0;
+  std::string refused;
+  for (size_t i = 0; i < pieces.size(); ++i) {
+    if (pieces[i].complete >= bound) break;
+    // A piece is examined as text: up to a zero byte it may hold.
+    std::string text = pieces[i].text.substr(0, pieces[i].text.find('\0'));
+    if (i == 0 && text != "HTTP/1.1 200 OK" && text != "HTTP/1.0 200 OK") {
+      expected = HEAD_READ_REFUSED;
+      decided = pieces[i].complete;
+      refused = text;
+      break;
+    }
+    if (text.compare(0, 16, "Content-Length: ") == 0) {
+      lengthSeen = true;
+      length = ExpectedLength(text);
+    }
+  }
+  if (decided >= bound) {
+    expected = boundOutcome;
+    decided = bound;
   }
 
-  // The line buffer as the client has it: 1,024 characters and the guard byte.
-  std::unique_ptr<char[]> buffer(new char[HEAD_LINE_SIZE + 1]);
-  HeadState head;
-  BeginHead(&head);
-  bool accepted = true;
-  bool expectLength = false;
-  long long expectedLength = 0;
-  for (size_t i = 0; i < lines.size(); ++i) {
-    const std::string& line = lines[i];
-    memcpy(buffer.get(), line.c_str(), line.size() + 1);
-    bool taken = ExamineHeadLine(&head, buffer.get());
-    if (i == 0) {
-      bool statusOk = line == "HTTP/1.1 200 OK" || line == "HTTP/1.0 200 OK";
-      FUZZ_CHECK(taken == statusOk, "exactly the two 200 OK lines are taken as the status line");
-      FUZZ_CHECK(IsAcceptedStatusLine(buffer.get()) == statusOk, "the status check compares whole lines");
-      if (!taken) {
-        accepted = false;
-        break;
-      }
-    } else {
-      FUZZ_CHECK(taken, "after the status line every line is taken");
-    }
-    bool lengthLine = line.compare(0, 16, "Content-Length: ") == 0;
-    FUZZ_CHECK(IsContentLengthLine(buffer.get()) == lengthLine, "a length line begins with \"Content-Length: \"");
-    if (lengthLine) {
-      expectLength = true;
-      expectedLength = ExpectedLength(line);
-    }
-  }
-  if (!accepted) return 0;
-  FUZZ_CHECK(head.statusSeen, "an accepted head has had its status line");
-  FUZZ_CHECK(head.lengthSeen == expectLength, "the length is seen exactly when a length line came");
-  FUZZ_CHECK(head.contentLength == expectedLength, "the last length line counts, its value clamped");
+  FUZZ_CHECK(outcome == expected, "the head ends, is refused or runs out of its budget where the model says");
+  FUZZ_CHECK(used == std::min(decided + 1, input.size()),
+             "the reader stops at the byte that decides: not a byte of the body is taken for the head");
+  if (outcome == HEAD_READ_REFUSED) FUZZ_CHECK(refused == reader.line, "the refused status line is the one logged");
+  if (outcome != HEAD_READ_ENDED) return 0;
+  FUZZ_CHECK(reader.head.statusSeen == !pieces.empty(), "a head with lines has had its status line accepted");
+  FUZZ_CHECK(reader.head.lengthSeen == lengthSeen, "the length is seen exactly when a length line came");
+  FUZZ_CHECK(reader.head.contentLength == length, "the last length line counts, its value clamped");
   return 0;
 }
