@@ -43,7 +43,7 @@ static long long FileSize(const WCHAR* path) {
 // plainest body loop: no percentages, no checks, no log.
 static long long BareDownload(const char* url, const WCHAR* targetPath) {
   char host[HOST_BUFFER_SIZE], path[PATH_BUFFER_SIZE], port[PORT_BUFFER_SIZE];
-  char request[REQUEST_BUFFER_SIZE], line[HEAD_LINE_SIZE + 1], chunk[BODY_CHUNK_SIZE];
+  char request[REQUEST_BUFFER_SIZE], chunk[BODY_CHUNK_SIZE];
   const char* refusal = "";
   addrinfo hints = {};
   addrinfo* addresses = NULL;
@@ -61,12 +61,10 @@ static long long BareDownload(const char* url, const WCHAR* targetPath) {
   if (connection != INVALID_SOCKET &&
       connect(connection, addresses->ai_addr, (int)addresses->ai_addrlen) == 0 &&
       send(connection, request, requestLength, 0) == requestLength) {
-    HeadState head;
-    HeadBudget budget;
-    BeginHead(&head);
-    BeginHeadBudget(&budget, HEAD_SIZE_LIMIT, GetTickCount(), HEAD_TIME_LIMIT_MS);
-    line[HEAD_LINE_SIZE] = '\0';
-    while (ReceiveHeaderLine(connection, line, &budget) > 0) ExamineHeadLine(&head, line);
+    HeadReader reader;
+    BeginHeadReader(&reader, HEAD_SIZE_LIMIT, GetTickCount(), HEAD_TIME_LIMIT_MS);
+    ReceiveHead(connection, &reader);
+    const HeadState& head = reader.head;
     HANDLE file = CreateFileW(targetPath, GENERIC_WRITE, FILE_SHARE_READ, NULL, CREATE_ALWAYS,
                               FILE_ATTRIBUTE_NORMAL, NULL);
     if (file != INVALID_HANDLE_VALUE) {

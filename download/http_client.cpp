@@ -80,17 +80,14 @@ int HttpGetBounded(const char* url, const WCHAR* targetPath, ProgressCallback pr
   char path[PATH_BUFFER_SIZE];
   char port[PORT_BUFFER_SIZE];
   char request[REQUEST_BUFFER_SIZE];
-  char line[HEAD_LINE_SIZE + 1];
   const char* refusal = "";
-  HeadState head;
-  HeadBudget budget;
+  HeadReader reader;
+  HeadRead headEnd = HEAD_READ_MORE;
   WSADATA winsock;
   bool winsockStarted = false;
   SOCKET connection = INVALID_SOCKET;
   int requestLength = 0;
   int sent = 0;
-  int lineLength = 0;
-  bool pieceWasCut = false;
   int result = DOWNLOAD_FAILED;
 
   LogFormat(L"url: %S", url);
@@ -121,46 +118,33 @@ int HttpGetBounded(const char* url, const WCHAR* targetPath, ProgressCallback pr
     goto done;
   }
 
-  line[HEAD_LINE_SIZE] = '\0';  // the guard byte: a line cut at 1,024 characters stays terminated
-  BeginHead(&head);
   ReportStep(progress, L"解析响应...");
-  BeginHeadBudget(&budget, HEAD_SIZE_LIMIT, GetTickCount(), headTimeLimitMs);
-  for (;;) {
-    lineLength = ReceiveHeaderLine(connection, line, &budget);
-    // A piece cut at 1,024 characters whose line ends right behind it leaves an
-    // empty rest: that is not the empty line that ends the head, or the rest of
-    // the head would be written into the file as body.
-    if (lineLength == 0 && pieceWasCut) {
-      pieceWasCut = false;
-      continue;
-    }
-    if (lineLength <= 0) break;
-    pieceWasCut = lineLength == HEAD_LINE_SIZE;
-    if (!ExamineHeadLine(&head, line)) {
-      LogFormat(L"http error : %S", line);
-      ReportStep(progress, L"下载失败。");
-      goto done;
-    }
+  BeginHeadReader(&reader, HEAD_SIZE_LIMIT, GetTickCount(), headTimeLimitMs);
+  headEnd = ReceiveHead(connection, &reader);
+  if (headEnd == HEAD_READ_REFUSED) {
+    LogFormat(L"http error : %S", reader.line);
+    ReportStep(progress, L"下载失败。");
+    goto done;
   }
-  if (lineLength == HEAD_LINE_TOO_LONG || lineLength == HEAD_LINE_TOO_SLOW) {
-    if (lineLength == HEAD_LINE_TOO_LONG)
+  if (headEnd == HEAD_READ_TOO_LONG || headEnd == HEAD_READ_TOO_SLOW) {
+    if (headEnd == HEAD_READ_TOO_LONG)
       LogFormat(L"response head longer than %d bytes", HEAD_SIZE_LIMIT);
     else
       LogFormat(L"response head not complete after %d ms", (int)headTimeLimitMs);
     ReportStep(progress, L"下载失败。");
     goto done;
   }
-  if (lineLength == HEAD_LINE_ERROR) LogFormat(L"error: %d", WSAGetLastError());
+  if (headEnd == HEAD_READ_ERROR) LogFormat(L"error: %d", WSAGetLastError());
   // Without a length the body's size is unknown: an empty file would pass for a download.
-  if (!head.lengthSeen) {
+  if (!reader.head.lengthSeen) {
     LogLine(L"no content length in the response head");
     ReportStep(progress, L"下载失败。");
     goto done;
   }
 
   ReportStep(progress, L"正在下载...");
-  LogFormat(L"content length: %d", head.contentLength);
-  if (ReceiveBody(connection, head.contentLength, targetPath, progress)) {
+  LogFormat(L"content length: %d", reader.head.contentLength);
+  if (ReceiveBody(connection, reader.head.contentLength, targetPath, progress)) {
     result = DOWNLOAD_OK;
     ReportStep(progress, L"下载完成。");
   } else {
@@ -177,26 +161,14 @@ done:
   return result;
 }
 
-int ReceiveHeaderLine(SOCKET connection, char* line, HeadBudget* budget) {
-  int count = 0;
+HeadRead ReceiveHead(SOCKET connection, HeadReader* reader) {
   char byte = 0;
   // One byte per receive, so that not a byte of the body is taken for the head.
   for (;;) {
     int got = recv(connection, &byte, 1, 0);
-    if (got == SOCKET_ERROR) return HEAD_LINE_ERROR;
-    // Every byte counts, CRs too: a line of nothing but CRs never fills the buffer.
-    if (got == 1) {
-      HeadSpend spent = SpendHeadByte(budget, GetTickCount());
-      if (spent == HEAD_SPEND_TOO_LONG) return HEAD_LINE_TOO_LONG;
-      if (spent == HEAD_SPEND_TOO_SLOW) return HEAD_LINE_TOO_SLOW;
-    }
-    if (got == 0 || byte == '\n') {
-      line[count] = '\0';
-      return count;
-    }
-    if (byte != '\r') line[count++] = byte;
-    // No terminator here: the guard byte behind the buffer ends the text.
-    if (count == HEAD_LINE_SIZE) return HEAD_LINE_SIZE;
+    if (got == SOCKET_ERROR) return HEAD_READ_ERROR;
+    HeadRead step = got == 0 ? CloseHead(reader) : ReadHeadByte(reader, byte, GetTickCount());
+    if (step != HEAD_READ_MORE) return step;
   }
 }
 

@@ -23,17 +23,10 @@ int HttpGet(const char* url, const WCHAR* targetPath, ProgressCallback progress)
 int HttpGetBounded(const char* url, const WCHAR* targetPath, ProgressCallback progress,
                    DWORD headTimeLimitMs);
 
-// ReceiveHeaderLine's results other than a count of characters.
-const int HEAD_LINE_ERROR = -1;
-const int HEAD_LINE_TOO_LONG = -2;
-const int HEAD_LINE_TOO_SLOW = -3;
-
-// Reads one line of the response head, one byte per receive, CRs dropped, into
-// `line` (HEAD_LINE_SIZE bytes and a guard byte behind them that stays zero),
-// spending `budget` on every byte received. Returns HEAD_LINE_ERROR on a
-// receive error, HEAD_LINE_TOO_LONG or HEAD_LINE_TOO_SLOW when the budget ran
-// out (the line is then unterminated), otherwise the characters stored, 0 to 1,024.
-int ReceiveHeaderLine(SOCKET connection, char* line, HeadBudget* budget);
+// Reads the response head into `reader` (begun by the caller), one byte per
+// receive, until it ends, is refused or runs out of its budget; the body's
+// first byte stays unread. HEAD_READ_ERROR when a receive failed.
+HeadRead ReceiveHead(SOCKET connection, HeadReader* reader);
 
 // Writes exactly `contentLength` body bytes to a new file at `targetPath`.
 // True when all of them were received and written whole.

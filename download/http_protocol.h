@@ -88,6 +88,35 @@ void BeginHeadBudget(HeadBudget* budget, int sizeLimit, unsigned startTick, unsi
 // more than the time limit has passed since the start.
 HeadSpend SpendHeadByte(HeadBudget* budget, unsigned nowTick);
 
+// The response head read a byte at a time: lines end at LF, every CR is
+// dropped, a line longer than HEAD_LINE_SIZE is examined in pieces of that
+// size, each line (or piece) is examined as it ends, and every byte is spent
+// from the head's budget before it is looked at.
+struct HeadReader {
+  char line[HEAD_LINE_SIZE + 1];  // the line being read, then a guard byte that stays zero
+  int length;                     // characters of the line read so far
+  bool pieceWasCut;               // the last line examined was a piece cut at HEAD_LINE_SIZE
+  HeadState head;
+  HeadBudget budget;
+};
+
+enum HeadRead {
+  HEAD_READ_MORE,      // the head goes on: hand in the next byte
+  HEAD_READ_ENDED,     // an empty line, or the connection's end, ended it
+  HEAD_READ_REFUSED,   // the status line, in `line`, is refused
+  HEAD_READ_TOO_LONG,  // a byte past the size limit came
+  HEAD_READ_TOO_SLOW,  // a byte came past the time limit
+  HEAD_READ_ERROR      // a receive failed (said by the code that receives, never by the reader)
+};
+
+void BeginHeadReader(HeadReader* reader, int sizeLimit, unsigned startTick, unsigned timeLimitMs);
+
+// Takes the next byte of the head, received at millisecond tick `nowTick`.
+HeadRead ReadHeadByte(HeadReader* reader, char byte, unsigned nowTick);
+
+// The connection closed: the line read so far ends there, and so does the head.
+HeadRead CloseHead(HeadReader* reader);
+
 // How many bytes the next body receive asks for: what remains, at most a chunk.
 int BodyReceiveSize(int contentLength, int received);
 

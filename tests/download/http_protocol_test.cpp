@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <string.h>
+
 #include <string>
 
 #include "download/http_client.h"
@@ -209,6 +211,54 @@ TEST(HeadBudget, SizeAndTimeLimitsHoldAcrossTheTickCountersWrap) {
   BeginHeadBudget(&budget, 100, 0xFFFFFFF6u, 50);
   EXPECT_EQ(HEAD_SPEND_OK, SpendHeadByte(&budget, 30));
   EXPECT_EQ(HEAD_SPEND_TOO_SLOW, SpendHeadByte(&budget, 41));
+}
+
+// Feeds `bytes` to a reader at tick 0 until it decides; `used` counts the bytes it took.
+HeadRead Feed(HeadReader* reader, const std::string& bytes, size_t* used, bool thenClose) {
+  BeginHeadReader(reader, HEAD_SIZE_LIMIT, 0, HEAD_TIME_LIMIT_MS);
+  HeadRead step = HEAD_READ_MORE;
+  for (*used = 0; step == HEAD_READ_MORE && *used < bytes.size(); ++*used)
+    step = ReadHeadByte(reader, bytes[*used], 0);
+  return step == HEAD_READ_MORE && thenClose ? CloseHead(reader) : step;
+}
+
+TEST(HeadReader, EndsAtTheEmptyLineAndTakesNoByteOfTheBody) {
+  HeadReader reader;
+  size_t used = 0;
+  const std::string head = "HTTP/1.1 200 OK\r\nCon\rtent-Length: 3\r\r\n\r\n";
+  EXPECT_EQ(HEAD_READ_ENDED, Feed(&reader, head + "abc", &used, false));
+  EXPECT_EQ(head.size(), used);
+  EXPECT_EQ(3, reader.head.contentLength) << "every CR is dropped, inside a line as well";
+
+  // A line of 1,024 characters, and one of 2,048, end in an empty rest: not the end of the head.
+  for (size_t size : {1024u, 2048u}) {
+    std::string line = "X-Pad: " + std::string(size - 7, 'x');
+    EXPECT_EQ(HEAD_READ_ENDED, Feed(&reader, "HTTP/1.0 200 OK\n" + line + "\nContent-Length: 9\n\nbody", &used, false));
+    EXPECT_EQ(9, reader.head.contentLength) << size;
+  }
+  // A piece that begins with the length prefix sets the length.
+  EXPECT_EQ(HEAD_READ_ENDED,
+            Feed(&reader, "HTTP/1.0 200 OK\nX: " + std::string(1021, 'x') + "Content-Length: 7\n\n", &used, false));
+  EXPECT_EQ(7, reader.head.contentLength);
+}
+
+TEST(HeadReader, RefusalsCutsAndTheConnectionsEnd) {
+  HeadReader reader;
+  size_t used = 0;
+  EXPECT_EQ(HEAD_READ_REFUSED, Feed(&reader, "HTTP/1.1 404 Not Found\r\nContent-Length: 1\r\n\r\n", &used, false));
+  EXPECT_STREQ("HTTP/1.1 404 Not Found", reader.line);
+  EXPECT_EQ(24u, used) << "refused at the status line's LF";
+  // A status line cut at 1,024 characters is refused with the piece, which the guard byte ends.
+  EXPECT_EQ(HEAD_READ_REFUSED, Feed(&reader, "HTTP/1.1 200 OK" + std::string(2000, ' '), &used, false));
+  EXPECT_EQ(1024u, strlen(reader.line));
+  EXPECT_EQ(1024u, used);
+
+  // The connection's end ends the line read so far, which is examined, and the head.
+  EXPECT_EQ(HEAD_READ_ENDED, Feed(&reader, "HTTP/1.1 200 OK\nContent-Length: 12", &used, true));
+  EXPECT_EQ(12, reader.head.contentLength);
+  EXPECT_EQ(HEAD_READ_REFUSED, Feed(&reader, "HTTP/1.1 200", &used, true));
+  EXPECT_EQ(HEAD_READ_ENDED, Feed(&reader, "", &used, true));
+  EXPECT_FALSE(reader.head.lengthSeen);
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "config/config_table.h"
 #include "test_files.h"
 #include "tools/setupstamp/config_check.h"
 #include "tools/setupstamp/exe_resource.h"
@@ -212,6 +213,61 @@ TEST(ConfigCheck, HttpsAddressesByTheSameRules) {
   EXPECT_EQ(L"", CheckDownloadAddress(L"https://" + std::wstring(500, L'h') + L"/" + std::wstring(600, L'p'), &remark));
   EXPECT_EQ(L"", CheckDownloadAddress(L"https://h:00443/a", &remark));
   EXPECT_EQ(L"", remark);
+}
+
+// The findings that are errors, and what setup.exe's own parser makes of the
+// text the tool would stamp (decoded as the program decodes its resource).
+struct Verdict {
+  Messages errors;
+  ConfigParseResult parsed;
+};
+
+Verdict CheckAgainstTheProgram(const std::wstring& text) {
+  TextEncoding encoding;
+  std::vector<ConfigLine> lines;
+  std::vector<CheckMessage> messages;
+  ReadConfigLines(Utf8FromWide(text), encoding, lines, messages);
+  CheckConfigLines(lines, messages);
+  Verdict verdict;
+  for (size_t i = 0; i < messages.size(); ++i)
+    if (messages[i].severity == CHECK_ERROR) verdict.errors.push_back(FormatCheckMessage(L"product.txt", messages[i]));
+  std::string stamped;
+  EXPECT_TRUE(BuildStampedText(lines, stamped));
+  std::wstring resource = WideFromGbkLoosely(stamped);
+  static ConfigTable table;
+  verdict.parsed = ParseConfigText(resource.data(), static_cast<int>(resource.size()), &table);
+  return verdict;
+}
+
+// Found by the fuzzer: the tool passed texts that setup.exe refuses whole.
+TEST(ConfigCheck, TextsPastTheProgramsLimitsAreRefused) {
+  // BASE is 9 lines; each stamped line ends in CR LF.
+  size_t baseUnits = std::wstring(BASE).size() + 9;
+  std::wstring atLimit = BASE;
+  size_t rest = CONFIG_TEXT_MAX - baseUnits;
+  for (; rest > 1024; rest -= 1024) atLimit += L"app.name=" + std::wstring(1024 - 11, L'x') + L"\n";
+  atLimit += L"app.name=" + std::wstring(rest - 11, L'x') + L"\n";
+  Verdict verdict = CheckAgainstTheProgram(atLimit);
+  EXPECT_EQ(Messages(), verdict.errors);
+  EXPECT_EQ(CONFIG_PARSED, verdict.parsed);
+  verdict = CheckAgainstTheProgram(atLimit + L"k\n");  // 3 units more, with its CR LF
+  EXPECT_EQ(Messages({L"product.txt: error: the stamped text has 16387 characters (line ends included); setup.exe "
+                      L"reads at most 16384 and refuses a longer configuration whole"}),
+            verdict.errors);
+  EXPECT_EQ(CONFIG_TEXT_TOO_LONG, verdict.parsed);
+
+  std::wstring keys = BASE;
+  for (int n = 9; n < CONFIG_MAX_ENTRIES; ++n) keys += L"pad" + std::to_wstring(n) + L"=x\n";
+  verdict = CheckAgainstTheProgram(keys);
+  EXPECT_EQ(Messages(), verdict.errors);
+  EXPECT_EQ(CONFIG_PARSED, verdict.parsed);
+  verdict = CheckAgainstTheProgram(keys + L"pad64=x\n");
+  EXPECT_EQ(Messages({L"product.txt: error: 65 different keys; setup.exe reads at most 64 and refuses a "
+                      L"configuration with more whole"}),
+            verdict.errors);
+  EXPECT_EQ(CONFIG_TOO_MANY_ENTRIES, verdict.parsed);
+  // A key given again is one key: the table stays within its limit.
+  EXPECT_EQ(Messages(), CheckAgainstTheProgram(keys + L"pad9=again\n").errors);
 }
 
 TEST(ConfigCheck, MirrorListEndsAtTheFirstGap) {

@@ -50,6 +50,20 @@ TEST(TextEncoding, StrictDecodingAndGbkRoundTrip) {
   EXPECT_EQ("\xE4\xB8\xAD", Utf8FromWide(L"中"));
 }
 
+TEST(TextEncoding, Utf8OfEveryWidthAndOfLoneSurrogates) {
+  const std::wstring text = L"a\u00E9\u4E2D\U0001F600\uFFFF";
+  const std::string bytes = "a\xC3\xA9\xE4\xB8\xAD\xF0\x9F\x98\x80\xEF\xBF\xBF";
+  EXPECT_EQ(bytes, Utf8FromWide(text));
+  std::wstring back;
+  ASSERT_TRUE(WideFromUtf8(bytes, back));
+  EXPECT_EQ(text, back);
+  // A surrogate without its partner has no UTF-8 form: it is written as U+FFFD.
+  const std::wstring lone = {L'x', static_cast<wchar_t>(0xD83D), L'y', static_cast<wchar_t>(0xDE00)};
+  EXPECT_EQ("x\xEF\xBF\xBDy\xEF\xBF\xBD", Utf8FromWide(lone));
+  EXPECT_FALSE(WideFromUtf8("ok\xF4\x90\x80\x80", back));
+  EXPECT_EQ(L"", back) << "a refused decoding leaves no text";
+}
+
 TEST(TextEncoding, CharactersWithoutGbkFormAreListedOnce) {
   EXPECT_EQ(L"", FindNonGbkCharacters(L"全是中文 and ASCII，标点。"));
   EXPECT_EQ(L"한\U0001F600", FindNonGbkCharacters(L"a한b\U0001F600c한"));

@@ -1,12 +1,12 @@
 #include "tools/setupstamp/config_check.h"
 
-#include <stdio.h>
+#include <wchar.h>
 
 #include <algorithm>
-#include <map>
 
+#include "config/config_table.h"
 #include "config/replace_all.h"
-#include "download/http_client.h"
+#include "download/download_result.h"
 #include "download/http_protocol.h"
 #include "tools/setupstamp/pin_option.h"
 
@@ -34,7 +34,7 @@ static std::wstring Quoted(const std::wstring& text) {
 
 static std::wstring Number(long value) {
   wchar_t buffer[24];
-  _snwprintf(buffer, 24, L"%ld", value);
+  swprintf(buffer, 24, L"%ld", value);
   buffer[23] = L'\0';
   return buffer;
 }
@@ -207,7 +207,7 @@ static std::wstring DescribeCharacters(const std::wstring& characters) {
       length = 2;
     }
     wchar_t code[16];
-    _snwprintf(code, 16, L"U+%04lX", codePoint);
+    swprintf(code, 16, L"U+%04lX", codePoint);
     code[15] = L'\0';
     if (!described.empty()) described += L", ";
     described += Quoted(characters.substr(i, length)) + L" (" + code + L")";
@@ -236,11 +236,6 @@ static void CheckBlanks(const std::wstring& key, const std::wstring& value, int 
                L"blank at the end of the line becomes part of the value of " + Quoted(key));
 }
 
-struct KeyEntry {
-  int line;
-  std::wstring value;
-};
-
 static void CheckAddress(const std::wstring& key, const std::wstring& value, int line,
                          std::vector<CheckMessage>& messages) {
   // Characters without a GBK form are reported once, by the line check.
@@ -259,9 +254,9 @@ static void CheckAddress(const std::wstring& key, const std::wstring& value, int
   if (!remark.empty()) AddMessage(messages, CHECK_WARNING, line, L"the address in " + Quoted(key) + L": " + remark);
 }
 
-static void CheckPins(const std::map<std::wstring, KeyEntry>& table, std::vector<CheckMessage>& messages) {
+static void CheckPins(const std::map<std::wstring, ConfigKey>& table, std::vector<CheckMessage>& messages) {
   for (size_t i = 0; i < sizeof(PIN_KEYS) / sizeof(PIN_KEYS[0]); ++i) {
-    std::map<std::wstring, KeyEntry>::const_iterator pin = table.find(PIN_KEYS[i]);
+    std::map<std::wstring, ConfigKey>::const_iterator pin = table.find(PIN_KEYS[i]);
     if (pin == table.end()) continue;
     // Without the key setup.exe starts the file unchecked; with an empty or
     // malformed value it refuses the download.
@@ -275,8 +270,8 @@ static void CheckPins(const std::map<std::wstring, KeyEntry>& table, std::vector
                  L"pin " + Quoted(PIN_KEYS[i]) + L" is malformed, so setup.exe refuses the download: " +
                      DescribePinProblem(pin->second.value));
   }
-  std::map<std::wstring, KeyEntry>::const_iterator v2 = table.find(PRODUCT_PIN_KEY_V2);
-  std::map<std::wstring, KeyEntry>::const_iterator v4 = table.find(PRODUCT_PIN_KEY_V4);
+  std::map<std::wstring, ConfigKey>::const_iterator v2 = table.find(PRODUCT_PIN_KEY_V2);
+  std::map<std::wstring, ConfigKey>::const_iterator v4 = table.find(PRODUCT_PIN_KEY_V4);
   if (v2 != table.end() && v4 == table.end())
     AddMessage(messages, CHECK_WARNING, v2->second.line,
                L"\"app.sha256.v2\" is given but \"app.sha256.v4\" is not: on Windows 8 and later the product "
@@ -287,9 +282,30 @@ static void CheckPins(const std::map<std::wstring, KeyEntry>& table, std::vector
                L"installer is started unchecked");
 }
 
+bool SplitConfigLine(const std::wstring& text, std::wstring& key, std::wstring& value) {
+  size_t equals = text.find(L'=');
+  key = equals == std::wstring::npos ? text : text.substr(0, equals);
+  value = equals == std::wstring::npos ? text : text.substr(equals + 1);
+  return equals != std::wstring::npos;
+}
+
+void ReadConfigKeys(const std::vector<ConfigLine>& lines, std::map<std::wstring, ConfigKey>& keys) {
+  keys.clear();
+  for (size_t i = 0; i < lines.size(); ++i) {
+    if (!lines[i].decoded || lines[i].text.empty()) continue;
+    ConfigKey entry;
+    std::wstring key;
+    SplitConfigLine(lines[i].text, key, entry.value);
+    entry.index = i;
+    entry.line = lines[i].number;
+    keys.insert(std::make_pair(key, entry));  // an earlier line keeps the key
+  }
+}
+
 void CheckConfigLines(const std::vector<ConfigLine>& lines, std::vector<CheckMessage>& messages) {
   size_t first = messages.size();
-  std::map<std::wstring, KeyEntry> table;
+  std::map<std::wstring, ConfigKey> table;
+  ReadConfigKeys(lines, table);
   for (size_t i = 0; i < lines.size(); ++i) {
     const ConfigLine& line = lines[i];
     if (!line.decoded) continue;
@@ -305,21 +321,17 @@ void CheckConfigLines(const std::vector<ConfigLine>& lines, std::vector<CheckMes
     if (line.text.find(L'\r') != std::wstring::npos)
       AddMessage(messages, CHECK_WARNING, line.number,
                  L"carriage return inside the line: it becomes part of the key or the value");
-    size_t equals = line.text.find(L'=');
-    std::wstring key = equals == std::wstring::npos ? line.text : line.text.substr(0, equals);
-    std::wstring value = equals == std::wstring::npos ? line.text : line.text.substr(equals + 1);
-    std::map<std::wstring, KeyEntry>::const_iterator earlier = table.find(key);
-    if (earlier != table.end()) {
+    std::wstring key;
+    std::wstring value;
+    bool hasEquals = SplitConfigLine(line.text, key, value);
+    const ConfigKey& counted = table.find(key)->second;
+    if (counted.index != i) {
       AddMessage(messages, CHECK_WARNING, line.number,
-                 L"key " + Quoted(key) + L" given again: only line " + Number(earlier->second.line) +
+                 L"key " + Quoted(key) + L" given again: only line " + Number(counted.line) +
                      L" counts, this line is ignored");
       continue;
     }
-    KeyEntry entry;
-    entry.line = line.number;
-    entry.value = value;
-    table[key] = entry;
-    if (equals == std::wstring::npos) {
+    if (!hasEquals) {
       AddMessage(messages, CHECK_WARNING, line.number,
                  L"no \"=\" in the line: the program takes the whole line " + Quoted(line.text) +
                      L" as a key and as its value");
@@ -335,8 +347,22 @@ void CheckConfigLines(const std::vector<ConfigLine>& lines, std::vector<CheckMes
     }
   }
 
+  // setup.exe refuses a text beyond its limits whole, and its window comes up empty.
+  size_t stampedUnits = 0;
+  for (size_t i = 0; i < lines.size(); ++i)
+    if (lines[i].decoded && !lines[i].text.empty()) stampedUnits += lines[i].text.size() + 2;  // and CR LF
+  if (stampedUnits > static_cast<size_t>(CONFIG_TEXT_MAX))
+    AddMessage(messages, CHECK_ERROR, 0,
+               L"the stamped text has " + Number(static_cast<long>(stampedUnits)) +
+                   L" characters (line ends included); setup.exe reads at most " + Number(CONFIG_TEXT_MAX) +
+                   L" and refuses a longer configuration whole");
+  if (table.size() > static_cast<size_t>(CONFIG_MAX_ENTRIES))
+    AddMessage(messages, CHECK_ERROR, 0,
+               Number(static_cast<long>(table.size())) + L" different keys; setup.exe reads at most " +
+                   Number(CONFIG_MAX_ENTRIES) + L" and refuses a configuration with more whole");
+
   for (size_t i = 0; i < sizeof(REQUIRED_KEYS) / sizeof(REQUIRED_KEYS[0]); ++i) {
-    std::map<std::wstring, KeyEntry>::const_iterator entry = table.find(REQUIRED_KEYS[i]);
+    std::map<std::wstring, ConfigKey>::const_iterator entry = table.find(REQUIRED_KEYS[i]);
     if (entry == table.end())
       AddMessage(messages, CHECK_ERROR, 0, L"required key " + Quoted(REQUIRED_KEYS[i]) + L" is missing");
     else if (entry->second.value.empty())
@@ -344,7 +370,7 @@ void CheckConfigLines(const std::vector<ConfigLine>& lines, std::vector<CheckMes
                  L"required key " + Quoted(REQUIRED_KEYS[i]) + L" has an empty value");
   }
 
-  std::map<std::wstring, KeyEntry>::const_iterator app = table.find(L"app.url");
+  std::map<std::wstring, ConfigKey>::const_iterator app = table.find(L"app.url");
   if (app != table.end() && !app->second.value.empty() && FindNonGbkCharacters(app->second.value).empty()) {
     const std::wstring& url = app->second.value;
     if (url.find(L"vv") == std::wstring::npos)
@@ -371,20 +397,20 @@ void CheckConfigLines(const std::vector<ConfigLine>& lines, std::vector<CheckMes
   // The mirror list ends at the first number whose value is missing or empty.
   int end = 1;
   for (;; ++end) {
-    std::map<std::wstring, KeyEntry>::const_iterator mirror = table.find(MIRROR_KEY_PREFIX + Number(end));
+    std::map<std::wstring, ConfigKey>::const_iterator mirror = table.find(MIRROR_KEY_PREFIX + Number(end));
     if (mirror == table.end() || mirror->second.value.empty()) break;
   }
   std::wstring endKey = MIRROR_KEY_PREFIX + Number(end);
   bool endMissing = table.find(endKey) == table.end();
   if (end == 1) {
     // Worth saying: nothing in the text tells a deliberate choice from a forgotten line.
-    std::map<std::wstring, KeyEntry>::const_iterator first = table.find(endKey);
+    std::map<std::wstring, ConfigKey>::const_iterator first = table.find(endKey);
     AddMessage(messages, CHECK_WARNING, endMissing ? 0 : first->second.line,
                L"no runtime mirror (\"net2.url1\" is " + std::wstring(endMissing ? L"missing" : L"empty") +
                    L"): on Windows XP without the .NET 2.0 runtime setup.exe stops with \"(X003)\"; "
                    L"nothing is needed for a product for Vista and later");
   }
-  for (std::map<std::wstring, KeyEntry>::const_iterator entry = table.begin(); entry != table.end(); ++entry) {
+  for (std::map<std::wstring, ConfigKey>::const_iterator entry = table.begin(); entry != table.end(); ++entry) {
     int number = MirrorNumber(entry->first);
     if (number == 0 || entry->second.value.empty()) continue;
     CheckAddress(entry->first, entry->second.value, entry->second.line, messages);

@@ -3,6 +3,7 @@
 // nothing trimmed, the first occurrence of a key winning.
 #pragma once
 
+#include <map>
 #include <string>
 #include <vector>
 
@@ -31,6 +32,21 @@ extern const wchar_t* const REQUIRED_KEYS[7];
 // the detected encoding and reports lines that do not decode.
 void ReadConfigLines(const std::string& bytes, TextEncoding& encoding,
                      std::vector<ConfigLine>& lines, std::vector<CheckMessage>& messages);
+
+// A line split as the program splits it: at its first "=" into key and value,
+// or, without one, the whole line as both. True when it holds a "=".
+bool SplitConfigLine(const std::wstring& text, std::wstring& key, std::wstring& value);
+
+// A key as the program will read it: the value of the first line that gives it.
+struct ConfigKey {
+  size_t index;  // of that line in the lines read
+  int line;      // its number
+  std::wstring value;
+};
+
+// The table the program builds from the lines that are stamped: every decoded,
+// non-empty line, the first occurrence of a key winning.
+void ReadConfigKeys(const std::vector<ConfigLine>& lines, std::map<std::wstring, ConfigKey>& keys);
 
 // Every check on the decoded lines; messages are appended in line order, those
 // about the whole file first.

@@ -1,6 +1,6 @@
 #include "tools/setupstamp/pin_option.h"
 
-#include <stdio.h>
+#include <wchar.h>
 
 const wchar_t* const PIN_KEYS[3] = {PRODUCT_PIN_KEY_V2, PRODUCT_PIN_KEY_V4, RUNTIME_PIN_KEY};
 
@@ -25,11 +25,11 @@ void ApplyPin(std::vector<ConfigLine>& lines, const std::wstring& key, const std
   for (size_t i = 0; i < lines.size(); ++i) {
     ConfigLine& line = lines[i];
     if (!line.decoded) continue;
-    // As setup.exe splits: the first "=", or the whole line as key and value.
-    size_t equals = line.text.find(L'=');
-    if (line.text.substr(0, equals) != key) continue;
-    std::wstring value = equals == std::wstring::npos ? line.text : line.text.substr(equals + 1);
-    if (equals != std::wstring::npos && SameDigest(value, digest)) return;
+    std::wstring lineKey;
+    std::wstring value;
+    bool hasEquals = SplitConfigLine(line.text, lineKey, value);
+    if (lineKey != key) continue;
+    if (hasEquals && SameDigest(value, digest)) return;
     CheckMessage message;
     message.severity = CHECK_WARNING;
     message.line = line.number;
@@ -52,12 +52,12 @@ std::wstring DescribePinProblem(const std::wstring& value) {
   if (ParsePin(value.c_str(), digest)) return std::wstring();
   wchar_t text[96];
   if (value.size() != static_cast<size_t>(PIN_DIGITS)) {
-    _snwprintf(text, 96, L"it has %d characters; a pin is 64 hexadecimal digits",
+    swprintf(text, 96, L"it has %d characters; a pin is 64 hexadecimal digits",
                static_cast<int>(value.size()));
   } else {
     size_t bad = 0;
     while (bad < value.size() && IsHexDigit(value[bad])) ++bad;
-    _snwprintf(text, 96, L"character %d is not a hexadecimal digit; a pin is 64 of them",
+    swprintf(text, 96, L"character %d is not a hexadecimal digit; a pin is 64 of them",
                static_cast<int>(bad + 1));
   }
   text[95] = L'\0';

@@ -1,23 +1,28 @@
 #include "tools/setupstamp/text_encoding.h"
 
-#include <windows.h>
+static bool IsHighSurrogate(unsigned long unit) { return unit >= 0xD800 && unit <= 0xDBFF; }
+static bool IsLowSurrogate(unsigned long unit) { return unit >= 0xDC00 && unit <= 0xDFFF; }
 
-#include <vector>
+// An element of a wide string as a code unit. Where wchar_t is wider than 16
+// bits an element beyond 0xFFFF is no UTF-16 unit and comes out above it.
+static unsigned long Unit(wchar_t element) {
+  return static_cast<unsigned long>(static_cast<unsigned int>(element));
+}
 
-bool IsValidUtf8(const std::string& bytes) {
+// Walks well-formed UTF-8, appending UTF-16 units to `text` when it is given.
+// False at the first sequence that is not well-formed.
+static bool DecodeUtf8(const std::string& bytes, std::wstring* text) {
   const unsigned char* data = reinterpret_cast<const unsigned char*>(bytes.data());
   size_t size = bytes.size();
   size_t i = 0;
   while (i < size) {
     unsigned char lead = data[i];
-    if (lead < 0x80) {
-      ++i;
-      continue;
-    }
     int trail;
     unsigned long codePoint;
     unsigned long smallest;
-    if ((lead & 0xE0) == 0xC0) {
+    if (lead < 0x80) {
+      trail = 0; codePoint = lead; smallest = 0;
+    } else if ((lead & 0xE0) == 0xC0) {
       trail = 1; codePoint = lead & 0x1F; smallest = 0x80;
     } else if ((lead & 0xF0) == 0xE0) {
       trail = 2; codePoint = lead & 0x0F; smallest = 0x800;
@@ -32,10 +37,21 @@ bool IsValidUtf8(const std::string& bytes) {
       codePoint = (codePoint << 6) | (data[i + k] & 0x3F);
     }
     if (codePoint < smallest || codePoint > 0x10FFFF) return false;
-    if (codePoint >= 0xD800 && codePoint <= 0xDFFF) return false;
+    if (IsHighSurrogate(codePoint) || IsLowSurrogate(codePoint)) return false;
     i += trail + 1;
+    if (text == NULL) continue;
+    if (codePoint < 0x10000) {
+      *text += static_cast<wchar_t>(codePoint);
+    } else {
+      *text += static_cast<wchar_t>(0xD800 + ((codePoint - 0x10000) >> 10));
+      *text += static_cast<wchar_t>(0xDC00 + ((codePoint - 0x10000) & 0x3FF));
+    }
   }
   return true;
+}
+
+bool IsValidUtf8(const std::string& bytes) {
+  return DecodeUtf8(bytes, NULL);
 }
 
 TextEncoding DetectTextEncoding(const std::string& bytes) {
@@ -51,52 +67,40 @@ const wchar_t* TextEncodingName(TextEncoding encoding) {
   }
 }
 
-static bool WideFromCodePage(UINT codePage, const std::string& bytes, std::wstring& text) {
-  text.clear();
-  if (bytes.empty()) return true;
-  int size = static_cast<int>(bytes.size());
-  int units = MultiByteToWideChar(codePage, MB_ERR_INVALID_CHARS, bytes.data(), size, NULL, 0);
-  if (units <= 0) return false;
-  std::vector<WCHAR> buffer(units);
-  MultiByteToWideChar(codePage, MB_ERR_INVALID_CHARS, bytes.data(), size, buffer.data(), units);
-  text.assign(buffer.data(), units);
-  return true;
-}
-
 bool WideFromUtf8(const std::string& bytes, std::wstring& text) {
-  // Checked here as well: older systems let some malformed UTF-8 through.
-  if (!IsValidUtf8(bytes)) return false;
-  return WideFromCodePage(CP_UTF8, bytes, text);
-}
-
-bool WideFromGbk(const std::string& bytes, std::wstring& text) {
-  return WideFromCodePage(GBK_CODE_PAGE, bytes, text);
+  text.clear();
+  if (DecodeUtf8(bytes, &text)) return true;
+  text.clear();
+  return false;
 }
 
 std::string Utf8FromWide(const std::wstring& text) {
   std::string bytes;
-  if (text.empty()) return bytes;
-  int units = static_cast<int>(text.size());
-  int size = WideCharToMultiByte(CP_UTF8, 0, text.data(), units, NULL, 0, NULL, NULL);
-  if (size <= 0) return bytes;
-  std::vector<char> buffer(size);
-  WideCharToMultiByte(CP_UTF8, 0, text.data(), units, buffer.data(), size, NULL, NULL);
-  bytes.assign(buffer.data(), size);
+  for (size_t i = 0; i < text.size(); ++i) {
+    unsigned long codePoint = Unit(text[i]);
+    if (IsHighSurrogate(codePoint) && i + 1 < text.size() && IsLowSurrogate(Unit(text[i + 1]))) {
+      codePoint = 0x10000 + ((codePoint - 0xD800) << 10) + (Unit(text[i + 1]) - 0xDC00);
+      ++i;
+    } else if (IsHighSurrogate(codePoint) || IsLowSurrogate(codePoint) || codePoint > 0xFFFF) {
+      codePoint = 0xFFFD;
+    }
+    if (codePoint < 0x80) {
+      bytes += static_cast<char>(codePoint);
+    } else if (codePoint < 0x800) {
+      bytes += static_cast<char>(0xC0 | (codePoint >> 6));
+      bytes += static_cast<char>(0x80 | (codePoint & 0x3F));
+    } else if (codePoint < 0x10000) {
+      bytes += static_cast<char>(0xE0 | (codePoint >> 12));
+      bytes += static_cast<char>(0x80 | ((codePoint >> 6) & 0x3F));
+      bytes += static_cast<char>(0x80 | (codePoint & 0x3F));
+    } else {
+      bytes += static_cast<char>(0xF0 | (codePoint >> 18));
+      bytes += static_cast<char>(0x80 | ((codePoint >> 12) & 0x3F));
+      bytes += static_cast<char>(0x80 | ((codePoint >> 6) & 0x3F));
+      bytes += static_cast<char>(0x80 | (codePoint & 0x3F));
+    }
+  }
   return bytes;
-}
-
-bool GbkFromWide(const std::wstring& text, std::string& bytes) {
-  bytes.clear();
-  if (text.empty()) return true;
-  int units = static_cast<int>(text.size());
-  BOOL usedDefault = FALSE;
-  int size = WideCharToMultiByte(GBK_CODE_PAGE, 0, text.data(), units, NULL, 0, NULL, &usedDefault);
-  if (size <= 0 || usedDefault) return false;
-  std::vector<char> buffer(size);
-  WideCharToMultiByte(GBK_CODE_PAGE, 0, text.data(), units, buffer.data(), size, NULL, &usedDefault);
-  bytes.assign(buffer.data(), size);
-  std::wstring back;
-  return !usedDefault && WideFromGbk(bytes, back) && back == text;
 }
 
 std::wstring FindNonGbkCharacters(const std::wstring& text) {
@@ -104,9 +108,7 @@ std::wstring FindNonGbkCharacters(const std::wstring& text) {
   size_t i = 0;
   while (i < text.size()) {
     size_t length = 1;
-    if (text[i] >= 0xD800 && text[i] <= 0xDBFF && i + 1 < text.size() &&
-        text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF)
-      length = 2;
+    if (IsHighSurrogate(text[i]) && i + 1 < text.size() && IsLowSurrogate(text[i + 1])) length = 2;
     std::wstring character = text.substr(i, length);
     std::string ignored;
     if (!GbkFromWide(character, ignored) && found.find(character) == std::wstring::npos)
@@ -114,16 +116,4 @@ std::wstring FindNonGbkCharacters(const std::wstring& text) {
     i += length;
   }
   return found;
-}
-
-std::wstring WideFromGbkLoosely(const std::string& bytes) {
-  std::wstring text;
-  if (bytes.empty()) return text;
-  int size = static_cast<int>(bytes.size());
-  int units = MultiByteToWideChar(GBK_CODE_PAGE, 0, bytes.data(), size, NULL, 0);
-  if (units <= 0) return text;
-  std::vector<WCHAR> buffer(units);
-  MultiByteToWideChar(GBK_CODE_PAGE, 0, bytes.data(), size, buffer.data(), units);
-  text.assign(buffer.data(), units);
-  return text;
 }

@@ -1,5 +1,8 @@
 // Byte encodings the stamping tool reads and writes: UTF-8 (the maker's editor),
 // GBK (code page 936, what setup.exe decodes on a Chinese system) and UTF-16.
+// A wide string holds UTF-16 code units, one per element whatever the width of
+// wchar_t. UTF-8 is handled here as plain values; GBK goes through the system's
+// code page tables (gbk_code_page.cpp).
 #pragma once
 
 #include <string>
@@ -18,9 +21,11 @@ TextEncoding DetectTextEncoding(const std::string& bytes);
 const wchar_t* TextEncodingName(TextEncoding encoding);
 
 // Strict conversions: false when a byte sequence is not valid in the encoding.
+// Characters above U+FFFF become surrogate pairs.
 bool WideFromUtf8(const std::string& bytes, std::wstring& text);
 bool WideFromGbk(const std::string& bytes, std::wstring& text);
 
+// A surrogate without its partner becomes U+FFFD.
 std::string Utf8FromWide(const std::wstring& text);
 
 // The GBK bytes of the text; false when a character has no GBK form (a

@@ -1,0 +1,139 @@
+// The response head as the download client reads it, byte by byte: lines at
+// LF with every CR dropped, lines over 1,024 characters in pieces, the empty
+// rest of a cut line, the status line and the length lines, the whole head's
+// size and time limits. The reader is fed the input's bytes (then the
+// connection's end) and compared with a model worked out on the whole input:
+// where each piece of each line is complete, where the head ends, and which
+// comes first.
+#include <string.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "download/http_protocol.h"
+#include "fuzz/fuzz_support.h"
+
+// The value of a length line's text as the client defines it, worked out on
+// the digits as text: skip blanks, one sign, digits up to the first other
+// character, clamped to the signed 32-bit range.
+static long long ExpectedLength(const std::string& line) {
+  size_t i = 16;
+  while (i < line.size() && strchr(" \t\n\v\f\r", line[i]) != NULL) ++i;
+  bool negative = false;
+  if (i < line.size() && (line[i] == '+' || line[i] == '-')) negative = line[i++] == '-';
+  std::string digits;
+  while (i < line.size() && line[i] >= '0' && line[i] <= '9') digits += line[i++];
+  size_t first = digits.find_first_not_of('0');
+  digits = first == std::string::npos ? std::string() : digits.substr(first);
+  const std::string limit = negative ? "2147483648" : "2147483647";
+  bool beyond = digits.size() > limit.size() || (digits.size() == limit.size() && digits > limit);
+  long long value = beyond ? std::stoll(limit) : (digits.empty() ? 0 : std::stoll(digits));
+  return negative ? -value : value;
+}
+
+// A piece of a line as it is examined, and the index of the byte that
+// completes it (the input's size for the connection's end).
+struct Piece {
+  std::string text;
+  size_t complete;
+};
+
+// The pieces of every line up to the empty line that ends the head, and where
+// that is (the input's size when the connection's end comes first).
+static void ModelLines(const std::string& input, std::vector<Piece>& pieces, size_t& headEnd) {
+  headEnd = input.size();
+  for (size_t start = 0; start <= input.size();) {
+    size_t lineFeed = std::min(input.find('\n', start), input.size());
+    std::string text;
+    std::vector<size_t> at;  // where each character of the line stands
+    for (size_t i = start; i < lineFeed; ++i)
+      if (input[i] != '\r') {
+        text += input[i];
+        at.push_back(i);
+      }
+    if (text.empty()) {
+      headEnd = lineFeed;
+      return;
+    }
+    for (size_t p = 0; p < text.size(); p += HEAD_LINE_SIZE) {
+      size_t length = std::min<size_t>(HEAD_LINE_SIZE, text.size() - p);
+      // A full piece is complete at its last character, a shorter one at the line's end.
+      Piece piece = {text.substr(p, length), length == static_cast<size_t>(HEAD_LINE_SIZE) ? at[p + length - 1] : lineFeed};
+      pieces.push_back(piece);
+    }
+    if (lineFeed == input.size()) return;  // the connection's end: the head ends behind the last piece
+    start = lineFeed + 1;
+  }
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size) {
+  FuzzedDataProvider data(bytes, size);
+  const unsigned startTick = data.ConsumeIntegral<unsigned>();
+  const unsigned tickStep = data.ConsumeIntegralInRange<unsigned>(0, 3);
+  const unsigned timeLimit = data.ConsumeIntegralInRange<unsigned>(0, 20000);
+  const int sizeLimit = data.ConsumeBool() ? HEAD_SIZE_LIMIT : data.ConsumeIntegralInRange<int>(0, 3000);
+  const std::string input = data.ConsumeRemainingBytesAsString();
+
+  // The reader, fed one byte after another at ticks `tickStep` apart (across
+  // the counter's wrap when the start is near it), then the connection's end.
+  HeadReader reader;
+  BeginHeadReader(&reader, sizeLimit, startTick, timeLimit);
+  HeadRead outcome = HEAD_READ_MORE;
+  size_t used = 0;
+  while (outcome == HEAD_READ_MORE && used < input.size()) {
+    outcome = ReadHeadByte(&reader, input[used], startTick + tickStep * static_cast<unsigned>(used + 1));
+    ++used;
+    FUZZ_CHECK(reader.line[HEAD_LINE_SIZE] == '\0', "the guard byte behind the line stays zero");
+  }
+  if (outcome == HEAD_READ_MORE) outcome = CloseHead(&reader);
+
+  // The model: the first byte that breaks a limit is not looked at.
+  size_t bound = std::string::npos;  // none
+  HeadRead boundOutcome = HEAD_READ_MORE;
+  for (size_t i = 0; i < input.size(); ++i) {
+    if (i >= static_cast<size_t>(sizeLimit)) boundOutcome = HEAD_READ_TOO_LONG;
+    else if (static_cast<unsigned long long>(tickStep) * (i + 1) > timeLimit) boundOutcome = HEAD_READ_TOO_SLOW;
+    if (boundOutcome != HEAD_READ_MORE) {
+      bound = i;
+      break;
+    }
+  }
+  std::vector<Piece> pieces;
+  size_t headEnd;
+  ModelLines(input, pieces, headEnd);
+  HeadRead expected = HEAD_READ_ENDED;
+  size_t decided = headEnd;  // the index of the byte that decides, the input's size for its end
+  bool lengthSeen = false;
+  long long length = 0;
+  std::string refused;
+  for (size_t i = 0; i < pieces.size(); ++i) {
+    if (pieces[i].complete >= bound) break;
+    // A piece is examined as text: up to a zero byte it may hold.
+    std::string text = pieces[i].text.substr(0, pieces[i].text.find('\0'));
+    if (i == 0 && text != "HTTP/1.1 200 OK" && text != "HTTP/1.0 200 OK") {
+      expected = HEAD_READ_REFUSED;
+      decided = pieces[i].complete;
+      refused = text;
+      break;
+    }
+    if (text.compare(0, 16, "Content-Length: ") == 0) {
+      lengthSeen = true;
+      length = ExpectedLength(text);
+    }
+  }
+  if (decided >= bound) {
+    expected = boundOutcome;
+    decided = bound;
+  }
+
+  FUZZ_CHECK(outcome == expected, "the head ends, is refused or runs out of its budget where the model says");
+  FUZZ_CHECK(used == std::min(decided + 1, input.size()),
+             "the reader stops at the byte that decides: not a byte of the body is taken for the head");
+  if (outcome == HEAD_READ_REFUSED) FUZZ_CHECK(refused == reader.line, "the refused status line is the one logged");
+  if (outcome != HEAD_READ_ENDED) return 0;
+  FUZZ_CHECK(reader.head.statusSeen == !pieces.empty(), "a head with lines has had its status line accepted");
+  FUZZ_CHECK(reader.head.lengthSeen == lengthSeen, "the length is seen exactly when a length line came");
+  FUZZ_CHECK(reader.head.contentLength == length, "the last length line counts, its value clamped");
+  return 0;
+}
