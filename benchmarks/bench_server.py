@@ -1,15 +1,24 @@
 #!/usr/bin/env python3
 """Serves one generated body to every GET on 127.0.0.1, for the download benchmark.
 
-Usage: bench_server.py SIZE PORTFILE. Writes the chosen port to PORTFILE, then
-serves until it has been idle for 10 minutes (or is ended by its starter).
+Usage: bench_server.py SIZE PORTFILE [CERT KEY]. Writes the chosen port to
+PORTFILE, then serves until it has been idle for 10 minutes (or is ended by its
+starter); with CERT and KEY (PEM files) it serves over TLS.
 """
 import socket
+import ssl
 import sys
 import threading
 
 
-def serve(connection, head, body):
+def serve(connection, head, body, context):
+    if context is not None:
+        try:
+            connection.settimeout(30)
+            connection = context.wrap_socket(connection, server_side=True)
+        except (ssl.SSLError, OSError):
+            connection.close()
+            return
     with connection:
         connection.settimeout(30)
         request = b""
@@ -33,6 +42,10 @@ def main():
     listener = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
     listener.bind(("127.0.0.1", 0))
     listener.listen(8)
+    context = None
+    if len(sys.argv) == 5:
+        context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+        context.load_cert_chain(sys.argv[3], sys.argv[4])
     listener.settimeout(600)
     with open(sys.argv[2], "w") as portfile:
         portfile.write(str(listener.getsockname()[1]))
@@ -41,7 +54,7 @@ def main():
             connection, _ = listener.accept()
         except socket.timeout:
             return
-        threading.Thread(target=serve, args=(connection, head, body), daemon=True).start()
+        threading.Thread(target=serve, args=(connection, head, body, context), daemon=True).start()
 
 
 if __name__ == "__main__":

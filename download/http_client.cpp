@@ -2,7 +2,9 @@
 
 #include <ws2tcpip.h>
 
+#include "download/body_file.h"
 #include "download/http_protocol.h"
+#include "download/https_client.h"
 #include "log/run_log.h"
 
 static_assert(sizeof(HTTP_RECEIVE_TIMEOUT_MS) == 4, "SO_RCVTIMEO takes a 4-byte value");
@@ -24,6 +26,7 @@ int DownloadToFile(const WCHAR* url, const WCHAR* targetPath, ProgressCallback p
     return DOWNLOAD_FAILED;
   }
   WideCharToMultiByte(CP_ACP, 0, url, -1, narrowUrl, URL_BUFFER_SIZE, NULL, NULL);
+  if (IsHttpsUrl(narrowUrl)) return HttpsGet(narrowUrl, targetPath, progress);
   return HttpGet(narrowUrl, targetPath, progress);
 }
 
@@ -172,8 +175,7 @@ HeadRead ReceiveHead(SOCKET connection, HeadReader* reader) {
 bool ReceiveBody(SOCKET connection, int contentLength, const WCHAR* targetPath,
                  ProgressCallback progress) {
   char chunk[BODY_CHUNK_SIZE];
-  int received = 0;
-  int lastPercent = -1;
+  BodyProgress body;
   bool writtenWhole = true;
   DWORD failure = 0;
   HANDLE file = CreateFileW(targetPath, GENERIC_WRITE, FILE_SHARE_READ, NULL, CREATE_ALWAYS,
@@ -181,33 +183,23 @@ bool ReceiveBody(SOCKET connection, int contentLength, const WCHAR* targetPath,
   if (file == INVALID_HANDLE_VALUE) return false;  // the caller logs the error code
 
   LogLine(L"start down");
-  while (received < contentLength) {
-    int got = recv(connection, chunk, BodyReceiveSize(contentLength, received), 0);
+  BeginBodyProgress(&body, contentLength, progress);
+  while (body.received < contentLength) {
+    int got = recv(connection, chunk, BodyReceiveSize(contentLength, body.received), 0);
     if (got == 0) break;
     if (got == SOCKET_ERROR) {
       failure = (DWORD)WSAGetLastError();
       LogFormat(L"data download error %d", (int)failure);
       break;
     }
-    DWORD wrote = 0;
-    if (!WriteFile(file, chunk, (DWORD)got, &wrote, NULL) || wrote != (DWORD)got) {
-      failure = GetLastError();
-      LogFormat(L"data write error %d: %d of %d bytes written", (int)failure, (int)wrote, got);
+    if (!WriteBodyPiece(file, chunk, (DWORD)got, &body, &failure)) {
       writtenWhole = false;
       break;
-    }
-    received += got;
-    if (progress != NULL) {
-      int percent = PercentReceived(received, contentLength);
-      if (percent != lastPercent) {
-        lastPercent = percent;
-        progress(NULL, percent);
-      }
     }
   }
   LogLine(L"end down");
   CloseHandle(file);
   // The caller logs the thread's last error: keep the one of the failure, not of the clean-up.
   if (failure != 0) SetLastError(failure);
-  return writtenWhole && received == contentLength;
+  return writtenWhole && body.received == contentLength;
 }

@@ -13,7 +13,8 @@ const DWORD HTTP_RECEIVE_TIMEOUT_MS = 15000;
 // Fetches `url` ("http://host[:port]/path") into `targetPath`, reporting step
 // texts and percentages through `progress` (may be null). Returns a DOWNLOAD_*
 // code: OK only when a head with an accepted status line and a length was read
-// and exactly that many body bytes were written to the file.
+// and exactly that many body bytes were written to the file. An "https://"
+// address goes to the HTTPS client (https_client.h) instead.
 int DownloadToFile(const WCHAR* url, const WCHAR* targetPath, ProgressCallback progress);
 // The same for a URL already in the ANSI code page.
 int HttpGet(const char* url, const WCHAR* targetPath, ProgressCallback progress);

@@ -12,17 +12,12 @@ static const int CONTENT_LENGTH_PREFIX = sizeof CONTENT_LENGTH - 1;
 static_assert(CONTENT_LENGTH_PREFIX == 16, "the length line's prefix is 16 bytes");
 static_assert(PORT_BUFFER_SIZE == 6, "a port text holds at most 5 characters");
 
-int SplitUrl(const char* url, char* host, char* path, char* port, const char** refusal) {
-  *refusal = "";
-  // Bounded: a longer text is refused without reading further than one byte past the buffer.
-  size_t urlLength = strnlen(url, URL_BUFFER_SIZE);
-  if (urlLength >= (size_t)URL_BUFFER_SIZE) {
-    *refusal = "url longer than 4095 bytes";
-    return DOWNLOAD_FAILED;
-  }
-  if (strncmp(url, SCHEME, SCHEME_LENGTH) != 0) return DOWNLOAD_BAD_SCHEME;
+static const char HTTPS_SCHEME[] = "https://";
+static const int HTTPS_SCHEME_LENGTH = sizeof HTTPS_SCHEME - 1;
 
-  const char* authority = url + SCHEME_LENGTH;
+// The rules shared by both schemes, for the text behind the scheme's prefix.
+static int SplitAfterScheme(const char* url, size_t urlLength, const char* authority, const char* defaultPort,
+                            char* host, char* path, char* port, const char** refusal) {
   const char* slash = strchr(authority, '/');
   if (slash == NULL) return DOWNLOAD_NO_PATH;
 
@@ -39,8 +34,8 @@ int SplitUrl(const char* url, char* host, char* path, char* port, const char** r
 
   const char* colon = (const char*)memchr(authority, ':', authorityLength);
   size_t hostLength = colon != NULL ? (size_t)(colon - authority) : authorityLength;
-  const char* portText = DEFAULT_PORT;
-  size_t portLength = strlen(DEFAULT_PORT);
+  const char* portText = defaultPort;
+  size_t portLength = strlen(defaultPort);
   if (colon != NULL) {
     portText = colon + 1;
     portLength = authorityLength - hostLength - 1;
@@ -57,6 +52,48 @@ int SplitUrl(const char* url, char* host, char* path, char* port, const char** r
   memcpy(port, portText, portLength);
   port[portLength] = '\0';
   return DOWNLOAD_OK;
+}
+
+// Bounded: a longer text is refused without reading further than one byte past the buffer.
+static bool FitsUrlBuffer(const char* url, size_t* urlLength, const char** refusal) {
+  *refusal = "";
+  *urlLength = strnlen(url, URL_BUFFER_SIZE);
+  if (*urlLength < (size_t)URL_BUFFER_SIZE) return true;
+  *refusal = "url longer than 4095 bytes";
+  return false;
+}
+
+int SplitUrl(const char* url, char* host, char* path, char* port, const char** refusal) {
+  size_t urlLength = 0;
+  if (!FitsUrlBuffer(url, &urlLength, refusal)) return DOWNLOAD_FAILED;
+  if (strncmp(url, SCHEME, SCHEME_LENGTH) != 0) return DOWNLOAD_BAD_SCHEME;
+  return SplitAfterScheme(url, urlLength, url + SCHEME_LENGTH, DEFAULT_PORT, host, path, port, refusal);
+}
+
+bool IsHttpsUrl(const char* url) {
+  return strncmp(url, HTTPS_SCHEME, HTTPS_SCHEME_LENGTH) == 0;
+}
+
+int SplitDownloadUrl(const char* url, UrlScheme* scheme, char* host, char* path, char* port,
+                     const char** refusal) {
+  *scheme = URL_SCHEME_HTTP;
+  if (!IsHttpsUrl(url)) return SplitUrl(url, host, path, port, refusal);
+  size_t urlLength = 0;
+  if (!FitsUrlBuffer(url, &urlLength, refusal)) return DOWNLOAD_FAILED;
+  *scheme = URL_SCHEME_HTTPS;
+  return SplitAfterScheme(url, urlLength, url + HTTPS_SCHEME_LENGTH, DEFAULT_HTTPS_PORT, host, path, port,
+                          refusal);
+}
+
+long PortNumber(const char* port) {
+  if (*port == '\0') return 0;
+  long value = 0;
+  for (const char* c = port; *c != '\0'; ++c) {
+    if (*c < '0' || *c > '9') return 0;
+    value = value * 10 + (*c - '0');
+    if (value > 65535) return 0;
+  }
+  return value;
 }
 
 // Appends `text` at *length when it fits below `capacity` (leaving the terminator's byte).
@@ -101,7 +138,11 @@ static bool IsBlank(char c) {
 }
 
 int ParseContentLength(const char* line) {
-  const char* p = line + CONTENT_LENGTH_PREFIX;
+  return ParseLengthValue(line + CONTENT_LENGTH_PREFIX);
+}
+
+int ParseLengthValue(const char* text) {
+  const char* p = text;
   while (IsBlank(*p)) ++p;
   bool negative = false;
   if (*p == '+' || *p == '-') {

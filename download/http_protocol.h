@@ -18,11 +18,28 @@ const int HEAD_SIZE_LIMIT = 64 * 1024;
 const unsigned HEAD_TIME_LIMIT_MS = 60000;
 
 const char* const DEFAULT_PORT = "80";
+const char* const DEFAULT_HTTPS_PORT = "443";
 
 // Splits an 8-bit "http://host[:port]/path" URL into the three buffers (sizes
 // above). Returns DOWNLOAD_OK, DOWNLOAD_BAD_SCHEME, DOWNLOAD_NO_PATH, or
 // DOWNLOAD_FAILED when a part does not fit; then *refusal names it in English.
 int SplitUrl(const char* url, char* host, char* path, char* port, const char** refusal);
+
+// Which client fetches an address.
+enum UrlScheme { URL_SCHEME_HTTP, URL_SCHEME_HTTPS };
+
+// True when the URL begins with "https://" (lower case, as "http://" must be).
+bool IsHttpsUrl(const char* url);
+
+// SplitUrl for both kinds of address: "http://" (default port 80) and
+// "https://" (default port 443), split by the same rules into the same buffers;
+// *scheme tells which it was. Every other beginning is DOWNLOAD_BAD_SCHEME.
+int SplitDownloadUrl(const char* url, UrlScheme* scheme, char* host, char* path, char* port,
+                     const char** refusal);
+
+// The number of a port text made of digits only (leading zeros allowed), from
+// 1 to 65535; 0 for any other text, the empty one included.
+long PortNumber(const char* port);
 
 // Writes the GET request into `request` (REQUEST_BUFFER_SIZE bytes). Returns its
 // length, or -1 when it does not fit.
@@ -38,6 +55,9 @@ bool IsContentLengthLine(const char* line);
 // sign, digits up to the first other character, 0 without digits, clamped to
 // the signed 32-bit range.
 int ParseContentLength(const char* line);
+
+// The same reading of a length's text alone (without the prefix).
+int ParseLengthValue(const char* text);
 
 // What the head has told so far.
 struct HeadState {

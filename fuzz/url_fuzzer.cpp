@@ -81,10 +81,41 @@ static void CheckSplit(const std::string& url, Buffers& buffers) {
   CheckRequest(host, path, port, buffers);
 }
 
+// SplitDownloadUrl splits everything but "https://" as SplitUrl does, and
+// "https://" by the same rules, with 443 for a missing port.
+static void CheckEitherScheme(const std::string& url, Buffers& buffers) {
+  Buffers plain;
+  const char* refusal = NULL;
+  const char* plainRefusal = NULL;
+  UrlScheme scheme = URL_SCHEME_HTTPS;
+  int result = SplitDownloadUrl(url.c_str(), &scheme, buffers.host.get(), buffers.path.get(), buffers.port.get(),
+                                &refusal);
+  FUZZ_CHECK(refusal != NULL, "a refusal text is always set");
+  const std::string https = "https://";
+  bool secure = url.compare(0, https.size(), https) == 0;
+  if (url.size() >= static_cast<size_t>(URL_BUFFER_SIZE)) {
+    FUZZ_CHECK(result == DOWNLOAD_FAILED && *refusal != '\0', "a URL past 4,095 bytes is refused with a reason");
+    return;
+  }
+  // The same address with "http://" in front: one byte shorter, so it fits too.
+  std::string asPlain = secure ? "http://" + url.substr(https.size()) : url;
+  int plainResult = SplitUrl(asPlain.c_str(), plain.host.get(), plain.path.get(), plain.port.get(), &plainRefusal);
+  FUZZ_CHECK(result == plainResult, "both schemes are split by the same rules");
+  FUZZ_CHECK(scheme == (secure ? URL_SCHEME_HTTPS : URL_SCHEME_HTTP), "the scheme is told");
+  if (result != DOWNLOAD_OK) return;
+  FUZZ_CHECK(strcmp(buffers.host.get(), plain.host.get()) == 0 && strcmp(buffers.path.get(), plain.path.get()) == 0,
+             "host and path are the same under both schemes");
+  size_t slash = asPlain.find('/', 7);
+  bool portGiven = asPlain.substr(7, slash - 7).find(':') != std::string::npos;
+  std::string expectedPort = secure && !portGiven ? DEFAULT_HTTPS_PORT : plain.port.get();
+  FUZZ_CHECK(expectedPort == buffers.port.get(), "a missing port is 443 for https://, 80 for http://");
+}
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size) {
   Buffers buffers;
   std::string input(reinterpret_cast<const char*>(bytes), size);
   CheckSplit(input.substr(0, input.find('\0')), buffers);
+  CheckEitherScheme(input.substr(0, input.find('\0')), buffers);
 
   // The request from parts of any length, not only those a split yields.
   FuzzedDataProvider data(bytes, size);

@@ -2,9 +2,11 @@
 # Download benchmark: the same generated body (256 MiB unless BENCH_SIZE says
 # otherwise) fetched from a local Python server by DownloadToFile, by
 # DownloadToFile followed by the payload pin check (file read back and hashed),
-# and by a bare Winsock loop with the same 4,096-byte receives (all under Wine),
-# and by curl natively. Prints the rates (median of BENCH_RUNS runs, 3 by
-# default), their ratios and the pin check's own time. Not part of the tests.
+# by a bare Winsock loop with the same 4,096-byte receives, by DownloadToFile
+# over HTTPS from a local Python TLS server (a certificate made here with
+# openssl, its CA trusted in the session's prefix) (all under Wine), and by curl
+# natively. Prints the rates (median of BENCH_RUNS runs, 3 by default), their
+# ratios and the pin check's own time. Not part of the tests.
 #
 # Everything that runs in the measurement (server, curl, Wine and its server) is
 # pinned to one CPU (BENCH_CPU, the last one by default; "none" to leave it
@@ -32,21 +34,39 @@ cmake --build "$build" --target download_bench -j"$(nproc)" >/dev/null
 
 work=$(mktemp -d)
 server_pid=""
+tls_server_pid=""
 cleanup() {
   [ -n "$server_pid" ] && kill "$server_pid" >/dev/null 2>&1 || true
+  [ -n "$tls_server_pid" ] && kill "$tls_server_pid" >/dev/null 2>&1 || true
   rm -rf "$work"
 }
 trap cleanup EXIT
 
+# A CA and a "localhost" certificate from it, for the TLS server.
+openssl=$(command -v openssl)
+# RSA: Wine refuses some ECDSA signatures (r or s shorter than 32 bytes).
+key=(-newkey rsa:2048 -nodes)
+"$openssl" req -x509 "${key[@]}" -keyout "$work/ca.key" -out "$work/ca.pem" -days 1 \
+  -subj "/CN=setup bench ca $$" -addext basicConstraints=critical,CA:TRUE 2>/dev/null
+"$openssl" x509 -in "$work/ca.pem" -outform DER -out "$work/ca.der"
+"$openssl" req "${key[@]}" -keyout "$work/tls.key" -out "$work/tls.csr" -subj /CN=localhost 2>/dev/null
+printf 'subjectAltName=DNS:localhost\n' > "$work/tls.ext"
+"$openssl" x509 -req -in "$work/tls.csr" -CA "$work/ca.pem" -CAkey "$work/ca.key" -set_serial 1 -days 1 \
+  -extfile "$work/tls.ext" -out "$work/tls.pem" 2>/dev/null
+
 ${pin[@]+"${pin[@]}"} python3 "$root/benchmarks/bench_server.py" "$size" "$work/port" &
 server_pid=$!
+${pin[@]+"${pin[@]}"} python3 "$root/benchmarks/bench_server.py" "$size" "$work/tls-port" "$work/tls.pem" "$work/tls.key" &
+tls_server_pid=$!
 for _ in $(seq 1 300); do
-  [ -s "$work/port" ] && break
+  [ -s "$work/port" ] && [ -s "$work/tls-port" ] && break
   sleep 0.1
 done
-[ -s "$work/port" ] || { echo "bench: the server did not start" >&2; exit 1; }
+[ -s "$work/port" ] && [ -s "$work/tls-port" ] || { echo "bench: the servers did not start" >&2; exit 1; }
 url="http://127.0.0.1:$(cat "$work/port")/bench.bin"
-echo "bench: $size bytes from $url, $runs runs each, CPU $cpu"
+https_url="https://localhost:$(cat "$work/tls-port")/bench.bin"
+ca_windows="Z:$(echo "$work/ca.der" | tr / '\\')"
+echo "bench: $size bytes from $url and $https_url, $runs runs each, CPU $cpu"
 
 curl_rates=()
 for run in $(seq 1 "$runs"); do
@@ -60,7 +80,8 @@ for run in $(seq 1 "$runs"); do
 done
 
 ${pin[@]+"${pin[@]}"} "$root/tests/harness/wine-session.sh" "$build" \
-  "$build/wine-run.sh" "$build/benchmarks/download_bench.exe" "$url" "$runs" | tr -d '\r' > "$work/wine.out"
+  "$build/wine-run.sh" "$build/benchmarks/download_bench.exe" "$url" "$runs" "$https_url" "$ca_windows" |
+  tr -d '\r' > "$work/wine.out"
 grep '^run ' "$work/wine.out" || true
 client=$(awk '$1 == "rate" && $2 == "DownloadToFile" {print $3}' "$work/wine.out")
 bare=$(awk '$1 == "rate" && $2 == "bare" {print $3}' "$work/wine.out")
@@ -68,23 +89,29 @@ ratio=$(awk '$1 == "ratio" && NF == 2 {print $2}' "$work/wine.out")
 pinned=$(awk '$1 == "rate" && $2 == "pinned" {print $3}' "$work/wine.out")
 check=$(awk '$1 == "check" && $2 == "seconds" {print $3}' "$work/wine.out")
 pinned_ratio=$(awk '$1 == "ratio" && $2 == "pinned" {print $3}' "$work/wine.out")
+https=$(awk '$1 == "rate" && $2 == "https" {print $3}' "$work/wine.out")
+https_ratio=$(awk '$1 == "ratio" && $2 == "https" {print $3}' "$work/wine.out")
 bytes=$(awk '$1 == "bytes" {print $2}' "$work/wine.out")
-[ -n "$client" ] && [ -n "$bare" ] && [ -n "$ratio" ] && [ -n "$pinned" ] && [ -n "$check" ] ||
+[ -n "$client" ] && [ -n "$bare" ] && [ -n "$ratio" ] && [ -n "$pinned" ] && [ -n "$check" ] &&
+  [ -n "$https" ] && [ -n "$https_ratio" ] ||
   { echo "bench: the Wine benchmark failed" >&2; cat "$work/wine.out" >&2; exit 1; }
 
-python3 - "$client" "$bare" "$ratio" "$pinned" "$check" "$pinned_ratio" "$bytes" "${curl_rates[@]}" <<'PY'
+python3 - "$client" "$bare" "$ratio" "$pinned" "$check" "$pinned_ratio" "$bytes" "$https" "$https_ratio" \
+  "${curl_rates[@]}" <<'PY'
 import statistics, sys
-client, bare, ratio, pinned, check, pinned_ratio, size = (float(a) for a in sys.argv[1:8])
-curl = statistics.median(float(r) for r in sys.argv[8:])
+client, bare, ratio, pinned, check, pinned_ratio, size, https, https_ratio = (float(a) for a in sys.argv[1:10])
+curl = statistics.median(float(r) for r in sys.argv[10:])
 print()
 print(f"{'DownloadToFile (Wine)':32} {client:9.1f} MB/s")
 print(f"{'DownloadToFile + pin (Wine)':32} {pinned:9.1f} MB/s")
+print(f"{'DownloadToFile https (Wine)':32} {https:9.1f} MB/s")
 print(f"{'bare 4,096-byte loop (Wine)':32} {bare:9.1f} MB/s")
 print(f"{'curl -o (native)':32} {curl:9.1f} MB/s")
 print(f"DownloadToFile / bare loop:  {client / bare:6.1%}   (median run's ratio {ratio:.1%}; goal: 90 % or more)")
 print(f"DownloadToFile / curl:       {client / curl:6.1%}")
 print(f"bare loop / curl:            {bare / curl:6.1%}")
 print(f"with pin / without:          {pinned / client:6.1%}   (median run's ratio {pinned_ratio:.1%})")
+print(f"https / http:                {https / client:6.1%}   (median run's ratio {https_ratio:.1%})")
 print(f"pin check alone:             {check:.3f} s for {size / 1e6:.0f} MB ({size / check / 1e6:.0f} MB/s read back and hashed)")
 PY
 echo "bench: measured on the $WINE_BUILD_ARCH build under Wine"

@@ -10,31 +10,17 @@ const WCHAR* const LATE_LOADED_LIBRARIES[] = {
     L"rsaenh.dll",                                                   // the PROV_RSA_AES provider
     L"mswsock.dll",  L"wshtcpip.dll", L"dnsapi.dll", L"winrnr.dll",  // Winsock on XP
     L"rasadhlp.dll", L"iphlpapi.dll",
+    L"schannel.dll", L"cryptnet.dll",                                // TLS, certificate revocation
+    L"jsproxy.dll",  L"dhcpcsvc.dll",                                // proxy scripts and their detection
 };
 static_assert(sizeof LATE_LOADED_LIBRARIES / sizeof LATE_LOADED_LIBRARIES[0] == LATE_LOADED_LIBRARY_COUNT,
               "the count matches the list");
 
-bool SystemLibraryPath(const WCHAR* systemFolder, const WCHAR* name, WCHAR* path) {
-  path[0] = L'\0';
-  int folderLength = lstrlenW(systemFolder);
-  if (folderLength == 0) return false;
-  bool separator = systemFolder[folderLength - 1] != L'\\';
-  if (folderLength + (separator ? 1 : 0) + lstrlenW(name) >= MAX_PATH) return false;
-  lstrcpyW(path, systemFolder);
-  if (separator) lstrcatW(path, L"\\");
-  lstrcatW(path, name);
-  return true;
-}
-
 int PreloadSystemLibraries() {
-  WCHAR folder[MAX_PATH];
-  WCHAR path[MAX_PATH];
   int loaded = 0;
-  UINT length = GetSystemDirectoryW(folder, MAX_PATH);
-  if (length == 0 || length >= MAX_PATH) return 0;
   // Kept loaded for the whole process: that is the point.
   for (int i = 0; i < LATE_LOADED_LIBRARY_COUNT; ++i) {
-    if (SystemLibraryPath(folder, LATE_LOADED_LIBRARIES[i], path) && LoadLibraryW(path) != NULL) ++loaded;
+    if (LoadSystemLibrary(LATE_LOADED_LIBRARIES[i]) != NULL) ++loaded;
   }
   return loaded;
 }

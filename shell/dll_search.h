@@ -6,13 +6,17 @@
 
 #include <windows.h>
 
+#include "download/system_library.h"
+
 // Libraries that are loaded by name after start-up, by this program or by the
 // system libraries it calls: theming (comctl32 version 6), the CryptoAPI
-// provider of the payload pins, and what Winsock loads for name resolution and
-// TCP on Windows XP. On systems without SetDefaultDllDirectories each is
-// loaded from the system folder first: a library already loaded is not searched again.
+// provider of the payload pins, what Winsock loads for name resolution and TCP
+// on Windows XP, and what the HTTP library (itself loaded by full path) loads
+// for TLS, certificate checks and proxy detection. On systems without
+// SetDefaultDllDirectories each is loaded from the system folder first: a
+// library already loaded is not searched again.
 extern const WCHAR* const LATE_LOADED_LIBRARIES[];
-const int LATE_LOADED_LIBRARY_COUNT = 8;
+const int LATE_LOADED_LIBRARY_COUNT = 12;
 
 typedef int DllSearchDefence;
 // SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32) took: every later load
@@ -26,10 +30,6 @@ const DllSearchDefence DLL_SEARCH_PRELOADED = 2;
 // older systems' road even where the newer call exists (a test build does, to
 // try that road under Wine).
 DllSearchDefence LimitDllSearch(bool mayLimitDefaultDirectories);
-
-// `systemFolder` joined with `name` into `path` (MAX_PATH units). False, with
-// `path` empty, when the folder is empty or the result does not fit.
-bool SystemLibraryPath(const WCHAR* systemFolder, const WCHAR* name, WCHAR* path);
 
 // Loads each of LATE_LOADED_LIBRARIES from the system folder and keeps it
 // loaded; a library the system does not have is skipped. Returns how many loaded.

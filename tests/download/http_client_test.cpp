@@ -5,32 +5,11 @@
 
 #include "download/http_client.h"
 #include "log/run_log.h"
+#include "download_reports.h"
 #include "loopback_server.h"
 #include "test_files.h"
 
 namespace {
-
-// What the client reported, in order: step texts as they are, percentages as
-// digits. A call of any other form is recorded as a defect.
-std::vector<std::wstring> Reports;
-
-void RecordReport(const WCHAR* text, int percent) {
-  if (text != NULL && percent == PROGRESS_HIDDEN)
-    Reports.push_back(text);
-  else if (text == NULL && percent >= 0 && percent <= 100)
-    Reports.push_back(std::to_wstring(percent));
-  else
-    Reports.push_back(L"(malformed report)");
-}
-
-const std::wstring PREPARING = L"准备下载...";
-const std::wstring RESOLVING = L"查找服务器...";
-const std::wstring CONNECTING = L"连接服务器...";
-const std::wstring SENDING = L"发送请求...";
-const std::wstring PARSING = L"解析响应...";
-const std::wstring DOWNLOADING = L"正在下载...";
-const std::wstring COMPLETE = L"下载完成。";
-const std::wstring FAILED = L"下载失败。";
 
 std::string ReadBytes(const std::wstring& path, bool* exists) {
   *exists = FileExists(path);

@@ -11,6 +11,7 @@
 #include "install/file_digest.h"
 #include "install/payload_pin.h"
 #include "install_scenario.h"
+#include "tls_test_servers.h"
 
 namespace {
 
@@ -56,25 +57,6 @@ LoopbackScript DrippedFile(const std::string& body, int pieces, DWORD pauseMs) {
   return script;
 }
 
-// Wine's per-program setting that prefers a library's native copy (a file found
-// in the search) over Wine's own, read when the program starts.
-const WCHAR APP_DEFAULTS[] = L"Software\\Wine\\AppDefaults\\";
-
-bool PreferNativeLibraryFor(const std::wstring& exeName, const std::wstring& library) {
-  std::wstring keyPath = APP_DEFAULTS + exeName + L"\\DllOverrides";
-  HKEY key = NULL;
-  if (RegCreateKeyExW(HKEY_CURRENT_USER, keyPath.c_str(), 0, NULL, 0, KEY_SET_VALUE, NULL, &key, NULL) != ERROR_SUCCESS)
-    return false;
-  static const WCHAR NATIVE[] = L"native,builtin";
-  LONG result = RegSetValueExW(key, library.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(NATIVE), sizeof NATIVE);
-  RegCloseKey(key);
-  return result == ERROR_SUCCESS;
-}
-
-void ClearLibraryPreferencesFor(const std::wstring& exeName) {
-  RegDeleteKeyW(HKEY_CURRENT_USER, (APP_DEFAULTS + exeName + L"\\DllOverrides").c_str());
-}
-
 class InstallRun : public ::testing::Test {
  protected:
   E2eRun run = {};
@@ -109,6 +91,22 @@ class InstallRun : public ::testing::Test {
   }
 
   std::wstring sourceExe = SetupExePath();
+
+  // Prepares a setup.exe copy whose addresses are on the trusted local TLS
+  // server (tests/harness/tls_servers.py runs this program); `routes` are the
+  // answers it gives. No loopback server: nothing plain is served.
+  void PrepareHttps(const std::wstring& version, const std::vector<std::pair<std::string, std::string>>& routes,
+                    const std::wstring& mirror1 = L"", const std::wstring& mirror2 = L"",
+                    const std::wstring& extraConfig = L"") {
+    ASSERT_TRUE(TlsServersRunning()) << "run through tests/harness/tls_servers.py (ctest does)";
+    ASSERT_TRUE(ImportTestCa());
+    for (const std::pair<std::string, std::string>& route : routes)
+      ASSERT_TRUE(ServeTlsRoute(route.first, route.second));
+    ASSERT_TRUE(PrepareRun(&run, L"https", sourceExe, version, false));
+    std::string base = TlsUrl(TLS_TRUSTED, "");
+    ASSERT_TRUE(StampConfig(run.exePath, ScenarioConfigAt(std::wstring(base.begin(), base.end()), mirror1, mirror2,
+                                                          extraConfig)));
+  }
 
   // The runtime double gets this exit code once it is downloaded.
   void SetRuntimeExitCode(int code) {
@@ -521,24 +519,30 @@ TEST_F(InstallRun, WithoutPinsTheRunLogIsUnchanged) {
 
 // ---- DLL planting ----------------------------------------------------------------
 
-TEST_F(InstallRun, LibraryPlantedBesideSetupIsNeverLoaded) {
+// The planting works: a program without any defence that loads `library`
+// ("uxtheme") by name loads the copy planted beside it.
+void ExpectPlantedCopyLoadedByName(const std::wstring& library) {
   const std::wstring planted = WindowsPathFromUnix(PLANTED_LIBRARY_DLL);
-  // The setting works: a program without any defence loads the planted copy.
   std::wstring folder = MakeTempFolder(L"planted", false);
   ASSERT_NE(L"", folder);
-  ASSERT_TRUE(CopyFileW(planted.c_str(), JoinPath(folder, L"uxtheme.dll").c_str(), FALSE));
+  ASSERT_TRUE(CopyFileW(planted.c_str(), JoinPath(folder, library + L".dll").c_str(), FALSE));
   const std::wstring probeName = UniqueExeName(L"probe");
   std::wstring probe = JoinPath(folder, probeName);
   ASSERT_TRUE(CopyFileW(WindowsPathFromUnix(LOAD_BY_NAME_PROBE_EXE).c_str(), probe.c_str(), FALSE));
-  ASSERT_TRUE(PreferNativeLibraryFor(probeName, L"uxtheme"));
+  ASSERT_TRUE(PreferNativeLibraryFor(probeName, library));
   StartedProgram program;
-  ASSERT_TRUE(StartProgram(probe, L"uxtheme.dll", &program));
+  ASSERT_TRUE(StartProgram(probe, library + L".dll", &program));
   DWORD code = 0;
   EXPECT_TRUE(WaitForExit(program, E2E_EXIT_TIMEOUT_MS, &code));
   EndProgram(&program);
   ClearLibraryPreferencesFor(probeName);
-  EXPECT_TRUE(FileExists(JoinPath(folder, L"uxtheme.dll.loaded"))) << "the probe did not load the planted copy";
+  EXPECT_TRUE(FileExists(JoinPath(folder, library + L".dll.loaded"))) << "the probe did not load the planted copy";
   RemoveFolder(folder);
+}
+
+TEST_F(InstallRun, LibraryPlantedBesideSetupIsNeverLoaded) {
+  const std::wstring planted = WindowsPathFromUnix(PLANTED_LIBRARY_DLL);
+  ExpectPlantedCopyLoadedByName(L"uxtheme");
 
   // setup.exe, on both roads: the system-folder-only search, and the older
   // systems' preloading.
@@ -592,6 +596,116 @@ TEST_F(InstallRun, RestartIsRequestedWhenTheWindowClosesRightAfterYes) {
       EndProgram(&again);
     }
     EXPECT_EQ(L"", ReadRunOnceValue()) << "an entry left that no restart consumed; close first: " << closeFirst;
+    Reset();
+  }
+}
+
+// ---- HTTPS -------------------------------------------------------------------------
+
+std::wstring WideUrl(TlsServer server, const std::string& path) {
+  std::string url = TlsUrl(server, path);
+  return std::wstring(url.begin(), url.end());
+}
+
+// Every address https://: on Windows XP the runtime's first mirror presents an
+// untrusted certificate and is passed over, the second one serves it, then the
+// product; both pinned, both started.
+TEST_F(InstallRun, AllHttpsConfigurationInstallsRuntimeAndProductOnWindowsXp) {
+  const std::wstring digest = DigestOf(FakeInstallerBytes());
+  PrepareHttps(L"winxp",
+               {{MIRROR2_PATH, TlsFileResponse(FakeInstallerBytes())},
+                {PRODUCT_V2_PATH, TlsFileResponse(FakeInstallerBytes())}},
+               WideUrl(TLS_UNTRUSTED, MIRROR1_PATH), Wide(MIRROR2_PATH),
+               L"net2.sha256=" + digest + L"\napp.sha256.v2=" + digest + L"\n");
+  SetRuntimeExitCode(0);
+  StartAndPress();
+  EXPECT_EQ(0u, WaitForExitCode());
+  std::vector<TlsRequest> requests = TlsRequests();
+  ASSERT_EQ(2u, requests.size()) << "the untrusted mirror got no request";
+  EXPECT_EQ("trusted", requests[0].server);
+  EXPECT_TRUE(StartsWith(requests[0].bytes, std::string("GET ") + MIRROR2_PATH + " HTTP/1.1\r\n"));
+  EXPECT_TRUE(StartsWith(requests[1].bytes, std::string("GET ") + PRODUCT_V2_PATH + " HTTP/1.1\r\n"));
+
+  std::wstring runtime = InFolder(RUNTIME_FILE);
+  std::vector<std::wstring> record = WaitForRecord(runtime);
+  ASSERT_EQ(2u, record.size());
+  EXPECT_EQ(runtime + L" /q /noretart", record[0]);
+  std::wstring product = InFolder(PRODUCT_V2);
+  EXPECT_EQ(FakeInstallerBytes(), ReadFileBytes(product));
+  EXPECT_EQ(2u, WaitForRecord(product).size());
+  EXPECT_EQ(L"", RunLogOf(run)) << "a successful run deletes its log";
+}
+
+// On a system without winhttp.dll an https:// mirror fails with a log line
+// that says so, and the next mirror, plain HTTP, serves the runtime.
+TEST_F(InstallRun, WithoutTheHttpLibraryTheNextMirrorIsTried) {
+  ASSERT_TRUE(TlsServersRunning());
+  Prepare(L"winxp", false, {{MIRROR2_PATH, FileResponse(FakeInstallerBytes())}}, 2,
+          WideUrl(TLS_TRUSTED, MIRROR1_PATH), Wide(MIRROR2_PATH));
+  ASSERT_TRUE(DisableLibraryFor(run.exeName, L"winhttp"));
+  SetRuntimeExitCode(0);
+  StartAndPress();
+  // The product has no route: the run ends there and keeps its log.
+  EXPECT_EQ(X005, FailureBoxText());
+  EXPECT_EQ(2u, WaitForRecord(InFolder(RUNTIME_FILE)).size()) << "the runtime came from the second mirror";
+  EXPECT_TRUE(TlsRequests().empty());
+  ASSERT_EQ(2u, server.requests.size());
+  EXPECT_TRUE(StartsWith(server.requests[0], std::string("GET ") + MIRROR2_PATH + " "));
+  std::vector<std::wstring> failed = LogLinesStartingWith(L"winhttp.dll not loaded ");
+  ASSERT_EQ(1u, failed.size());
+  EXPECT_EQ(L"winhttp.dll not loaded 126", failed[0]) << "ERROR_MOD_NOT_FOUND";
+}
+
+// A pin holds over HTTPS as over HTTP: the file is checked after the download
+// whatever carried it.
+TEST_F(InstallRun, HttpsProductThatMissesItsPinIsDeletedAndNeverStarted) {
+  PrepareHttps(L"win7", {{PRODUCT_V2_PATH, TlsFileResponse(FakeInstallerBytes())}}, L"", L"",
+               L"app.sha256.v2=" + OTHER_DIGEST + L"\n");
+  StartAndPress();
+  EXPECT_EQ(X005, FailureBoxText());
+  EXPECT_FALSE(FileExists(InFolder(PRODUCT_V2)));
+  EXPECT_FALSE(FileExists(InFolder(PRODUCT_V2) + L".ran"));
+  EXPECT_EQ((std::vector<std::wstring>{L"pin app.sha256.v2 mismatch: expected " + OTHER_DIGEST + L", received " +
+                                       DigestOf(FakeInstallerBytes())}),
+            LogLinesStartingWith(L"pin app.sha256.v2 mismatch: "));
+  EXPECT_EQ(1u, TlsRequests().size());
+}
+
+// A product server whose certificate is refused (an issuer never trusted, a
+// certificate for another name) ends the run with "(X005)": no file, nothing
+// started, the reason in the log.
+TEST_F(InstallRun, HttpsProductWithARefusedCertificateStartsNothing) {
+  for (TlsServer server : {TLS_UNTRUSTED, TLS_WRONG_NAME}) {
+    PrepareHttps(L"win8", {{PRODUCT_V4_PATH, TlsFileResponse(FakeInstallerBytes())}});
+    std::string base = TlsUrl(server, "");
+    ASSERT_TRUE(StampConfig(run.exePath, ScenarioConfigAt(std::wstring(base.begin(), base.end()), L"", L"")));
+    StartAndPress();
+    EXPECT_EQ(X005, FailureBoxText()) << base;
+    EXPECT_FALSE(FileExists(InFolder(PRODUCT_V4))) << base;
+    EXPECT_FALSE(FileExists(InFolder(PRODUCT_V4) + L".ran")) << base;
+    EXPECT_EQ(1u, LogLinesStartingWith(L"https send failed ").size()) << base;
+    Reset();
+  }
+  EXPECT_TRUE(TlsRequests().empty());
+}
+
+// The HTTP library is loaded from the system folder by its full path: a
+// winhttp.dll planted beside setup.exe stays unloaded, on both roads of the
+// DLL search defence, while the product comes over HTTPS.
+TEST_F(InstallRun, WinHttpPlantedBesideSetupIsNeverLoaded) {
+  const std::wstring planted = WindowsPathFromUnix(PLANTED_LIBRARY_DLL);
+  ExpectPlantedCopyLoadedByName(L"winhttp");
+
+  const std::wstring builds[] = {SetupExePath(), WindowsPathFromUnix(SETUP_PRELOADING_DLLS_EXE)};
+  for (const std::wstring& build : builds) {
+    sourceExe = build;
+    PrepareHttps(L"win8", {{PRODUCT_V4_PATH, TlsFileResponse(FakeInstallerBytes())}});
+    ASSERT_TRUE(CopyFileW(planted.c_str(), InFolder(L"winhttp.dll").c_str(), FALSE));
+    ASSERT_TRUE(PreferNativeLibraryFor(run.exeName, L"winhttp"));
+    StartAndPress();
+    EXPECT_EQ(0u, WaitForExitCode()) << build;
+    EXPECT_EQ(2u, WaitForRecord(InFolder(PRODUCT_V4)).size()) << "a whole successful run: " << build;
+    EXPECT_FALSE(FileExists(InFolder(L"winhttp.dll.loaded"))) << "the planted library was loaded: " << build;
     Reset();
   }
 }

@@ -10,7 +10,11 @@
 
 std::wstring ScenarioConfig(int port, const std::wstring& mirror1, const std::wstring& mirror2,
                            const std::wstring& extra) {
-  std::wstring base = L"http://127.0.0.1:" + std::to_wstring(port);
+  return ScenarioConfigAt(L"http://127.0.0.1:" + std::to_wstring(port), mirror1, mirror2, extra);
+}
+
+std::wstring ScenarioConfigAt(const std::wstring& base, const std::wstring& mirror1, const std::wstring& mirror2,
+                             const std::wstring& extra) {
   std::wstring text =
       L"app.name=Brenvik 账簿\n"
       L"setup.text=安装程序\n"
@@ -21,6 +25,33 @@ std::wstring ScenarioConfig(int port, const std::wstring& mirror1, const std::ws
   if (!mirror2.empty()) text += L"net2.url2=" + (mirror2.compare(0, 4, L"http") == 0 ? mirror2 : base + mirror2) + L"\n";
   text += L"app.url=" + base + L"/package/brenvik/brenvik-setupvv.exe\n";
   return text + extra;
+}
+
+// Wine reads these per program, under the name of its exe.
+static const WCHAR APP_DEFAULTS[] = L"Software\\Wine\\AppDefaults\\";
+
+static bool SetLibraryOrderFor(const std::wstring& exeName, const std::wstring& library, const std::wstring& order) {
+  std::wstring keyPath = APP_DEFAULTS + exeName + L"\\DllOverrides";
+  HKEY key = NULL;
+  if (RegCreateKeyExW(HKEY_CURRENT_USER, keyPath.c_str(), 0, NULL, 0, KEY_SET_VALUE, NULL, &key, NULL) != ERROR_SUCCESS)
+    return false;
+  LONG result = RegSetValueExW(key, library.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(order.c_str()),
+                               static_cast<DWORD>((order.size() + 1) * sizeof(WCHAR)));
+  RegCloseKey(key);
+  return result == ERROR_SUCCESS;
+}
+
+bool PreferNativeLibraryFor(const std::wstring& exeName, const std::wstring& library) {
+  return SetLibraryOrderFor(exeName, library, L"native,builtin");
+}
+
+bool DisableLibraryFor(const std::wstring& exeName, const std::wstring& library) {
+  // An empty order: neither Wine's copy nor a native one loads.
+  return SetLibraryOrderFor(exeName, library, L"");
+}
+
+void ClearLibraryPreferencesFor(const std::wstring& exeName) {
+  RegDeleteKeyW(HKEY_CURRENT_USER, (APP_DEFAULTS + exeName + L"\\DllOverrides").c_str());
 }
 
 bool StampConfig(const std::wstring& exePath, const std::wstring& text) {

@@ -14,6 +14,17 @@
 // `extra` lines (each ending in "\n") follow as they are.
 std::wstring ScenarioConfig(int port, const std::wstring& mirror1, const std::wstring& mirror2,
                            const std::wstring& extra = L"");
+// The same for a server at `base` ("https://localhost:8443"); a mirror is a
+// path on it, or a whole address when it starts with "http".
+std::wstring ScenarioConfigAt(const std::wstring& base, const std::wstring& mirror1, const std::wstring& mirror2,
+                             const std::wstring& extra = L"");
+
+// Wine's per-program setting that prefers a library's native copy (a file found
+// in the search) over Wine's own, read when the program starts; and its removal.
+bool PreferNativeLibraryFor(const std::wstring& exeName, const std::wstring& library);
+// The same setting that loads no copy at all, as on a system without the library.
+bool DisableLibraryFor(const std::wstring& exeName, const std::wstring& library);
+void ClearLibraryPreferencesFor(const std::wstring& exeName);
 
 // Replaces the configuration resource of the executable at `exePath` with
 // `text`, encoded in code page 936 with CR LF line ends. False on failure.

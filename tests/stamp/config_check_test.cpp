@@ -150,14 +150,16 @@ TEST(ConfigCheck, AddressesTheDownloadClientRefuses) {
   EXPECT_EQ(Messages({L"product.txt:9: warning: \"app.url\" has no \"vv\": every Windows version downloads "
                       L"the same build",
                       L"product.txt:9: error: the download client refuses the address in \"app.url\": "
-                      L"it does not begin with \"http://\" (plain HTTP, lower case)"}),
+                      L"it does not begin with \"http://\" or \"https://\" (lower case)"}),
             Check(Base(L"app.url=http://127.0.0.1:3000/brenvik-setupvv.exe", L"app.url=HTTP://host/a.exe\n")));
   EXPECT_EQ(Messages({L"product.txt:8: error: the download client refuses the address in \"net2.url2\": "
                       L"no \"/\" follows the host"}),
             Check(Base(L"net2.url2=http://127.0.0.1:3000/dotnet.exe", L"net2.url2=http://127.0.0.1:3000\n")));
+  // https:// is taken, and held to the same rules.
+  EXPECT_EQ(Messages(), Check(Base(L"net2.url1=http://127.0.0.1/dotnet.exe", L"net2.url1=https://127.0.0.1/x.exe\n")));
   EXPECT_EQ(Messages({L"product.txt:7: error: the download client refuses the address in \"net2.url1\": "
-                      L"it does not begin with \"http://\" (plain HTTP, lower case)"}),
-            Check(Base(L"net2.url1=http://127.0.0.1/dotnet.exe", L"net2.url1=https://127.0.0.1/x.exe\n")));
+                      L"its port \"99999\" is not a number from 1 to 65535"}),
+            Check(Base(L"net2.url1=http://127.0.0.1/dotnet.exe", L"net2.url1=https://127.0.0.1:99999/x.exe\n")));
   EXPECT_EQ(Messages({L"product.txt:7: warning: the address in \"net2.url1\" holds a blank or control "
                       L"character, which breaks the request line"}),
             Check(Base(L"net2.url1=http://127.0.0.1/dotnet.exe", L"net2.url1=http://127.0.0.1/dot net.exe\n")));
@@ -166,7 +168,7 @@ TEST(ConfigCheck, AddressesTheDownloadClientRefuses) {
 TEST(ConfigCheck, AddressLimitsCountGbkBytes) {
   EXPECT_EQ(L"", CheckDownloadAddress(L"http://example.com/a"));
   EXPECT_EQ(L"no \"/\" follows the host", CheckDownloadAddress(L"http://example.com"));
-  EXPECT_EQ(L"it does not begin with \"http://\" (plain HTTP, lower case)",
+  EXPECT_EQ(L"it does not begin with \"http://\" or \"https://\" (lower case)",
             CheckDownloadAddress(L"ftp://example.com/a"));
   EXPECT_EQ(L"it names no host", CheckDownloadAddress(L"http:///a"));
   EXPECT_EQ(L"its port \"99999\" is not a number from 1 to 65535", CheckDownloadAddress(L"http://h:99999/a"));
@@ -192,6 +194,25 @@ TEST(ConfigCheck, AddressLimitsCountGbkBytes) {
   EXPECT_EQ(L"its request would be longer than 1023 bytes",
             CheckDownloadAddress(L"http://" + std::wstring(500, L'h') + L"/" + std::wstring(600, L'p')));
   EXPECT_EQ(L"it holds characters that GBK cannot hold", CheckDownloadAddress(L"http://h/한"));
+}
+
+// The same splitter decides for https:// addresses; the system's HTTP library
+// writes their request, so neither its length limit nor the Host line remark applies.
+TEST(ConfigCheck, HttpsAddressesByTheSameRules) {
+  EXPECT_EQ(L"", CheckDownloadAddress(L"https://example.com/a"));
+  EXPECT_EQ(L"", CheckDownloadAddress(L"https://example.com:8443/a?b=1"));
+  EXPECT_EQ(L"no \"/\" follows the host", CheckDownloadAddress(L"https://example.com"));
+  EXPECT_EQ(L"it does not begin with \"http://\" or \"https://\" (lower case)",
+            CheckDownloadAddress(L"HTTPS://example.com/a"));
+  EXPECT_EQ(L"it names no host", CheckDownloadAddress(L"https:///a"));
+  EXPECT_EQ(L"its port \"0\" is not a number from 1 to 65535", CheckDownloadAddress(L"https://h:0/a"));
+  EXPECT_EQ(L"its port \"https\" is not a number from 1 to 65535", CheckDownloadAddress(L"https://h:https/a"));
+  EXPECT_EQ(L"host longer than 1023 bytes", CheckDownloadAddress(L"https://" + std::wstring(1024, L'h') + L"/a"));
+  EXPECT_EQ(L"path longer than 1023 bytes", CheckDownloadAddress(L"https://h/" + std::wstring(1023, L'p')));
+  std::wstring remark = L"left over";
+  EXPECT_EQ(L"", CheckDownloadAddress(L"https://" + std::wstring(500, L'h') + L"/" + std::wstring(600, L'p'), &remark));
+  EXPECT_EQ(L"", CheckDownloadAddress(L"https://h:00443/a", &remark));
+  EXPECT_EQ(L"", remark);
 }
 
 // The findings that are errors, and what setup.exe's own parser makes of the

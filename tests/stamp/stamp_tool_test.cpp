@@ -260,7 +260,7 @@ TEST(StampTool, ErrorsStopWithNothingWritten) {
   std::wstring folder = WorkFolder(L"errors");
   CopySetup(folder, L"setup.exe");
   std::string original = ReadBytesFrom(folder + L"\\setup.exe");
-  std::wstring broken = ReplaceAll(PRODUCT, L"app.url=http://", L"app.url=https://");
+  std::wstring broken = ReplaceAll(PRODUCT, L"app.url=http://", L"app.url=ftp://");
   WriteBytesTo(folder + L"\\product.txt", Utf8(broken + L"colour=red\n"));
   ToolRun out = RunTool(folder, L"--out new.exe product.txt setup.exe");
   EXPECT_EQ(1u, out.exitCode);

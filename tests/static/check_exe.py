@@ -21,6 +21,10 @@ OBJDUMP = 'i686-w64-mingw32-objdump'
 SYSTEM_DLLS = {'kernel32.dll', 'user32.dll', 'gdi32.dll', 'comctl32.dll', 'shlwapi.dll',
                'advapi32.dll', 'ws2_32.dll', 'msvcrt.dll', 'shell32.dll'}
 
+# System DLLs that some supported systems lack (winhttp.dll: Windows XP before
+# SP1): an import would stop the program from loading there.
+LOOKED_UP_AT_RUN_TIME = {'winhttp.dll'}
+
 # Functions that Windows XP does not export: calling one directly stops the
 # program from loading there.
 POST_XP_FUNCTIONS = {
@@ -95,6 +99,7 @@ def check_imports(details, required=('kernel32.dll', 'user32.dll')):
     imports = imports_of(details)
     check(imports, 'no import table found')
     for dll, functions in sorted(imports.items()):
+        check(dll not in LOOKED_UP_AT_RUN_TIME, f'imports {dll}, which it must look up at run time')
         check(dll in SYSTEM_DLLS, f'imports a DLL that is not a system DLL: {dll}')
         for function in functions:
             check(function not in POST_XP_FUNCTIONS, f'imports {function} from {dll}, which XP lacks')

@@ -143,20 +143,6 @@ static std::wstring Widened(const char* text) {
   return wide;
 }
 
-// The port's number, or 0 when the text is not a number from 1 to 65535. Leading
-// zeros are allowed: the client hands the text to getaddrinfo, which reads it
-// as a decimal number.
-static long PortNumber(const char* port) {
-  if (*port == '\0') return 0;
-  long value = 0;
-  for (const char* c = port; *c != '\0'; ++c) {
-    if (*c < '0' || *c > '9') return 0;
-    value = value * 10 + (*c - '0');
-    if (value > 65535) return 0;
-  }
-  return value;
-}
-
 std::wstring CheckDownloadAddress(const std::wstring& address, std::wstring* remark) {
   if (remark != NULL) remark->clear();
   // On a Chinese system the client converts the address with code page 936.
@@ -170,14 +156,17 @@ std::wstring CheckDownloadAddress(const std::wstring& address, std::wstring* rem
   char port[PORT_BUFFER_SIZE];
   char request[REQUEST_BUFFER_SIZE];
   const char* refusal = NULL;
-  int split = SplitUrl(bytes.c_str(), host, path, port, &refusal);
-  if (split == DOWNLOAD_BAD_SCHEME) return L"it does not begin with \"http://\" (plain HTTP, lower case)";
+  UrlScheme scheme = URL_SCHEME_HTTP;
+  int split = SplitDownloadUrl(bytes.c_str(), &scheme, host, path, port, &refusal);
+  if (split == DOWNLOAD_BAD_SCHEME) return L"it does not begin with \"http://\" or \"https://\" (lower case)";
   if (split == DOWNLOAD_NO_PATH) return L"no \"/\" follows the host";
   if (split != DOWNLOAD_OK)
     return refusal != NULL ? Widened(refusal) : std::wstring(L"the client cannot split it");
   if (host[0] == '\0') return L"it names no host";
   long portNumber = PortNumber(port);
   if (portNumber == 0) return L"its port " + Quoted(Widened(port)) + L" is not a number from 1 to 65535";
+  // The HTTPS client hands host, port number and path to the system's HTTP library, which writes the request.
+  if (scheme == URL_SCHEME_HTTPS) return std::wstring();
   if (BuildRequest(host, path, port, request) < 0)
     return L"its request would be longer than " + Number(REQUEST_BUFFER_SIZE - 1) + L" bytes";
   // The connection goes to the number, but the Host line carries the text as written.

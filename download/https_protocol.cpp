@@ -1,0 +1,142 @@
+#include "download/https_protocol.h"
+
+#include <stddef.h>
+
+#include "download/http_protocol.h"
+
+HttpsStep HttpsStepOfNotice(unsigned long notice) {
+  if (notice == HTTPS_NOTICE_CONNECTING_TO_SERVER) return HTTPS_STEP_CONNECTING;
+  if (notice == HTTPS_NOTICE_SENDING_REQUEST) return HTTPS_STEP_SENDING;
+  return HTTPS_STEP_LOOKING_UP;
+}
+
+static const wchar_t* const STEP_TEXTS[] = {L"查找服务器...", L"连接服务器...", L"发送请求...", L"解析响应..."};
+static_assert(sizeof STEP_TEXTS / sizeof STEP_TEXTS[0] == HTTPS_STEP_PARSING + 1, "a text for every step");
+
+void ReachHttpsStep(HttpsStep* reached, HttpsStep step, ProgressCallback progress) {
+  while (*reached < step) {
+    *reached = static_cast<HttpsStep>(*reached + 1);
+    if (progress != NULL) progress(STEP_TEXTS[*reached], PROGRESS_HIDDEN);
+  }
+}
+
+struct CodeMeaning {
+  unsigned long code;
+  const char* meaning;
+};
+
+// The codes a download can meet; the names in the comments are the library's.
+// Some versions of the library hand on the network's own codes.
+static const CodeMeaning MEANINGS[] = {
+    {10053, "the connection was aborted"},                           // WSAECONNABORTED
+    {10054, "the connection was reset by the server"},               // WSAECONNRESET
+    {10060, "timed out: the server did not answer in time"},         // WSAETIMEDOUT
+    {10061, "the server refused the connection"},                    // WSAECONNREFUSED
+    {12001, "out of handles"},                                        // OUT_OF_HANDLES
+    {12002, "timed out: the server did not answer in time"},         // TIMEOUT
+    {12004, "internal error of the http library"},                   // INTERNAL_ERROR
+    {12005, "invalid url"},                                          // INVALID_URL
+    {12006, "unrecognized scheme"},                                  // UNRECOGNIZED_SCHEME
+    {12007, "the server name could not be resolved"},                // NAME_NOT_RESOLVED
+    {12009, "invalid option"},                                       // INVALID_OPTION
+    {12012, "the http library is shutting down"},                    // SHUTDOWN
+    {12015, "login failure"},                                        // LOGIN_FAILURE
+    {12017, "operation cancelled"},                                  // OPERATION_CANCELLED
+    {12029, "could not connect to the server"},                      // CANNOT_CONNECT
+    {12030, "the connection was reset or closed"},                   // CONNECTION_ERROR
+    {12032, "the request would have to be sent again"},              // RESEND_REQUEST
+    {12037, "the certificate has expired or is not yet valid"},      // SECURE_CERT_DATE_INVALID
+    {12038, "the certificate does not name this host"},              // SECURE_CERT_CN_INVALID
+    {12044, "the server asks for a client certificate"},             // CLIENT_AUTH_CERT_NEEDED
+    {12045, "the certificate's issuer is not trusted"},              // SECURE_INVALID_CA
+    {12057, "the certificate's revocation could not be checked"},    // SECURE_CERT_REV_FAILED
+    {12150, "a header is missing"},                                  // HEADER_NOT_FOUND
+    {12152, "the server's answer is not valid http"},                // INVALID_SERVER_RESPONSE
+    {12156, "the redirect failed"},                                  // REDIRECT_FAILED
+    {12157, "secure channel error: the tls handshake failed (the certificate was refused, or the system "
+            "and the server share no tls version or cipher)"},       // SECURE_CHANNEL_ERROR
+    {12166, "the proxy script has an error"},                        // BAD_AUTO_PROXY_SCRIPT
+    {12167, "the proxy script could not be downloaded"},             // UNABLE_TO_DOWNLOAD_SCRIPT
+    {12169, "the certificate is invalid"},                           // SECURE_INVALID_CERT
+    {12170, "the certificate has been revoked"},                     // SECURE_CERT_REVOKED
+    {12175, "secure failure: the certificate failed its checks"},    // SECURE_FAILURE
+    {12178, "the proxy detection service failed"},                   // AUTO_PROXY_SERVICE_ERROR
+    {12179, "the certificate is not meant for a server"},            // SECURE_CERT_WRONG_USAGE
+    {12180, "no proxy configuration was detected"},                  // AUTODETECTION_FAILED
+    {12181, "too many headers in the answer"},                       // HEADER_COUNT_EXCEEDED
+    {12182, "the answer's head is too large"},                       // HEADER_SIZE_OVERFLOW
+    {12185, "the client certificate has no private key"},            // CLIENT_CERT_NO_PRIVATE_KEY
+    {12186, "the client certificate's private key cannot be used"},  // CLIENT_CERT_NO_ACCESS_PRIVATE_KEY
+    {12187, "the proxy asks for a client certificate"},              // CLIENT_AUTH_CERT_NEEDED_PROXY
+    {12188, "the proxy's certificate failed its checks"},            // SECURE_FAILURE_PROXY
+};
+
+const char* WinHttpErrorMeaning(unsigned long code) {
+  for (size_t i = 0; i < sizeof MEANINGS / sizeof MEANINGS[0]; ++i)
+    if (MEANINGS[i].code == code) return MEANINGS[i].meaning;
+  return "not a known http library or network error; see the system's error codes";
+}
+
+struct FlagName {
+  unsigned long flag;
+  const char* name;
+};
+
+// The secure-failure flags in the order of the library's header.
+static const FlagName CERTIFICATE_FLAGS[] = {
+    {0x00000001, "revocation not checked"},   // CERT_REV_FAILED
+    {0x00000002, "invalid certificate"},      // INVALID_CERT
+    {0x00000004, "revoked"},                  // CERT_REVOKED
+    {0x00000008, "untrusted issuer"},         // INVALID_CA
+    {0x00000010, "wrong name"},               // CERT_CN_INVALID
+    {0x00000020, "expired or not yet valid"}, // CERT_DATE_INVALID
+    {0x00000040, "wrong usage"},              // CERT_WRONG_USAGE
+    {0x80000000, "secure channel error"},     // SECURITY_CHANNEL_ERROR
+};
+
+// Appends `piece` to the text of `size` bytes, cut to fit, always terminated.
+static void AppendCut(char* text, int size, int* length, const char* piece) {
+  for (; *piece != '\0' && *length < size - 1; ++piece) text[(*length)++] = *piece;
+  text[*length] = '\0';
+}
+
+int DescribeCertificateFlags(unsigned long flags, char* text, int size) {
+  int length = 0;
+  int named = 0;
+  if (size <= 0) return 0;
+  text[0] = '\0';
+  for (size_t i = 0; i < sizeof CERTIFICATE_FLAGS / sizeof CERTIFICATE_FLAGS[0]; ++i) {
+    if ((flags & CERTIFICATE_FLAGS[i].flag) == 0) continue;
+    if (named > 0) AppendCut(text, size, &length, ", ");
+    AppendCut(text, size, &length, CERTIFICATE_FLAGS[i].name);
+    ++named;
+  }
+  return named;
+}
+
+ProxyRoad ChooseProxyRoad(bool automaticAvailable, const UserProxySettings& settings) {
+  if (automaticAvailable) return PROXY_ROAD_AUTOMATIC;
+  if (!settings.read) return PROXY_ROAD_DEFAULT;
+  // The browser tries detection and the script first, its fixed proxy after them.
+  if (settings.autoDetect || settings.hasScriptUrl) return PROXY_ROAD_SCRIPT;
+  return ProxyRoadAfterScript(settings);
+}
+
+ProxyRoad ProxyRoadAfterScript(const UserProxySettings& settings) {
+  return settings.read && settings.hasStaticProxy ? PROXY_ROAD_STATIC : PROXY_ROAD_DEFAULT;
+}
+
+int HttpsReadSize(int contentLength, int received) {
+  int remaining = contentLength - received;
+  return remaining < HTTPS_READ_SIZE ? remaining : HTTPS_READ_SIZE;
+}
+
+int ParseWideLengthValue(const wchar_t* text) {
+  char narrow[64];
+  int i = 0;
+  // Cut at 63 characters: room for any 32-bit length with its sign and blanks.
+  for (; i < (int)sizeof narrow - 1 && text[i] != L'\0'; ++i)
+    narrow[i] = text[i] < 0x80 ? static_cast<char>(text[i]) : '?';
+  narrow[i] = '\0';
+  return ParseLengthValue(narrow);
+}

@@ -1,0 +1,72 @@
+// The plain-value side of the HTTPS download client: which step text a
+// notification of the system's HTTP library stands for, what its error codes
+// and certificate flags mean, which proxy settings to follow, and how much to
+// read next. Builds without the Windows headers.
+#pragma once
+
+#include "download/progress_callback.h"
+
+// One read of the body asks for at most this much: a TLS record holds 16 KiB,
+// and every read is a round trip through the library.
+const int HTTPS_READ_SIZE = 64 * 1024;
+
+// The step texts that the library's progress notifications stand for, in the
+// order of a download; "查找服务器..." comes before the library is asked anything.
+enum HttpsStep {
+  HTTPS_STEP_LOOKING_UP = 0,
+  HTTPS_STEP_CONNECTING = 1,  // "连接服务器..."
+  HTTPS_STEP_SENDING = 2,     // "发送请求..."
+  HTTPS_STEP_PARSING = 3,     // "解析响应..."
+};
+
+// The library's notification values that mark a step (its callback status codes).
+const unsigned long HTTPS_NOTICE_CONNECTING_TO_SERVER = 0x00000004;
+const unsigned long HTTPS_NOTICE_SENDING_REQUEST = 0x00000010;
+
+// The step that a notification marks, or HTTPS_STEP_LOOKING_UP for one that marks none.
+HttpsStep HttpsStepOfNotice(unsigned long notice);
+
+// Reports, through `progress` (may be null), the text of every step after
+// *reached up to `step`, in order, and moves *reached there. A step already
+// reached is not reported again, so the texts never go back.
+void ReachHttpsStep(HttpsStep* reached, HttpsStep step, ProgressCallback progress);
+
+// What one of the library's error codes (12001 and up), or one of the network
+// codes that it hands on, means, in the run log's lower-case English; a code
+// it does not know gets a generic text.
+const char* WinHttpErrorMeaning(unsigned long code);
+
+// The certificate problems that the library's secure-failure flags name, comma
+// separated ("untrusted issuer, wrong name"), into `text` of `size` bytes
+// (always terminated; cut, never overrun, when too small). Returns how many
+// flags were named.
+int DescribeCertificateFlags(unsigned long flags, char* text, int size);
+
+// Where the user's Internet settings send requests.
+struct UserProxySettings {
+  bool read;            // the settings could be read at all
+  bool autoDetect;      // "automatically detect settings"
+  bool hasScriptUrl;    // "use automatic configuration script"
+  bool hasStaticProxy;  // "use a proxy server", with its address
+};
+
+enum ProxyRoad {
+  PROXY_ROAD_AUTOMATIC,  // the library follows the system's settings itself (Windows 8.1 and later)
+  PROXY_ROAD_SCRIPT,     // ask the library which proxy the detection or the script names for the address
+  PROXY_ROAD_STATIC,     // the user's proxy server and its bypass list
+  PROXY_ROAD_DEFAULT,    // the library's own setting (the machine-wide WinHTTP proxy, or none)
+};
+
+// The first road: the automatic one where the library offered it, else the
+// user's settings in the order the browser follows them, else the default.
+ProxyRoad ChooseProxyRoad(bool automaticAvailable, const UserProxySettings& settings);
+
+// Where to go when the detection or the script named no proxy for the address.
+ProxyRoad ProxyRoadAfterScript(const UserProxySettings& settings);
+
+// How many bytes the next body read asks for: what remains, at most HTTPS_READ_SIZE.
+int HttpsReadSize(int contentLength, int received);
+
+// The length that a Content-Length header's value gives (as ParseLengthValue
+// reads it); a character beyond 7-bit ASCII ends the digits.
+int ParseWideLengthValue(const wchar_t* text);

@@ -1,0 +1,30 @@
+// What a download reported through its progress callback, as the download
+// tests record it, and the step texts it reports.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "download/progress_callback.h"
+
+// In order: step texts as they are, percentages as digits. A call of any other
+// form is recorded as a defect.
+inline std::vector<std::wstring> Reports;
+
+inline void RecordReport(const wchar_t* text, int percent) {
+  if (text != nullptr && percent == PROGRESS_HIDDEN)
+    Reports.push_back(text);
+  else if (text == nullptr && percent >= 0 && percent <= 100)
+    Reports.push_back(std::to_wstring(percent));
+  else
+    Reports.push_back(L"(malformed report)");
+}
+
+const std::wstring PREPARING = L"准备下载...";
+const std::wstring RESOLVING = L"查找服务器...";
+const std::wstring CONNECTING = L"连接服务器...";
+const std::wstring SENDING = L"发送请求...";
+const std::wstring PARSING = L"解析响应...";
+const std::wstring DOWNLOADING = L"正在下载...";
+const std::wstring COMPLETE = L"下载完成。";
+const std::wstring FAILED = L"下载失败。";

@@ -1,0 +1,399 @@
+// The HTTPS client against local TLS servers (tests/harness/tls_servers.py runs
+// this program): the whole download, the answers it refuses, the certificates
+// it refuses, the time limit, and the proxy from the user's Internet settings.
+#include <gtest/gtest.h>
+
+#include "download/http_client.h"
+#include "download/https_client.h"
+#include "download/https_protocol.h"
+#include "log/run_log.h"
+#include "download_reports.h"
+#include "loopback_server.h"
+#include "test_files.h"
+#include "tls_test_servers.h"
+
+#include <stdlib.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+typedef std::vector<std::wstring> Steps;
+typedef std::vector<std::string> Lines;
+
+std::wstring Wide(const std::string& text) {
+  return std::wstring(text.begin(), text.end());
+}
+
+std::string Pattern(size_t size) {
+  std::string body(size, '\0');
+  for (size_t i = 0; i < size; ++i) body[i] = static_cast<char>((i * 7 + i / 251) & 0xFF);
+  return body;
+}
+
+bool StartsWith(const std::string& text, const std::string& start) {
+  return text.compare(0, start.size(), start) == 0;
+}
+
+// The user's Internet settings as the browser stores them: a version-counted
+// record with the flags, the proxy, its bypass list and the script's address.
+const WCHAR CONNECTIONS_KEY[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings\\Connections";
+const DWORD SETTINGS_DIRECT = 0x1, SETTINGS_PROXY = 0x2, SETTINGS_SCRIPT = 0x4;
+
+void AppendCounted(std::string* record, const std::string& text) {
+  DWORD length = static_cast<DWORD>(text.size());
+  record->append(reinterpret_cast<const char*>(&length), sizeof length);
+  record->append(text);
+}
+
+bool SetUserProxySettings(DWORD flags, const std::string& proxy, const std::string& bypass,
+                          const std::string& script) {
+  const DWORD head[3] = {0x46, 1, flags};
+  std::string record(reinterpret_cast<const char*>(head), sizeof head);
+  AppendCounted(&record, proxy);
+  AppendCounted(&record, bypass);
+  AppendCounted(&record, script);
+  record.append(32, '\0');
+  HKEY key = NULL;
+  if (RegCreateKeyExW(HKEY_CURRENT_USER, CONNECTIONS_KEY, 0, NULL, 0, KEY_SET_VALUE, NULL, &key, NULL) != ERROR_SUCCESS)
+    return false;
+  LONG set = RegSetValueExW(key, L"DefaultConnectionSettings", 0, REG_BINARY,
+                            reinterpret_cast<const BYTE*>(record.data()), static_cast<DWORD>(record.size()));
+  RegCloseKey(key);
+  return set == ERROR_SUCCESS;
+}
+
+void ClearUserProxySettings() {
+  HKEY key = NULL;
+  if (RegOpenKeyExW(HKEY_CURRENT_USER, CONNECTIONS_KEY, 0, KEY_SET_VALUE, &key) != ERROR_SUCCESS) return;
+  RegDeleteValueW(key, L"DefaultConnectionSettings");
+  RegCloseKey(key);
+}
+
+class HttpsClientTest : public ::testing::Test {
+ protected:
+  std::wstring target;
+
+  void SetUp() override {
+    ASSERT_TRUE(TlsServersRunning()) << "run through tests/harness/tls_servers.py (ctest does)";
+    ASSERT_TRUE(ImportTestCa());
+    Reports.clear();
+    ASSERT_TRUE(SetLogLocale());
+    WCHAR temp[MAX_PATH];
+    GetTempPathW(MAX_PATH, temp);
+    std::wstring name = Wide(::testing::UnitTest::GetInstance()->current_test_info()->name());
+    wsprintfW(RunLogPath, L"%shttps-%s-%lu.log", temp, name.c_str(), GetCurrentProcessId());
+    target = std::wstring(temp) + L"https-" + name + L".bin";
+    DeleteFileW(target.c_str());
+    ASSERT_NE(nullptr, OpenRunLogFile());
+  }
+
+  void TearDown() override {
+    if (HasFailure()) {
+      std::string log;
+      for (const std::string& line : LogTexts()) log += "  " + line + "\n";
+      ADD_FAILURE() << "the run log:\n" << log;
+    }
+    ClearUserProxySettings();
+    DeleteRunLog();
+    DeleteFileW(target.c_str());
+  }
+
+  int Fetch(const std::string& url) {
+    Reports.clear();
+    return DownloadToFile(Wide(url).c_str(), target.c_str(), RecordReport);
+  }
+
+  // The log's lines without their date and time.
+  Lines LogTexts() {
+    std::string bytes = ReadFileBytes(RunLogPath);
+    Lines lines;
+    size_t start = 0;
+    while (start < bytes.size()) {
+      size_t end = bytes.find("\r\n", start);
+      if (end == std::string::npos) end = bytes.size();
+      std::string line = bytes.substr(start, end - start);
+      lines.push_back(line.size() >= 20 ? line.substr(20) : "(short line) " + line);
+      start = end + 2;
+    }
+    return lines;
+  }
+
+  std::string LastLogLine() {
+    Lines lines = LogTexts();
+    return lines.empty() ? "(empty log)" : lines.back();
+  }
+
+  int CountLogLines(const std::string& text) {
+    int count = 0;
+    for (const std::string& line : LogTexts()) count += line == text ? 1 : 0;
+    return count;
+  }
+
+  void ExpectNoTarget() { EXPECT_FALSE(FileExists(target)) << "a file was left"; }
+
+  void ExpectTarget(const std::string& bytes) {
+    ASSERT_TRUE(FileExists(target)) << "no target file";
+    std::string content = ReadFileBytes(target);
+    EXPECT_EQ(bytes.size(), content.size());
+    EXPECT_TRUE(bytes == content) << "the target's bytes differ";
+    HANDLE exclusive = CreateFileW(target.c_str(), GENERIC_WRITE, 0, NULL, OPEN_EXISTING, 0, NULL);
+    EXPECT_NE(INVALID_HANDLE_VALUE, exclusive) << "the target is still open";
+    if (exclusive != INVALID_HANDLE_VALUE) CloseHandle(exclusive);
+  }
+};
+
+// The whole road of a good download: the request, every step text and
+// percentage in order, every log line, the file's bytes.
+TEST_F(HttpsClientTest, DownloadReportsEveryStepAndWritesTheExactFile) {
+  std::string body = Pattern(1000000);
+  ASSERT_TRUE(ServeTlsRoute("/dir/setup.exe?lang=zh&v=2", TlsFileResponse(body)));
+  std::string url = TlsUrl(TLS_TRUSTED, "/dir/setup.exe?lang=zh&v=2");
+  EXPECT_EQ(DOWNLOAD_OK, Fetch(url));
+  ExpectTarget(body);
+
+  std::vector<TlsRequest> requests = TlsRequests();
+  ASSERT_EQ(1u, requests.size());
+  EXPECT_EQ("trusted", requests[0].server);
+  EXPECT_TRUE(StartsWith(requests[0].bytes, "GET /dir/setup.exe?lang=zh&v=2 HTTP/1.1\r\n")) << requests[0].bytes;
+  EXPECT_NE(std::string::npos, requests[0].bytes.find("\r\nHost: localhost:" + std::to_string(TlsPort(TLS_TRUSTED)) +
+                                                      "\r\n"));
+
+  ASSERT_GE(Reports.size(), 8u);
+  EXPECT_EQ((Steps{PREPARING, RESOLVING, CONNECTING, SENDING, PARSING, DOWNLOADING}),
+            Steps(Reports.begin(), Reports.begin() + 6));
+  EXPECT_EQ(COMPLETE, Reports.back());
+  std::vector<int> percents;
+  for (size_t i = 6; i + 1 < Reports.size(); ++i) percents.push_back(std::stoi(Reports[i]));
+  ASSERT_FALSE(percents.empty());
+  EXPECT_LE(percents.size(), 101u);
+  EXPECT_EQ(100, percents.back());
+  for (size_t i = 1; i < percents.size(); ++i) EXPECT_LT(percents[i - 1], percents[i]);
+
+  EXPECT_EQ((Lines{"url: " + url, "https proxy: the system's automatic settings", "content length: 1000000",
+                   "start down", "end down"}),
+            LogTexts());
+}
+
+TEST_F(HttpsClientTest, EmptyAndOverlongBodiesEndAtTheAnnouncedLength) {
+  ASSERT_TRUE(ServeTlsRoute("/empty", "HTTP/1.1 200 OK\r\nContent-Length: 0\r\n\r\n"));
+  ASSERT_TRUE(ServeTlsRoute("/longer", "HTTP/1.0 200 OK\r\nContent-Length: 5\r\n\r\n12345" + Pattern(20000)));
+  EXPECT_EQ(DOWNLOAD_OK, Fetch(TlsUrl(TLS_TRUSTED, "/empty")));
+  ExpectTarget("");
+  EXPECT_EQ((Steps{PREPARING, RESOLVING, CONNECTING, SENDING, PARSING, DOWNLOADING, COMPLETE}), Reports);
+  EXPECT_EQ(DOWNLOAD_OK, Fetch(TlsUrl(TLS_TRUSTED, "/longer")));
+  ExpectTarget("12345");
+}
+
+// Only a 200 answer counts; a redirect is refused as any other status, to
+// plain HTTP or not, and nothing is asked at its target.
+TEST_F(HttpsClientTest, EveryStatusBut200FailsWithoutAFileAndNoRedirectIsFollowed) {
+  std::string elsewhere = TlsUrl(TLS_TRUSTED, "/elsewhere.exe");
+  ASSERT_TRUE(ServeTlsRoute("/elsewhere.exe", TlsFileResponse("moved here")));
+  ASSERT_TRUE(ServeTlsRoute("/moved", "HTTP/1.1 302 Found\r\nLocation: " + elsewhere + "\r\nContent-Length: 0\r\n\r\n"));
+  ASSERT_TRUE(ServeTlsRoute("/plain", "HTTP/1.1 301 Moved Permanently\r\nLocation: http://localhost:" +
+                                          std::to_string(TlsPort(TLS_TRUSTED)) +
+                                          "/elsewhere.exe\r\nContent-Length: 0\r\n\r\n"));
+  ASSERT_TRUE(ServeTlsRoute("/partial", "HTTP/1.1 206 Partial Content\r\nContent-Length: 2\r\n\r\nok"));
+  struct Case {
+    std::string path, logged;
+  };
+  const Case cases[] = {
+      {"/missing", "http error : HTTP/1.1 404 Not Found"},
+      {"/moved", "http error : HTTP/1.1 302 Found"},
+      {"/plain", "http error : HTTP/1.1 301 Moved Permanently"},
+      {"/partial", "http error : HTTP/1.1 206 Partial Content"},
+  };
+  for (const Case& each : cases) {
+    EXPECT_EQ(DOWNLOAD_FAILED, Fetch(TlsUrl(TLS_TRUSTED, each.path))) << each.path;
+    EXPECT_EQ((Steps{PREPARING, RESOLVING, CONNECTING, SENDING, PARSING, FAILED}), Reports) << each.path;
+    EXPECT_EQ(each.logged, LastLogLine());
+    ExpectNoTarget();
+  }
+  std::vector<TlsRequest> requests = TlsRequests();
+  ASSERT_EQ(4u, requests.size()) << "a redirect's target was asked";
+  for (size_t i = 0; i < requests.size(); ++i)
+    EXPECT_TRUE(StartsWith(requests[i].bytes, "GET " + cases[i].path + " ")) << requests[i].bytes;
+}
+
+// A cut body, or one whose size nobody announced, leaves no file that could
+// pass for the installer.
+TEST_F(HttpsClientTest, ShortOrUnannouncedBodiesFailWithoutAFile) {
+  ASSERT_TRUE(ServeTlsRoute("/short", "HTTP/1.1 200 OK\r\nContent-Length: 10\r\n\r\nabcd"));
+  EXPECT_EQ(DOWNLOAD_FAILED, Fetch(TlsUrl(TLS_TRUSTED, "/short")));
+  ExpectNoTarget();
+  EXPECT_EQ(FAILED, Reports.back());
+  Lines lines = LogTexts();
+  ASSERT_GE(lines.size(), 5u);
+  EXPECT_EQ((Lines{"content length: 10", "start down"}), Lines(lines.begin() + 2, lines.begin() + 4));
+  EXPECT_EQ("end down", lines[lines.size() - 2]);
+  EXPECT_TRUE(StartsWith(lines.back(), "data download-error : ")) << lines.back();
+
+  ASSERT_TRUE(ServeTlsRoute("/unannounced", "HTTP/1.1 200 OK\r\nConnection: close\r\n\r\nbody"));
+  ASSERT_TRUE(ServeTlsRoute("/chunked", "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n4\r\nbody\r\n0\r\n\r\n"));
+  ASSERT_TRUE(ServeTlsRoute("/negative", "HTTP/1.1 200 OK\r\nContent-Length: -5\r\n\r\nbody"));
+  for (const char* path : {"/unannounced", "/chunked"}) {
+    EXPECT_EQ(DOWNLOAD_FAILED, Fetch(TlsUrl(TLS_TRUSTED, path))) << path;
+    EXPECT_EQ((Steps{PREPARING, RESOLVING, CONNECTING, SENDING, PARSING, FAILED}), Reports) << path;
+    EXPECT_EQ("no content length in the response head", LastLogLine()) << path;
+    ExpectNoTarget();
+  }
+  // A negative length is a failure either way: the library may refuse the head,
+  // or the body cannot match it.
+  EXPECT_EQ(DOWNLOAD_FAILED, Fetch(TlsUrl(TLS_TRUSTED, "/negative")));
+  EXPECT_EQ(FAILED, Reports.back());
+  ExpectNoTarget();
+}
+
+// Certificates are always checked: an issuer that is not trusted, a certificate
+// for another name (an address by number included), an expired one. The
+// handshake fails, so no request is sent and nothing is written; the log names
+// the library's code and its meaning.
+TEST_F(HttpsClientTest, RefusedCertificatesFailBeforeTheRequest) {
+  struct Case {
+    const char* what;
+    std::string url;
+  };
+  const Case cases[] = {
+      {"untrusted issuer", TlsUrl(TLS_UNTRUSTED, "/setup.exe")},
+      {"another name", TlsUrl(TLS_WRONG_NAME, "/setup.exe")},
+      {"address by number", "https://127.0.0.1:" + std::to_string(TlsPort(TLS_TRUSTED)) + "/setup.exe"},
+      {"expired", TlsUrl(TLS_EXPIRED, "/setup.exe")},
+  };
+  ASSERT_TRUE(ServeTlsRoute("/setup.exe", TlsFileResponse("installer")));
+  for (const Case& each : cases) {
+    EXPECT_EQ(DOWNLOAD_FAILED, Fetch(each.url)) << each.what;
+    ExpectNoTarget();
+    EXPECT_EQ((Steps{PREPARING, RESOLVING, CONNECTING}), Reports) << each.what;
+    Lines lines = LogTexts();
+    ASSERT_FALSE(lines.empty());
+    // Wine reports each of them as a failed handshake; Windows names the
+    // certificate's fault (12175 with flags, or 12037/12038/12045).
+    std::string line = lines.back();
+    if (StartsWith(line, "certificate refused: ")) line = lines[lines.size() - 2];
+    ASSERT_TRUE(StartsWith(line, "https send failed ")) << each.what << ": " << line;
+    unsigned long code = strtoul(line.c_str() + 18, NULL, 10);
+    EXPECT_TRUE(code == 12157 || code == 12175 || code == 12037 || code == 12038 || code == 12045)
+        << each.what << ": " << line;
+    EXPECT_EQ("https send failed " + std::to_string(code) + ": " + WinHttpErrorMeaning(code), line);
+  }
+  EXPECT_TRUE(TlsRequests().empty()) << "a request went over a refused connection";
+
+  // The same server with its CA trusted: the refusals were the certificates'.
+  EXPECT_EQ(DOWNLOAD_OK, Fetch(TlsUrl(TLS_TRUSTED, "/setup.exe")));
+  ExpectTarget("installer");
+}
+
+TEST_F(HttpsClientTest, RefusedConnectionStopsAtConnecting) {
+  unsigned short port = UnusedLoopbackPort();
+  ASSERT_NE(0, port);
+  EXPECT_EQ(DOWNLOAD_FAILED, Fetch("https://localhost:" + std::to_string(port) + "/setup.exe"));
+  EXPECT_EQ((Steps{PREPARING, RESOLVING, CONNECTING}), Reports);
+  EXPECT_EQ("https send failed 12029: could not connect to the server", LastLogLine());
+  ExpectNoTarget();
+}
+
+// Refused while splitting the address: nothing is started, nothing but the
+// address and the refusal is logged.
+TEST_F(HttpsClientTest, AddressRefusalsStartNothing) {
+  struct Case {
+    std::string url;
+    int result;
+    std::string logged;  // after the "url: " line; empty for none
+  };
+  const Case cases[] = {
+      {"HTTPS://localhost/setup.exe", DOWNLOAD_BAD_SCHEME, ""},
+      {"https://localhost", DOWNLOAD_NO_PATH, ""},
+      {"https://:443/setup.exe", DOWNLOAD_FAILED, "url refused: no host"},
+      {"https://localhost:0/setup.exe", DOWNLOAD_FAILED, "url refused: port 0 is not a number from 1 to 65535"},
+      {"https://localhost:65536/setup.exe", DOWNLOAD_FAILED, "url refused: port 65536 is not a number from 1 to 65535"},
+      {"https://localhost:https/setup.exe", DOWNLOAD_FAILED, "url refused: port https is not a number from 1 to 65535"},
+      {"https://localhost:123456/setup.exe", DOWNLOAD_FAILED, "url refused: port longer than 5 characters"},
+      {"https://localhost/" + std::string(1023, 'p'), DOWNLOAD_FAILED, "url refused: path longer than 1023 bytes"},
+  };
+  for (const Case& each : cases) {
+    DeleteRunLog();
+    ASSERT_NE(nullptr, OpenRunLogFile());
+    EXPECT_EQ(each.result, Fetch(each.url)) << each.url;
+    EXPECT_EQ(Steps{PREPARING}, Reports) << each.url;
+    Lines expected{"url: " + each.url};
+    if (!each.logged.empty()) expected.push_back(each.logged);
+    EXPECT_EQ(expected, LogTexts());
+  }
+  ExpectNoTarget();
+}
+
+// The one test that waits the real receive time-out, twice: a server that
+// falls silent before its head, and one that falls silent in the body.
+TEST_F(HttpsClientTest, SilentServerTimesOutAfterTheReceiveLimit) {
+  ASSERT_TRUE(ServeTlsRoute("/silent", "", true));
+  ASSERT_TRUE(ServeTlsRoute("/stalled", "HTTP/1.1 200 OK\r\nContent-Length: 10\r\n\r\nabcd", true));
+  EXPECT_EQ(DOWNLOAD_FAILED, Fetch(TlsUrl(TLS_TRUSTED, "/silent")));
+  EXPECT_EQ((Steps{PREPARING, RESOLVING, CONNECTING, SENDING, PARSING, FAILED}), Reports);
+  // The library's time-out code, or the network's one that some versions hand on.
+  std::string line = LastLogLine();
+  std::string code = line.substr(21, 5);
+  EXPECT_TRUE(code == "12002" || code == "10060") << line;
+  EXPECT_EQ("https receive failed " + code + ": timed out: the server did not answer in time", line);
+  ExpectNoTarget();
+
+  EXPECT_EQ(DOWNLOAD_FAILED, Fetch(TlsUrl(TLS_TRUSTED, "/stalled")));
+  EXPECT_EQ(FAILED, Reports.back());
+  Lines lines = LogTexts();
+  ASSERT_GE(lines.size(), 3u);
+  EXPECT_EQ((Lines{"data download error " + code, "end down", "data download-error : " + code}),
+            Lines(lines.end() - 3, lines.end()));
+  ExpectNoTarget();
+}
+
+// Systems before Windows 8.1 follow the user's Internet settings: a fixed proxy
+// carries the connection (a tunnel, so the certificate is still the server's),
+// its bypass list is honoured, and without a proxy the connection is direct.
+TEST_F(HttpsClientTest, UsersProxySettingsCarryTheConnectionOnOlderSystems) {
+  ASSERT_TRUE(ServeTlsRoute("/setup.exe", TlsFileResponse("through the proxy")));
+  std::string url = TlsUrl(TLS_TRUSTED, "/setup.exe");
+  std::string proxy = "127.0.0.1:" + std::to_string(TlsProxyPort());
+  ASSERT_TRUE(SetUserProxySettings(SETTINGS_DIRECT | SETTINGS_PROXY, proxy, "", ""));
+  EXPECT_EQ(DOWNLOAD_OK, HttpsGetOnProxyRoad(url.c_str(), target.c_str(), RecordReport, false));
+  ExpectTarget("through the proxy");
+  EXPECT_EQ(Lines{"CONNECT localhost:" + std::to_string(TlsPort(TLS_TRUSTED)) + " HTTP/1.1"}, TlsProxyRequests());
+  Lines lines = LogTexts();
+  ASSERT_GE(lines.size(), 2u);
+  EXPECT_EQ("https proxy: " + proxy + " from the internet settings", lines[1]);
+
+  // "<local>" bypasses names without a dot, "localhost" among them.
+  DeleteFileW(target.c_str());
+  ASSERT_TRUE(SetUserProxySettings(SETTINGS_DIRECT | SETTINGS_PROXY, proxy, "<local>", ""));
+  EXPECT_EQ(DOWNLOAD_OK, HttpsGetOnProxyRoad(url.c_str(), target.c_str(), RecordReport, false));
+  ExpectTarget("through the proxy");
+  EXPECT_EQ(1u, TlsProxyRequests().size()) << "the bypassed address went through the proxy";
+
+  DeleteFileW(target.c_str());
+  ASSERT_TRUE(SetUserProxySettings(SETTINGS_DIRECT, "", "", ""));
+  EXPECT_EQ(DOWNLOAD_OK, HttpsGetOnProxyRoad(url.c_str(), target.c_str(), RecordReport, false));
+  EXPECT_EQ(1u, TlsProxyRequests().size());
+  EXPECT_EQ(3u, TlsRequests().size());
+  EXPECT_EQ(2, CountLogLines("https proxy: " + proxy + " from the internet settings"));
+  EXPECT_EQ(1, CountLogLines("https proxy: winhttp's default"));
+}
+
+// A proxy script named in the user's settings decides per address.
+TEST_F(HttpsClientTest, ProxyScriptFromTheUsersSettingsNamesTheProxy) {
+  ASSERT_TRUE(ServeTlsRoute("/setup.exe", TlsFileResponse("named by the script")));
+  std::string proxy = "127.0.0.1:" + std::to_string(TlsProxyPort());
+  LoopbackServer scripts = {};
+  ASSERT_TRUE(StartLoopbackServer(
+      &scripts, FileResponse("function FindProxyForURL(url, host) { return \"PROXY " + proxy + "\"; }\n")));
+  ASSERT_TRUE(SetUserProxySettings(SETTINGS_DIRECT | SETTINGS_SCRIPT, "", "", LoopbackUrl(&scripts, "/proxy.pac")));
+  std::string url = TlsUrl(TLS_TRUSTED, "/setup.exe");
+  EXPECT_EQ(DOWNLOAD_OK, HttpsGetOnProxyRoad(url.c_str(), target.c_str(), RecordReport, false));
+  EXPECT_TRUE(WaitLoopbackServer(&scripts, LOOPBACK_ACCEPT_TIMEOUT_MS));
+  ExpectTarget("named by the script");
+  EXPECT_EQ(1u, TlsProxyRequests().size());
+  Lines lines = LogTexts();
+  ASSERT_GE(lines.size(), 2u);
+  EXPECT_EQ("https proxy: " + proxy + " from the proxy script", lines[1]);
+}
+
+}  // namespace

@@ -1,0 +1,99 @@
+#include "tls_test_servers.h"
+
+#include <windows.h>
+#include <wincrypt.h>
+
+#include <stdlib.h>
+
+#include "test_files.h"
+
+static std::string Variable(const char* name) {
+  const char* value = getenv(name);
+  return value != NULL ? value : "";
+}
+
+static std::wstring Wide(const std::string& text) {
+  return std::wstring(text.begin(), text.end());
+}
+
+static std::wstring RoutesFolder() {
+  return Wide(Variable("SETUP_TLS_ROUTES"));
+}
+
+bool TlsServersRunning() {
+  return !Variable("SETUP_TLS_CA").empty() && !Variable("SETUP_TLS_ROUTES").empty();
+}
+
+bool ImportTestCa() {
+  std::string der = ReadFileBytes(Wide(Variable("SETUP_TLS_CA")));
+  if (der.empty()) return false;
+  HCERTSTORE roots = CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0, CERT_SYSTEM_STORE_LOCAL_MACHINE, L"Root");
+  if (roots == NULL) return false;
+  BOOL added = CertAddEncodedCertificateToStore(roots, X509_ASN_ENCODING, reinterpret_cast<const BYTE*>(der.data()),
+                                                static_cast<DWORD>(der.size()), CERT_STORE_ADD_USE_EXISTING, NULL);
+  CertCloseStore(roots, 0);
+  return added != FALSE;
+}
+
+static unsigned short PortOf(const char* name) {
+  return static_cast<unsigned short>(atoi(Variable(name).c_str()));
+}
+
+unsigned short TlsPort(TlsServer server) {
+  static const char* const NAMES[] = {"SETUP_TLS_PORT_TRUSTED", "SETUP_TLS_PORT_UNTRUSTED",
+                                      "SETUP_TLS_PORT_WRONG_NAME", "SETUP_TLS_PORT_EXPIRED"};
+  return PortOf(NAMES[server]);
+}
+
+unsigned short TlsProxyPort() {
+  return PortOf("SETUP_TLS_PROXY_PORT");
+}
+
+std::string TlsUrl(TlsServer server, const std::string& path) {
+  return "https://localhost:" + std::to_string(TlsPort(server)) + path;
+}
+
+static bool AddRoute(const std::string& path, const std::string& file) {
+  std::wstring table = RoutesFolder() + L"\\routes.txt";
+  return WriteFileBytes(table, ReadFileBytes(table) + path + "\t" + file + "\n");
+}
+
+static int RouteCounter;
+
+bool ServeTlsRoute(const std::string& path, const std::string& response, bool thenStall) {
+  std::string file = "answer-" + std::to_string(++RouteCounter);
+  return WriteFileBytes(RoutesFolder() + L"\\" + Wide(file), response) &&
+         AddRoute(path, (thenStall ? "!stall:" : "") + file);
+}
+
+std::string TlsFileResponse(const std::string& body) {
+  return "HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
+}
+
+// Records of "NAME LENGTH\n" followed by LENGTH bytes and "\n".
+static std::vector<TlsRequest> ReadRecords(const wchar_t* log) {
+  std::vector<TlsRequest> records;
+  std::string bytes = ReadFileBytes(RoutesFolder() + L"\\" + log);
+  size_t at = 0;
+  while (at < bytes.size()) {
+    size_t end = bytes.find('\n', at);
+    if (end == std::string::npos) break;
+    std::string header = bytes.substr(at, end - at);
+    size_t blank = header.find(' ');
+    if (blank == std::string::npos) break;
+    size_t length = static_cast<size_t>(atol(header.c_str() + blank + 1));
+    records.push_back(TlsRequest{header.substr(0, blank), bytes.substr(end + 1, length)});
+    at = end + 1 + length + 1;
+  }
+  return records;
+}
+
+std::vector<TlsRequest> TlsRequests() {
+  return ReadRecords(L"requests.log");
+}
+
+std::vector<std::string> TlsProxyRequests() {
+  std::vector<std::string> lines;
+  for (const TlsRequest& record : ReadRecords(L"proxy.log")) lines.push_back(record.bytes);
+  return lines;
+}
