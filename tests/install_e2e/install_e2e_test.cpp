@@ -447,6 +447,21 @@ TEST_F(InstallRun, ProductPinMismatchDeletesTheDownloadAndStartsNothing) {
             LogLinesStartingWith(L"pin "));
 }
 
+// Without the system's SHA-256 (its provider library gone), a configured pin
+// cannot be checked: the download is refused, never started unchecked.
+TEST_F(InstallRun, PinThatTheSystemCannotCheckRefusesTheDownload) {
+  Prepare(L"win7", false, {{PRODUCT_V2_PATH, FileResponse(FakeInstallerBytes())}}, 1, L"", L"",
+          L"app.sha256.v2=" + DigestOf(FakeInstallerBytes()) + L"\n");
+  ASSERT_TRUE(DisableLibraryFor(run.exeName, L"rsaenh"));
+  StartAndPress();
+  EXPECT_EQ(X005, FailureBoxText());
+  EXPECT_FALSE(FileExists(InFolder(PRODUCT_V2)));
+  EXPECT_FALSE(FileExists(InFolder(PRODUCT_V2) + L".ran"));
+  std::vector<std::wstring> lines = LogLinesStartingWith(L"no sha-256 ");
+  ASSERT_EQ(1u, lines.size());
+  EXPECT_EQ(0u, lines[0].find(L"no sha-256 on this system, pin app.sha256.v2 cannot be checked, download refused. "));
+}
+
 // A pin that is there but cannot be read refuses the download: never "no pin".
 TEST_F(InstallRun, MalformedProductPinsRefuseTheDownload) {
   const std::wstring digest = DigestOf(FakeInstallerBytes());
