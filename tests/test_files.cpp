@@ -22,6 +22,20 @@ std::string ReadFileBytes(const std::wstring& path) {
   return bytes;
 }
 
+std::vector<std::string> RunLogTexts(const std::wstring& path) {
+  std::string bytes = ReadFileBytes(path);
+  std::vector<std::string> lines;
+  size_t start = 0;
+  while (start < bytes.size()) {
+    size_t end = bytes.find("\r\n", start);
+    if (end == std::string::npos) end = bytes.size();
+    std::string line = bytes.substr(start, end - start);
+    lines.push_back(line.size() >= 20 ? line.substr(20) : "(short line) " + line);
+    start = end + 2;
+  }
+  return lines;
+}
+
 bool WriteFileBytes(const std::wstring& path, const std::string& bytes) {
   HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, 0, NULL);
   if (file == INVALID_HANDLE_VALUE) return false;

@@ -67,21 +67,7 @@ class HttpClientTest : public ::testing::Test {
     return result;
   }
 
-  // The log's lines without their 20-character date and time.
-  std::vector<std::string> LogTexts() {
-    bool exists = false;
-    std::string bytes = ReadBytes(RunLogPath, &exists);
-    std::vector<std::string> lines;
-    size_t start = 0;
-    while (start < bytes.size()) {
-      size_t end = bytes.find("\r\n", start);
-      if (end == std::string::npos) end = bytes.size();
-      std::string line = bytes.substr(start, end - start);
-      lines.push_back(line.size() >= 20 ? line.substr(20) : "(short line) " + line);
-      start = end + 2;
-    }
-    return lines;
-  }
+  std::vector<std::string> LogTexts() { return RunLogTexts(RunLogPath); }
 
   std::string TargetBytes(bool* exists) { return ReadBytes(target, exists); }
 

@@ -105,20 +105,7 @@ class HttpsClientTest : public ::testing::Test {
     return DownloadToFile(Wide(url).c_str(), target.c_str(), RecordReport);
   }
 
-  // The log's lines without their date and time.
-  Lines LogTexts() {
-    std::string bytes = ReadFileBytes(RunLogPath);
-    Lines lines;
-    size_t start = 0;
-    while (start < bytes.size()) {
-      size_t end = bytes.find("\r\n", start);
-      if (end == std::string::npos) end = bytes.size();
-      std::string line = bytes.substr(start, end - start);
-      lines.push_back(line.size() >= 20 ? line.substr(20) : "(short line) " + line);
-      start = end + 2;
-    }
-    return lines;
-  }
+  Lines LogTexts() { return RunLogTexts(RunLogPath); }
 
   std::string LastLogLine() {
     Lines lines = LogTexts();

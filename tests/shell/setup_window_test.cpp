@@ -15,6 +15,7 @@
 #include "log/run_log.h"
 #include "shell/progress_display.h"
 #include "shell/setup_window.h"
+#include "test_files.h"
 
 namespace {
 
@@ -180,26 +181,7 @@ class SetupWindowTest : public ::testing::Test {
     DeleteRunLog();
   }
 
-  // The run log's texts without their stamps.
-  std::vector<std::string> LogTexts() {
-    std::vector<std::string> texts;
-    HANDLE file = CreateFileW(RunLogPath, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL,
-                              OPEN_EXISTING, 0, NULL);
-    if (file == INVALID_HANDLE_VALUE) return texts;
-    std::string bytes;
-    char buffer[4096];
-    DWORD got = 0;
-    while (ReadFile(file, buffer, sizeof buffer, &got, NULL) && got > 0) bytes.append(buffer, got);
-    CloseHandle(file);
-    size_t start = 0;
-    while (start < bytes.size()) {
-      size_t end = bytes.find("\r\n", start);
-      if (end == std::string::npos) end = bytes.size();
-      texts.push_back(bytes.substr(start, end - start).substr(20));
-      start = end + 2;
-    }
-    return texts;
-  }
+  std::vector<std::string> LogTexts() { return RunLogTexts(RunLogPath); }
 
   // Stores the new thread in WorkerThread, as StartWorker does; `copy` gets a
   // handle of the test's own that outlives the window's.
