@@ -1,6 +1,7 @@
 #include "e2e_support.h"
 
 #include <shlwapi.h>
+#include <stdio.h>
 #include <wchar.h>
 
 const WCHAR SETUP_WINDOW_CLASS[] = L"ZunGenericWindowClass";
@@ -8,6 +9,8 @@ const WCHAR SETUP_WINDOW_CLASS[] = L"ZunGenericWindowClass";
 // How long a cross-process WM_GETTEXT may take before the target counts as hung.
 static const UINT TEXT_TIMEOUT_MS = 5000;
 static const int REMOVE_ATTEMPTS = 50;
+static const int START_ATTEMPTS = 3;
+static const DWORD START_RETRY_PAUSE_MS = 500;
 static const wchar_t LOG_STAMP_SHAPE[] = L"dddd-dd-dd dd:dd:dd ";
 
 // ---- Paths and files ----------------------------------------------------------
@@ -145,22 +148,40 @@ void ResetScreenDpi() {
 bool StartProgram(const std::wstring& exePath, const std::wstring& arguments, StartedProgram* started) {
   started->process = NULL;
   started->processId = 0;
+  started->startError = 0;
+  started->startAttempts = 0;
   std::wstring commandLine = L"\"" + exePath + L"\"";
   if (!arguments.empty()) commandLine += L" " + arguments;
-  std::vector<WCHAR> buffer(commandLine.begin(), commandLine.end());
-  buffer.push_back(L'\0');
   std::wstring folder = exePath.substr(0, exePath.find_last_of(L'\\'));
 
-  STARTUPINFOW startup = {};
-  startup.cb = sizeof startup;
-  PROCESS_INFORMATION info = {};
-  if (!CreateProcessW(exePath.c_str(), buffer.data(), NULL, NULL, FALSE, 0, NULL, folder.c_str(), &startup,
-                      &info))
-    return false;
-  CloseHandle(info.hThread);
-  started->process = info.hProcess;
-  started->processId = info.dwProcessId;
-  return true;
+  while (started->startAttempts < START_ATTEMPTS) {
+    if (started->startAttempts++ > 0) Sleep(START_RETRY_PAUSE_MS);
+    // CreateProcessW may write to the command line.
+    std::vector<WCHAR> buffer(commandLine.begin(), commandLine.end());
+    buffer.push_back(L'\0');
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION info = {};
+    if (CreateProcessW(exePath.c_str(), buffer.data(), NULL, NULL, FALSE, 0, NULL, folder.c_str(), &startup,
+                       &info)) {
+      CloseHandle(info.hThread);
+      started->process = info.hProcess;
+      started->processId = info.dwProcessId;
+      return true;
+    }
+    started->startError = GetLastError();
+    printf("note: starting a program failed with error %lu (attempt %d of %d)\n",
+           static_cast<unsigned long>(started->startError), started->startAttempts, START_ATTEMPTS);
+    fflush(stdout);
+  }
+  return false;
+}
+
+StartedProgram ProgramOfProcess(DWORD processId) {
+  StartedProgram program = {};
+  program.process = OpenProcess(SYNCHRONIZE | PROCESS_QUERY_INFORMATION | PROCESS_TERMINATE, FALSE, processId);
+  program.processId = processId;
+  return program;
 }
 
 bool WaitForExit(const StartedProgram& started, DWORD timeoutMs, DWORD* exitCode) {
@@ -424,6 +445,27 @@ void EndRun(E2eRun* run) {
   if (!run->exeName.empty()) ClearAppDefaultsFor(run->exeName);
   RemoveFolder(run->folder);
   run->folder.clear();
+}
+
+std::wstring DescribeStart(const E2eRun& run) {
+  std::wstring text;
+  if (run.program.process == NULL) {
+    text = L"the program did not start: error " + std::to_wstring(run.program.startError) + L" after " +
+           std::to_wstring(run.program.startAttempts) + L" attempts";
+  } else if (IsRunning(run.program)) {
+    text = L"the program runs without the window";
+  } else {
+    DWORD code = 0;
+    GetExitCodeProcess(run.program.process, &code);
+    text = L"the program ended with exit code " + std::to_wstring(code);
+  }
+  std::string log = ReadFileBytes(RunLogOf(run));
+  if (log.empty()) return text + L"; no run log";
+  // The run log is GBK text.
+  int units = MultiByteToWideChar(936, 0, log.data(), static_cast<int>(log.size()), NULL, 0);
+  std::wstring logText(units > 0 ? units : 0, L'\0');
+  if (units > 0) MultiByteToWideChar(936, 0, log.data(), static_cast<int>(log.size()), &logText[0], units);
+  return text + L"; run log:\n" + logText;
 }
 
 std::wstring RunLogOf(const E2eRun& run) {

@@ -62,11 +62,17 @@ void ResetScreenDpi();
 struct StartedProgram {
   HANDLE process;
   DWORD processId;
+  DWORD startError;  // the last CreateProcessW error, 0 when the first attempt worked
+  int startAttempts;
 };
 
 // CreateProcessW of `exePath` with its folder as working directory; `arguments`
-// follow the quoted path on the command line.
+// follow the quoted path on the command line. A failed start is tried again a
+// few times (Wine rarely fails a process start under load); every failure is
+// reported on the output and kept in `startError`.
 bool StartProgram(const std::wstring& exePath, const std::wstring& arguments, StartedProgram* started);
+// A program that another process started, to wait for and end like our own.
+StartedProgram ProgramOfProcess(DWORD processId);
 // True and the exit code when the process ended within the time-out.
 bool WaitForExit(const StartedProgram& started, DWORD timeoutMs, DWORD* exitCode);
 bool IsRunning(const StartedProgram& started);
@@ -149,6 +155,9 @@ bool PrepareRun(E2eRun* run, const std::wstring& tag, const std::wstring& source
                 const std::wstring& windowsVersion, bool folderWithSpaces);
 // Starts the copy and waits for its window of class `windowClass` (empty: do not wait).
 bool StartRun(E2eRun* run, const std::wstring& windowClass, const std::wstring& arguments);
+// Why a run has no window: the start's error, or whether the process still
+// runs or how it ended, and its run log. For failure messages.
+std::wstring DescribeStart(const E2eRun& run);
 // Ends the process if it still runs, clears its settings, removes the folder.
 void EndRun(E2eRun* run);
 // The run's log file, or empty.

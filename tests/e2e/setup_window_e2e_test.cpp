@@ -54,7 +54,7 @@ class SetupWindowRun : public ::testing::Test {
 
   // Starts the copy and lists its seven controls.
   void Start(const std::wstring& arguments = L"") {
-    ASSERT_TRUE(StartRun(&run, SETUP_WINDOW_CLASS, arguments));
+    ASSERT_TRUE(StartRun(&run, SETUP_WINDOW_CLASS, arguments)) << DescribeStart(run);
     controls = ListControls(run.window);
     ASSERT_EQ(static_cast<size_t>(CONTROL_COUNT), controls.size());
   }
@@ -138,7 +138,7 @@ TEST(SetupWindowOnXp, StartsAndLaysOutAsElsewhere) {
   E2eRun run;
   ASSERT_TRUE(PrepareRun(&run, L"setupxp", SetupExePath(), L"winxp", true));
   ASSERT_NE(std::wstring::npos, run.folder.find(L' '));
-  ASSERT_TRUE(StartRun(&run, SETUP_WINDOW_CLASS, L""));
+  ASSERT_TRUE(StartRun(&run, SETUP_WINDOW_CLASS, L"")) << DescribeStart(run);
   std::vector<ControlInfo> controls = ListControls(run.window);
   ASSERT_EQ(static_cast<size_t>(CONTROL_COUNT), controls.size());
   ExpectRectIs({200, 160, 160, 40}, controls[BUTTON].rect, "button");
@@ -216,7 +216,7 @@ TEST_F(SetupWindowRun, CommandsFromElsewhereStartNothing) {
 TEST(SetupWithoutConfig, StartsWithEmptyTexts) {
   E2eRun run;
   ASSERT_TRUE(PrepareRun(&run, L"bare", SetupWithoutConfigExePath(), L"", false));
-  ASSERT_TRUE(StartRun(&run, SETUP_WINDOW_CLASS, L""));
+  ASSERT_TRUE(StartRun(&run, SETUP_WINDOW_CLASS, L"")) << DescribeStart(run);
   std::vector<ControlInfo> controls = ListControls(run.window);
   ASSERT_EQ(static_cast<size_t>(CONTROL_COUNT), controls.size());
   EXPECT_EQ(L"", ReadWindowText(run.window));

@@ -121,7 +121,7 @@ class InstallRun : public ::testing::Test {
   }
 
   void StartAndPress() {
-    ASSERT_TRUE(StartRun(&run, SETUP_WINDOW_CLASS, L""));
+    ASSERT_TRUE(StartRun(&run, SETUP_WINDOW_CLASS, L"")) << DescribeStart(run);
     PostClick(Control(BUTTON));
   }
 
@@ -358,8 +358,7 @@ TEST_F(InstallRun, RuntimeRestartAcceptedRegistersTheQuotedPathAndRestarts) {
   EXPECT_EQ(L"\"" + run.exePath + L"\"", ProcessCommandLine(restartedId));
   EXPECT_EQ(L"", ReadRunOnceValue()) << "the entry was consumed";
 
-  StartedProgram again = {OpenProcess(SYNCHRONIZE | PROCESS_QUERY_INFORMATION | PROCESS_TERMINATE, FALSE, restartedId),
-                          restartedId};
+  StartedProgram again = ProgramOfProcess(restartedId);
   PostKeyUp(restarted, VK_ESCAPE);
   DWORD code = 0xDEAD;
   EXPECT_TRUE(WaitForExit(again, E2E_EXIT_TIMEOUT_MS, &code));
@@ -546,7 +545,7 @@ void ExpectPlantedCopyLoadedByName(const std::wstring& library) {
   ASSERT_TRUE(CopyFileW(WindowsPathFromUnix(LOAD_BY_NAME_PROBE_EXE).c_str(), probe.c_str(), FALSE));
   ASSERT_TRUE(PreferNativeLibraryFor(probeName, library));
   StartedProgram program;
-  ASSERT_TRUE(StartProgram(probe, library + L".dll", &program));
+  ASSERT_TRUE(StartProgram(probe, library + L".dll", &program)) << "error " << program.startError;
   DWORD code = 0;
   EXPECT_TRUE(WaitForExit(program, E2E_EXIT_TIMEOUT_MS, &code));
   EndProgram(&program);
@@ -604,7 +603,7 @@ TEST_F(InstallRun, RestartIsRequestedWhenTheWindowClosesRightAfterYes) {
     }, E2E_START_TIMEOUT_MS);
     EXPECT_NE(static_cast<HWND>(NULL), restarted) << "no restart started setup.exe again; close first: " << closeFirst;
     if (restarted != NULL) {
-      StartedProgram again = {OpenProcess(SYNCHRONIZE | PROCESS_TERMINATE, FALSE, restartedId), restartedId};
+      StartedProgram again = ProgramOfProcess(restartedId);
       PostKeyUp(restarted, VK_ESCAPE);
       DWORD code = 0;
       EXPECT_TRUE(WaitForExit(again, E2E_EXIT_TIMEOUT_MS, &code));

@@ -436,7 +436,7 @@ TEST(StampTool, StampedSetupShowsTheNewTexts) {
 
   E2eRun run;
   ASSERT_TRUE(PrepareRun(&run, L"stamped", folder + L"\\stamped.exe", L"", false));
-  ASSERT_TRUE(StartRun(&run, SETUP_WINDOW_CLASS, L""));
+  ASSERT_TRUE(StartRun(&run, SETUP_WINDOW_CLASS, L"")) << DescribeStart(run);
   std::vector<ControlInfo> controls = ListControls(run.window);
   EXPECT_EQ(L"印章测试产品", ReadWindowText(run.window));
   // The button, then the status, percent, bar, title, summary and company controls.
