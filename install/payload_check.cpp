@@ -2,6 +2,7 @@
 
 #include "config/setup_config.h"
 #include "install/file_digest.h"
+#include "log/fresh_file.h"
 #include "log/run_log.h"
 
 PinSetting ReadPinSetting(bool present, const WCHAR* value, unsigned char digest[SHA256_SIZE]) {
@@ -29,7 +30,7 @@ PinCheck CheckPinnedDownload(const WCHAR* path, const WCHAR* pinKey, HANDLE* hel
   }
   // Read sharing only: from here until the process exists nobody may write,
   // rename or delete the file. An open write handle makes this open fail.
-  file = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
+  file = OpenOwnFile(path, GENERIC_READ, FILE_SHARE_READ);
   if (file == INVALID_HANDLE_VALUE) {
     LogFormat(L"pinned download not opened for its check. %d", static_cast<int>(GetLastError()));
     goto done;
