@@ -28,6 +28,14 @@ static OwnFile* FindOwnFile(const WCHAR* path) {
   return NULL;
 }
 
+// The file that the name held goes now: until a new one is made, nothing under
+// the name is ours. Otherwise the old identity would stay, and under Wine an
+// index is an inode number that Linux may hand to the next file made anywhere.
+static void ForgetOwnFile(const WCHAR* path) {
+  OwnFile* own = FindOwnFile(path);
+  if (own != NULL) own->path[0] = L'\0';
+}
+
 static void RememberOwnFile(const WCHAR* path, const BY_HANDLE_FILE_INFORMATION& information) {
   OwnFile* own = FindOwnFile(path);
   if (own == NULL) {
@@ -58,6 +66,7 @@ HANDLE CreateFreshFile(const WCHAR* path, DWORD access, DWORD share) {
   DWORD failure = 0;
   HANDLE file = INVALID_HANDLE_VALUE;
 
+  ForgetOwnFile(path);
   // Whatever is there goes first, a planted link included: deleting a link
   // removes the link only. What cannot be deleted makes the creation fail.
   if (!DeleteFileW(path) && GetLastError() != ERROR_FILE_NOT_FOUND && GetLastError() != ERROR_PATH_NOT_FOUND)

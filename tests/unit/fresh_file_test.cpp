@@ -96,4 +96,21 @@ TEST_F(FreshFile, OnlyTheFileThisProcessMadeIsOpenedAgain) {
   DeleteFileW(alias.c_str());
 }
 
+TEST_F(FreshFile, FileMadeAgainIsNoLongerOursWhenTheNewOneFails) {
+  ASSERT_TRUE(WriteFresh("ours"));
+  // The file lives on under a second name, as a file with its index could.
+  std::wstring alias = TempFilePath(L"fresh-file-alias.bin");
+  DeleteFileW(alias.c_str());
+  ASSERT_TRUE(CreateHardLinkW(alias.c_str(), name.c_str(), NULL));
+  // Held with delete sharing: the name is removed, yet stays taken until closed.
+  HANDLE holder = CreateFileW(name.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL,
+                              OPEN_EXISTING, 0, NULL);
+  ASSERT_NE(INVALID_HANDLE_VALUE, holder);
+  EXPECT_EQ(INVALID_HANDLE_VALUE, CreateFreshFile(name.c_str(), GENERIC_WRITE, FILE_SHARE_READ));
+  CloseHandle(holder);
+  ASSERT_FALSE(FileExists(name));
+  ASSERT_TRUE(MoveFileW(alias.c_str(), name.c_str()));
+  EXPECT_FALSE(Reopens()) << "the old file came back under the name";
+}
+
 }  // namespace
