@@ -58,8 +58,9 @@ PinCheck CheckPinnedDownload(const WCHAR* path, const WCHAR* pinKey, HANDLE* hel
 
 done:
   if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
-  if (result == PIN_REFUSED && !DeleteFileW(path))
-    LogFormat(L"refused download not deleted. %d", static_cast<int>(GetLastError()));
+  // Only while the name holds the file this process downloaded: a file put in
+  // its place is someone else's, and a deletion by name follows links under Wine.
+  if (result == PIN_REFUSED) DeleteOwnFile(path);
   return result;
 }
 

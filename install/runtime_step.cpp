@@ -11,6 +11,7 @@
 #include "install/install_ui.h"
 #include "install/installer_command.h"
 #include "install/payload_check.h"
+#include "log/fresh_file.h"
 #include "log/run_log.h"
 
 static const WCHAR DOWNLOAD_FAILED_MESSAGE[] = L"运行环境安装程序下载失败。(X003)";
@@ -141,13 +142,13 @@ PrerequisiteResult RuntimePrerequisiteStep() {
     // the restart request.
     MarkWorkerClosingWindow();
     if (WorkerUi.askUser(RESTART_QUESTION, MB_YESNO | MB_ICONQUESTION) != IDYES) {
-      DeleteFileW(installerPath);
+      DeleteOwnFile(installerPath);
       return RebootDeclined;
     }
     RegisterRunOnce();
-    DeleteFileW(installerPath);
+    DeleteOwnFile(installerPath);
     return RebootNow;
   }
-  DeleteFileW(installerPath);
+  DeleteOwnFile(installerPath);
   return RuntimeReady;
 }

@@ -724,4 +724,63 @@ TEST_F(InstallRun, WinHttpPlantedBesideSetupIsNeverLoaded) {
   }
 }
 
+// ---- Planted links ------------------------------------------------------------------
+
+// The run log's name for the run's copy in process `processId`, started today.
+std::wstring RunLogNameOf(const E2eRun& run, DWORD processId) {
+  WCHAR date[16];
+  if (GetDateFormatW(LOCALE_SYSTEM_DEFAULT, 0, NULL, L"yyyyMMdd", date, 16) == 0) date[0] = L'\0';
+  return run.exeName.substr(0, run.exeName.size() - 4) + L"-" + date + L"-" + std::to_wstring(processId) + L".log";
+}
+
+// setup.exe runs elevated in a folder that the user can write. Under every name
+// that it writes there (the runtime installer, fetched over HTTP; the product,
+// over HTTPS; the run log, named after the process id) a link to a file in the
+// system folder is planted before it starts: the run installs both as if
+// nothing had been there, and not one byte reaches the files the links named.
+TEST_F(InstallRun, LinksPlantedUnderItsFileNamesLeaveTheirTargetsUntouched) {
+  ASSERT_TRUE(TlsServersRunning());
+  ASSERT_TRUE(ImportTestCa());
+  WCHAR system[MAX_PATH];
+  ASSERT_NE(0u, GetSystemDirectoryW(system, MAX_PATH));
+  const std::string tls = TlsUrl(TLS_TRUSTED, "");
+  for (bool symbolic : {false, true}) {
+    SCOPED_TRACE(symbolic ? "symbolic links" : "hard links");
+    ASSERT_TRUE(StartLoopbackRoutes(&server, {{MIRROR1_PATH, FileResponse(FakeInstallerBytes())}}, 1));
+    serverStarted = true;
+    ASSERT_TRUE(ServeTlsRoute(PRODUCT_V2_PATH, TlsFileResponse(FakeInstallerBytes())));
+    ASSERT_TRUE(PrepareRun(&run, L"links", sourceExe, L"winxp", false));
+    const std::wstring mirror = L"http://127.0.0.1:" + std::to_wstring(server.port) + Wide(MIRROR1_PATH);
+    ASSERT_TRUE(StampConfig(run.exePath, ScenarioConfigAt(std::wstring(tls.begin(), tls.end()), mirror, L"")));
+    SetRuntimeExitCode(0);
+    PROCESS_INFORMATION held = {};
+    ASSERT_TRUE(StartHeld(run.exePath, &held));
+    run.program.process = held.hProcess;
+    run.program.processId = held.dwProcessId;
+
+    const std::wstring names[] = {RUNTIME_FILE, PRODUCT_V2, RunLogNameOf(run, held.dwProcessId)};
+    std::vector<std::wstring> victims;
+    for (const std::wstring& name : names) {
+      victims.push_back(JoinPath(system, L"setup-e2e-victim-" + std::to_wstring(victims.size()) + L".bin"));
+      EXPECT_TRUE(WriteFileBytes(victims.back(), "system file"));
+      EXPECT_TRUE(PlantLink(symbolic, InFolder(name), victims.back())) << "planted as " << name;
+    }
+    ResumeThread(held.hThread);
+    CloseHandle(held.hThread);
+    run.window = WaitForWindow(SETUP_WINDOW_CLASS, run.program.processId, E2E_START_TIMEOUT_MS);
+    ASSERT_NE(static_cast<HWND>(NULL), run.window) << DescribeStart(run);
+    PostClick(Control(BUTTON));
+    EXPECT_EQ(0u, WaitForExitCode());
+    EXPECT_EQ(2u, WaitForRecord(InFolder(RUNTIME_FILE)).size()) << "the runtime installer ran";
+    EXPECT_EQ(2u, WaitForRecord(InFolder(PRODUCT_V2)).size()) << "the product started";
+    EXPECT_EQ(FakeInstallerBytes(), ReadFileBytes(InFolder(PRODUCT_V2)));
+    EXPECT_EQ(L"", RunLogOf(run)) << "a successful run deletes its log";
+    for (size_t i = 0; i < victims.size(); ++i) {
+      EXPECT_EQ("system file", ReadFileBytes(victims[i])) << "changed through the link named " << names[i];
+      DeleteFileW(victims[i].c_str());
+    }
+    Reset();
+  }
+}
+
 }  // namespace

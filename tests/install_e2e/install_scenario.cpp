@@ -167,3 +167,53 @@ HWND FindWindowOfAnotherProcess(const std::wstring& className, DWORD otherThan, 
   *processId = search.processId;
   return search.found;
 }
+
+// Wine's own: the Unix name of a Windows path, freed with HeapFree.
+typedef char*(CDECL* UnixFileNameFunction)(const WCHAR*);
+
+static std::string UnixFileName(const std::wstring& path) {
+  UnixFileNameFunction unixName = reinterpret_cast<UnixFileNameFunction>(
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
+  char* name = unixName != NULL ? unixName(path.c_str()) : NULL;
+  if (name == NULL) return "";
+  std::string result = name;
+  HeapFree(GetProcessHeap(), 0, name);
+  return result;
+}
+
+bool PlantLink(bool symbolic, const std::wstring& link, const std::wstring& target) {
+  if (!symbolic) {
+    if (!CreateHardLinkW(link.c_str(), target.c_str(), NULL)) return false;
+  } else {
+    std::string from = UnixFileName(target);
+    std::string to = UnixFileName(link);
+    if (from.empty() || to.empty()) return false;
+    // Wine starts a Unix program, but drops its exit code and may report its end
+    // before it is done: the link is waited for below.
+    std::wstring command = L"ln -s \"" + std::wstring(from.begin(), from.end()) + L"\" \"" +
+                           std::wstring(to.begin(), to.end()) + L"\"";
+    std::vector<WCHAR> line(command.begin(), command.end());
+    line.push_back(L'\0');
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process = {};
+    if (!CreateProcessW(L"Z:\\bin\\ln", line.data(), NULL, NULL, FALSE, 0, NULL, NULL, &startup, &process))
+      return false;
+    WaitForSingleObject(process.hProcess, E2E_EXIT_TIMEOUT_MS);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+  }
+  std::string bytes = ReadFileBytes(target);
+  return !bytes.empty() && WaitUntil([&] { return ReadFileBytes(link) == bytes; }, E2E_EXIT_TIMEOUT_MS);
+}
+
+bool StartHeld(const std::wstring& exePath, PROCESS_INFORMATION* started) {
+  std::wstring command = L"\"" + exePath + L"\"";
+  std::vector<WCHAR> line(command.begin(), command.end());
+  line.push_back(L'\0');
+  std::wstring folder = exePath.substr(0, exePath.find_last_of(L'\\'));
+  STARTUPINFOW startup = {};
+  startup.cb = sizeof startup;
+  return CreateProcessW(exePath.c_str(), line.data(), NULL, NULL, FALSE, CREATE_SUSPENDED, NULL, folder.c_str(),
+                        &startup, started) != FALSE;
+}

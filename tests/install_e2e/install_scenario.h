@@ -46,3 +46,13 @@ std::wstring ProcessCommandLine(DWORD processId);
 // A visible top-level window of the class that belongs to a process other than
 // `otherThan`, or null.
 HWND FindWindowOfAnotherProcess(const std::wstring& className, DWORD otherThan, DWORD* processId);
+
+// Plants a link named `link` to the existing file `target`: a hard link through
+// the system, or a symbolic one made on the Unix side by /bin/ln (Wine's own
+// CreateSymbolicLinkW makes nothing and reports success). True only when the
+// link then reads as the target does.
+bool PlantLink(bool symbolic, const std::wstring& link, const std::wstring& target);
+
+// Starts `exePath` with its main thread held (files named after its process id
+// can be planted first); ResumeThread(*thread) lets it run.
+bool StartHeld(const std::wstring& exePath, PROCESS_INFORMATION* started);
