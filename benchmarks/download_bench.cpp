@@ -24,6 +24,7 @@
 #include "download/http_protocol.h"
 #include "install/file_digest.h"
 #include "install/payload_check.h"
+#include "install/signer_pin.h"
 
 static void IgnoreProgress(const WCHAR*, int) {}
 
@@ -94,7 +95,7 @@ static double Median(std::vector<double> values) {
 // back and hashed with the system's SHA-256, compared with the configured pin.
 static bool CheckPin(const WCHAR* target) {
   HANDLE held = INVALID_HANDLE_VALUE;
-  bool matched = CheckPinnedDownload(target, PRODUCT_PIN_KEY_V4, &held) == PIN_MATCHED;
+  bool matched = CheckPinnedDownload(target, PRODUCT_PIN_KEY_V4, PRODUCT_SIGNER_KEY, &held) == PIN_MATCHED;
   ReleasePinnedDownload(&held);
   return matched;
 }

@@ -11,6 +11,7 @@
 #include "install/install_ui.h"
 #include "install/installer_command.h"
 #include "install/payload_check.h"
+#include "install/signer_pin.h"
 #include "log/fresh_file.h"
 #include "log/run_log.h"
 
@@ -53,7 +54,7 @@ bool DownloadRuntimeInstaller(WCHAR* installerPath, HANDLE* held) {
     // A download that the pin refuses counts as a failed one: the next mirror is tried.
     if (fits &&
         RunDownloadJob(url, installerPath, WorkerUi.beginDownload, WorkerUi.reportProgress) == static_cast<DWORD>(DOWNLOAD_OK) &&
-        CheckPinnedDownload(installerPath, RUNTIME_PIN_KEY, held) != PIN_REFUSED)
+        CheckPinnedDownload(installerPath, RUNTIME_PIN_KEY, RUNTIME_SIGNER_KEY, held) != PIN_REFUSED)
       return true;
   }
   RecordError(DOWNLOAD_FAILED_MESSAGE);
