@@ -3,8 +3,9 @@
 #include <string>
 #include <vector>
 
-#include "download/body_file.h"
+// winsock2.h must come before windows.h.
 #include "download/http_client.h"
+#include "download/body_file.h"
 #include "log/run_log.h"
 #include "download_reports.h"
 #include "loopback_server.h"
