@@ -9,6 +9,7 @@
 // that makes a file and read by one that waited for it: no two run at once.
 struct OwnFile {
   WCHAR path[MAX_PATH];
+  bool made;  // false while the name is being made again, or could not be
   DWORD volume;
   DWORD indexHigh;
   DWORD indexLow;
@@ -34,15 +35,18 @@ static OwnFile* FindOwnFile(const WCHAR* path) {
 // The file that the name held goes now: until a new one is made, nothing under
 // the name is ours. Otherwise the old identity would stay, and under Wine an
 // index is an inode number that Linux may hand to the next file made anywhere.
+// The slot stays the name's: names made again and again keep the others'.
 static void ForgetOwnFile(const WCHAR* path) {
   OwnFile* own = FindOwnFile(path);
-  if (own != NULL) own->path[0] = L'\0';
+  if (own != NULL) own->made = false;
 }
 
 static void RememberOwnFile(const WCHAR* path, const BY_HANDLE_FILE_INFORMATION& information) {
   OwnFile* own = FindOwnFile(path);
+  for (int i = 0; own == NULL && i < OWN_FILE_SLOTS; ++i)
+    if (OwnFiles[i].path[0] == L'\0') own = &OwnFiles[i];
   if (own == NULL) {
-    // Forgetting the oldest only costs a refused reopen, never a wrong one.
+    // More names than slots: forgetting the oldest only costs a refused reopen, never a wrong one.
     own = &OwnFiles[NextOwnFileSlot];
     NextOwnFileSlot = (NextOwnFileSlot + 1) % OWN_FILE_SLOTS;
   }
@@ -52,6 +56,7 @@ static void RememberOwnFile(const WCHAR* path, const BY_HANDLE_FILE_INFORMATION&
     return;
   }
   lstrcpyW(own->path, path);
+  own->made = true;
   own->volume = information.dwVolumeSerialNumber;
   own->indexHigh = information.nFileIndexHigh;
   own->indexLow = information.nFileIndexLow;
@@ -204,7 +209,7 @@ HANDLE OpenOwnFile(const WCHAR* path, DWORD access, DWORD share) {
   const OwnFile* own = FindOwnFile(path);
   HANDLE file = INVALID_HANDLE_VALUE;
 
-  if (own == NULL) {
+  if (own == NULL || !own->made) {
     LogFormat(L"file not reopened, this process did not make it: %s", path);
     goto done;
   }

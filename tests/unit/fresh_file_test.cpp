@@ -113,6 +113,17 @@ TEST_F(FreshFile, FileMadeAgainIsNoLongerOursWhenTheNewOneFails) {
   EXPECT_FALSE(Reopens()) << "still taken for this process's own";
 }
 
+TEST_F(FreshFile, NamesMadeAgainAndAgainKeepOthersOwn) {
+  // The run log stays this process's own however often the installers are fetched again.
+  std::wstring log = TempFilePath(L"fresh-file-log.bin");
+  HANDLE file = CreateFreshFile(log.c_str(), GENERIC_WRITE, FILE_SHARE_READ);
+  ASSERT_NE(INVALID_HANDLE_VALUE, file);
+  CloseHandle(file);
+  for (int i = 0; i < 20; ++i) ASSERT_TRUE(WriteFresh("again")) << i;
+  EXPECT_TRUE(DeleteOwnFile(log.c_str()));
+  EXPECT_FALSE(FileExists(log));
+}
+
 TEST(FreshFilePaths, NativeFormAndTemporaryNameFitOrAreRefused) {
   const struct {
     const WCHAR* path;
