@@ -218,7 +218,7 @@ static bool ReceiveHttpsBody(const WinHttpFunctions* api, HINTERNET request, int
   // The caller logs the thread's last error: keep the failure's, not the deletion's.
   if (failure == 0) failure = GetLastError();
   // A cut file beside setup.exe, named as the installer, could pass for it.
-  DeleteFileW(targetPath);
+  DeleteOwnFile(targetPath);
   SetLastError(failure);
   return false;
 }

@@ -131,5 +131,6 @@ void CloseRunLog() {
 
 void DeleteRunLog() {
   CloseRunLog();
-  DeleteFileW(RunLogPath);
+  // Only while the name still holds the log this process made.
+  DeleteOwnFile(RunLogPath);
 }

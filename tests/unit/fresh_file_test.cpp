@@ -59,7 +59,7 @@ TEST_F(FreshFile, PlantedHardLinkIsReplacedAndWhatItNamesStaysUntouched) {
 }
 
 TEST_F(FreshFile, NameThatCannotBeRemovedFailsWithoutWriting) {
-  // Someone holds the name open without delete sharing: it can be neither removed nor replaced.
+  // Someone holds the name open without delete sharing: it cannot be replaced.
   ASSERT_TRUE(WriteFileBytes(name, "held"));
   HANDLE holder = CreateFileW(name.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_EXISTING, 0, NULL);
   ASSERT_NE(INVALID_HANDLE_VALUE, holder);
@@ -67,6 +67,10 @@ TEST_F(FreshFile, NameThatCannotBeRemovedFailsWithoutWriting) {
   EXPECT_NE(0u, GetLastError()) << "the failure's code reaches the caller";
   CloseHandle(holder);
   EXPECT_EQ("held", ReadFileBytes(name));
+  WIN32_FIND_DATAW found;
+  HANDLE search = FindFirstFileW(TempFilePath(L"~setup-*.new").c_str(), &found);
+  EXPECT_EQ(INVALID_HANDLE_VALUE, search) << "a temporary file was left";
+  if (search != INVALID_HANDLE_VALUE) FindClose(search);
 }
 
 TEST_F(FreshFile, OnlyTheFileThisProcessMadeIsOpenedAgain) {
@@ -94,6 +98,53 @@ TEST_F(FreshFile, OnlyTheFileThisProcessMadeIsOpenedAgain) {
   EXPECT_FALSE(Reopens()) << "a new file with the same bytes";
   EXPECT_EQ("system file", ReadFileBytes(victim));
   DeleteFileW(alias.c_str());
+}
+
+TEST_F(FreshFile, FileMadeAgainIsNoLongerOursWhenTheNewOneFails) {
+  ASSERT_TRUE(WriteFresh("ours"));
+  // Held without delete sharing: the name cannot be replaced, the old file stays.
+  HANDLE holder = CreateFileW(name.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_EXISTING, 0, NULL);
+  ASSERT_NE(INVALID_HANDLE_VALUE, holder);
+  EXPECT_EQ(INVALID_HANDLE_VALUE, CreateFreshFile(name.c_str(), GENERIC_WRITE, FILE_SHARE_READ));
+  CloseHandle(holder);
+  ASSERT_EQ("ours", ReadFileBytes(name));
+  // Under Wine a new file may get a deleted one's index: an identity kept past
+  // an attempt to replace the file could be another file's.
+  EXPECT_FALSE(Reopens()) << "still taken for this process's own";
+}
+
+TEST_F(FreshFile, NamesMadeAgainAndAgainKeepOthersOwn) {
+  // The run log stays this process's own however often the installers are fetched again.
+  std::wstring log = TempFilePath(L"fresh-file-log.bin");
+  HANDLE file = CreateFreshFile(log.c_str(), GENERIC_WRITE, FILE_SHARE_READ);
+  ASSERT_NE(INVALID_HANDLE_VALUE, file);
+  CloseHandle(file);
+  for (int i = 0; i < 20; ++i) ASSERT_TRUE(WriteFresh("again")) << i;
+  EXPECT_TRUE(DeleteOwnFile(log.c_str()));
+  EXPECT_FALSE(FileExists(log));
+}
+
+TEST(FreshFilePaths, NativeFormAndTemporaryNameFitOrAreRefused) {
+  const struct {
+    const WCHAR* path;
+    const WCHAR* native;
+  } forms[] = {{L"C:\\a\\b.exe", L"\\??\\C:\\a\\b.exe"},
+               {L"\\\\server\\share\\b.exe", L"\\??\\UNC\\server\\share\\b.exe"},
+               {L"\\\\?\\C:\\a\\b.exe", L"\\??\\C:\\a\\b.exe"}};
+  WCHAR native[32];
+  for (const auto& form : forms) {
+    EXPECT_TRUE(NativePathOf(form.path, native, 32)) << form.native;
+    EXPECT_STREQ(form.native, native);
+  }
+  EXPECT_TRUE(NativePathOf(L"C:\\abcdefgh", native, 16)) << "15 units and the terminator";
+  EXPECT_FALSE(NativePathOf(L"C:\\abcdefghi", native, 16));
+
+  WCHAR temp[MAX_PATH];
+  ASSERT_TRUE(FreshFileTempPath(L"C:\\dl\\brenvik-setupv4.exe", 0x1c, 3, temp));
+  EXPECT_STREQ(L"C:\\dl\\~setup-1c-3.new", temp) << "beside the file";
+  std::wstring deep = L"C:\\" + std::wstring(MAX_PATH - 3 - 1 - 15 - 1, L'd') + L"\\a.exe";
+  EXPECT_TRUE(FreshFileTempPath(deep.c_str(), 0x1c, 3, temp)) << "a 15-unit name fills the path";
+  EXPECT_FALSE(FreshFileTempPath(deep.c_str(), 0x1c, 0x1d, temp)) << "one unit more does not fit";
 }
 
 }  // namespace
