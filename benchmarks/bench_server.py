@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """Serves one generated body to every GET on 127.0.0.1, for the download benchmark.
 
-Usage: bench_server.py SIZE PORTFILE [CERT KEY]. Writes the chosen port to
+Usage: bench_server.py SIZE|@BODY PORTFILE [CERT KEY]: a generated body of
+SIZE bytes, or the bytes of the file BODY. Writes the chosen port to
 PORTFILE, then serves until it has been idle for 10 minutes (or is ended by its
 starter); with CERT and KEY (PEM files) it serves over TLS.
 """
@@ -35,9 +36,14 @@ def serve(connection, head, body, context):
 
 
 def main():
-    size = int(sys.argv[1])
-    pattern = bytes(range(256))
-    body = memoryview(pattern * (size // 256) + pattern[: size % 256])
+    if sys.argv[1].startswith("@"):
+        with open(sys.argv[1][1:], "rb") as source:
+            body = memoryview(source.read())
+        size = len(body)
+    else:
+        size = int(sys.argv[1])
+        pattern = bytes(range(256))
+        body = memoryview(pattern * (size // 256) + pattern[: size % 256])
     head = b"HTTP/1.1 200 OK\r\nContent-Length: %d\r\n\r\n" % size
     listener = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
     listener.bind(("127.0.0.1", 0))

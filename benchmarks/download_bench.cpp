@@ -2,8 +2,11 @@
 // receives and WriteFile calls (the most the client's design can reach here),
 // and DownloadToFile followed by the payload pin check (the file read back and
 // hashed); given an https:// address of the same body and the CA that signed
-// its server's certificate, DownloadToFile over HTTPS as well.
-// Usage: download_bench.exe URL RUNS [HTTPS_URL CA_DER_FILE]. Prints one "rate"
+// its server's certificate, DownloadToFile over HTTPS as well; given the
+// digest of the key that signs the body (a signed exe), DownloadToFile
+// followed by the publisher pin check instead of the SHA-256 one.
+// Usage: download_bench.exe URL RUNS [HTTPS_URL CA_DER_FILE [SIGNER_DIGEST]].
+// Prints one "rate"
 // line per contender, in MB/s (10^6 bytes), the median of RUNS runs, the
 // check's own time, and the median of the runs' ratios, for
 // scripts/bench-download.sh.
@@ -24,6 +27,7 @@
 #include "download/http_protocol.h"
 #include "install/file_digest.h"
 #include "install/payload_check.h"
+#include "install/signer_pin.h"
 
 static void IgnoreProgress(const WCHAR*, int) {}
 
@@ -90,17 +94,20 @@ static double Median(std::vector<double> values) {
   return values.size() % 2 == 1 ? values[middle] : (values[middle - 1] + values[middle]) / 2;
 }
 
-// The pin check as setup.exe makes it after a download: the written file read
-// back and hashed with the system's SHA-256, compared with the configured pin.
-static bool CheckPin(const WCHAR* target) {
+// The pin checks as setup.exe makes them after a download: the SHA-256 pin
+// (the written file read back and hashed) or the publisher pin (its signature
+// verified, its signer's key compared), each alone: the other key is one that
+// the configuration does not give.
+static bool CheckPin(const WCHAR* target, bool publisher) {
   HANDLE held = INVALID_HANDLE_VALUE;
-  bool matched = CheckPinnedDownload(target, PRODUCT_PIN_KEY_V4, &held) == PIN_MATCHED;
+  bool matched = CheckPinnedDownload(target, publisher ? L"none" : PRODUCT_PIN_KEY_V4,
+                                     publisher ? PRODUCT_SIGNER_KEY : L"none", &held) == PIN_MATCHED;
   ReleasePinnedDownload(&held);
   return matched;
 }
 
 // The file's digest, for the pin the measured runs check against (not timed).
-static bool LearnPin(const WCHAR* target) {
+static bool LearnPin(const WCHAR* target, const char* signerDigest) {
   HANDLE file = CreateFileW(target, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
   if (file == INVALID_HANDLE_VALUE) return false;
   unsigned char digest[SHA256_SIZE];
@@ -108,9 +115,9 @@ static bool LearnPin(const WCHAR* target) {
   CloseHandle(file);
   wchar_t text[PIN_DIGITS + 1];
   FormatDigest(digest, text);
-  wchar_t line[64 + PIN_DIGITS];
-  _snwprintf(line, 64 + PIN_DIGITS, L"%ls=%ls\n", PRODUCT_PIN_KEY_V4, text);
-  line[63 + PIN_DIGITS] = L'\0';
+  wchar_t line[64 + 2 * PIN_DIGITS];
+  _snwprintf(line, 64 + 2 * PIN_DIGITS, L"%ls=%ls\n%ls=%hs\n", PRODUCT_PIN_KEY_V4, text, PRODUCT_SIGNER_KEY, signerDigest);
+  line[63 + 2 * PIN_DIGITS] = L'\0';
   return hashed && ParseConfigText(line, lstrlenW(line), &SetupConfig) == CONFIG_PARSED;
 }
 
@@ -129,13 +136,13 @@ static bool TrustCa(const char* derPath) {
   return added != FALSE;
 }
 
-enum Contender { CLIENT, BARE, PINNED, HTTPS, CONTENDERS };
+enum Contender { CLIENT, BARE, PINNED, HTTPS, SIGNED, CONTENDERS };
 static const char* const NAMES[CONTENDERS] = {"DownloadToFile", "bare loop", "DownloadToFile+pin",
-                                              "DownloadToFile https"};
+                                              "DownloadToFile https", "DownloadToFile+signer"};
 
 int main(int argc, char** argv) {
-  if (argc != 3 && argc != 5) {
-    fprintf(stderr, "usage: download_bench URL RUNS [HTTPS_URL CA_DER_FILE]\n");
+  if (argc < 3 || argc == 4 || argc > 6) {
+    fprintf(stderr, "usage: download_bench URL RUNS [HTTPS_URL CA_DER_FILE [SIGNER_DIGEST]]\n");
     return 2;
   }
   const char* url = argv[1];
@@ -143,9 +150,10 @@ int main(int argc, char** argv) {
   if (runs < 1 || runs > 20) runs = 3;
   WCHAR wideUrl[URL_BUFFER_SIZE];
   MultiByteToWideChar(CP_ACP, 0, url, -1, wideUrl, URL_BUFFER_SIZE);
-  int contenders = argc == 5 ? CONTENDERS : HTTPS;
+  int contenders = argc == 6 ? CONTENDERS : argc == 5 ? SIGNED : HTTPS;
+  const char* signerDigest = argc == 6 ? argv[5] : "";
   WCHAR httpsUrl[URL_BUFFER_SIZE] = L"";
-  if (argc == 5) {
+  if (argc >= 5) {
     MultiByteToWideChar(CP_ACP, 0, argv[3], -1, httpsUrl, URL_BUFFER_SIZE);
     if (!TrustCa(argv[4])) {
       fprintf(stderr, "the CA %s could not be trusted\n", argv[4]);
@@ -154,16 +162,17 @@ int main(int argc, char** argv) {
   }
   WCHAR target[MAX_PATH];
   GetTempPathW(MAX_PATH - 32, target);
-  lstrcatW(target, L"download-bench.bin");
+  // Named as an installer is: the system tells a signed exe by its contents, but some look at the name.
+  lstrcatW(target, L"download-bench.exe");
 
   WSADATA winsock;
   WSAStartup(MAKEWORD(2, 2), &winsock);
-  if (DownloadToFile(wideUrl, target, IgnoreProgress) != DOWNLOAD_OK || !LearnPin(target)) {
+  if (DownloadToFile(wideUrl, target, IgnoreProgress) != DOWNLOAD_OK || !LearnPin(target, signerDigest)) {
     fprintf(stderr, "the first download, for the pin, failed\n");
     return 1;
   }
   DeleteFileW(target);
-  std::vector<double> rates[CONTENDERS], checks;
+  std::vector<double> rates[CONTENDERS], checks, signerChecks;
   long long size = 0;
   // The contenders take turns at going first, so that none always gets a cold or warm start.
   for (int run = 0; run < runs; ++run) {
@@ -175,7 +184,7 @@ int main(int argc, char** argv) {
       long long received = contender == BARE ? BareDownload(url, target)
                                              : (DownloadToFile(address, target, IgnoreProgress) == DOWNLOAD_OK ? 0 : -1);
       QueryPerformanceCounter(&downloaded);
-      bool checked = contender != PINNED || (received == 0 && CheckPin(target));
+      bool checked = (contender != PINNED && contender != SIGNED) || (received == 0 && CheckPin(target, contender == SIGNED));
       QueryPerformanceCounter(&end);
       long long written = FileSize(target);
       DeleteFileW(target);
@@ -189,6 +198,7 @@ int main(int argc, char** argv) {
       double rate = (double)size / Seconds(start, end) / 1e6;
       rates[contender].push_back(rate);
       if (contender == PINNED) checks.push_back(Seconds(downloaded, end));
+      if (contender == SIGNED) signerChecks.push_back(Seconds(downloaded, end));
       printf("run %d %s %.1f MB/s\n", run + 1, NAMES[contender], rate);
       fflush(stdout);
     }
@@ -198,19 +208,23 @@ int main(int argc, char** argv) {
   printf("rate DownloadToFile %.2f\n", Median(rates[CLIENT]));
   printf("rate bare %.2f\n", Median(rates[BARE]));
   printf("rate pinned %.2f\n", Median(rates[PINNED]));
-  if (contenders == CONTENDERS) printf("rate https %.2f\n", Median(rates[HTTPS]));
+  if (contenders > HTTPS) printf("rate https %.2f\n", Median(rates[HTTPS]));
+  if (contenders > SIGNED) printf("rate signer %.2f\n", Median(rates[SIGNED]));
+  if (contenders > SIGNED) printf("signer check seconds %.4f\n", Median(signerChecks));
   // The check alone, as a rate over the file's size.
   printf("check seconds %.4f\n", Median(checks));
   // Each run's downloads follow each other closely, so their ratios drift less
   // with the machine's load than the rates themselves.
-  std::vector<double> ratios, pinnedRatios, httpsRatios;
+  std::vector<double> ratios, pinnedRatios, httpsRatios, signerRatios;
   for (int run = 0; run < runs; ++run) {
     ratios.push_back(rates[CLIENT][run] / rates[BARE][run]);
     pinnedRatios.push_back(rates[PINNED][run] / rates[CLIENT][run]);
-    if (contenders == CONTENDERS) httpsRatios.push_back(rates[HTTPS][run] / rates[CLIENT][run]);
+    if (contenders > HTTPS) httpsRatios.push_back(rates[HTTPS][run] / rates[CLIENT][run]);
+    if (contenders > SIGNED) signerRatios.push_back(rates[SIGNED][run] / rates[PINNED][run]);
   }
   printf("ratio %.4f\n", Median(ratios));
   printf("ratio pinned %.4f\n", Median(pinnedRatios));
-  if (contenders == CONTENDERS) printf("ratio https %.4f\n", Median(httpsRatios));
+  if (contenders > HTTPS) printf("ratio https %.4f\n", Median(httpsRatios));
+  if (contenders > SIGNED) printf("ratio signer %.4f\n", Median(signerRatios));
   return 0;
 }

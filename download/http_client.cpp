@@ -5,6 +5,7 @@
 #include "download/body_file.h"
 #include "download/http_protocol.h"
 #include "download/https_client.h"
+#include "log/fresh_file.h"
 #include "log/run_log.h"
 
 static_assert(sizeof(HTTP_RECEIVE_TIMEOUT_MS) == 4, "SO_RCVTIMEO takes a 4-byte value");
@@ -178,8 +179,7 @@ bool ReceiveBody(SOCKET connection, int contentLength, const WCHAR* targetPath,
   BodyProgress body;
   bool writtenWhole = true;
   DWORD failure = 0;
-  HANDLE file = CreateFileW(targetPath, GENERIC_WRITE, FILE_SHARE_READ, NULL, CREATE_ALWAYS,
-                            FILE_ATTRIBUTE_NORMAL, NULL);
+  HANDLE file = CreateFreshFile(targetPath, GENERIC_WRITE, FILE_SHARE_READ);
   if (file == INVALID_HANDLE_VALUE) return false;  // the caller logs the error code
 
   LogLine(L"start down");

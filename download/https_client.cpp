@@ -7,6 +7,7 @@
 #include "download/http_protocol.h"
 #include "download/https_protocol.h"
 #include "download/winhttp_library.h"
+#include "log/fresh_file.h"
 #include "log/run_log.h"
 
 static_assert(HTTPS_NOTICE_CONNECTING_TO_SERVER == WINHTTP_CALLBACK_STATUS_CONNECTING_TO_SERVER,
@@ -193,8 +194,7 @@ static bool ReceiveHttpsBody(const WinHttpFunctions* api, HINTERNET request, int
   BodyProgress body;
   bool writtenWhole = true;
   DWORD failure = 0;
-  HANDLE file = CreateFileW(targetPath, GENERIC_WRITE, FILE_SHARE_READ, NULL, CREATE_ALWAYS,
-                            FILE_ATTRIBUTE_NORMAL, NULL);
+  HANDLE file = CreateFreshFile(targetPath, GENERIC_WRITE, FILE_SHARE_READ);
   if (file == INVALID_HANDLE_VALUE) return false;  // the caller logs the error code
 
   LogLine(L"start down");
@@ -218,7 +218,7 @@ static bool ReceiveHttpsBody(const WinHttpFunctions* api, HINTERNET request, int
   // The caller logs the thread's last error: keep the failure's, not the deletion's.
   if (failure == 0) failure = GetLastError();
   // A cut file beside setup.exe, named as the installer, could pass for it.
-  DeleteFileW(targetPath);
+  DeleteOwnFile(targetPath);
   SetLastError(failure);
   return false;
 }

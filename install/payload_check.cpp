@@ -2,6 +2,9 @@
 
 #include "config/setup_config.h"
 #include "install/file_digest.h"
+#include "install/signer_check.h"
+#include "install/signer_pin.h"
+#include "log/fresh_file.h"
 #include "log/run_log.h"
 
 PinSetting ReadPinSetting(bool present, const WCHAR* value, unsigned char digest[SHA256_SIZE]) {
@@ -9,9 +12,44 @@ PinSetting ReadPinSetting(bool present, const WCHAR* value, unsigned char digest
   return ParsePin(value, digest) ? PIN_VALID : PIN_MALFORMED;
 }
 
-PinCheck CheckPinnedDownload(const WCHAR* path, const WCHAR* pinKey, HANDLE* held) {
+// The signer of the file that `file` holds against the publisher pin under
+// `signerKey`: true when it is accepted; otherwise the run log says why.
+static bool CheckSigner(HANDLE file, const WCHAR* path, const WCHAR* signerKey, const WCHAR* value,
+                        const SignerPins& pins) {
+  unsigned long trustResult = 0;
+  unsigned long chainStatus = 0;
+  unsigned char key[SHA256_SIZE];
+  WCHAR keyText[PIN_DIGITS + 1];
+  SignerRead read = ReadFileSigner(file, path, &trustResult, &chainStatus, key);
+  if (read == SIGNER_CHECK_UNAVAILABLE) {
+    LogFormat(L"no signature check on this system, signer %s cannot be checked, download refused. %d", signerKey,
+              static_cast<int>(GetLastError()));
+    return false;
+  }
+  if (JudgeSignature(trustResult, chainStatus) == SIGNATURE_REFUSED) {
+    LogFormat(L"signer %s refused: %S (0x%08X, chain 0x%08X)", signerKey, DescribeTrustResult(trustResult),
+              static_cast<unsigned>(trustResult), static_cast<unsigned>(chainStatus));
+    return false;
+  }
+  if (read != SIGNER_READ) {
+    LogFormat(L"signer %s refused: no signer certificate read (0x%08X). %d", signerKey,
+              static_cast<unsigned>(trustResult), static_cast<int>(GetLastError()));
+    return false;
+  }
+  FormatDigest(key, keyText);
+  if (!SignerPinsMatch(pins, key)) {
+    LogFormat(L"signer %s mismatch: expected %s, received %s", signerKey, value, keyText);
+    return false;
+  }
+  LogFormat(L"signer %s matched: %s (%S)", signerKey, keyText, DescribeTrustResult(trustResult));
+  return true;
+}
+
+PinCheck CheckPinnedDownload(const WCHAR* path, const WCHAR* pinKey, const WCHAR* signerKey, HANDLE* held) {
   // One unit more than a pin: a longer value stays longer, and so malformed.
   WCHAR value[PIN_DIGITS + 2];
+  WCHAR signerValue[SIGNER_VALUE_UNITS];
+  SignerPins signers;
   unsigned char expected[SHA256_SIZE];
   unsigned char received[SHA256_SIZE];
   WCHAR expectedText[PIN_DIGITS + 1];
@@ -22,43 +60,53 @@ PinCheck CheckPinnedDownload(const WCHAR* path, const WCHAR* pinKey, HANDLE* hel
 
   *held = INVALID_HANDLE_VALUE;
   PinSetting pin = ReadPinSetting(FindConfigValue(pinKey, value, PIN_DIGITS + 2), value, expected);
-  if (pin == PIN_ABSENT) return PIN_NOT_CONFIGURED;
+  bool signerGiven = FindConfigValue(signerKey, signerValue, SIGNER_VALUE_UNITS);
+  if (pin == PIN_ABSENT && !signerGiven) return PIN_NOT_CONFIGURED;
   if (pin == PIN_MALFORMED) {
     LogFormat(L"pin %s is not 64 hexadecimal digits, download refused", pinKey);
     goto done;
   }
+  if (signerGiven && !ParseSignerPins(signerValue, &signers)) {
+    LogFormat(L"signer %s is not a comma-separated list of key digests (64 hexadecimal digits each), download refused",
+              signerKey);
+    goto done;
+  }
   // Read sharing only: from here until the process exists nobody may write,
   // rename or delete the file. An open write handle makes this open fail.
-  file = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
+  file = OpenOwnFile(path, GENERIC_READ, FILE_SHARE_READ);
   if (file == INVALID_HANDLE_VALUE) {
     LogFormat(L"pinned download not opened for its check. %d", static_cast<int>(GetLastError()));
     goto done;
   }
-  digested = DigestFile(file, received);
-  if (digested == DIGEST_NO_PROVIDER) {
-    LogFormat(L"no sha-256 on this system, pin %s cannot be checked, download refused. %d", pinKey,
-              static_cast<int>(GetLastError()));
-    goto done;
+  if (pin == PIN_VALID) {
+    digested = DigestFile(file, received);
+    if (digested == DIGEST_NO_PROVIDER) {
+      LogFormat(L"no sha-256 on this system, pin %s cannot be checked, download refused. %d", pinKey,
+                static_cast<int>(GetLastError()));
+      goto done;
+    }
+    if (digested != DIGEST_OK) {
+      LogFormat(L"sha-256 of the download failed. %d", static_cast<int>(GetLastError()));
+      goto done;
+    }
+    FormatDigest(expected, expectedText);
+    FormatDigest(received, receivedText);
+    if (!DigestsEqual(expected, received)) {
+      LogFormat(L"pin %s mismatch: expected %s, received %s", pinKey, expectedText, receivedText);
+      goto done;
+    }
+    LogFormat(L"pin %s matched", pinKey);
   }
-  if (digested != DIGEST_OK) {
-    LogFormat(L"sha-256 of the download failed. %d", static_cast<int>(GetLastError()));
-    goto done;
-  }
-  FormatDigest(expected, expectedText);
-  FormatDigest(received, receivedText);
-  if (!DigestsEqual(expected, received)) {
-    LogFormat(L"pin %s mismatch: expected %s, received %s", pinKey, expectedText, receivedText);
-    goto done;
-  }
-  LogFormat(L"pin %s matched", pinKey);
+  if (signerGiven && !CheckSigner(file, path, signerKey, signerValue, signers)) goto done;
   *held = file;
   file = INVALID_HANDLE_VALUE;
   result = PIN_MATCHED;
 
 done:
   if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
-  if (result == PIN_REFUSED && !DeleteFileW(path))
-    LogFormat(L"refused download not deleted. %d", static_cast<int>(GetLastError()));
+  // Only while the name holds the file this process downloaded: a file put in
+  // its place is someone else's, and a deletion by name follows links under Wine.
+  if (result == PIN_REFUSED) DeleteOwnFile(path);
   return result;
 }
 

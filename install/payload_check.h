@@ -1,5 +1,6 @@
-// Checking a downloaded installer against its configured pin, and keeping the
-// checked file unchanged until the installer's process has been created.
+// Checking a downloaded installer against its configured pins (its SHA-256,
+// its signer's key), and keeping the checked file unchanged until the
+// installer's process has been created.
 #pragma once
 
 #include <windows.h>
@@ -17,14 +18,15 @@ const PinSetting PIN_VALID = 2;      // `digest` holds the pin
 PinSetting ReadPinSetting(bool present, const WCHAR* value, unsigned char digest[SHA256_SIZE]);
 
 typedef int PinCheck;
-const PinCheck PIN_NOT_CONFIGURED = 0;  // no pin; nothing is held
-const PinCheck PIN_MATCHED = 1;         // *held is open without write or delete sharing
+const PinCheck PIN_NOT_CONFIGURED = 0;  // neither key given; nothing is held
+const PinCheck PIN_MATCHED = 1;         // every pin given holds; *held is open without write or delete sharing
 const PinCheck PIN_REFUSED = 2;         // the file was deleted; the run log says why
 
-// Checks the file at `path` against the pin under `pinKey`. On PIN_MATCHED the
-// caller owns *held and closes it once the installer's process exists (or its
-// start failed); otherwise *held is INVALID_HANDLE_VALUE.
-PinCheck CheckPinnedDownload(const WCHAR* path, const WCHAR* pinKey, HANDLE* held);
+// Checks the file at `path` against the SHA-256 pin under `pinKey` and the
+// publisher pin under `signerKey`: each that is given must hold. On
+// PIN_MATCHED the caller owns *held and closes it once the installer's process
+// exists (or its start failed); otherwise *held is INVALID_HANDLE_VALUE.
+PinCheck CheckPinnedDownload(const WCHAR* path, const WCHAR* pinKey, const WCHAR* signerKey, HANDLE* held);
 
 // Closes a handle from CheckPinnedDownload, if any, and resets it.
 void ReleasePinnedDownload(HANDLE* held);

@@ -10,6 +10,7 @@
 #include "install/install_ui.h"
 #include "install/installer_command.h"
 #include "install/payload_check.h"
+#include "install/signer_pin.h"
 #include "log/run_log.h"
 
 static const WCHAR DOWNLOAD_FAILED_MESSAGE[] = L"产品系统安装程序下载失败。(X005)";
@@ -53,7 +54,7 @@ bool ProductInstallerStep() {
   // A download that its pin refuses fails as a failed download does.
   HANDLE held = INVALID_HANDLE_VALUE;
   if (RunDownloadJob(url, installerPath, WorkerUi.beginDownload, WorkerUi.reportProgress) != static_cast<DWORD>(DOWNLOAD_OK) ||
-      CheckPinnedDownload(installerPath, ProductPinKey(tag), &held) == PIN_REFUSED) {
+      CheckPinnedDownload(installerPath, ProductPinKey(tag), PRODUCT_SIGNER_KEY, &held) == PIN_REFUSED) {
     RecordError(DOWNLOAD_FAILED_MESSAGE);
     return false;
   }

@@ -11,6 +11,8 @@
 #include "install/install_ui.h"
 #include "install/installer_command.h"
 #include "install/payload_check.h"
+#include "install/signer_pin.h"
+#include "log/fresh_file.h"
 #include "log/run_log.h"
 
 static const WCHAR DOWNLOAD_FAILED_MESSAGE[] = L"运行环境安装程序下载失败。(X003)";
@@ -52,7 +54,7 @@ bool DownloadRuntimeInstaller(WCHAR* installerPath, HANDLE* held) {
     // A download that the pin refuses counts as a failed one: the next mirror is tried.
     if (fits &&
         RunDownloadJob(url, installerPath, WorkerUi.beginDownload, WorkerUi.reportProgress) == static_cast<DWORD>(DOWNLOAD_OK) &&
-        CheckPinnedDownload(installerPath, RUNTIME_PIN_KEY, held) != PIN_REFUSED)
+        CheckPinnedDownload(installerPath, RUNTIME_PIN_KEY, RUNTIME_SIGNER_KEY, held) != PIN_REFUSED)
       return true;
   }
   RecordError(DOWNLOAD_FAILED_MESSAGE);
@@ -141,13 +143,13 @@ PrerequisiteResult RuntimePrerequisiteStep() {
     // the restart request.
     MarkWorkerClosingWindow();
     if (WorkerUi.askUser(RESTART_QUESTION, MB_YESNO | MB_ICONQUESTION) != IDYES) {
-      DeleteFileW(installerPath);
+      DeleteOwnFile(installerPath);
       return RebootDeclined;
     }
     RegisterRunOnce();
-    DeleteFileW(installerPath);
+    DeleteOwnFile(installerPath);
     return RebootNow;
   }
-  DeleteFileW(installerPath);
+  DeleteOwnFile(installerPath);
   return RuntimeReady;
 }

@@ -1,7 +1,10 @@
 #include "log/run_log.h"
 
+#include "log/fresh_file.h"
+
+#include <fcntl.h>
+#include <io.h>
 #include <locale.h>
-#include <share.h>
 #include <shlwapi.h>
 #include <stdarg.h>
 #include <wchar.h>
@@ -47,7 +50,16 @@ bool BuildRunLogPath(WCHAR* path, const SYSTEMTIME* date, DWORD processId) {
 }
 
 FILE* OpenRunLogFile() {
-  FILE* file = _wfsopen(RunLogPath, L"w", _SH_DENYWR);
+  FILE* file = NULL;
+  // Readers may look on, no one else may write: the stream denies writing as _SH_DENYWR did.
+  HANDLE handle = CreateFreshFile(RunLogPath, GENERIC_WRITE, FILE_SHARE_READ);
+  if (handle != INVALID_HANDLE_VALUE) {
+    int descriptor = _open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_WRONLY | _O_TEXT);
+    if (descriptor == -1)
+      CloseHandle(handle);
+    else if ((file = _wfdopen(descriptor, L"w")) == NULL)
+      _close(descriptor);
+  }
   LockRunLog();
   RunLogFile = file;
   UnlockRunLog();
@@ -119,5 +131,6 @@ void CloseRunLog() {
 
 void DeleteRunLog() {
   CloseRunLog();
-  DeleteFileW(RunLogPath);
+  // Only while the name still holds the log this process made.
+  DeleteOwnFile(RunLogPath);
 }

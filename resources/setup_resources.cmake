@@ -12,6 +12,14 @@ set(SETUP_LEGAL_COPYRIGHT "© 2026 北岸软件有限公司" CACHE STRING "Versi
 
 set(SETUP_ICON_FILE ${CMAKE_BINARY_DIR}/resources/setup.ico CACHE INTERNAL "")
 set(SETUP_MANIFEST_FILE ${CMAKE_CURRENT_LIST_DIR}/setup.manifest CACHE INTERNAL "")
+# The 64-bit test build asks for the 64-bit common controls: given the x86
+# assembly, a prefix that has 32-bit Wine too hands it a 32-bit comctl32.
+if(CMAKE_SIZEOF_VOID_P EQUAL 8)
+  file(READ ${CMAKE_CURRENT_LIST_DIR}/setup.manifest manifest_text)
+  string(REPLACE "processorArchitecture=\"x86\"" "processorArchitecture=\"amd64\"" manifest_text "${manifest_text}")
+  set(SETUP_MANIFEST_FILE ${CMAKE_BINARY_DIR}/resources/setup-amd64.manifest CACHE INTERNAL "")
+  file(WRITE ${SETUP_MANIFEST_FILE} "${manifest_text}")
+endif()
 
 find_package(Python3 REQUIRED COMPONENTS Interpreter)
 add_custom_command(OUTPUT ${SETUP_ICON_FILE}

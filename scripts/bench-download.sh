@@ -1,7 +1,10 @@
 #!/usr/bin/env bash
-# Download benchmark: the same generated body (256 MiB unless BENCH_SIZE says
-# otherwise) fetched from a local Python server by DownloadToFile, by
+# Download benchmark: the same body (a signed exe of 256 MiB unless BENCH_SIZE
+# says otherwise: the benchmark program padded and signed here with a
+# throwaway key) fetched from a local Python server by DownloadToFile, by
 # DownloadToFile followed by the payload pin check (file read back and hashed),
+# by DownloadToFile followed by the publisher pin check (signature verified,
+# signer's key compared),
 # by a bare Winsock loop with the same 4,096-byte receives, by DownloadToFile
 # over HTTPS from a local Python TLS server (a certificate made here with
 # openssl, its CA trusted in the session's prefix) (all under Wine), and by curl
@@ -54,9 +57,32 @@ printf 'subjectAltName=DNS:localhost\n' > "$work/tls.ext"
 "$openssl" x509 -req -in "$work/tls.csr" -CA "$work/ca.pem" -CAkey "$work/ca.key" -set_serial 1 -days 1 \
   -extfile "$work/tls.ext" -out "$work/tls.pem" 2>/dev/null
 
-${pin[@]+"${pin[@]}"} python3 "$root/benchmarks/bench_server.py" "$size" "$work/port" &
+# The body: the benchmark program padded to the size, signed with a throwaway
+# code-signing key from the same CA; the digest of that key for the publisher pin.
+"$openssl" req "${key[@]}" -keyout "$work/signer.key" -out "$work/signer.csr" -subj "/CN=setup bench signer" 2>/dev/null
+printf 'extendedKeyUsage=codeSigning\n' > "$work/signer.ext"
+"$openssl" x509 -req -in "$work/signer.csr" -CA "$work/ca.pem" -CAkey "$work/ca.key" -set_serial 2 -days 1 \
+  -extfile "$work/signer.ext" -out "$work/signer.pem" 2>/dev/null
+signer=$("$openssl" x509 -in "$work/signer.pem" -pubkey -noout | "$openssl" pkey -pubin -outform der | sha256sum | cut -c1-64)
+python3 - "$build/benchmarks/download_bench.exe" "$work/body-unsigned.exe" "$size" <<'PY'
+import sys
+program = open(sys.argv[1], "rb").read()
+size = int(sys.argv[3])
+pattern = bytes(range(256)) * 4096
+with open(sys.argv[2], "wb") as out:
+    out.write(program)
+    left = max(size - len(program) - 2048, 0)
+    while left > 0:
+        out.write(pattern[:left])
+        left -= min(left, len(pattern))
+PY
+osslsigncode sign -certs "$work/signer.pem" -key "$work/signer.key" -h sha256 -in "$work/body-unsigned.exe" \
+  -out "$work/body.exe" >/dev/null
+rm -f "$work/body-unsigned.exe"
+
+${pin[@]+"${pin[@]}"} python3 "$root/benchmarks/bench_server.py" "@$work/body.exe" "$work/port" &
 server_pid=$!
-${pin[@]+"${pin[@]}"} python3 "$root/benchmarks/bench_server.py" "$size" "$work/tls-port" "$work/tls.pem" "$work/tls.key" &
+${pin[@]+"${pin[@]}"} python3 "$root/benchmarks/bench_server.py" "@$work/body.exe" "$work/tls-port" "$work/tls.pem" "$work/tls.key" &
 tls_server_pid=$!
 for _ in $(seq 1 300); do
   [ -s "$work/port" ] && [ -s "$work/tls-port" ] && break
@@ -66,6 +92,7 @@ done
 url="http://127.0.0.1:$(cat "$work/port")/bench.bin"
 https_url="https://localhost:$(cat "$work/tls-port")/bench.bin"
 ca_windows="Z:$(echo "$work/ca.der" | tr / '\\')"
+size=$(stat -c %s "$work/body.exe")
 echo "bench: $size bytes from $url and $https_url, $runs runs each, CPU $cpu"
 
 curl_rates=()
@@ -80,7 +107,7 @@ for run in $(seq 1 "$runs"); do
 done
 
 ${pin[@]+"${pin[@]}"} "$root/tests/harness/wine-session.sh" "$build" \
-  "$build/wine-run.sh" "$build/benchmarks/download_bench.exe" "$url" "$runs" "$https_url" "$ca_windows" |
+  "$build/wine-run.sh" "$build/benchmarks/download_bench.exe" "$url" "$runs" "$https_url" "$ca_windows" "$signer" |
   tr -d '\r' > "$work/wine.out"
 grep '^run ' "$work/wine.out" || true
 client=$(awk '$1 == "rate" && $2 == "DownloadToFile" {print $3}' "$work/wine.out")
@@ -91,19 +118,24 @@ check=$(awk '$1 == "check" && $2 == "seconds" {print $3}' "$work/wine.out")
 pinned_ratio=$(awk '$1 == "ratio" && $2 == "pinned" {print $3}' "$work/wine.out")
 https=$(awk '$1 == "rate" && $2 == "https" {print $3}' "$work/wine.out")
 https_ratio=$(awk '$1 == "ratio" && $2 == "https" {print $3}' "$work/wine.out")
+signed=$(awk '$1 == "rate" && $2 == "signer" {print $3}' "$work/wine.out")
+signer_check=$(awk '$1 == "signer" && $2 == "check" {print $4}' "$work/wine.out")
+signer_ratio=$(awk '$1 == "ratio" && $2 == "signer" {print $3}' "$work/wine.out")
 bytes=$(awk '$1 == "bytes" {print $2}' "$work/wine.out")
 [ -n "$client" ] && [ -n "$bare" ] && [ -n "$ratio" ] && [ -n "$pinned" ] && [ -n "$check" ] &&
-  [ -n "$https" ] && [ -n "$https_ratio" ] ||
+  [ -n "$https" ] && [ -n "$https_ratio" ] && [ -n "$signed" ] && [ -n "$signer_check" ] && [ -n "$signer_ratio" ] ||
   { echo "bench: the Wine benchmark failed" >&2; cat "$work/wine.out" >&2; exit 1; }
 
 python3 - "$client" "$bare" "$ratio" "$pinned" "$check" "$pinned_ratio" "$bytes" "$https" "$https_ratio" \
-  "${curl_rates[@]}" <<'PY'
+  "$signed" "$signer_check" "$signer_ratio" "${curl_rates[@]}" <<'PY'
 import statistics, sys
-client, bare, ratio, pinned, check, pinned_ratio, size, https, https_ratio = (float(a) for a in sys.argv[1:10])
-curl = statistics.median(float(r) for r in sys.argv[10:])
+(client, bare, ratio, pinned, check, pinned_ratio, size, https, https_ratio, signed, signer_check,
+ signer_ratio) = (float(a) for a in sys.argv[1:13])
+curl = statistics.median(float(r) for r in sys.argv[13:])
 print()
 print(f"{'DownloadToFile (Wine)':32} {client:9.1f} MB/s")
 print(f"{'DownloadToFile + pin (Wine)':32} {pinned:9.1f} MB/s")
+print(f"{'DownloadToFile + signer (Wine)':32} {signed:9.1f} MB/s")
 print(f"{'DownloadToFile https (Wine)':32} {https:9.1f} MB/s")
 print(f"{'bare 4,096-byte loop (Wine)':32} {bare:9.1f} MB/s")
 print(f"{'curl -o (native)':32} {curl:9.1f} MB/s")
@@ -112,6 +144,8 @@ print(f"DownloadToFile / curl:       {client / curl:6.1%}")
 print(f"bare loop / curl:            {bare / curl:6.1%}")
 print(f"with pin / without:          {pinned / client:6.1%}   (median run's ratio {pinned_ratio:.1%})")
 print(f"https / http:                {https / client:6.1%}   (median run's ratio {https_ratio:.1%})")
+print(f"signer pin / SHA-256 pin:    {signed / pinned:6.1%}   (median run's ratio {signer_ratio:.1%})")
 print(f"pin check alone:             {check:.3f} s for {size / 1e6:.0f} MB ({size / check / 1e6:.0f} MB/s read back and hashed)")
+print(f"signer check alone:          {signer_check:.3f} s for {size / 1e6:.0f} MB ({size / signer_check / 1e6:.0f} MB/s verified)")
 PY
 echo "bench: measured on the $WINE_BUILD_ARCH build under Wine"

@@ -12,7 +12,7 @@
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 
-ALL_TARGETS=(url head config replace_all stamp)
+ALL_TARGETS=(url head config replace_all stamp signer)
 seconds=60
 targets=()
 jobs=1

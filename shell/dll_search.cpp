@@ -8,6 +8,7 @@
 const WCHAR* const LATE_LOADED_LIBRARIES[] = {
     L"uxtheme.dll",                                                  // comctl32 version 6 theming
     L"rsaenh.dll",                                                   // the PROV_RSA_AES provider
+    L"cryptsp.dll",  L"cryptbase.dll",                               // what advapi32 forwards to (7 and later)
     L"mswsock.dll",  L"wshtcpip.dll", L"dnsapi.dll", L"winrnr.dll",  // Winsock on XP
     L"rasadhlp.dll", L"iphlpapi.dll",
     L"schannel.dll", L"cryptnet.dll",                                // TLS, certificate revocation

@@ -10,13 +10,15 @@
 
 // Libraries that are loaded by name after start-up, by this program or by the
 // system libraries it calls: theming (comctl32 version 6), the CryptoAPI
-// provider of the payload pins, what Winsock loads for name resolution and TCP
+// provider of the payload pins and the libraries that advapi32 forwards its
+// CryptoAPI and random-number functions to on Windows 7 and later (its forwards
+// are loaded by name when they are first used), what Winsock loads for name resolution and TCP
 // on Windows XP, and what the HTTP library (itself loaded by full path) loads
 // for TLS, certificate checks and proxy detection. On systems without
 // SetDefaultDllDirectories each is loaded from the system folder first: a
 // library already loaded is not searched again.
 extern const WCHAR* const LATE_LOADED_LIBRARIES[];
-const int LATE_LOADED_LIBRARY_COUNT = 12;
+const int LATE_LOADED_LIBRARY_COUNT = 14;
 
 typedef int DllSearchDefence;
 // SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32) took: every later load

@@ -31,6 +31,11 @@ TEST(FileDigest, KnownDigestsOfSmallAndMultiChunkFiles) {
   // One million 'a': more than one read of the file.
   EXPECT_EQ(L"cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0",
             DigestOfFileWith(std::string(1000000, 'a')));
+  unsigned char digest[SHA256_SIZE];
+  wchar_t text[PIN_DIGITS + 1];
+  ASSERT_EQ(DIGEST_OK, DigestBytes(reinterpret_cast<const unsigned char*>("abc"), 3, digest));
+  FormatDigest(digest, text);
+  EXPECT_STREQ(L"ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad", text) << "bytes in memory";
 }
 
 TEST(FileDigest, UnreadableHandleFails) {

@@ -5,6 +5,7 @@
 
 #include "config/setup_config.h"
 #include "install/payload_check.h"
+#include "log/fresh_file.h"
 #include "test_files.h"
 
 namespace {
@@ -16,6 +17,15 @@ void UseConfig(const std::wstring& text) {
 
 const std::wstring ABC_DIGEST = L"ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad";
 const WCHAR KEY[] = L"app.sha256.v4";
+
+// Written as a download is: made afresh by this process, the only file the check opens again.
+bool WriteDownload(const std::wstring& path, const std::string& bytes) {
+  HANDLE file = CreateFreshFile(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ);
+  DWORD wrote = 0;
+  bool ok = file != INVALID_HANDLE_VALUE && WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &wrote, NULL);
+  if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
+  return ok && wrote == bytes.size();
+}
 
 TEST(PinSetting, APresentKeyIsNeverAbsentWhateverItsValue) {
   unsigned char digest[SHA256_SIZE];
@@ -34,7 +44,7 @@ class PinnedDownload : public ::testing::Test {
 
   void SetUp() override {
     SetupConfig.count = 0;
-    ASSERT_TRUE(WriteFileBytes(path, "abc"));
+    ASSERT_TRUE(WriteDownload(path, "abc"));
   }
   void TearDown() override {
     ReleasePinnedDownload(&held);
@@ -45,7 +55,7 @@ class PinnedDownload : public ::testing::Test {
 
 TEST_F(PinnedDownload, MatchHoldsTheFileAgainstWritingRenamingAndDeleting) {
   UseConfig(std::wstring(KEY) + L"=" + ABC_DIGEST + L"\n");
-  ASSERT_EQ(PIN_MATCHED, CheckPinnedDownload(path.c_str(), KEY, &held));
+  ASSERT_EQ(PIN_MATCHED, CheckPinnedDownload(path.c_str(), KEY, L"app.signer", &held));
   ASSERT_NE(INVALID_HANDLE_VALUE, held);
 
   HANDLE writer = CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
@@ -72,9 +82,9 @@ TEST_F(PinnedDownload, MismatchAndMalformedPinsDeleteTheFile) {
       ABC_DIGEST + L"0",
   };
   for (const std::wstring& pin : refused) {
-    ASSERT_TRUE(WriteFileBytes(path, "abc"));
+    ASSERT_TRUE(WriteDownload(path, "abc"));
     UseConfig(std::wstring(KEY) + L"=" + pin + L"\n");
-    EXPECT_EQ(PIN_REFUSED, CheckPinnedDownload(path.c_str(), KEY, &held)) << "pin \"" << ::testing::PrintToString(pin) << "\"";
+    EXPECT_EQ(PIN_REFUSED, CheckPinnedDownload(path.c_str(), KEY, L"app.signer", &held)) << "pin \"" << ::testing::PrintToString(pin) << "\"";
     EXPECT_EQ(INVALID_HANDLE_VALUE, held);
     EXPECT_FALSE(FileExists(path));
   }
@@ -83,7 +93,7 @@ TEST_F(PinnedDownload, MismatchAndMalformedPinsDeleteTheFile) {
 TEST_F(PinnedDownload, WithoutTheKeyNothingIsCheckedOrHeld) {
   // Another key's pin does not apply.
   UseConfig(L"app.sha256.v2=0000000000000000000000000000000000000000000000000000000000000000\n");
-  EXPECT_EQ(PIN_NOT_CONFIGURED, CheckPinnedDownload(path.c_str(), KEY, &held));
+  EXPECT_EQ(PIN_NOT_CONFIGURED, CheckPinnedDownload(path.c_str(), KEY, L"app.signer", &held));
   EXPECT_EQ(INVALID_HANDLE_VALUE, held);
   EXPECT_EQ("abc", ReadFileBytes(path));
 }
@@ -93,10 +103,21 @@ TEST_F(PinnedDownload, FileThatSomeoneHoldsForWritingIsRefused) {
   HANDLE writer = CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                               NULL, OPEN_EXISTING, 0, NULL);
   ASSERT_NE(INVALID_HANDLE_VALUE, writer);
-  EXPECT_EQ(PIN_REFUSED, CheckPinnedDownload(path.c_str(), KEY, &held));
+  EXPECT_EQ(PIN_REFUSED, CheckPinnedDownload(path.c_str(), KEY, L"app.signer", &held));
   EXPECT_EQ(INVALID_HANDLE_VALUE, held);
   CloseHandle(writer);
   EXPECT_FALSE(FileExists(path)) << "deleted once the writer let go (delete sharing allowed it)";
+}
+
+TEST_F(PinnedDownload, FileSwappedAfterTheDownloadIsRefusedEvenWithTheRightBytes) {
+  UseConfig(std::wstring(KEY) + L"=" + ABC_DIGEST + L"\n");
+  // Ours moved away, another put in its place.
+  std::wstring moved = path + L".moved";
+  ASSERT_TRUE(MoveFileExW(path.c_str(), moved.c_str(), MOVEFILE_REPLACE_EXISTING));
+  ASSERT_TRUE(WriteFileBytes(path, "abc"));
+  EXPECT_EQ(PIN_REFUSED, CheckPinnedDownload(path.c_str(), KEY, L"app.signer", &held));
+  EXPECT_TRUE(FileExists(path)) << "not this process's file: left alone";
+  DeleteFileW(moved.c_str());
 }
 
 }  // namespace

@@ -531,6 +531,108 @@ TEST_F(InstallRun, WithoutPinsTheRunLogIsUnchanged) {
   EXPECT_EQ(0u, lines[expected.size()].compare(0, failure.size(), failure)) << "then the failure, nothing between";
 }
 
+// ---- Publisher pins --------------------------------------------------------------
+
+// Installers signed at test time with throwaway keys: the product double signed
+// by key a and by key b, a's copy with a byte changed, and the key digests as
+// openssl gives them.
+struct SignedInstallers {
+  std::wstring folder;
+  std::string a, b, aChanged;
+  std::wstring keyA, keyB;
+};
+
+bool MakeSigned(SignedInstallers* made) {
+  made->folder = MakeSignedInstallers(WindowsPathFromUnix(FAKE_INSTALLER_EXE));
+  if (made->folder.empty()) return false;
+  made->a = ReadFileBytes(JoinPath(made->folder, L"a.exe"));
+  made->b = ReadFileBytes(JoinPath(made->folder, L"b.exe"));
+  made->aChanged = ReadFileBytes(JoinPath(made->folder, L"a-changed.exe"));
+  std::string keyA = ReadFileBytes(JoinPath(made->folder, L"a.key"));
+  std::string keyB = ReadFileBytes(JoinPath(made->folder, L"b.key"));
+  made->keyA.assign(keyA.begin(), keyA.end());
+  made->keyB.assign(keyB.begin(), keyB.end());
+  RemoveFolder(made->folder);
+  return !made->a.empty() && made->a != made->b && made->keyA.size() == 64 && made->keyB.size() == 64;
+}
+
+// app.signer: the product starts only when its signature verifies and its
+// signer's key is one of those listed (the throwaway CA is trusted nowhere,
+// and Windows would say so: the pinned key decides). Every refusal deletes the
+// download, starts nothing, ends in "(X005)" and says why in the log.
+TEST_F(InstallRun, PublisherPinStartsOnlyAProductSignedByAListedKey) {
+  SignedInstallers made;
+  ASSERT_TRUE(MakeSigned(&made));
+  const std::wstring pinA = L"app.signer=" + made.keyA + L"\n";
+  const struct {
+    const char* what;
+    std::string body;
+    std::wstring config;
+    bool withoutWintrust;
+    std::wstring logged;  // empty: the product starts
+  } cases[] = {
+      {"signed by the listed key", made.a, pinA, false, L""},
+      {"the second listed key, in upper case, and a SHA-256 pin that holds too", made.a,
+       L"app.signer=" + made.keyB + L"," + Upper(made.keyA) + L"\napp.sha256.v2=" + DigestOf(made.a) + L"\n", false, L""},
+      {"signed by another key", made.b, pinA, false,
+       L"signer app.signer mismatch: expected " + made.keyA + L", received " + made.keyB},
+      {"unsigned", FakeInstallerBytes(), pinA, false,
+       L"signer app.signer refused: no signature (0x800B0100, chain 0x00000000)"},
+      {"one byte changed", made.aChanged, pinA, false,
+       L"signer app.signer refused: the file does not match its signature (0x80096010, chain 0x00000000)"},
+      {"a list that ends in a comma", made.a, L"app.signer=" + made.keyA + L",\n", false,
+       L"signer app.signer is not a comma-separated list of key digests (64 hexadecimal digits each), download refused"},
+      {"the listed signer, but a SHA-256 pin of another file", made.a,
+       pinA + L"app.sha256.v2=" + OTHER_DIGEST + L"\n", false,
+       L"pin app.sha256.v2 mismatch: expected " + OTHER_DIGEST + L", received " + DigestOf(made.a)},
+      {"no wintrust.dll", made.a, pinA, true,
+       L"no signature check on this system, signer app.signer cannot be checked, download refused. 126"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    Prepare(L"win7", false, {{PRODUCT_V2_PATH, FileResponse(c.body)}}, 1, L"", L"", c.config);
+    if (c.withoutWintrust) {
+      ASSERT_TRUE(DisableLibraryFor(run.exeName, L"wintrust"));
+    }
+    StartAndPress();
+    if (c.logged.empty()) {
+      EXPECT_EQ(0u, WaitForExitCode());
+      EXPECT_EQ(2u, WaitForRecord(InFolder(PRODUCT_V2)).size()) << "started from the checked file";
+    } else {
+      EXPECT_EQ(X005, FailureBoxText());
+      EXPECT_FALSE(FileExists(InFolder(PRODUCT_V2))) << "the refused download is deleted";
+      EXPECT_FALSE(FileExists(InFolder(PRODUCT_V2) + L".ran"));
+      EXPECT_TRUE(LogHasLine(c.logged)) << ::testing::PrintToString(ReadRunLogTexts(RunLogOf(run)));
+    }
+    Reset();
+  }
+}
+
+// net2.signer: the first mirror's runtime, signed by another key, is refused
+// and deleted; the second mirror's, signed by the listed key, is installed.
+TEST_F(InstallRun, RuntimePublisherPinMovesToTheNextMirror) {
+  SignedInstallers made;
+  ASSERT_TRUE(MakeSigned(&made));
+  // No product is served: the run ends in X005 and keeps its log.
+  Prepare(L"winxp", false, {{MIRROR1_PATH, FileResponse(made.b)}, {MIRROR2_PATH, FileResponse(made.a)}}, 3,
+          Wide(MIRROR1_PATH), Wide(MIRROR2_PATH), L"net2.signer=" + made.keyA + L"\n");
+  SetRuntimeExitCode(0);
+  StartAndPress();
+  EXPECT_EQ(X005, FailureBoxText());
+  EXPECT_EQ(2u, WaitForRecord(InFolder(RUNTIME_FILE)).size()) << "the runtime installer ran once";
+  std::vector<std::wstring> story;
+  for (const std::wstring& line : ReadRunLogTexts(RunLogOf(run)))
+    if (line.compare(0, 7, L"signer ") == 0 || line.compare(0, 5, L"url: ") == 0 || line == L"starting installer ...")
+      story.push_back(line);
+  const std::wstring base = L"url: http://127.0.0.1:" + std::to_wstring(server.port);
+  EXPECT_EQ((std::vector<std::wstring>{base + Wide(MIRROR1_PATH),
+                                       L"signer net2.signer mismatch: expected " + made.keyA + L", received " + made.keyB,
+                                       base + Wide(MIRROR2_PATH),
+                                       L"signer net2.signer matched: " + made.keyA + L" (signature verified)",
+                                       L"starting installer ...", base + Wide(PRODUCT_V2_PATH)}),
+            story);
+}
+
 // ---- DLL planting ----------------------------------------------------------------
 
 // The planting works: a program without any defence that loads `library`
@@ -720,6 +822,65 @@ TEST_F(InstallRun, WinHttpPlantedBesideSetupIsNeverLoaded) {
     EXPECT_EQ(0u, WaitForExitCode()) << build;
     EXPECT_EQ(2u, WaitForRecord(InFolder(PRODUCT_V4)).size()) << "a whole successful run: " << build;
     EXPECT_FALSE(FileExists(InFolder(L"winhttp.dll.loaded"))) << "the planted library was loaded: " << build;
+    Reset();
+  }
+}
+
+// ---- Planted links ------------------------------------------------------------------
+
+// The run log's name for the run's copy in process `processId`, started today.
+std::wstring RunLogNameOf(const E2eRun& run, DWORD processId) {
+  WCHAR date[16];
+  if (GetDateFormatW(LOCALE_SYSTEM_DEFAULT, 0, NULL, L"yyyyMMdd", date, 16) == 0) date[0] = L'\0';
+  return run.exeName.substr(0, run.exeName.size() - 4) + L"-" + date + L"-" + std::to_wstring(processId) + L".log";
+}
+
+// setup.exe runs elevated in a folder that the user can write. Under every name
+// that it writes there (the runtime installer, fetched over HTTP; the product,
+// over HTTPS; the run log, named after the process id) a link to a file in the
+// system folder is planted before it starts: the run installs both as if
+// nothing had been there, and not one byte reaches the files the links named.
+TEST_F(InstallRun, LinksPlantedUnderItsFileNamesLeaveTheirTargetsUntouched) {
+  ASSERT_TRUE(TlsServersRunning());
+  ASSERT_TRUE(ImportTestCa());
+  WCHAR system[MAX_PATH];
+  ASSERT_NE(0u, GetSystemDirectoryW(system, MAX_PATH));
+  const std::string tls = TlsUrl(TLS_TRUSTED, "");
+  for (bool symbolic : {false, true}) {
+    SCOPED_TRACE(symbolic ? "symbolic links" : "hard links");
+    ASSERT_TRUE(StartLoopbackRoutes(&server, {{MIRROR1_PATH, FileResponse(FakeInstallerBytes())}}, 1));
+    serverStarted = true;
+    ASSERT_TRUE(ServeTlsRoute(PRODUCT_V2_PATH, TlsFileResponse(FakeInstallerBytes())));
+    ASSERT_TRUE(PrepareRun(&run, L"links", sourceExe, L"winxp", false));
+    const std::wstring mirror = L"http://127.0.0.1:" + std::to_wstring(server.port) + Wide(MIRROR1_PATH);
+    ASSERT_TRUE(StampConfig(run.exePath, ScenarioConfigAt(std::wstring(tls.begin(), tls.end()), mirror, L"")));
+    SetRuntimeExitCode(0);
+    PROCESS_INFORMATION held = {};
+    ASSERT_TRUE(StartHeld(run.exePath, &held));
+    run.program.process = held.hProcess;
+    run.program.processId = held.dwProcessId;
+
+    const std::wstring names[] = {RUNTIME_FILE, PRODUCT_V2, RunLogNameOf(run, held.dwProcessId)};
+    std::vector<std::wstring> victims;
+    for (const std::wstring& name : names) {
+      victims.push_back(JoinPath(system, L"setup-e2e-victim-" + std::to_wstring(victims.size()) + L".bin"));
+      EXPECT_TRUE(WriteFileBytes(victims.back(), "system file"));
+      EXPECT_TRUE(PlantLink(symbolic, InFolder(name), victims.back())) << "planted as " << name;
+    }
+    ResumeThread(held.hThread);
+    CloseHandle(held.hThread);
+    run.window = WaitForWindow(SETUP_WINDOW_CLASS, run.program.processId, E2E_START_TIMEOUT_MS);
+    ASSERT_NE(static_cast<HWND>(NULL), run.window) << DescribeStart(run);
+    PostClick(Control(BUTTON));
+    EXPECT_EQ(0u, WaitForExitCode());
+    EXPECT_EQ(2u, WaitForRecord(InFolder(RUNTIME_FILE)).size()) << "the runtime installer ran";
+    EXPECT_EQ(2u, WaitForRecord(InFolder(PRODUCT_V2)).size()) << "the product started";
+    EXPECT_EQ(FakeInstallerBytes(), ReadFileBytes(InFolder(PRODUCT_V2)));
+    EXPECT_EQ(L"", RunLogOf(run)) << "a successful run deletes its log";
+    for (size_t i = 0; i < victims.size(); ++i) {
+      EXPECT_EQ("system file", ReadFileBytes(victims[i])) << "changed through the link named " << names[i];
+      DeleteFileW(victims[i].c_str());
+    }
     Reset();
   }
 }

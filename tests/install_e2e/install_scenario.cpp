@@ -2,6 +2,8 @@
 
 #include <winternl.h>
 
+#include <stdio.h>
+
 #include <vector>
 
 #include "config/setup_config.h"
@@ -166,4 +168,73 @@ HWND FindWindowOfAnotherProcess(const std::wstring& className, DWORD otherThan, 
   EnumWindows(MatchWindow, reinterpret_cast<LPARAM>(&search));
   *processId = search.processId;
   return search.found;
+}
+
+// Wine's own: the Unix name of a Windows path, freed with HeapFree.
+typedef char*(CDECL* UnixFileNameFunction)(const WCHAR*);
+
+std::string UnixFileName(const std::wstring& path) {
+  UnixFileNameFunction unixName = reinterpret_cast<UnixFileNameFunction>(
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
+  char* name = unixName != NULL ? unixName(path.c_str()) : NULL;
+  if (name == NULL) return "";
+  std::string result = name;
+  HeapFree(GetProcessHeap(), 0, name);
+  return result;
+}
+
+bool StartHostProgram(const std::string& unixProgram, const std::vector<std::string>& arguments) {
+  std::wstring command = L"\"" + std::wstring(unixProgram.begin(), unixProgram.end()) + L"\"";
+  for (const std::string& argument : arguments) command += L" \"" + std::wstring(argument.begin(), argument.end()) + L"\"";
+  std::vector<WCHAR> line(command.begin(), command.end());
+  line.push_back(L'\0');
+  STARTUPINFOW startup = {};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION process = {};
+  std::wstring program = WindowsPathFromUnix(unixProgram.c_str());
+  if (!CreateProcessW(program.c_str(), line.data(), NULL, NULL, FALSE, 0, NULL, NULL, &startup, &process)) return false;
+  CloseHandle(process.hThread);
+  CloseHandle(process.hProcess);
+  return true;
+}
+
+bool PlantLink(bool symbolic, const std::wstring& link, const std::wstring& target) {
+  if (!symbolic) {
+    if (!CreateHardLinkW(link.c_str(), target.c_str(), NULL)) return false;
+  } else {
+    std::string from = UnixFileName(target);
+    std::string to = UnixFileName(link);
+    if (from.empty() || to.empty() || !StartHostProgram("/bin/ln", {"-s", from, to})) return false;
+  }
+  std::string bytes = ReadFileBytes(target);
+  return !bytes.empty() && WaitUntil([&] { return ReadFileBytes(link) == bytes; }, E2E_EXIT_TIMEOUT_MS);
+}
+
+std::wstring MakeSignedInstallers(const std::wstring& installer) {
+  std::wstring folder = MakeTempFolder(L"signed", false);
+  if (folder.empty()) return L"";
+  std::string script = SIGNED_INSTALLERS_SCRIPT;
+  if (!StartHostProgram(HOST_PYTHON, {script, UnixFileName(folder), HOST_OPENSSL, HOST_OSSLSIGNCODE,
+                                      UnixFileName(installer)})) {
+    return L"";
+  }
+  // Key generation and signing take about a second here.
+  WaitUntil([&] { return FileExists(JoinPath(folder, L"done")) || FileExists(JoinPath(folder, L"failed")); }, 60000);
+  if (!FileExists(JoinPath(folder, L"done"))) {
+    printf("signed installers not made: %s\n", ReadFileBytes(JoinPath(folder, L"failed")).c_str());
+    RemoveFolder(folder);
+    return L"";
+  }
+  return folder;
+}
+
+bool StartHeld(const std::wstring& exePath, PROCESS_INFORMATION* started) {
+  std::wstring command = L"\"" + exePath + L"\"";
+  std::vector<WCHAR> line(command.begin(), command.end());
+  line.push_back(L'\0');
+  std::wstring folder = exePath.substr(0, exePath.find_last_of(L'\\'));
+  STARTUPINFOW startup = {};
+  startup.cb = sizeof startup;
+  return CreateProcessW(exePath.c_str(), line.data(), NULL, NULL, FALSE, CREATE_SUSPENDED, NULL, folder.c_str(),
+                        &startup, started) != FALSE;
 }

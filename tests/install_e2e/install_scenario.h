@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include <string>
+#include <vector>
 
 // The configuration text for a server on `port` of 127.0.0.1: the product at
 // /package/brenvik/brenvik-setupvv.exe and the runtime mirrors given (each a
@@ -46,3 +47,26 @@ std::wstring ProcessCommandLine(DWORD processId);
 // A visible top-level window of the class that belongs to a process other than
 // `otherThan`, or null.
 HWND FindWindowOfAnotherProcess(const std::wstring& className, DWORD otherThan, DWORD* processId);
+
+// The Unix name of a Windows path; empty when Wine gives none.
+std::string UnixFileName(const std::wstring& path);
+
+// Starts a Unix program (Wine runs it as such) with the arguments, each passed
+// whole. Wine drops its exit code and may report its end before it is done:
+// callers wait for what it makes.
+bool StartHostProgram(const std::string& unixProgram, const std::vector<std::string>& arguments);
+
+// Plants a link named `link` to the existing file `target`: a hard link through
+// the system, or a symbolic one made on the Unix side by /bin/ln (Wine's own
+// CreateSymbolicLinkW makes nothing and reports success). True only when the
+// link then reads as the target does.
+bool PlantLink(bool symbolic, const std::wstring& link, const std::wstring& target);
+
+// Starts `exePath` with its main thread held (files named after its process id
+// can be planted first); ResumeThread(*thread) lets it run.
+bool StartHeld(const std::wstring& exePath, PROCESS_INFORMATION* started);
+
+// A new folder with `installer` signed at test time with throwaway keys
+// (signed_installers.py says what it holds); empty, with a note on the
+// output, when they could not be made.
+std::wstring MakeSignedInstallers(const std::wstring& installer);

@@ -344,6 +344,20 @@ TEST(ConfigCheck, PinValuesAsSetupReadsThem) {
             Check(std::wstring(BASE) + L"app.sha256.v2=" + digest + L"\n"));
 }
 
+TEST(ConfigCheck, PublisherPinValuesAsSetupReadsThem) {
+  const std::wstring digest(L"E3B0C44298FC1C149AFBF4C8996FB92427AE41E4649B934CA495991B7852b855");
+  // A publisher pin covers both builds: one SHA-256 pin beside it leaves nothing unchecked.
+  EXPECT_EQ(Messages(), Check(std::wstring(BASE) + L"app.signer=" + digest + L"," + digest +
+                              L"\nnet2.signer=" + digest + L"\napp.sha256.v2=" + digest + L"\n"));
+  EXPECT_EQ(Messages({L"product.txt:10: error: publisher pin \"app.signer\" is malformed, so setup.exe refuses the "
+                      L"download: key 2: it has 0 characters; a pin is 64 hexadecimal digits (comma-separated, no "
+                      L"blanks)",
+                      L"product.txt:11: error: publisher pin \"net2.signer\" is malformed, so setup.exe refuses the "
+                      L"download: key 1: it has 0 characters; a pin is 64 hexadecimal digits (comma-separated, no "
+                      L"blanks)"}),
+            Check(std::wstring(BASE) + L"app.signer=" + digest + L",\nnet2.signer=\n"));
+}
+
 TEST(ConfigCheck, ConfigurationsThatSetupAcceptsAreNotRefused) {
   // getaddrinfo reads "080" as port 80; only the Host line keeps the zero.
   EXPECT_EQ(Messages({L"product.txt:7: warning: the address in \"net2.url1\": its port \"080\" has leading zeros: "

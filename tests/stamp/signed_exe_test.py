@@ -6,13 +6,16 @@ folder, signs a copy of setup.exe with osslsigncode, stamps it with
 setupstamp.exe (run under Wine through the build's wine-run.sh), and checks:
 the tool's warning, no certificate table left in the output, a right PE
 checksum, the same bytes as stamping the unsigned exe, and that signing the
-output again verifies against that CA.
+output again verifies against that CA. And --signer: the signing key's digest
+read from a signed exe (whose signature carries the CA's certificate first),
+from the PEM and from the DER certificate is the one that openssl gives.
 
 Usage: signed_exe_test.py WINE_RUN SETUPSTAMP_EXE SETUP_EXE CONFIG_TXT [--without-stamp]
 --without-stamp hands the signed exe on as if it were the stamped one, to show
 that the checks fail (and the test with them) when the table stays.
 Every failed check makes the script exit with 1.
 """
+import hashlib
 import os
 import shutil
 import struct
@@ -101,6 +104,29 @@ def verifies(folder, name):
     return code == 0
 
 
+def check_signer_option(folder, stamp):
+    openssl = shutil.which('openssl')
+    public = subprocess.run([openssl, 'x509', '-in', 'signer.pem', '-pubkey', '-noout'], cwd=folder, check=True,
+                            capture_output=True).stdout
+    der = subprocess.run([openssl, 'pkey', '-pubin', '-outform', 'der'], input=public, cwd=folder, check=True,
+                         capture_output=True).stdout
+    key = hashlib.sha256(der).hexdigest()
+    run([openssl, 'x509', '-in', 'signer.pem', '-outform', 'DER', '-out', 'signer.der'], folder)
+    with open(os.path.join(folder, 'chain.pem'), 'w') as chain:
+        chain.write(open(os.path.join(folder, 'ca.pem')).read() + open(os.path.join(folder, 'signer.pem')).read())
+    run([shutil.which('osslsigncode'), 'sign', '-certs', 'chain.pem', '-key', 'signer.key', '-h', 'sha256',
+         '-in', 'plain.exe', '-out', 'chained.exe'], folder)
+    run(stamp + ['--signer', 'app.signer=chained.exe', '--signer', 'app.signer=signer.pem',
+                 '--signer', 'net2.signer=signer.der', '--out', 'keyed.exe', 'product.txt', 'setup.exe'], folder)
+    _, printed, _ = run(stamp + ['--print', 'keyed.exe'], folder)
+    lines = printed.splitlines()
+    check(f'app.signer={key},{key}' in lines and f'net2.signer={key}' in lines,
+          f'keyed.exe does not pin the key {key}:\n{printed}')
+    code, _, err = run(stamp + ['--signer', 'app.signer=plain.exe', '--check', 'product.txt'], folder, expect=None)
+    check(code == 3 and 'plain.exe: error: it is not signed (no certificate table)' in err,
+          f'--signer with an unsigned exe ended with {code}:\n{err}')
+
+
 def main():
     arguments = [a for a in sys.argv[1:] if a != '--without-stamp']
     without_stamp = '--without-stamp' in sys.argv[1:]
@@ -126,6 +152,7 @@ def main():
         stamp = [wine_run, 'setupstamp.exe']
         run(stamp + ['--out', 'plain.exe', 'product.txt', 'setup.exe'], folder)
         check(not verifies(folder, 'plain.exe'), 'osslsigncode verify passes an unsigned exe: its answer says nothing')
+        check_signer_option(folder, stamp)
         if without_stamp:
             shutil.copy(os.path.join(folder, 'signed.exe'), os.path.join(folder, 'stamped.exe'))
             err = ''

@@ -84,6 +84,16 @@ TEST(StampArguments, Pins) {
   EXPECT_EQ(L"--pin needs KEY=FILE", problem);
   EXPECT_FALSE(Parse({L"--print", L"setup.exe", L"--pin", L"net2.sha256=a.exe"}, options, problem));
   EXPECT_EQ(L"--print takes no --pin", problem);
+
+  // A publisher pin key may be given twice: both keys are listed.
+  ASSERT_TRUE(Parse({L"--signer", L"app.signer=old.pem", L"--signer", L"app.signer=new.exe", L"--check", L"p.txt"},
+                    options, problem));
+  ASSERT_EQ(2u, options.signers.size());
+  EXPECT_EQ(L"new.exe", options.signers[1].path);
+  EXPECT_FALSE(Parse({L"--signer", L"app.sha256.v2=a.exe", L"--check", L"p.txt"}, options, problem));
+  EXPECT_EQ(L"--signer takes app.signer or net2.signer, not \"app.sha256.v2\"", problem);
+  EXPECT_FALSE(Parse({L"--print", L"setup.exe", L"--signer", L"net2.signer=a.pem"}, options, problem));
+  EXPECT_EQ(L"--print takes no --signer", problem);
 }
 
 }  // namespace

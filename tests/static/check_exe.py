@@ -45,6 +45,13 @@ POST_XP_FUNCTIONS = {
     'SetDefaultDllDirectories', 'AddDllDirectory', 'RemoveDllDirectory',
 }
 
+# Imports that Windows 7 and later forward out of a KnownDLL to one that is not
+# (advapi32's CryptoAPI to cryptsp.dll, its SystemFunction* to cryptbase.dll):
+# the loader looks for that library by name, beside the exe first, while it
+# binds the imports, before the program can limit the search. setup.exe runs
+# elevated from a folder others can write, so it looks these up at run time.
+FORWARDED_OUT_OF_KNOWN_DLLS = {'advapi32.dll': ('Crypt', 'SystemFunction')}
+
 MANIFEST_NS = {'v1': 'urn:schemas-microsoft-com:asm.v1', 'v3': 'urn:schemas-microsoft-com:asm.v3'}
 
 failures = []
@@ -95,7 +102,9 @@ def imports_of(details):
     return imports
 
 
-def check_imports(details, required=('kernel32.dll', 'user32.dll')):
+def check_imports(details, required=('kernel32.dll', 'user32.dll'), elevated=True):
+    """`elevated`: the program runs as administrator from a folder others can
+    write (setup.exe; not the stamping tool)."""
     imports = imports_of(details)
     check(imports, 'no import table found')
     for dll, functions in sorted(imports.items()):
@@ -103,6 +112,9 @@ def check_imports(details, required=('kernel32.dll', 'user32.dll')):
         check(dll in SYSTEM_DLLS, f'imports a DLL that is not a system DLL: {dll}')
         for function in functions:
             check(function not in POST_XP_FUNCTIONS, f'imports {function} from {dll}, which XP lacks')
+            check(not elevated or not function.startswith(FORWARDED_OUT_OF_KNOWN_DLLS.get(dll, ())),
+                  f'imports {function} from {dll}, which Windows 7 and later forward to a library that is '
+                  f'not a KnownDLL: it must look it up at run time')
     for dll in required:
         check(dll in imports, f'{dll} not imported')
 
@@ -239,7 +251,7 @@ def check_config(exe, listed, config_file):
 
 def check_tool(exe):
     details = check_headers(exe, subsystem_wanted=3)
-    check_imports(details, required=('kernel32.dll',))
+    check_imports(details, required=('kernel32.dll',), elevated=False)
 
 
 def main():

@@ -9,6 +9,7 @@
 #include "download/download_result.h"
 #include "download/http_protocol.h"
 #include "tools/setupstamp/pin_option.h"
+#include "tools/setupstamp/signer_option.h"
 
 const wchar_t* const REQUIRED_KEYS[7] = {
   L"app.name", L"setup.text", L"button.text", L"summary",
@@ -17,10 +18,10 @@ const wchar_t* const REQUIRED_KEYS[7] = {
 
 // The keys of the shipped text and the pin keys; "net2.urlN" for other N is
 // recognised apart.
-static const wchar_t* const KNOWN_KEYS[14] = {
+static const wchar_t* const KNOWN_KEYS[16] = {
   L"app.name", L"setup.text", L"button.text", L"corp.name", L"corp.tel", L"summary",
   L"net2.url1", L"net2.url2", L"net4.url1", L"net4.url2", L"app.url",
-  PRODUCT_PIN_KEY_V2, PRODUCT_PIN_KEY_V4, RUNTIME_PIN_KEY
+  PRODUCT_PIN_KEY_V2, PRODUCT_PIN_KEY_V4, RUNTIME_PIN_KEY, PRODUCT_SIGNER_KEY, RUNTIME_SIGNER_KEY
 };
 
 static const wchar_t MIRROR_KEY_PREFIX[] = L"net2.url";
@@ -270,6 +271,16 @@ static void CheckPins(const std::map<std::wstring, ConfigKey>& table, std::vecto
                  L"pin " + Quoted(PIN_KEYS[i]) + L" is malformed, so setup.exe refuses the download: " +
                      DescribePinProblem(pin->second.value));
   }
+  const wchar_t* const signerKeys[2] = {PRODUCT_SIGNER_KEY, RUNTIME_SIGNER_KEY};
+  for (int i = 0; i < 2; ++i) {
+    std::map<std::wstring, ConfigKey>::const_iterator signer = table.find(signerKeys[i]);
+    if (signer != table.end() && !DescribeSignerProblem(signer->second.value).empty())
+      AddMessage(messages, CHECK_ERROR, signer->second.line,
+                 L"publisher pin " + Quoted(signerKeys[i]) + L" is malformed, so setup.exe refuses the download: " +
+                     DescribeSignerProblem(signer->second.value));
+  }
+  // A publisher pin covers both builds of the product.
+  if (table.find(PRODUCT_SIGNER_KEY) != table.end()) return;
   std::map<std::wstring, ConfigKey>::const_iterator v2 = table.find(PRODUCT_PIN_KEY_V2);
   std::map<std::wstring, ConfigKey>::const_iterator v4 = table.find(PRODUCT_PIN_KEY_V4);
   if (v2 != table.end() && v4 == table.end())

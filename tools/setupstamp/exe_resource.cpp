@@ -107,6 +107,22 @@ bool PinOfFile(const std::wstring& path, std::wstring& pin, std::wstring& failur
   return true;
 }
 
+bool DigestOfBytes(const std::string& bytes, const std::wstring& path, std::wstring& digest, std::wstring& failure) {
+  unsigned char value[SHA256_SIZE];
+  DigestResult result =
+      DigestBytes(reinterpret_cast<const unsigned char*>(bytes.data()), static_cast<DWORD>(bytes.size()), value);
+  if (result != DIGEST_OK) {
+    failure = result == DIGEST_NO_PROVIDER
+                  ? path + L": error: this system computes no SHA-256 (Windows XP needs Service Pack 3)"
+                  : Failure(path, L"cannot hash its key", GetLastError());
+    return false;
+  }
+  wchar_t text[PIN_DIGITS + 1];
+  FormatDigest(value, text);
+  digest = text;
+  return true;
+}
+
 struct LanguageList {
   WORD* languages;
   int capacity;

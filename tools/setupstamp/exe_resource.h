@@ -22,6 +22,9 @@ bool ReadWholeFile(const std::wstring& path, std::string& bytes, std::wstring& f
 // The file's SHA-256 as 64 lower-case hexadecimal digits (setup.exe's pin form).
 bool PinOfFile(const std::wstring& path, std::wstring& pin, std::wstring& failure);
 
+// The same for bytes read from `path` (named in `failure`).
+bool DigestOfBytes(const std::string& bytes, const std::wstring& path, std::wstring& digest, std::wstring& failure);
+
 // The languages in which the exe carries the configuration resource; -1 when
 // the file cannot be loaded as a Windows program.
 int ListConfigLanguages(const std::wstring& exePath, WORD* languages, int capacity,

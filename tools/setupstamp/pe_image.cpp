@@ -46,7 +46,8 @@ bool ReadPeLayout(const std::string& image, PeLayout& layout) {
   } else {
     return false;
   }
-  // NumberOfRvaAndSizes sits just before the directories in both kinds.
+  // NumberOfRvaAndSizes sits just before the directories in both kinds, within the optional header.
+  if (optionalSize < directories) return false;
   uint32_t directoryCount = Read32(image, optional + directories - 4);
   size_t entry = directories + SECURITY_DIRECTORY * DIRECTORY_ENTRY_SIZE;
   if (directoryCount <= SECURITY_DIRECTORY || optionalSize < entry + DIRECTORY_ENTRY_SIZE) return false;

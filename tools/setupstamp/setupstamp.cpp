@@ -9,6 +9,7 @@
 #include "tools/setupstamp/console_output.h"
 #include "tools/setupstamp/exe_resource.h"
 #include "tools/setupstamp/pin_option.h"
+#include "tools/setupstamp/signer_option.h"
 #include "tools/setupstamp/stamp_arguments.h"
 #include "tools/setupstamp/text_encoding.h"
 
@@ -56,12 +57,43 @@ static int StampConfiguration(const StampOptions& options) {
     }
     pins.push_back(pin);
   }
+  // Each --signer key's list, in the order given, and the files it came from.
+  std::vector<std::wstring> signerKeys, signerLists, signerSources;
+  for (size_t i = 0; i < options.signers.size(); ++i) {
+    std::string file, key;
+    std::wstring digest, problem;
+    const PinRequest& signer = options.signers[i];
+    bool ok = ReadWholeFile(signer.path, file, failure);
+    if (ok && !SignerKeyOfFile(file, key, problem)) {
+      failure = signer.path + L": error: " + problem;
+      ok = false;
+    }
+    if (ok) ok = DigestOfBytes(key, signer.path, digest, failure);
+    if (!ok) {
+      WriteError(failure + L"\n" +
+                 (options.mode == STAMP_MODE_CHECK ? std::wstring() : options.outPath + L": nothing written\n"));
+      return STAMP_EXIT_FILE_FAILED;
+    }
+    WriteError(signer.path + L": signing key SHA-256 " + digest + L"\n");
+    size_t k = 0;
+    while (k < signerKeys.size() && signerKeys[k] != signer.key) ++k;
+    if (k == signerKeys.size()) {
+      signerKeys.push_back(signer.key);
+      signerLists.push_back(digest);
+      signerSources.push_back(signer.path);
+    } else {
+      signerLists[k] += L"," + digest;
+      signerSources[k] += L" and " + signer.path;
+    }
+  }
   TextEncoding encoding;
   std::vector<ConfigLine> lines;
   std::vector<CheckMessage> messages;
   ReadConfigLines(input, encoding, lines, messages);
   for (size_t i = 0; i < pins.size(); ++i)
     ApplyPin(lines, options.pins[i].key, pins[i], options.pins[i].path, messages);
+  for (size_t i = 0; i < signerKeys.size(); ++i)
+    ApplySigner(lines, signerKeys[i], signerLists[i], signerSources[i], messages);
   CheckConfigLines(lines, messages);
   for (size_t i = 0; i < messages.size(); ++i)
     WriteError(FormatCheckMessage(options.configPath, messages[i]) + L"\n");

@@ -3,17 +3,21 @@
 #include <vector>
 
 #include "tools/setupstamp/pin_option.h"
+#include "tools/setupstamp/signer_option.h"
 
 const wchar_t STAMP_USAGE[] =
     L"usage:\n"
-    L"  setupstamp [--strict] [--pin KEY=FILE]... --out NEW.exe CONFIG.txt SETUP.exe\n"
-    L"  setupstamp [--strict] [--pin KEY=FILE]... --in-place CONFIG.txt SETUP.exe\n"
-    L"  setupstamp [--strict] [--pin KEY=FILE]... --check CONFIG.txt\n"
+    L"  setupstamp [--strict] [--pin KEY=FILE]... [--signer KEY=FILE]... --out NEW.exe CONFIG.txt SETUP.exe\n"
+    L"  setupstamp [--strict] [--pin KEY=FILE]... [--signer KEY=FILE]... --in-place CONFIG.txt SETUP.exe\n"
+    L"  setupstamp [--strict] [--pin KEY=FILE]... [--signer KEY=FILE]... --check CONFIG.txt\n"
     L"  setupstamp --print SETUP.exe\n"
     L"CONFIG.txt is UTF-8 (with or without byte-order mark) or GBK, LF or CR LF.\n"
     L"--pin writes the SHA-256 of FILE as the value of KEY: app.sha256.v2 or\n"
     L"app.sha256.v4 (the product installer for that tag) or net2.sha256 (the\n"
-    L"runtime installer). A signed SETUP.exe comes out unsigned: sign NEW.exe again.\n"
+    L"runtime installer). --signer writes the SHA-256 of the key that signs FILE (a\n"
+    L"signed exe, or a certificate, PEM or DER) as the value of KEY: app.signer (the\n"
+    L"product installer) or net2.signer (the runtime installer); give a KEY twice\n"
+    L"to list two keys. A signed SETUP.exe comes out unsigned: sign NEW.exe again.\n"
     L"Errors stop with nothing written; warnings are printed, and with --strict\n"
     L"they stop as well. Exit codes: 0 done, 1 check failed, 2 usage, 3 file error.\n";
 
@@ -25,6 +29,7 @@ bool ParseStampArguments(int count, const wchar_t* const* arguments, StampOption
   options.exePath.clear();
   options.outPath.clear();
   options.pins.clear();
+  options.signers.clear();
   problem.clear();
   bool out = false, inPlace = false, check = false, print = false, help = false;
   std::vector<std::wstring> names;
@@ -52,6 +57,19 @@ bool ParseStampArguments(int count, const wchar_t* const* arguments, StampOption
       for (size_t k = 0; k < options.pins.size(); ++k)
         if (options.pins[k].key == request.key) { problem = L"--pin " + request.key + L" given twice"; return false; }
       options.pins.push_back(request);
+    } else if (argument == L"--signer") {
+      if (i + 1 >= count) { problem = L"--signer needs KEY=FILE"; return false; }
+      std::wstring signer = arguments[++i];
+      size_t equals = signer.find(L'=');
+      PinRequest request;
+      request.key = signer.substr(0, equals);
+      request.path = equals == std::wstring::npos ? std::wstring() : signer.substr(equals + 1);
+      if (!IsSignerKey(request.key)) {
+        problem = L"--signer takes app.signer or net2.signer, not \"" + request.key + L"\"";
+        return false;
+      }
+      if (request.path.empty()) { problem = L"--signer " + request.key + L" needs =FILE"; return false; }
+      options.signers.push_back(request);
     } else if (argument == L"--in-place") {
       inPlace = true;
     } else if (argument == L"--check") {
@@ -80,6 +98,7 @@ bool ParseStampArguments(int count, const wchar_t* const* arguments, StampOption
   if (print) {
     if (names.size() != 1) { problem = L"--print takes one exe"; return false; }
     if (!options.pins.empty()) { problem = L"--print takes no --pin"; return false; }
+    if (!options.signers.empty()) { problem = L"--print takes no --signer"; return false; }
     options.mode = STAMP_MODE_PRINT;
     options.exePath = names[0];
     return true;

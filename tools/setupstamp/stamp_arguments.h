@@ -25,6 +25,9 @@ struct StampOptions {
   std::wstring exePath;
   std::wstring outPath;  // the written exe: --out, or exePath for --in-place
   std::vector<PinRequest> pins;
+  // --signer KEY=FILE: the SHA-256 of FILE's signing key joins KEY's list (a
+  // key may be given more than once, in the order of the list).
+  std::vector<PinRequest> signers;
 };
 
 extern const wchar_t STAMP_USAGE[];

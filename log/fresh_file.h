@@ -1,0 +1,45 @@
+// The files that setup.exe writes in its own folder (the installers, the run
+// log). The folder is one that the logged-on user can write, while setup.exe
+// runs elevated: a hard or symbolic link planted under one of these names would
+// redirect an elevated write into any file the link names. So every such file
+// is made afresh, a file is opened again only while it is still the one that
+// this process made, and removed only then.
+#pragma once
+
+#include <windows.h>
+
+// Why an opened file must not be used, from what GetFileInformationByHandle
+// says of it; null when it may be used.
+const char* RefusalOfOpenedFile(DWORD attributes, DWORD numberOfLinks);
+
+// The name of the temporary file beside `path` (MAX_PATH units) in which a file
+// is made before it takes the name; `serial` makes it unique in the process.
+// False when the result does not fit.
+bool FreshFileTempPath(const WCHAR* path, DWORD processId, DWORD serial, WCHAR* temp);
+
+// The native form of an absolute `path` ("\??\C:\...", "\??\UNC\server\...")
+// into `native` (`capacity` units). False when it does not fit.
+bool NativePathOf(const WCHAR* path, WCHAR* native, int capacity);
+
+// Makes a new file under a temporary name beside `path` (exclusively: nothing
+// there is ever opened) and renames it, by its handle, over `path`: whatever
+// had the name (a file, a hard or symbolic link) is replaced as a name, and
+// what a link named is never touched. The file is refused when it has another
+// name or is a reparse point, and remembered as this process's own.
+// INVALID_HANDLE_VALUE, with a run-log line and the failure's code as the
+// thread's last error, when any of that fails; no temporary file is left.
+// The handle also has DELETE access, for DeleteOpenFile.
+HANDLE CreateFreshFile(const WCHAR* path, DWORD access, DWORD share);
+
+// Opens the file at `path` again, only when CreateFreshFile made it in this
+// process and it is still that file (same volume and index) with no other name.
+// INVALID_HANDLE_VALUE otherwise, with a run-log line.
+HANDLE OpenOwnFile(const WCHAR* path, DWORD access, DWORD share);
+
+// Marks an open file (a handle with DELETE access) to go when its last handle
+// closes: a name is never looked up again, so nothing else can be hit.
+bool DeleteOpenFile(HANDLE file);
+
+// Deletes the file at `path` only while it is the one this process made;
+// otherwise leaves the name alone, with a run-log line.
+bool DeleteOwnFile(const WCHAR* path);
