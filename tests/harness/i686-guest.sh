@@ -128,23 +128,24 @@ image_dir() {
   mkdir -p "$cache"
   exec 9>"$cache/lock"
   flock 9
-  if [ ! -f "$image/ready" ]; then
-    echo "i686-guest: making the guest image $image (once per recipe; about 5 to 10 minutes)" >&2
+  # All that is printed goes to stderr: stdout carries the image's path.
+  if [ ! -f "$image/ready" ]; then {
+    echo "i686-guest: making the guest image $image (once per recipe; about 5 to 10 minutes)"
     local started=$SECONDS
     rm -rf "$cache"/building-*
     local building="$cache/building-$key"
     "$here/guest/make-image.sh" "$building"
-    echo "i686-guest: first boot: the win32 Wine prefix template" >&2
+    echo "i686-guest: first boot: the win32 Wine prefix template"
     make_job_disk template
-    if ! boot "$building" write 1800 >&2; then
-      echo "i686-guest: the guest could not make its Wine prefix" >&2
+    if ! boot "$building" write 1800; then
+      echo "i686-guest: the guest could not make its Wine prefix"
       exit 1
     fi
     touch "$building/ready"
     rm -rf "$cache"/image-*
     mv "$building" "$image"
-    echo "i686-guest: guest image made in $((SECONDS - started)) s" >&2
-  fi
+    echo "i686-guest: guest image made in $((SECONDS - started)) s"
+  } >&2; fi
   flock -u 9
   echo "$image"
 }
