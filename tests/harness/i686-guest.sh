@@ -13,8 +13,9 @@
 # win32 prefix template made in its first boot) is cached outside the clone in
 # $SETUP_GUEST_CACHE (default /var/cache/setup-test-guest), under a hash of its
 # recipe; it is made again when the recipe changes, and each run boots it with
-# its disk copy-on-write, so the cached image never changes. The clone's tests/
-# and BUILD_DIR go to a second disk, mounted in the guest at the same paths.
+# its disk copy-on-write, so the cached image never changes. The clone (without
+# its build folders) and BUILD_DIR go to a second disk, mounted in the guest at
+# the same paths.
 #
 # KVM is used when it can run the guest, else qemu's emulator (TCG);
 # SETUP_TEST_GUEST_ACCEL=kvm or tcg forces either. Waits of the tests are scaled
@@ -84,20 +85,29 @@ boot() {
   return "$(guest_result "$serial" "$count")"
 }
 
-# The job disk: the clone's tests/ and BUILD_DIR at their own paths under
-# tree/, the job script and its settings. MODE is "template" or "test".
+# Copies PATH to the same path under the stage's tree/: hard links where they
+# share the file system (mkfs copies the bytes anyway).
+stage_copy() {
+  local to="$stage/tree$1"
+  mkdir -p "$(dirname "$to")"
+  cp -al "$1" "$to" 2>/dev/null || { rm -rf "$to" && cp -a "$1" "$to"; }
+}
+
+# The job disk: the clone (without its build folders) and BUILD_DIR at their
+# own paths under tree/, the job script and its settings. MODE is "template"
+# or "test".
 make_job_disk() {
   local mode=$1
   shift
-  local stage="$work/stage"
+  stage="$work/stage"
   rm -rf "$stage" "$work/job.img"
-  mkdir -p "$stage"
-  local path
-  for path in "$source_root/tests" "$build"; do
-    mkdir -p "$stage/tree$(dirname "$path")"
-    # Hard links where the stage shares the file system; mkfs copies the bytes.
-    cp -al "$path" "$stage/tree$path" 2>/dev/null || cp -a "$path" "$stage/tree$path"
+  mkdir -p "$stage/tree$source_root"
+  local entry
+  for entry in "$source_root"/*; do
+    case ${entry##*/} in build*) continue ;; esac
+    stage_copy "$entry"
   done
+  stage_copy "$build"
   rm -rf "$stage/tree$build/wine"  # a prefix of a run on this host, if any
   if [ -n "$exe" ]; then
     rm -f "$stage/tree$build/shell/setup.exe"
@@ -107,7 +117,7 @@ make_job_disk() {
   {
     printf 'GUEST_MODE=%q\nGUEST_SOURCE=%q\nGUEST_BUILD=%q\nSETUP_TEST_WAIT_SCALE=%q\n' \
       "$mode" "$source_root" "$build" "$scale"
-    printf 'GUEST_PATHS=(%q %q)\n' "$source_root/tests" "$build"
+    printf 'GUEST_PATHS=(%q %q)\n' "$source_root" "$build"
     printf 'GUEST_CTEST=(%s)\n' "${*@Q}"
   } > "$stage/job.env"
   # Room for what the tests write beside the build (certificates, ctest's logs).
