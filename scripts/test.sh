@@ -72,7 +72,7 @@ if [ "$I686_GUEST" = 1 ]; then
   echo "test: ${#guest_tests[@]} end-to-end tests on the shipped i686 setup.exe ($shipped/shell/setup.exe) in the guest"
   pattern="^($(IFS='|'; echo "${guest_tests[*]}"))\$"
   "$root/tests/harness/i686-guest.sh" --exe "$shipped/shell/setup.exe" --count ${#guest_tests[@]} "$guest" \
-    --output-on-failure --timeout 900 -R "$pattern" || status=$?
+    --output-on-failure --stop-on-failure --timeout 900 -R "$pattern" || status=$?
   echo "test: the i686 build and its run in the guest took $((SECONDS - guest_started)) s"
 fi
 if [ $status -ne 0 ]; then
