@@ -203,6 +203,7 @@ main() {
   echo "i686-guest: booting the guest ($accel, waits of the tests x$scale)"
   local status=0
   boot "$image" snapshot "${SETUP_GUEST_TIMEOUT:-1500}" "$count" || status=$?
+  rm -f "$work/job.img"  # the console log stays
   return $status
 }
 
