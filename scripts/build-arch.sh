@@ -12,6 +12,8 @@
 
 shipped_build_dir() { echo "${SETUP_BUILD_DIR:-$root/build}"; }
 x86_64_build_dir() { echo "$(shipped_build_dir)-x86_64"; }
+# The i686 build of the end-to-end tests that run in the emulated guest.
+i686_guest_build_dir() { echo "$(shipped_build_dir)-i686-guest"; }
 
 host_runs_32bit() {
   # The 32-bit Wine loader exits 126 ("Exec format error") where 32-bit code cannot run.
@@ -35,6 +37,38 @@ choose_wine_build() {
       ;;
     *)
       echo "SETUP_TEST_ARCH must be i686 or x86_64, not '$SETUP_TEST_ARCH'" >&2
+      return 2
+      ;;
+  esac
+}
+
+# choose_i686_guest ARG_COUNT sets I686_GUEST (0|1) and I686_GUEST_REASON: whether
+# a subset of the end-to-end tests also runs on the i686 build in an emulated
+# machine with 32-bit Wine (tests/harness/i686-guest.sh). By default only where
+# this host cannot run 32-bit programs, and not in a targeted run (ctest
+# arguments given); SETUP_TEST_I686_GUEST=0 or 1 decides instead.
+choose_i686_guest() {
+  local host32=0
+  host_runs_32bit && host32=1
+  decide_i686_guest "${SETUP_TEST_I686_GUEST:-}" "$host32" "$1"
+}
+
+# The same on plain values: SETTING HOST_RUNS_32BIT (0|1) ARG_COUNT.
+decide_i686_guest() {
+  case "$1" in
+    1) I686_GUEST=1 I686_GUEST_REASON="forced by SETUP_TEST_I686_GUEST=1" ;;
+    0) I686_GUEST=0 I686_GUEST_REASON="skipped by SETUP_TEST_I686_GUEST=0" ;;
+    "")
+      if [ "$2" = 1 ]; then
+        I686_GUEST=0 I686_GUEST_REASON="this host runs the i686 build itself"
+      elif [ "$3" -gt 0 ]; then
+        I686_GUEST=0 I686_GUEST_REASON="skipped in a run with ctest arguments (SETUP_TEST_I686_GUEST=1 forces it)"
+      else
+        I686_GUEST=1 I686_GUEST_REASON="this host cannot run 32-bit programs"
+      fi
+      ;;
+    *)
+      echo "SETUP_TEST_I686_GUEST must be 0 or 1, not '$1'" >&2
       return 2
       ;;
   esac

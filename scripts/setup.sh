@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs what building and testing setup.exe needs on a fresh Debian machine.
 # Idempotent: returns in about a second when everything is already there.
+# --guest adds what the emulated i686 guest needs (tests/harness/i686-guest.sh).
 set -euo pipefail
 
 PACKAGES=(
@@ -14,6 +15,9 @@ PACKAGES=(
   fonts-wqy-microhei
   openssl osslsigncode
 )
+if [ "${1:-}" = --guest ]; then
+  PACKAGES+=(qemu-system-x86 debootstrap e2fsprogs)
+fi
 
 missing=()
 if ! dpkg --print-foreign-architectures | grep -qx i386; then

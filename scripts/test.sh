@@ -4,19 +4,44 @@
 # files (no Wine needed). The tests that run programs run under Wine on the
 # i686 build where this host runs 32-bit programs, otherwise on an x86_64 build
 # of the same sources under 64-bit Wine (scripts/build-arch.sh; SETUP_TEST_ARCH
-# forces either). Extra arguments go to ctest (e.g. -R Config).
+# forces either). Where the host cannot run 32-bit programs, a subset of the
+# end-to-end tests also runs on the shipped i686 setup.exe under 32-bit Wine in
+# an emulated x86_64 machine (tests/harness/i686-guest.sh; SETUP_TEST_I686_GUEST
+# decides, see scripts/build-arch.sh). Extra arguments go to ctest (e.g. -R Config).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 . "$root/scripts/build-arch.sh"
 
+# The guest's subset: whole runs of setup.exe that reach what a 32-bit build
+# does differently (functions looked up at run time and their calling
+# conventions, structure layouts, the XP road, threads), in about 5 minutes.
+guest_tests=(
+  InstallRun.ProductPinInUpperCaseMatchesAndTheOtherTagsPinDoesNotApply  # a pinned v4 product over http://
+  InstallRun.AllHttpsConfigurationInstallsRuntimeAndProductOnWindowsXp    # every address https://, on XP
+  InstallRun.HttpsProductWithARefusedCertificateStartsNothing            # refused certificates
+  InstallRun.WindowsXpInstallsTheRuntimeFromTheSecondMirrorThenTheProduct # a failing first runtime mirror
+  InstallRun.RuntimeRestartAcceptedRegistersTheQuotedPathAndRestarts     # the restart question, answered yes
+  InstallRun.LibraryPlantedBesideSetupIsNeverLoaded                      # a DLL planted beside setup.exe
+  InstallRun.WinHttpPlantedBesideSetupIsNeverLoaded                      # the same for the HTTP library
+  SetupWindowRun.LayoutAt144Dpi                                          # the window's geometry at 144 dpi
+)
+guest_targets=(install_e2e_tests setup_window_e2e_tests)
+
 "$root/scripts/setup.sh"
 choose_wine_build
+choose_i686_guest $#
+[ "$I686_GUEST" = 0 ] || "$root/scripts/setup.sh" --guest
 shipped=$(shipped_build_dir)
 if [ "$WINE_BUILD_ARCH" = i686 ]; then
   echo "test: testing the i686 build (the shipped one) under 32-bit Wine: $WINE_BUILD_REASON"
 else
   echo "test: testing an x86_64 build of the same sources under 64-bit Wine: $WINE_BUILD_REASON"
   echo "test: the shipped i686 setup.exe and setupstamp.exe are built and checked as files"
+fi
+if [ "$I686_GUEST" = 1 ]; then
+  echo "test: and ${#guest_tests[@]} end-to-end tests run the shipped i686 setup.exe under 32-bit Wine in an emulated x86_64 guest: $I686_GUEST_REASON"
+elif [ "$WINE_BUILD_ARCH" = x86_64 ]; then
+  echo "test: no emulated i686 guest: $I686_GUEST_REASON"
 fi
 
 wine_tests=ON
@@ -37,6 +62,18 @@ else
   echo "test: the whole suite on the x86_64 build ($tested) under 64-bit Wine"
   "$root/tests/harness/wine-session.sh" "$tested" \
     ctest --test-dir "$tested" --output-on-failure --timeout 300 "$@" || status=$?
+fi
+if [ "$I686_GUEST" = 1 ]; then
+  guest_started=$SECONDS
+  guest=$(i686_guest_build_dir)
+  # The test programs for i686; the guest has Debian's python3 at this path.
+  configure_build i686 "$guest" -DSETUP_BUILD_TESTS=ON -DSETUP_WINE_TESTS=ON -DPython3_EXECUTABLE=/usr/bin/python3
+  cmake --build "$guest" -j"$(nproc)" --target "${guest_targets[@]}"
+  echo "test: ${#guest_tests[@]} end-to-end tests on the shipped i686 setup.exe ($shipped/shell/setup.exe) in the guest"
+  pattern="^($(IFS='|'; echo "${guest_tests[*]}"))\$"
+  "$root/tests/harness/i686-guest.sh" --exe "$shipped/shell/setup.exe" --count ${#guest_tests[@]} "$guest" \
+    --output-on-failure --stop-on-failure --timeout 900 -R "$pattern" || status=$?
+  echo "test: the i686 build and its run in the guest took $((SECONDS - guest_started)) s"
 fi
 if [ $status -ne 0 ]; then
   echo "test: FAILED (the ctest output above names the tests)" >&2

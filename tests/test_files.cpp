@@ -2,9 +2,18 @@
 
 #include <windows.h>
 
+#include <wchar.h>
+
 #include <vector>
 
 #include "config/replace_all.h"
+
+unsigned long ScaledWaitMs(unsigned long nativeMs) {
+  wchar_t text[8] = L"";
+  DWORD length = GetEnvironmentVariableW(L"SETUP_TEST_WAIT_SCALE", text, 8);
+  unsigned long scale = length > 0 && length < 8 ? wcstoul(text, NULL, 10) : 1;
+  return scale >= 1 && scale <= 100 ? nativeMs * scale : nativeMs;
+}
 
 bool FileExists(const std::wstring& path) {
   return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;

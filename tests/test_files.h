@@ -14,6 +14,12 @@ bool WriteFileBytes(const std::wstring& path, const std::string& bytes);
 // `name` in the user's temporary folder.
 std::wstring TempFilePath(const wchar_t* name);
 
+// A wait bound written for native speed, times the whole number in
+// SETUP_TEST_WAIT_SCALE (1 when unset or not a number from 1 to 100). Only the
+// emulated i686 guest sets it (tests/harness/guest/): there every program runs
+// about twenty times slower.
+unsigned long ScaledWaitMs(unsigned long nativeMs);
+
 // setupcore's ReplaceAll on whole strings, for building test texts.
 std::wstring ReplaceAll(const std::wstring& source, const std::wstring& pattern,
                         const std::wstring& replacement);

@@ -3,8 +3,11 @@
 #include <stdio.h>
 #include <ws2tcpip.h>
 
+#include "test_files.h"
+
 static const DWORD POLL_MS = 100;
-static const DWORD REQUEST_WAIT_MS = 5000;
+static const DWORD REQUEST_WAIT_MS = ScaledWaitMs(5000);
+const DWORD LOOPBACK_ACCEPT_TIMEOUT_MS = ScaledWaitMs(30000);
 static const size_t REQUEST_LIMIT = 65536;
 
 LoopbackStep SendBytes(const std::string& bytes) { return LoopbackStep{LOOPBACK_SEND, bytes, 0}; }

@@ -58,7 +58,8 @@ struct LoopbackServer {
   std::vector<std::string> requests;  // exact bytes of each request, in order
 };
 
-const DWORD LOOPBACK_ACCEPT_TIMEOUT_MS = 30000;
+// 30 s, scaled in the emulated guest (ScaledWaitMs).
+extern const DWORD LOOPBACK_ACCEPT_TIMEOUT_MS;
 
 // Serves one connection with `script`, whatever its path.
 bool StartLoopbackServer(LoopbackServer* server, const LoopbackScript& script);

@@ -5,9 +5,11 @@
 #include <wchar.h>
 
 const WCHAR SETUP_WINDOW_CLASS[] = L"ZunGenericWindowClass";
+const DWORD E2E_START_TIMEOUT_MS = ScaledWaitMs(20000);
+const DWORD E2E_EXIT_TIMEOUT_MS = ScaledWaitMs(20000);
 
 // How long a cross-process WM_GETTEXT may take before the target counts as hung.
-static const UINT TEXT_TIMEOUT_MS = 5000;
+static const UINT TEXT_TIMEOUT_MS = ScaledWaitMs(5000);
 static const int REMOVE_ATTEMPTS = 50;
 static const int START_ATTEMPTS = 3;
 static const DWORD START_RETRY_PAUSE_MS = 500;

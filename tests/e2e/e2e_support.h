@@ -17,8 +17,9 @@
 #include "test_files.h"
 
 // Time-outs that suit a loaded machine; they bound waits, they are not timings.
-const DWORD E2E_START_TIMEOUT_MS = 20000;
-const DWORD E2E_EXIT_TIMEOUT_MS = 20000;
+// 20 s each, scaled in the emulated guest (ScaledWaitMs).
+extern const DWORD E2E_START_TIMEOUT_MS;
+extern const DWORD E2E_EXIT_TIMEOUT_MS;
 const DWORD E2E_STEP_MS = 20;
 
 // ---- Paths -------------------------------------------------------------------

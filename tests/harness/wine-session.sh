@@ -46,7 +46,7 @@ for n in $(seq 90 140); do
   [ -e "/tmp/.X$n-lock" ] && continue
   Xvfb ":$n" -screen 0 1280x800x24 -nolisten tcp >/dev/null 2>&1 &
   xvfb_pid=$!
-  for _ in $(seq 1 50); do
+  for _ in $(seq 1 $((50 * ${SETUP_TEST_WAIT_SCALE:-1}))); do
     [ -S "/tmp/.X11-unix/X$n" ] && break
     kill -0 "$xvfb_pid" 2>/dev/null || break
     sleep 0.1

@@ -25,7 +25,7 @@ const char PRODUCT_V2_PATH[] = "/package/brenvik/brenvik-setupv2.exe";
 const char PRODUCT_V4_PATH[] = "/package/brenvik/brenvik-setupv4.exe";
 const char MIRROR1_PATH[] = "/mirror1/NetFx20SP2_x86.exe";
 const char MIRROR2_PATH[] = "/mirror2/NetFx20SP2_x86.exe";
-const DWORD RECORD_TIMEOUT_MS = 20000;
+const DWORD RECORD_TIMEOUT_MS = ScaledWaitMs(20000);
 
 std::string FakeInstallerBytes() {
   return ReadFileBytes(WindowsPathFromUnix(FAKE_INSTALLER_EXE));
