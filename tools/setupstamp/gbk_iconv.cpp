@@ -6,7 +6,6 @@
 
 #include <string>
 
-#include "fuzz/fuzz_support.h"
 #include "tools/setupstamp/text_encoding.h"
 
 // Converts `in` from one encoding to another; false at the first byte sequence
@@ -35,6 +34,15 @@ static bool Convert(iconv_t converter, const std::string& in, std::string& out, 
     --sourceLeft;
   }
   return whole;
+}
+
+// Two bytes per code unit, little-endian.
+static std::wstring UnitsFromBytes(const std::string& bytes) {
+  std::wstring text;
+  for (size_t i = 0; i + 1 < bytes.size(); i += 2)
+    text += static_cast<wchar_t>(static_cast<unsigned char>(bytes[i]) |
+                                 (static_cast<unsigned char>(bytes[i + 1]) << 8));
+  return text;
 }
 
 // Opened once: opening a converter costs far more than a short conversion.
