@@ -13,6 +13,7 @@ PACKAGES=(
   xvfb xdotool imagemagick icoutils
   fonts-wqy-microhei
   openssl osslsigncode
+  libssl-dev
 )
 
 missing=()
