@@ -5,11 +5,16 @@ lacks, and holds the manifest, version block, icons and configuration text.
 With --tool, a 32-bit console program for XP and later with system imports
 only (the stamping tool).
 
-Usage: check_exe.py EXE MANIFEST_FILE (CONFIG_FILE | --no-config)
-       check_exe.py --tool EXE
+Either way the PE checksum must match the bytes. --epoch N checks the link
+time stamp; each --absent TEXT (a build folder) must not occur in the file,
+in UTF-8 or UTF-16.
+
+Usage: check_exe.py [--epoch N] [--absent TEXT]... EXE MANIFEST_FILE (CONFIG_FILE | --no-config)
+       check_exe.py [--epoch N] [--absent TEXT]... --tool EXE
 Prints one line per failed check and exits with 1 when any failed, 2 when the
 check itself could not run.
 """
+import os
 import re
 import struct
 import subprocess
@@ -58,6 +63,31 @@ def check(condition, message):
 
 def run(*args):
     return subprocess.run(args, check=True, capture_output=True).stdout
+
+
+def check_reproducible(exe, epoch, absent):
+    """The time stamp the build gave, the checksum the bytes give, no build folder inside."""
+    data = open(exe, 'rb').read()
+    pe = struct.unpack_from('<I', data, 0x3C)[0]
+    stamp = struct.unpack_from('<I', data, pe + 8)[0]
+    if epoch is not None:
+        check(stamp == epoch, f'link time stamp {stamp}, not {epoch} (SOURCE_DATE_EPOCH, the last commit or the '
+                              f'fixed value)')
+    checksum_at = pe + 24 + 64
+    stored = struct.unpack_from('<I', data, checksum_at)[0]
+    words = bytearray(data)
+    words[checksum_at:checksum_at + 4] = bytes(4)
+    if len(words) % 2:
+        words.append(0)
+    total = 0
+    for (word,) in struct.iter_unpack('<H', bytes(words)):
+        total += word
+        total = (total & 0xFFFF) + (total >> 16)
+    computed = (total + len(data)) & 0xFFFFFFFF
+    check(stored == computed, f'PE checksum {stored:#x}, the bytes give {computed:#x}')
+    for text in absent:
+        for encoding in ('utf-8', 'utf-16-le'):
+            check(text.encode(encoding) not in data, f'holds the string {text!r} ({encoding})')
 
 
 def check_headers(exe, subsystem_wanted=2):
@@ -243,10 +273,19 @@ def check_tool(exe):
 
 
 def main():
-    if sys.argv[1:2] == ['--tool']:
-        check_tool(sys.argv[2])
-        return report(sys.argv[2])
-    exe, manifest_file, config = sys.argv[1:4]
+    arguments, epoch, absent = sys.argv[1:], None, []
+    while arguments[:1] in (['--epoch'], ['--absent']):
+        if arguments[0] == '--epoch':
+            epoch = int(arguments[1])
+        else:
+            absent.append(arguments[1])
+        arguments = arguments[2:]
+    if arguments[:1] == ['--tool']:
+        check_tool(arguments[1])
+        check_reproducible(arguments[1], epoch, absent)
+        return report(arguments[1])
+    exe, manifest_file, config = arguments[0:3]
+    check_reproducible(exe, epoch, absent)
     config_file = None if config == '--no-config' else config
     details = check_headers(exe)
     check_imports(details)
