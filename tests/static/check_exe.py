@@ -65,6 +65,13 @@ def run(*args):
     return subprocess.run(args, check=True, capture_output=True).stdout
 
 
+def expected_version():
+    """The version the build takes from the file VERSION, with its fourth part."""
+    with open(os.path.join(os.path.dirname(os.path.abspath(__file__)), '..', '..', 'VERSION')) as f:
+        major, minor, patch = (int(part) for part in f.read().split('.'))
+    return f'{major}.{minor}.{patch}.0', (major << 16 | minor, patch << 16)
+
+
 def check_reproducible(exe, epoch, absent):
     """The time stamp the build gave, the checksum the bytes give, no build folder inside."""
     data = open(exe, 'rb').read()
@@ -205,8 +212,9 @@ def check_version(exe, listed):
     check(key == 'VS_VERSION_INFO', f'version block key {key}')
     signature, _, file_ms, file_ls, product_ms, product_ls = struct.unpack_from('<IIIIII', fixed)
     check(signature == 0xFEEF04BD, 'fixed version info missing')
-    check((file_ms, file_ls) == (0x00010003, 0x00020000), 'binary file version is not 1.3.2.0')
-    check((product_ms, product_ls) == (0x00010003, 0x00020000), 'binary product version is not 1.3.2.0')
+    version, binary = expected_version()
+    check((file_ms, file_ls) == binary, f'binary file version is not {version}')
+    check((product_ms, product_ls) == binary, f'binary product version is not {version}')
     blocks = {child[0]: child for child in children}
     string_info = blocks.get('StringFileInfo')
     if check(string_info is not None, 'no StringFileInfo'):
@@ -218,8 +226,8 @@ def check_version(exe, listed):
         expected_keys = {'CompanyName', 'FileDescription', 'FileVersion', 'InternalName',
                          'LegalCopyright', 'OriginalFilename', 'ProductName', 'ProductVersion'}
         check(set(strings) == expected_keys, f'version strings: {sorted(strings)}')
-        check(strings.get('FileVersion') == '1.3.2.0', 'FileVersion is not 1.3.2.0')
-        check(strings.get('ProductVersion') == '1.3.2.0', 'ProductVersion is not 1.3.2.0')
+        check(strings.get('FileVersion') == version, f'FileVersion is not {version}')
+        check(strings.get('ProductVersion') == version, f'ProductVersion is not {version}')
         check(strings.get('InternalName') == 'setup.exe', 'InternalName is not setup.exe')
         check(strings.get('OriginalFilename') == 'setup.exe', 'OriginalFilename is not setup.exe')
         for name in ('CompanyName', 'ProductName', 'FileDescription', 'LegalCopyright'):
