@@ -123,6 +123,7 @@ def layout(data):
     pe = struct.unpack_from('<I', data, 0x3C)[0]
     count, optional_size = struct.unpack_from('<H', data, pe + 6)[0], struct.unpack_from('<H', data, pe + 20)[0]
     optional = pe + 24
+    directories = optional + (112 if struct.unpack_from('<H', data, optional)[0] == 0x20B else 96)
     sections = []
     for i in range(count):
         header = optional + optional_size + 40 * i
@@ -131,7 +132,7 @@ def layout(data):
                          data[raw_offset:raw_offset + raw_size]))
     fields = {'initialized data': struct.unpack_from('<I', data, optional + 8)[0],
               'image size': struct.unpack_from('<I', data, optional + 56)[0],
-              'relocations': struct.unpack_from('<II', data, optional + 96 + 5 * 8)}
+              'relocations': struct.unpack_from('<II', data, directories + 5 * 8)}
     return sections, fields
 
 
