@@ -1,13 +1,18 @@
 // The stamping tool's reading of a maker's file: UTF-8 detection and decoding
 // (both directions), the split into lines, and the checks on the decoded lines.
 // The first byte chooses between a file (the rest as bytes) and a wide text
-// (the rest as UTF-16 code units, lone surrogates included).
+// (the rest as UTF-16 code units, lone surrogates included). An input that
+// begins with "MZ" is a program image instead, read and stamped whole.
 #include <string>
 #include <vector>
 
 #include "download/download_result.h"
 #include "download/http_protocol.h"
 #include "fuzz/fuzz_support.h"
+#include "tools/setupstamp/exe_stamp.h"
+#include "tools/setupstamp/little_endian.h"
+#include "tools/setupstamp/pe_image.h"
+#include "tools/setupstamp/resource_section.h"
 #include "tools/setupstamp/config_check.h"
 #include "tools/setupstamp/text_encoding.h"
 
@@ -120,8 +125,36 @@ static void CheckBytes(const std::string& bytes) {
   }
 }
 
+// Whatever the headers and the resource directory say, reading stays inside
+// the bytes; a stamp that succeeds keeps every other resource and reads back.
+static void CheckImage(const std::string& image) {
+  std::string text, stamped;
+  int languages = 0, removed = 0;
+  bool signature = false;
+  ExeStampResult read = ReadImageConfig(image, text, languages);
+  ExeStampResult result = StampImage(image, "app.name=fuzz\r\n", stamped, removed, signature);
+  if (result != EXE_STAMP_OK) return;
+  FUZZ_CHECK(read == EXE_STAMP_OK || read == EXE_STAMP_NO_CONFIG, "an image that stamps has readable resources");
+  FUZZ_CHECK(removed == languages, "stamping removes every copy of the configuration that reading counts");
+  FUZZ_CHECK(ReadImageConfig(stamped, text, languages) == EXE_STAMP_OK && text == "app.name=fuzz\r\n" &&
+                 languages == 1,
+             "the stamped image gives the text back, once");
+  std::vector<ResourceEntry> before, after;
+  ReadResources(image, before);
+  FUZZ_CHECK(ReadResources(stamped, after) == RESOURCES_OK, "the stamped image's resources read");
+  FUZZ_CHECK(after.size() == before.size() - static_cast<size_t>(removed) + 1, "no other resource is lost or added");
+  PeLayout layout;
+  FUZZ_CHECK(!ReadPeLayout(stamped, layout) ||
+                 ComputePeChecksum(stamped, layout.checksumOffset) == ReadLe32(stamped, layout.checksumOffset),
+             "the stamped image's checksum is right");
+}
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size) {
   if (size == 0) return 0;
+  if (size >= 2 && bytes[0] == 'M' && bytes[1] == 'Z') {
+    CheckImage(std::string(reinterpret_cast<const char*>(bytes), size));
+    return 0;
+  }
   std::string rest(reinterpret_cast<const char*>(bytes) + 1, size - 1);
   if (bytes[0] & 1)
     CheckWideText(UnitsFromBytes(rest));

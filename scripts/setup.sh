@@ -14,6 +14,7 @@ PACKAGES=(
   xvfb xdotool imagemagick icoutils
   fonts-wqy-microhei
   openssl osslsigncode
+  libssl-dev
 )
 if [ "${1:-}" = --guest ]; then
   PACKAGES+=(qemu-system-x86 debootstrap e2fsprogs)

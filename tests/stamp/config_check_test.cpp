@@ -10,7 +10,7 @@
 #include "config/config_table.h"
 #include "test_files.h"
 #include "tools/setupstamp/config_check.h"
-#include "tools/setupstamp/exe_resource.h"
+#include "tools/setupstamp/file_access.h"
 
 namespace {
 
@@ -422,7 +422,7 @@ TEST(ExeFiles, FolderOfPath) {
   EXPECT_EQ(L"out/sub", FolderOfPath(L"out/sub/setup.exe"));
   EXPECT_EQ(L".", FolderOfPath(L"setup.exe"));
   EXPECT_EQ(L"D:.", FolderOfPath(L"D:setup.exe"));
-  EXPECT_EQ(L"error 5: access denied (read-only or protected)", DescribeWin32Error(ERROR_ACCESS_DENIED));
+  EXPECT_EQ(L"error 5: access denied (read-only or protected)", DescribeFileError(ERROR_ACCESS_DENIED));
 }
 
 }  // namespace

@@ -8,7 +8,7 @@
 
 #include <string>
 
-#include "tools/setupstamp/exe_resource.h"
+#include "tools/setupstamp/file_access.h"
 #include "tools/setupstamp/pe_image.h"
 
 namespace {

@@ -11,6 +11,7 @@ read from a signed exe (whose signature carries the CA's certificate first),
 from the PEM and from the DER certificate is the one that openssl gives.
 
 Usage: signed_exe_test.py WINE_RUN SETUPSTAMP_EXE SETUP_EXE CONFIG_TXT [--without-stamp]
+WINE_RUN "-" runs the native setupstamp given in its place, without Wine.
 --without-stamp hands the signed exe on as if it were the stamped one, to show
 that the checks fail (and the test with them) when the table stays.
 Every failed check makes the script exit with 1.
@@ -132,7 +133,8 @@ def main():
     without_stamp = '--without-stamp' in sys.argv[1:]
     if len(arguments) != 4:
         raise SystemExit(__doc__)
-    wine_run, tool, setup, config = (os.path.abspath(a) for a in arguments)
+    native = arguments[0] == '-'
+    wine_run, tool, setup, config = (a if a == '-' else os.path.abspath(a) for a in arguments)
     for program in ('openssl', 'osslsigncode'):
         if shutil.which(program) is None:
             raise SystemExit(f'{program} is not installed (scripts/setup.sh installs it)')
@@ -141,7 +143,7 @@ def main():
     try:
         make_certificates(folder)
         shutil.copy(setup, os.path.join(folder, 'setup.exe'))
-        shutil.copy(tool, os.path.join(folder, 'setupstamp.exe'))
+        shutil.copy(tool, os.path.join(folder, 'setupstamp' if native else 'setupstamp.exe'))
         shutil.copy(config, os.path.join(folder, 'product.txt'))
         sign(folder, 'setup.exe', 'signed.exe')
         if not verifies(folder, 'signed.exe'):
@@ -149,7 +151,7 @@ def main():
         signed_table = pe_fields(os.path.join(folder, 'signed.exe'))[2]
         check(signed_table != (0, 0), 'the signed copy has no certificate table')
 
-        stamp = [wine_run, 'setupstamp.exe']
+        stamp = [os.path.join(folder, 'setupstamp')] if native else [wine_run, 'setupstamp.exe']
         run(stamp + ['--out', 'plain.exe', 'product.txt', 'setup.exe'], folder)
         check(not verifies(folder, 'plain.exe'), 'osslsigncode verify passes an unsigned exe: its answer says nothing')
         check_signer_option(folder, stamp)

@@ -9,7 +9,10 @@
 #include <vector>
 
 #include "e2e_support.h"
-#include "tools/setupstamp/exe_resource.h"
+#include "tools/setupstamp/exe_stamp.h"
+#include "tools/setupstamp/file_access.h"
+#include "tools/setupstamp/little_endian.h"
+#include "tools/setupstamp/pe_image.h"
 #include "tools/setupstamp/text_encoding.h"
 
 namespace {
@@ -141,19 +144,21 @@ std::string Gbk(const std::wstring& text) {
   return bytes;
 }
 
-std::vector<WORD> Languages(const std::wstring& exe) {
-  WORD languages[MAX_CONFIG_LANGUAGES];
-  std::wstring failure;
-  int count = ListConfigLanguages(exe, languages, MAX_CONFIG_LANGUAGES, failure);
-  return std::vector<WORD>(languages, languages + std::max(0, std::min(count, MAX_CONFIG_LANGUAGES)));
+// The configuration as Windows' own loader reads it: an independent check of
+// the tool's resource writer.
+BOOL CALLBACK CollectLanguage(HMODULE, LPCWSTR, LPCWSTR, WORD language, LONG_PTR list) {
+  reinterpret_cast<std::vector<WORD>*>(list)->push_back(language);
+  return TRUE;
 }
 
-std::string ResourceBytes(const std::wstring& exe) {
-  std::string bytes;
-  int languages = 0;
-  std::wstring failure;
-  EXPECT_TRUE(ReadConfigResource(exe, bytes, languages, failure)) << Utf8(failure);
-  return bytes;
+std::vector<WORD> Languages(const std::wstring& exe) {
+  std::vector<WORD> languages;
+  HMODULE module = LoadLibraryExW(exe.c_str(), NULL, LOAD_LIBRARY_AS_DATAFILE);
+  if (module == NULL) return languages;
+  EnumResourceLanguagesW(module, MAKEINTRESOURCEW(1600), MAKEINTRESOURCEW(1601), CollectLanguage,
+                         reinterpret_cast<LONG_PTR>(&languages));
+  FreeLibrary(module);
+  return languages;
 }
 
 // The bytes of one resource; empty when there is none.
@@ -167,6 +172,10 @@ std::string OtherResource(const std::wstring& exe, LPCWSTR type, WORD name, WORD
   if (data != NULL) bytes.assign(data, SizeofResource(module, found));
   FreeLibrary(module);
   return bytes;
+}
+
+std::string ResourceBytes(const std::wstring& exe) {
+  return OtherResource(exe, MAKEINTRESOURCEW(1600), 1601, CONFIG_RESOURCE_LANGUAGE);
 }
 
 testing::AssertionResult SameResource(const std::wstring& expected, const std::wstring& actual, LPCWSTR type,
@@ -427,12 +436,32 @@ TEST(StampTool, ConfigurationsThatSetupAcceptsAreStamped) {
   EXPECT_EQ(1u, RunTool(folder, L"--strict --check product.txt").exitCode) << "warnings still count for --strict";
 }
 
+TEST(StampTool, ReadsFilesThatAnEditorHoldsOpenForWriting) {
+  std::wstring folder = WorkFolder(L"held");
+  WriteBytesTo(folder + L"\\product.txt", Utf8(PRODUCT));
+  // An editor's handle: it writes, and lets others read only.
+  HANDLE editor = CreateFileW((folder + L"\\product.txt").c_str(), GENERIC_WRITE, FILE_SHARE_READ, NULL,
+                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
+  ASSERT_NE(INVALID_HANDLE_VALUE, editor);
+  ToolRun check = RunTool(folder, L"--pin app.sha256.v4=product.txt --check product.txt");
+  CloseHandle(editor);
+  EXPECT_EQ(0u, check.exitCode) << check.errors;
+  EXPECT_TRUE(Contains(check.errors, L"product.txt: read as UTF-8, 0 errors, 1 warning")) << check.errors;
+}
+
 TEST(StampTool, StampedSetupShowsTheNewTexts) {
   std::wstring folder = WorkFolder(L"window");
   CopySetup(folder, L"setup.exe");
-  WriteBytesTo(folder + L"\\product.txt", Utf8(PRODUCT));
+  // Long enough to grow the resource section by pages: the relocations behind it move.
+  std::wstring padding = L"padding=" + std::wstring(9000, L'x') + L"\n";
+  WriteBytesTo(folder + L"\\product.txt", Utf8(PRODUCT + padding));
   ToolRun stamp = RunTool(folder, L"--out stamped.exe product.txt setup.exe");
   ASSERT_EQ(0u, stamp.exitCode) << stamp.errors;
+  std::string original = ReadBytesFrom(folder + L"\\setup.exe"), stamped = ReadBytesFrom(folder + L"\\stamped.exe");
+  PeHeaders headers;
+  ASSERT_TRUE(ReadPeHeaders(stamped, headers));
+  const size_t imageSize = headers.optionalHeader + 56;
+  EXPECT_GE(ReadLe32(stamped, imageSize), ReadLe32(original, imageSize) + 0x2000) << "the image grew in memory";
 
   E2eRun run;
   ASSERT_TRUE(PrepareRun(&run, L"stamped", folder + L"\\stamped.exe", L"", false));

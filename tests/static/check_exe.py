@@ -5,11 +5,16 @@ lacks, and holds the manifest, version block, icons and configuration text.
 With --tool, a 32-bit console program for XP and later with system imports
 only (the stamping tool).
 
-Usage: check_exe.py EXE MANIFEST_FILE (CONFIG_FILE | --no-config)
-       check_exe.py --tool EXE
+Either way the PE checksum must match the bytes. --epoch N checks the link
+time stamp; each --absent TEXT (a build folder) must not occur in the file,
+in UTF-8 or UTF-16.
+
+Usage: check_exe.py [--epoch N] [--absent TEXT]... EXE MANIFEST_FILE (CONFIG_FILE | --no-config)
+       check_exe.py [--epoch N] [--absent TEXT]... --tool EXE
 Prints one line per failed check and exits with 1 when any failed, 2 when the
 check itself could not run.
 """
+import os
 import re
 import struct
 import subprocess
@@ -65,6 +70,38 @@ def check(condition, message):
 
 def run(*args):
     return subprocess.run(args, check=True, capture_output=True).stdout
+
+
+def expected_version():
+    """The version the build takes from the file VERSION, with its fourth part."""
+    with open(os.path.join(os.path.dirname(os.path.abspath(__file__)), '..', '..', 'VERSION')) as f:
+        major, minor, patch = (int(part) for part in f.read().split('.'))
+    return f'{major}.{minor}.{patch}.0', (major << 16 | minor, patch << 16)
+
+
+def check_reproducible(exe, epoch, absent):
+    """The time stamp the build gave, the checksum the bytes give, no build folder inside."""
+    data = open(exe, 'rb').read()
+    pe = struct.unpack_from('<I', data, 0x3C)[0]
+    stamp = struct.unpack_from('<I', data, pe + 8)[0]
+    if epoch is not None:
+        check(stamp == epoch, f'link time stamp {stamp}, not {epoch} (SOURCE_DATE_EPOCH, the last commit or the '
+                              f'fixed value)')
+    checksum_at = pe + 24 + 64
+    stored = struct.unpack_from('<I', data, checksum_at)[0]
+    words = bytearray(data)
+    words[checksum_at:checksum_at + 4] = bytes(4)
+    if len(words) % 2:
+        words.append(0)
+    total = 0
+    for (word,) in struct.iter_unpack('<H', bytes(words)):
+        total += word
+        total = (total & 0xFFFF) + (total >> 16)
+    computed = (total + len(data)) & 0xFFFFFFFF
+    check(stored == computed, f'PE checksum {stored:#x}, the bytes give {computed:#x}')
+    for text in absent:
+        for encoding in ('utf-8', 'utf-16-le'):
+            check(text.encode(encoding) not in data, f'holds the string {text!r} ({encoding})')
 
 
 def check_headers(exe, subsystem_wanted=2):
@@ -187,8 +224,9 @@ def check_version(exe, listed):
     check(key == 'VS_VERSION_INFO', f'version block key {key}')
     signature, _, file_ms, file_ls, product_ms, product_ls = struct.unpack_from('<IIIIII', fixed)
     check(signature == 0xFEEF04BD, 'fixed version info missing')
-    check((file_ms, file_ls) == (0x00010003, 0x00020000), 'binary file version is not 1.3.2.0')
-    check((product_ms, product_ls) == (0x00010003, 0x00020000), 'binary product version is not 1.3.2.0')
+    version, binary = expected_version()
+    check((file_ms, file_ls) == binary, f'binary file version is not {version}')
+    check((product_ms, product_ls) == binary, f'binary product version is not {version}')
     blocks = {child[0]: child for child in children}
     string_info = blocks.get('StringFileInfo')
     if check(string_info is not None, 'no StringFileInfo'):
@@ -200,8 +238,8 @@ def check_version(exe, listed):
         expected_keys = {'CompanyName', 'FileDescription', 'FileVersion', 'InternalName',
                          'LegalCopyright', 'OriginalFilename', 'ProductName', 'ProductVersion'}
         check(set(strings) == expected_keys, f'version strings: {sorted(strings)}')
-        check(strings.get('FileVersion') == '1.3.2.0', 'FileVersion is not 1.3.2.0')
-        check(strings.get('ProductVersion') == '1.3.2.0', 'ProductVersion is not 1.3.2.0')
+        check(strings.get('FileVersion') == version, f'FileVersion is not {version}')
+        check(strings.get('ProductVersion') == version, f'ProductVersion is not {version}')
         check(strings.get('InternalName') == 'setup.exe', 'InternalName is not setup.exe')
         check(strings.get('OriginalFilename') == 'setup.exe', 'OriginalFilename is not setup.exe')
         for name in ('CompanyName', 'ProductName', 'FileDescription', 'LegalCopyright'):
@@ -255,10 +293,19 @@ def check_tool(exe):
 
 
 def main():
-    if sys.argv[1:2] == ['--tool']:
-        check_tool(sys.argv[2])
-        return report(sys.argv[2])
-    exe, manifest_file, config = sys.argv[1:4]
+    arguments, epoch, absent = sys.argv[1:], None, []
+    while arguments[:1] in (['--epoch'], ['--absent']):
+        if arguments[0] == '--epoch':
+            epoch = int(arguments[1])
+        else:
+            absent.append(arguments[1])
+        arguments = arguments[2:]
+    if arguments[:1] == ['--tool']:
+        check_tool(arguments[1])
+        check_reproducible(arguments[1], epoch, absent)
+        return report(arguments[1])
+    exe, manifest_file, config = arguments[0:3]
+    check_reproducible(exe, epoch, absent)
     config_file = None if config == '--no-config' else config
     details = check_headers(exe)
     check_imports(details)

@@ -1,10 +1,10 @@
 #include "tools/setupstamp/console_output.h"
 
+#include <windows.h>
+
 #include "tools/setupstamp/text_encoding.h"
 
-void WriteBytes(DWORD standardHandle, const std::string& bytes) {
-  HANDLE handle = GetStdHandle(standardHandle);
-  if (handle == NULL || handle == INVALID_HANDLE_VALUE) return;
+static void WriteBytes(HANDLE handle, const std::string& bytes) {
   size_t offset = 0;
   while (offset < bytes.size()) {
     DWORD written = 0;
@@ -15,7 +15,7 @@ void WriteBytes(DWORD standardHandle, const std::string& bytes) {
   }
 }
 
-void WriteText(DWORD standardHandle, const std::wstring& text) {
+static void WriteText(DWORD standardHandle, const std::wstring& text) {
   HANDLE handle = GetStdHandle(standardHandle);
   if (handle == NULL || handle == INVALID_HANDLE_VALUE) return;
   DWORD mode = 0;
@@ -25,5 +25,8 @@ void WriteText(DWORD standardHandle, const std::wstring& text) {
     WriteConsoleW(handle, text.data(), static_cast<DWORD>(text.size()), &written, NULL);
     return;
   }
-  WriteBytes(standardHandle, Utf8FromWide(text));
+  WriteBytes(handle, Utf8FromWide(text));
 }
+
+void WriteOutput(const std::wstring& text) { WriteText(STD_OUTPUT_HANDLE, text); }
+void WriteError(const std::wstring& text) { WriteText(STD_ERROR_HANDLE, text); }
