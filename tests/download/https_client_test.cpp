@@ -80,6 +80,7 @@ class HttpsClientTest : public ::testing::Test {
     ASSERT_TRUE(ImportTestCa());
     Reports.clear();
     ASSERT_TRUE(SetLogLocale());
+    DownloadSettings.pausePercent = 0;
     WCHAR temp[MAX_PATH];
     GetTempPathW(MAX_PATH, temp);
     std::wstring name = Wide(::testing::UnitTest::GetInstance()->current_test_info()->name());
@@ -96,6 +97,7 @@ class HttpsClientTest : public ::testing::Test {
       ADD_FAILURE() << "the run log:\n" << log;
     }
     ClearUserProxySettings();
+    DownloadSettings = DownloadTuning{HTTP_RECEIVE_TIMEOUT_MS, HEAD_TIME_LIMIT_MS, 100, true};
     DeleteRunLog();
     DeleteFileW(target.c_str());
   }
@@ -103,6 +105,15 @@ class HttpsClientTest : public ::testing::Test {
   int Fetch(const std::string& url) {
     Reports.clear();
     return DownloadToFile(Wide(url).c_str(), target.c_str(), RecordReport);
+  }
+
+  // Kept off the library's automatic proxy road, which Wine's library takes
+  // without the user's settings: the road of systems before Windows 8.1.
+  int FetchOnOlderProxyRoad(const std::string& url) {
+    DownloadSettings.mayUseAutomaticProxy = false;
+    int result = Fetch(url);
+    DownloadSettings.mayUseAutomaticProxy = true;
+    return result;
   }
 
   Lines LogTexts() { return RunLogTexts(RunLogPath); }
@@ -342,7 +353,7 @@ TEST_F(HttpsClientTest, UsersProxySettingsCarryTheConnectionOnOlderSystems) {
   std::string url = TlsUrl(TLS_TRUSTED, "/setup.exe");
   std::string proxy = "127.0.0.1:" + std::to_string(TlsProxyPort());
   ASSERT_TRUE(SetUserProxySettings(SETTINGS_DIRECT | SETTINGS_PROXY, proxy, "", ""));
-  EXPECT_EQ(DOWNLOAD_OK, HttpsGetOnProxyRoad(url.c_str(), target.c_str(), RecordReport, false));
+  EXPECT_EQ(DOWNLOAD_OK, FetchOnOlderProxyRoad(url));
   ExpectTarget("through the proxy");
   EXPECT_EQ(Lines{"CONNECT localhost:" + std::to_string(TlsPort(TLS_TRUSTED)) + " HTTP/1.1"}, TlsProxyRequests());
   Lines lines = LogTexts();
@@ -352,13 +363,13 @@ TEST_F(HttpsClientTest, UsersProxySettingsCarryTheConnectionOnOlderSystems) {
   // "<local>" bypasses names without a dot, "localhost" among them.
   DeleteFileW(target.c_str());
   ASSERT_TRUE(SetUserProxySettings(SETTINGS_DIRECT | SETTINGS_PROXY, proxy, "<local>", ""));
-  EXPECT_EQ(DOWNLOAD_OK, HttpsGetOnProxyRoad(url.c_str(), target.c_str(), RecordReport, false));
+  EXPECT_EQ(DOWNLOAD_OK, FetchOnOlderProxyRoad(url));
   ExpectTarget("through the proxy");
   EXPECT_EQ(1u, TlsProxyRequests().size()) << "the bypassed address went through the proxy";
 
   DeleteFileW(target.c_str());
   ASSERT_TRUE(SetUserProxySettings(SETTINGS_DIRECT, "", "", ""));
-  EXPECT_EQ(DOWNLOAD_OK, HttpsGetOnProxyRoad(url.c_str(), target.c_str(), RecordReport, false));
+  EXPECT_EQ(DOWNLOAD_OK, FetchOnOlderProxyRoad(url));
   EXPECT_EQ(1u, TlsProxyRequests().size());
   EXPECT_EQ(3u, TlsRequests().size());
   EXPECT_EQ(2, CountLogLines("https proxy: " + proxy + " from the internet settings"));
@@ -374,7 +385,7 @@ TEST_F(HttpsClientTest, ProxyScriptFromTheUsersSettingsNamesTheProxy) {
       &scripts, FileResponse("function FindProxyForURL(url, host) { return \"PROXY " + proxy + "\"; }\n")));
   ASSERT_TRUE(SetUserProxySettings(SETTINGS_DIRECT | SETTINGS_SCRIPT, "", "", LoopbackUrl(&scripts, "/proxy.pac")));
   std::string url = TlsUrl(TLS_TRUSTED, "/setup.exe");
-  EXPECT_EQ(DOWNLOAD_OK, HttpsGetOnProxyRoad(url.c_str(), target.c_str(), RecordReport, false));
+  EXPECT_EQ(DOWNLOAD_OK, FetchOnOlderProxyRoad(url));
   EXPECT_TRUE(WaitLoopbackServer(&scripts, LOOPBACK_ACCEPT_TIMEOUT_MS));
   ExpectTarget("named by the script");
   EXPECT_EQ(1u, TlsProxyRequests().size());

@@ -122,6 +122,9 @@ static DWORD WINAPI LoopbackThread(LPVOID parameter) {
     const LoopbackScript* script = FindScript(server, RequestPath(request));
     RunScript(client, script != NULL ? *script : notFound);
   }
+  // Whoever comes later is refused at once, not left waiting in the backlog.
+  closesocket(server->listener);
+  server->listener = INVALID_SOCKET;
   return 0;
 }
 
