@@ -66,6 +66,10 @@ bool ServeTlsRoute(const std::string& path, const std::string& response, bool th
          AddRoute(path, (thenStall ? "!stall:" : "") + file);
 }
 
+bool RelayTlsRoute(const std::string& path, unsigned short port) {
+  return AddRoute(path, "!relay:" + std::to_string(port));
+}
+
 std::string TlsFileResponse(const std::string& body) {
   return "HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
 }

@@ -32,6 +32,9 @@ std::string TlsUrl(TlsServer server, const std::string& path);
 // body), then closes the connection; or, `thenStall`, sends nothing more and
 // waits until the client gives up.
 bool ServeTlsRoute(const std::string& path, const std::string& response, bool thenStall = false);
+// Every server passes a request for `path`, and all that follows it both ways,
+// to the plain HTTP server on 127.0.0.1:`port` (a loopback server's script).
+bool RelayTlsRoute(const std::string& path, unsigned short port);
 // "HTTP/1.1 200 OK", the exact Content-Length of `body`, the body.
 std::string TlsFileResponse(const std::string& body);
 
