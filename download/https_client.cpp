@@ -25,6 +25,8 @@ struct RequestNotices {
   ProgressCallback progress;
   HttpsStep reached;
   DWORD certificateFlags;
+  bool sending;     // the request went out, the connection standing,
+  DWORD sendingAt;  // at this tick
 };
 
 // Called by the library on the downloading thread itself (the session is synchronous).
@@ -34,6 +36,10 @@ static void CALLBACK OnNotice(HINTERNET, DWORD_PTR context, DWORD notice, LPVOID
   if (notice == WINHTTP_CALLBACK_STATUS_SECURE_FAILURE) {
     if (information != NULL && length >= sizeof(DWORD)) notices->certificateFlags |= *static_cast<DWORD*>(information);
     return;
+  }
+  if (notice == WINHTTP_CALLBACK_STATUS_SENDING_REQUEST && !notices->sending) {
+    notices->sending = true;
+    notices->sendingAt = GetTickCount();
   }
   ReachHttpsStep(&notices->reached, HttpsStepOfNotice(notice), notices->progress);
 }
@@ -138,9 +144,16 @@ static TryEnd ReceiveBody(const WinHttpFunctions* api, HINTERNET request, Downlo
   bool writtenWhole = true;
   DWORD failure = 0;
   while (body->received < body->contentLength) {
+    DWORD available = 0;
     DWORD got = 0;
-    if (!api->readData(request, chunk, static_cast<DWORD>(HttpsReadSize(body->contentLength, body->received)),
-                       &got)) {
+    // Asked first, then read: a read of more than has come may wait to fill
+    // its buffer, and some versions of the library drop what it held when the
+    // connection then breaks or falls silent.
+    if (!api->queryDataAvailable(request, &available) ||
+        (available > 0 && !api->readData(request, chunk,
+                                          static_cast<DWORD>(HttpsReadSize(body->contentLength, body->received,
+                                                                           available)),
+                                          &got))) {
       failure = GetLastError();
       LogFormat(L"data download error %d", static_cast<int>(failure));
       break;
@@ -163,7 +176,7 @@ TryEnd WinHttpTry(DownloadTry* attempt) {
   HINTERNET session = NULL;
   HINTERNET connection = NULL;
   HINTERNET request = NULL;
-  RequestNotices notices = {attempt->number == 1 ? attempt->progress : NULL, HTTPS_STEP_LOOKING_UP, 0};
+  RequestNotices notices = {attempt->number == 1 ? attempt->progress : NULL, HTTPS_STEP_LOOKING_UP, 0, false, 0};
   const bool secure = attempt->scheme == URL_SCHEME_HTTPS;
   const ProxyChoice& proxy = *attempt->proxy;
   HeadState head;
@@ -226,6 +239,14 @@ TryEnd WinHttpTry(DownloadTry* attempt) {
   ReachHttpsStep(&notices.reached, HTTPS_STEP_PARSING, notices.progress);
   if (!api->receiveResponse(request, NULL)) {
     LogHttpsFailure(L"receive", GetLastError(), notices.certificateFlags);
+    end = TRY_HEAD_CUT;
+    goto done;
+  }
+  // Some versions of the library (Wine's) take a head cut by silence for a
+  // whole one once its time limit has passed: a head that took that long
+  // after the request went out is not taken.
+  if (notices.sending && GetTickCount() - notices.sendingAt >= headTimeLimit) {
+    LogFormat(L"response head not complete after %d ms", static_cast<int>(headTimeLimit));
     end = TRY_HEAD_CUT;
     goto done;
   }

@@ -114,9 +114,10 @@ int DescribeCertificateFlags(unsigned long flags, char* text, int size) {
   return named;
 }
 
-int HttpsReadSize(int contentLength, int received) {
+int HttpsReadSize(int contentLength, int received, unsigned long available) {
   int remaining = contentLength - received;
-  return remaining < HTTPS_READ_SIZE ? remaining : HTTPS_READ_SIZE;
+  int size = remaining < HTTPS_READ_SIZE ? remaining : HTTPS_READ_SIZE;
+  return available < static_cast<unsigned long>(size) ? static_cast<int>(available) : size;
 }
 
 int ParseWideLengthValue(const wchar_t* text) {

@@ -43,8 +43,9 @@ const char* WinHttpErrorMeaning(unsigned long code);
 // flags were named.
 int DescribeCertificateFlags(unsigned long flags, char* text, int size);
 
-// How many bytes the next body read asks for: what remains, at most HTTPS_READ_SIZE.
-int HttpsReadSize(int contentLength, int received);
+// How many bytes the next body read asks for: what remains, at most HTTPS_READ_SIZE
+// and at most what the library has `available`.
+int HttpsReadSize(int contentLength, int received, unsigned long available = HTTPS_READ_SIZE);
 
 // The length that a Content-Length header's value gives (as ParseLengthValue
 // reads it); a character beyond 7-bit ASCII ends the digits.

@@ -32,6 +32,7 @@ const WinHttpFunctions* LoadWinHttp(bool quiet) {
                LookUp(library, "WinHttpSendRequest", &f->sendRequest) &&
                LookUp(library, "WinHttpReceiveResponse", &f->receiveResponse) &&
                LookUp(library, "WinHttpQueryHeaders", &f->queryHeaders) &&
+               LookUp(library, "WinHttpQueryDataAvailable", &f->queryDataAvailable) &&
                LookUp(library, "WinHttpReadData", &f->readData) &&
                LookUp(library, "WinHttpCloseHandle", &f->closeHandle) &&
                LookUp(library, "WinHttpSetOption", &f->setOption) &&

@@ -13,6 +13,7 @@ struct WinHttpFunctions {
   decltype(&WinHttpSendRequest) sendRequest;
   decltype(&WinHttpReceiveResponse) receiveResponse;
   decltype(&WinHttpQueryHeaders) queryHeaders;
+  decltype(&WinHttpQueryDataAvailable) queryDataAvailable;
   decltype(&WinHttpReadData) readData;
   decltype(&WinHttpCloseHandle) closeHandle;
   decltype(&WinHttpSetOption) setOption;
