@@ -45,3 +45,10 @@ struct TlsRequest {
 // The requests the servers read, in order; the proxy's CONNECT lines.
 std::vector<TlsRequest> TlsRequests();
 std::vector<std::string> TlsProxyRequests();
+
+// The user's Internet settings as the browser stores them (flags: direct,
+// a fixed proxy with its bypass list, a proxy script), and their removal.
+const unsigned long SETTINGS_DIRECT = 0x1, SETTINGS_PROXY = 0x2, SETTINGS_SCRIPT = 0x4;
+bool SetUserProxySettings(unsigned long flags, const std::string& proxy, const std::string& bypass,
+                          const std::string& script);
+void ClearUserProxySettings();
