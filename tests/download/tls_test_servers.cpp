@@ -129,8 +129,6 @@ bool SetUserProxySettings(unsigned long flags, const std::string& proxy, const s
 }
 
 void ClearUserProxySettings() {
-  HKEY key = NULL;
-  if (RegOpenKeyExW(HKEY_CURRENT_USER, CONNECTIONS_KEY, 0, KEY_SET_VALUE, &key) != ERROR_SUCCESS) return;
-  RegDeleteValueW(key, L"DefaultConnectionSettings");
-  RegCloseKey(key);
+  // Back to the test prefix's "direct" (tests/harness/prefix-settings.reg).
+  SetUserProxySettings(SETTINGS_DIRECT, "", "", "");
 }

@@ -47,7 +47,8 @@ std::vector<TlsRequest> TlsRequests();
 std::vector<std::string> TlsProxyRequests();
 
 // The user's Internet settings as the browser stores them (flags: direct,
-// a fixed proxy with its bypass list, a proxy script), and their removal.
+// a fixed proxy with its bypass list, a proxy script), and the test prefix's
+// own again ("direct" only).
 const unsigned long SETTINGS_DIRECT = 0x1, SETTINGS_PROXY = 0x2, SETTINGS_SCRIPT = 0x4;
 bool SetUserProxySettings(unsigned long flags, const std::string& proxy, const std::string& bypass,
                           const std::string& script);
