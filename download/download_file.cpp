@@ -58,18 +58,25 @@ static bool FindProxyFor(UrlScheme scheme, const WCHAR* url, const WCHAR* host, 
   return true;
 }
 
-// Takes up the broken download remembered for this file: continued when it is
-// the same address, its validator is known and the file is still the one
-// written (this process made it, and it holds the bytes counted); otherwise
-// the download starts over and makes the file afresh.
-static void TakeUpRemembered(DownloadTry* attempt) {
-  if (Remembered.path[0] == L'\0' || lstrcmpiW(Remembered.path, attempt->targetPath) != 0) return;
-  ResumePoint point = Remembered.point;
-  bool sameUrl = lstrcmpA(Remembered.url, attempt->url) == 0;
-  // Taken or dropped: either way this download now owns the file.
+static bool IsRemembered(const WCHAR* targetPath) {
+  return Remembered.path[0] != L'\0' && lstrcmpiW(Remembered.path, targetPath) == 0;
+}
+
+static void Forget() {
   Remembered.url[0] = '\0';
   Remembered.path[0] = L'\0';
-  if (!sameUrl || !CanContinue(point)) return;
+}
+
+// Takes up the broken download remembered for this address and file: it is
+// continued when its validator is known and the file is still the one written
+// (this process made it, and it holds the bytes counted); otherwise the
+// download starts over and makes the file afresh. Another address's partial
+// file (the previous mirror's) stays remembered until a download writes over it.
+static void TakeUpRemembered(DownloadTry* attempt) {
+  if (!IsRemembered(attempt->targetPath) || lstrcmpA(Remembered.url, attempt->url) != 0) return;
+  ResumePoint point = Remembered.point;
+  Forget();
+  if (!CanContinue(point)) return;
   LARGE_INTEGER size;
   HANDLE file = OpenOwnFile(attempt->targetPath, GENERIC_WRITE, FILE_SHARE_READ);
   if (file == INVALID_HANDLE_VALUE) {
@@ -184,6 +191,8 @@ static int Download(const char* url, const WCHAR* targetPath, ProgressCallback p
     Sleep(NextPauseMs(attempt.number + 1));
   }
 
+  // A body reached means the file was written anew or continued: what was remembered of it is gone.
+  if (attempt.bodyReached && IsRemembered(targetPath)) Forget();
   if (end == TRY_COMPLETE) {
     CloseHandle(attempt.file);
     ReportStep(progress, L"下载完成。");

@@ -461,16 +461,19 @@ class ResumeOnEveryRoad : public HttpsClientTest {
       }
       DeleteRunLog();
       ASSERT_NE(nullptr, OpenRunLogFile());
-      size_t proxied = TlsProxyRequests().size();
       EXPECT_EQ(each.result, Fetch(url)) << each.what;
       if (each.version == -50000) {
         ExpectTarget(v1.substr(0, 50000));
-        // A later start of the same address continues the kept file.
+        // Another address for the same file that reaches no server (the next
+        // mirror) leaves it; a later start of the first address continues it.
+        EXPECT_EQ(DOWNLOAD_FAILED, Fetch("http://127.0.0.1:" + std::to_string(UnusedLoopbackPort()) + "/other.exe"));
         EXPECT_EQ(DOWNLOAD_OK, Fetch(url)) << each.what;
         EXPECT_EQ(1, CountLogLines("continuing the partial download at byte 50000 of 100000")) << each.what;
       }
       StopLoopbackServer(&server);
-      EXPECT_EQ(road == PROXY ? server.requests.size() : 0u, TlsProxyRequests().size() - proxied) << each.what;
+      size_t proxied = 0;
+      for (const std::string& line : TlsProxyRequests()) proxied += line.find(path + " ") != std::string::npos ? 1 : 0;
+      EXPECT_EQ(road == PROXY ? server.requests.size() : 0u, proxied) << each.what;
       if (each.version == 0)
         ExpectNoTarget();
       else
@@ -499,7 +502,6 @@ TEST_F(ResumeOnEveryRoad, DirectHttp) { RunCases(DIRECT); }
 TEST_F(ResumeOnEveryRoad, HttpThroughTheUsersProxy) {
   ASSERT_TRUE(SetUserProxySettings(SETTINGS_DIRECT | SETTINGS_PROXY, "127.0.0.1:" + std::to_string(TlsProxyPort()), "", ""));
   RunCases(PROXY);
-  EXPECT_EQ(2, CountLogLines("http proxy: 127.0.0.1:" + std::to_string(TlsProxyPort()) + " from the internet settings"));
 }
 
 TEST_F(ResumeOnEveryRoad, Https) { RunCases(TLS); }
