@@ -205,6 +205,13 @@ static int Download(const char* url, const WCHAR* targetPath, ProgressCallback p
   return DOWNLOAD_FAILED;
 }
 
+void DiscardKeptDownload() {
+  if (Remembered.path[0] == L'\0') return;
+  if (DeleteFileW(Remembered.path))
+    LogFormat(L"partial download deleted at exit: %s", Remembered.path);
+  Forget();
+}
+
 int DownloadToFile(const WCHAR* url, const WCHAR* targetPath, ProgressCallback progress) {
   char narrowUrl[URL_BUFFER_SIZE];
   // Measured first: a URL that does not fit is refused, never cut.

@@ -30,3 +30,7 @@ extern DownloadTuning DownloadSettings;
 // file. A failed download leaves its file only while a later start of the same
 // address in this process can continue it; then it continues there.
 int DownloadToFile(const WCHAR* url, const WCHAR* targetPath, ProgressCallback progress);
+
+// At exit: a file kept for a later start can no longer be continued (another
+// process may not reopen it), so it is deleted.
+void DiscardKeptDownload();

@@ -52,6 +52,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand) {
   }
 
   WaitForExitingWorker(EXITING_WORKER_WAIT_MS);
+  DiscardKeptDownload();
   LogLine(L"bye");
   CloseRunLog();
   if (DeleteRunLogAtExit) DeleteRunLog();

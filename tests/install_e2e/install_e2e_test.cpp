@@ -93,6 +93,11 @@ class InstallRun : public ::testing::Test {
 
   std::wstring sourceExe = SetupExePath();
 
+  // Every try of the product breaks (a test build with short pauses: five real
+  // tries take about 15 s): the run fails with "(X005)" and keeps what it has.
+  // Then either the button continues that file, or setup.exe is closed.
+  void RunThatKeepsItsPartialFile(bool leaveAfterTheFailure);
+
   // Prepares a setup.exe copy whose addresses are on the trusted local TLS
   // server (tests/harness/tls_servers.py runs this program); `routes` are the
   // answers it gives. No loopback server: nothing plain is served.
@@ -465,10 +470,7 @@ TEST_F(InstallRun, ProductThatChangesBetweenTriesIsNeverSpliced) {
   EXPECT_EQ(2u, WaitForRecord(InFolder(PRODUCT_V2)).size());
 }
 
-// Every try breaks: the run fails with "(X005)" and keeps what it has; the
-// button then continues that file instead of starting over. (A test build
-// with short pauses: five real tries take about 15 s.)
-TEST_F(InstallRun, FailedRunKeepsItsPartialFileAndTheButtonContinuesIt) {
+void InstallRun::RunThatKeepsItsPartialFile(bool leaveAfterTheFailure) {
   const std::string product = FakeInstallerBytes();
   const long broken = static_cast<long>(product.size() * 4 / 10);
   sourceExe = WindowsPathFromUnix(SETUP_SHORT_RETRY_PAUSES_EXE);
@@ -481,6 +483,14 @@ TEST_F(InstallRun, FailedRunKeepsItsPartialFileAndTheButtonContinuesIt) {
   EXPECT_TRUE(LogHasLine(L"partial download kept at byte " + std::to_wstring(broken) + L" of " +
                          std::to_wstring(product.size()) + L" for a later start"));
   EXPECT_EQ(4u, LogLinesStartingWith(L"try ").size());
+  if (leaveAfterTheFailure) {
+    // A later process cannot continue it: the file goes when setup.exe ends.
+    PostKeyUp(run.window, VK_ESCAPE);
+    EXPECT_EQ(0u, WaitForExitCode());
+    EXPECT_FALSE(FileExists(InFolder(PRODUCT_V2)));
+    EXPECT_TRUE(LogHasLine(L"partial download deleted at exit: " + InFolder(PRODUCT_V2)));
+    return;
+  }
 
   PostClick(Control(BUTTON));
   EXPECT_EQ(0u, WaitForExitCode());
@@ -490,6 +500,10 @@ TEST_F(InstallRun, FailedRunKeepsItsPartialFileAndTheButtonContinuesIt) {
   EXPECT_NE(std::string::npos, server.requests[5].find("\r\nRange: bytes=" + std::to_string(broken) + "-\r\n"));
   EXPECT_LT(server.bytesSent, product.size() + 1000);
 }
+
+TEST_F(InstallRun, FailedRunKeepsItsPartialFileAndTheButtonContinuesIt) { RunThatKeepsItsPartialFile(false); }
+
+TEST_F(InstallRun, PartialFileKeptByAFailedRunGoesWhenSetupEnds) { RunThatKeepsItsPartialFile(true); }
 
 // Closing the window while the download waits to try again ends the run as
 // closing it during the download does.
