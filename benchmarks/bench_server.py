@@ -5,6 +5,11 @@ Usage: bench_server.py SIZE|@BODY PORTFILE [CERT KEY]: a generated body of
 SIZE bytes, or the bytes of the file BODY. Writes the chosen port to
 PORTFILE, then serves until it has been idle for 10 minutes (or is ended by its
 starter); with CERT and KEY (PEM files) it serves over TLS.
+
+The body carries an ETag and honours "Range: bytes=N-" with a matching
+If-Range. A path ending in "/broken3.bin" breaks three times: a request from
+byte 0 is cut at a quarter of the body, one from a quarter at half, one from
+half at three quarters; the rest is served whole.
 """
 import socket
 import ssl
@@ -12,7 +17,29 @@ import sys
 import threading
 
 
-def serve(connection, head, body, context):
+ETAG = b'"bench-1"'
+
+
+def answer(request, body):
+    """The head and the slice of the body to send for a request."""
+    size = len(body)
+    start, end = 0, size
+    lines = request.split(b"\r\n")
+    fields = dict(line.split(b": ", 1) for line in lines[1:] if b": " in line)
+    ranged = fields.get(b"Range", b"").startswith(b"bytes=") and fields.get(b"If-Range") == ETAG
+    if ranged:
+        start = int(fields[b"Range"][len(b"bytes="):].rstrip(b"-"))
+    if lines[0].split(b" ")[1].endswith(b"/broken3.bin") and start < size * 3 // 4:
+        end = (start // (size // 4) + 1) * (size // 4)
+    if ranged:
+        head = b"HTTP/1.1 206 Partial Content\r\nContent-Range: bytes %d-%d/%d\r\n" % (start, size - 1, size)
+    else:
+        head = b"HTTP/1.1 200 OK\r\n"
+    head += b"Content-Length: %d\r\nETag: %s\r\n\r\n" % (size - start, ETAG)
+    return head, body[start:end]
+
+
+def serve(connection, body, context):
     if context is not None:
         try:
             connection.settimeout(30)
@@ -28,9 +55,10 @@ def serve(connection, head, body, context):
             if not piece:
                 return
             request += piece
+        head, piece = answer(request, body)
         try:
             connection.sendall(head)
-            connection.sendall(body)
+            connection.sendall(piece)
         except OSError:
             pass  # the client went away early; nothing to report
 
@@ -44,7 +72,6 @@ def main():
         size = int(sys.argv[1])
         pattern = bytes(range(256))
         body = memoryview(pattern * (size // 256) + pattern[: size % 256])
-    head = b"HTTP/1.1 200 OK\r\nContent-Length: %d\r\n\r\n" % size
     listener = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
     listener.bind(("127.0.0.1", 0))
     listener.listen(8)
@@ -60,7 +87,7 @@ def main():
             connection, _ = listener.accept()
         except socket.timeout:
             return
-        threading.Thread(target=serve, args=(connection, head, body, context), daemon=True).start()
+        threading.Thread(target=serve, args=(connection, body, context), daemon=True).start()
 
 
 if __name__ == "__main__":

@@ -1,10 +1,13 @@
 // Times DownloadToFile against a bare Winsock loop with the same 4,096-byte
 // receives and WriteFile calls (the most the client's design can reach here),
 // and DownloadToFile followed by the payload pin check (the file read back and
-// hashed); given an https:// address of the same body and the CA that signed
-// its server's certificate, DownloadToFile over HTTPS as well; given the
-// digest of the key that signs the body (a signed exe), DownloadToFile
-// followed by the publisher pin check instead of the SHA-256 one.
+// hashed), DownloadToFile of the same body from ".../broken3.bin", whose
+// server cuts the connection at a quarter, a half and three quarters (with
+// the shipped pauses between the tries, and without them); given an https://
+// address of the same body and the CA that signed its server's certificate,
+// DownloadToFile over HTTPS as well; given the digest of the key that signs
+// the body (a signed exe), DownloadToFile followed by the publisher pin check
+// instead of the SHA-256 one.
 // Usage: download_bench.exe URL RUNS [HTTPS_URL CA_DER_FILE [SIGNER_DIGEST]].
 // Prints one "rate"
 // line per contender, in MB/s (10^6 bytes), the median of RUNS runs, the
@@ -23,6 +26,7 @@
 #include <vector>
 
 #include "config/setup_config.h"
+#include "download/download_file.h"
 #include "download/http_client.h"
 #include "download/http_protocol.h"
 #include "install/file_digest.h"
@@ -136,9 +140,11 @@ static bool TrustCa(const char* derPath) {
   return added != FALSE;
 }
 
-enum Contender { CLIENT, BARE, PINNED, HTTPS, SIGNED, CONTENDERS };
-static const char* const NAMES[CONTENDERS] = {"DownloadToFile", "bare loop", "DownloadToFile+pin",
-                                              "DownloadToFile https", "DownloadToFile+signer"};
+enum Contender { CLIENT, BARE, PINNED, BROKEN, BROKEN_NO_PAUSES, HTTPS, SIGNED, CONTENDERS };
+static const char* const NAMES[CONTENDERS] = {"DownloadToFile",          "bare loop",
+                                              "DownloadToFile+pin",      "DownloadToFile broken 3 times",
+                                              "broken 3 times, no pauses", "DownloadToFile https",
+                                              "DownloadToFile+signer"};
 
 int main(int argc, char** argv) {
   if (argc < 3 || argc == 4 || argc > 6) {
@@ -153,6 +159,12 @@ int main(int argc, char** argv) {
   int contenders = argc == 6 ? CONTENDERS : argc == 5 ? SIGNED : HTTPS;
   const char* signerDigest = argc == 6 ? argv[5] : "";
   WCHAR httpsUrl[URL_BUFFER_SIZE] = L"";
+  // The same server's address that breaks three times: the last path segment replaced.
+  WCHAR brokenUrl[URL_BUFFER_SIZE];
+  lstrcpyW(brokenUrl, wideUrl);
+  WCHAR* lastSlash = wcsrchr(brokenUrl, L'/');
+  if (lastSlash == NULL || lastSlash - brokenUrl > URL_BUFFER_SIZE - 16) return 2;
+  lstrcpyW(lastSlash, L"/broken3.bin");
   if (argc >= 5) {
     MultiByteToWideChar(CP_ACP, 0, argv[3], -1, httpsUrl, URL_BUFFER_SIZE);
     if (!TrustCa(argv[4])) {
@@ -172,13 +184,15 @@ int main(int argc, char** argv) {
     return 1;
   }
   DeleteFileW(target);
-  std::vector<double> rates[CONTENDERS], checks, signerChecks;
+  std::vector<double> rates[CONTENDERS], seconds[CONTENDERS], checks, signerChecks;
   long long size = 0;
   // The contenders take turns at going first, so that none always gets a cold or warm start.
   for (int run = 0; run < runs; ++run) {
     for (int turn = 0; turn < contenders; ++turn) {
       Contender contender = static_cast<Contender>((turn + run) % contenders);
       const WCHAR* address = contender == HTTPS ? httpsUrl : wideUrl;
+      if (contender == BROKEN || contender == BROKEN_NO_PAUSES) address = brokenUrl;
+      DownloadSettings.pausePercent = contender == BROKEN_NO_PAUSES ? 0 : 100;
       LARGE_INTEGER start, downloaded, end;
       QueryPerformanceCounter(&start);
       long long received = contender == BARE ? BareDownload(url, target)
@@ -197,6 +211,7 @@ int main(int argc, char** argv) {
       size = written;
       double rate = (double)size / Seconds(start, end) / 1e6;
       rates[contender].push_back(rate);
+      seconds[contender].push_back(Seconds(start, end));
       if (contender == PINNED) checks.push_back(Seconds(downloaded, end));
       if (contender == SIGNED) signerChecks.push_back(Seconds(downloaded, end));
       printf("run %d %s %.1f MB/s\n", run + 1, NAMES[contender], rate);
@@ -211,19 +226,26 @@ int main(int argc, char** argv) {
   if (contenders > HTTPS) printf("rate https %.2f\n", Median(rates[HTTPS]));
   if (contenders > SIGNED) printf("rate signer %.2f\n", Median(rates[SIGNED]));
   if (contenders > SIGNED) printf("signer check seconds %.4f\n", Median(signerChecks));
+  printf("seconds unbroken %.2f\n", Median(seconds[CLIENT]));
+  printf("seconds broken %.2f\n", Median(seconds[BROKEN]));
+  printf("seconds broken-no-pauses %.2f\n", Median(seconds[BROKEN_NO_PAUSES]));
   // The check alone, as a rate over the file's size.
   printf("check seconds %.4f\n", Median(checks));
   // Each run's downloads follow each other closely, so their ratios drift less
   // with the machine's load than the rates themselves.
-  std::vector<double> ratios, pinnedRatios, httpsRatios, signerRatios;
+  std::vector<double> ratios, pinnedRatios, httpsRatios, signerRatios, brokenRatios, noPauseRatios;
   for (int run = 0; run < runs; ++run) {
     ratios.push_back(rates[CLIENT][run] / rates[BARE][run]);
+    brokenRatios.push_back(seconds[BROKEN][run] / seconds[CLIENT][run]);
+    noPauseRatios.push_back(seconds[BROKEN_NO_PAUSES][run] / seconds[CLIENT][run]);
     pinnedRatios.push_back(rates[PINNED][run] / rates[CLIENT][run]);
     if (contenders > HTTPS) httpsRatios.push_back(rates[HTTPS][run] / rates[CLIENT][run]);
     if (contenders > SIGNED) signerRatios.push_back(rates[SIGNED][run] / rates[PINNED][run]);
   }
   printf("ratio %.4f\n", Median(ratios));
   printf("ratio pinned %.4f\n", Median(pinnedRatios));
+  printf("ratio broken %.4f\n", Median(brokenRatios));
+  printf("ratio broken-no-pauses %.4f\n", Median(noPauseRatios));
   if (contenders > HTTPS) printf("ratio https %.4f\n", Median(httpsRatios));
   if (contenders > SIGNED) printf("ratio signer %.4f\n", Median(signerRatios));
   return 0;

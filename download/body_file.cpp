@@ -1,6 +1,7 @@
 #include "download/body_file.h"
 
 #include "download/http_protocol.h"
+#include "log/fresh_file.h"
 #include "log/run_log.h"
 
 void BeginBodyProgress(BodyProgress* body, int contentLength, ProgressCallback progress) {
@@ -27,4 +28,80 @@ bool WriteBodyPiece(HANDLE file, const char* piece, DWORD size, BodyProgress* bo
     }
   }
   return true;
+}
+
+bool IsResumingTry(const DownloadTry& attempt) {
+  return CanContinue(attempt.point);
+}
+
+void ReportTryStep(const DownloadTry& attempt, const WCHAR* text) {
+  if (attempt.number == 1 && attempt.progress != NULL) attempt.progress(text, PROGRESS_HIDDEN);
+}
+
+void LogTryAnswer(DownloadTry* attempt, const char* answer) {
+  if (attempt->number == 1 && !IsResumingTry(*attempt)) return;
+  LogFormat(L"try %d of %d from byte %d: %S", attempt->number, DOWNLOAD_TRIES,
+            IsResumingTry(*attempt) ? attempt->point.kept : 0, answer);
+  attempt->answerLogged = true;
+}
+
+// The file from byte `offset` on: what lies behind it goes (a whole new body
+// replaces it in place, so the file stays the one this process made).
+static bool PlaceFile(HANDLE file, int offset, bool truncate) {
+  LONG high = 0;
+  if (SetFilePointer(file, offset, &high, FILE_BEGIN) == INVALID_SET_FILE_POINTER && GetLastError() != NO_ERROR)
+    return false;
+  return !truncate || SetEndOfFile(file) != FALSE;
+}
+
+bool BeginTryBody(DownloadTry* attempt, const HeadState& answer, BodyProgress* body, TryEnd* end) {
+  ResumePoint* point = &attempt->point;
+  const char* why = "";
+  ResumeAnswer judged = IsResumingTry(*attempt) ? JudgeResumeAnswer(answer, *point, &why) : RESUME_START_OVER;
+  int length = answer.contentLength;
+  *end = TRY_REFUSED;
+  if (judged == RESUME_REFUSED) {
+    LogTryAnswer(attempt, answer.status == 206 ? "206 refused" : "refused");
+    LogFormat(L"partial answer refused: %S", why);
+    return false;
+  }
+  if (judged == RESUME_APPEND) {
+    LogTryAnswer(attempt, "206, continuing");
+    length = point->total - point->kept;
+  } else {
+    LogTryAnswer(attempt, "200, starting over");
+    ChooseValidator(answer, &point->validator);
+    point->kept = 0;
+    point->total = answer.contentLength;
+  }
+  attempt->bodyReached = true;
+  if (attempt->progress != NULL) attempt->progress(L"正在下载...", PROGRESS_HIDDEN);
+  LogFormat(L"content length: %d", length);
+  if (attempt->file == INVALID_HANDLE_VALUE) {
+    attempt->file = CreateFreshFile(attempt->targetPath, GENERIC_WRITE, FILE_SHARE_READ);
+    if (attempt->file == INVALID_HANDLE_VALUE) {
+      attempt->failure = GetLastError();
+      return false;
+    }
+  } else if (!PlaceFile(attempt->file, point->kept, judged == RESUME_START_OVER)) {
+    attempt->failure = GetLastError();
+    LogFormat(L"partial file not placed at byte %d. %d", point->kept, static_cast<int>(attempt->failure));
+    return false;
+  }
+  LogLine(L"start down");
+  BeginBodyProgress(body, point->total, attempt->progress);
+  body->received = point->kept;
+  // The bar stays where the kept bytes put it: no report until it moves on.
+  if (point->kept > 0) body->lastPercent = PercentReceived(point->kept, point->total);
+  return true;
+}
+
+TryEnd EndTryBody(DownloadTry* attempt, const BodyProgress& body, bool writtenWhole, DWORD failure) {
+  LogLine(L"end down");
+  attempt->point.kept = body.received;
+  attempt->failure = failure;
+  if (writtenWhole && body.received == body.contentLength) return TRY_COMPLETE;
+  // A negative length is a bad head; a write that failed will fail again.
+  if (!writtenWhole || body.contentLength < 0) return TRY_REFUSED;
+  return TRY_BROKEN;
 }

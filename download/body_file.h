@@ -1,14 +1,18 @@
-// Writing a download's body to its file, as both download clients do: each
-// received piece written whole, the whole percentage reported when it changes.
+// Writing a download's body to its file, as both download clients do, across
+// the tries of one download: the file made at the first body and kept open,
+// an answer to a resumed request judged, each received piece written whole,
+// the whole percentage reported when it changes.
 #pragma once
 
 #include <windows.h>
 
+#include "download/download_try.h"
+#include "download/http_protocol.h"
 #include "download/progress_callback.h"
 
 struct BodyProgress {
-  int contentLength;
-  int received;
+  int contentLength;  // the whole file's length, also when only its rest is coming
+  int received;       // bytes in the file, the kept ones included
   int lastPercent;
   ProgressCallback progress;
 };
@@ -19,3 +23,14 @@ void BeginBodyProgress(BodyProgress* body, int contentLength, ProgressCallback p
 // percentage if it changed. False, with *failure and a log line, when the file
 // did not take all of them; nothing is counted then.
 bool WriteBodyPiece(HANDLE file, const char* piece, DWORD size, BodyProgress* body, DWORD* failure);
+
+// Takes the accepted head `answer` of a try: judges an answer to a request for
+// the rest, then makes the file, truncates it (the whole file anew) or keeps
+// its bytes, logs the length and "start down", and readies `body` to count from
+// the bytes kept to the whole length. False, with *end and the reason in the
+// run log, when the answer or the file refuses the try.
+bool BeginTryBody(DownloadTry* attempt, const HeadState& answer, BodyProgress* body, TryEnd* end);
+
+// The body loop of a try has ended (`failure`: its error code, 0 for a
+// connection closed early): logs "end down" and tells how the try ended.
+TryEnd EndTryBody(DownloadTry* attempt, const BodyProgress& body, bool writtenWhole, DWORD failure);

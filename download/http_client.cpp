@@ -3,58 +3,34 @@
 #include <ws2tcpip.h>
 
 #include "download/body_file.h"
-#include "download/http_protocol.h"
-#include "download/https_client.h"
-#include "log/fresh_file.h"
 #include "log/run_log.h"
 
 static_assert(sizeof(HTTP_RECEIVE_TIMEOUT_MS) == 4, "SO_RCVTIMEO takes a 4-byte value");
 
-static void ReportStep(ProgressCallback progress, const WCHAR* text) {
-  if (progress != NULL) progress(text, PROGRESS_HIDDEN);
-}
-
-int DownloadToFile(const WCHAR* url, const WCHAR* targetPath, ProgressCallback progress) {
-  char narrowUrl[URL_BUFFER_SIZE];
-  // Measured first: a URL that does not fit is refused, never cut.
-  int needed = WideCharToMultiByte(CP_ACP, 0, url, -1, NULL, 0, NULL, NULL);
-  if (needed <= 0 || needed > URL_BUFFER_SIZE) {
-    ReportStep(progress, L"准备下载...");
-    if (needed <= 0)
-      LogFormat(L"url conversion failed %d", (int)GetLastError());
-    else
-      LogFormat(L"url refused: url longer than 4095 bytes (%d)", needed - 1);
-    return DOWNLOAD_FAILED;
-  }
-  WideCharToMultiByte(CP_ACP, 0, url, -1, narrowUrl, URL_BUFFER_SIZE, NULL, NULL);
-  if (IsHttpsUrl(narrowUrl)) return HttpsGet(narrowUrl, targetPath, progress);
-  return HttpGet(narrowUrl, targetPath, progress);
-}
-
 // Resolves, creates the socket and connects to the first address. Owns the
 // address list, released before it returns. INVALID_SOCKET on failure.
-static SOCKET ConnectToServer(const char* host, const char* port, ProgressCallback progress) {
+static SOCKET ConnectToServer(const DownloadTry& attempt) {
   addrinfo hints;
   addrinfo* addresses = NULL;
   SOCKET connection = INVALID_SOCKET;
-  DWORD timeout = HTTP_RECEIVE_TIMEOUT_MS;
+  DWORD timeout = DownloadSettings.receiveTimeoutMs;
 
   ZeroMemory(&hints, sizeof hints);
   hints.ai_family = AF_INET;
   hints.ai_socktype = SOCK_STREAM;
   hints.ai_protocol = IPPROTO_TCP;
   // Windows resolves an empty name to the machine's own addresses: no server to download from.
-  if (host[0] == '\0') {
+  if (attempt.host[0] == '\0') {
     LogLine(L"empty host, not resolved");
     return INVALID_SOCKET;
   }
-  int resolved = getaddrinfo(host, port, &hints, &addresses);
+  int resolved = getaddrinfo(attempt.host, attempt.port, &hints, &addresses);
   if (resolved != 0) {
     LogFormat(L"getaddrinfo failed %d,%d,%d", resolved, WSAGetLastError(), (int)GetLastError());
     return INVALID_SOCKET;
   }
 
-  ReportStep(progress, L"连接服务器...");
+  ReportTryStep(attempt, L"连接服务器...");
   connection = socket(addresses->ai_family, addresses->ai_socktype, addresses->ai_protocol);
   if (connection == INVALID_SOCKET) {
     LogFormat(L"socket error: %d", WSAGetLastError());
@@ -71,87 +47,95 @@ static SOCKET ConnectToServer(const char* host, const char* port, ProgressCallba
   return connection;
 }
 
-int HttpGet(const char* url, const WCHAR* targetPath, ProgressCallback progress) {
-  return HttpGetBounded(url, targetPath, progress, HEAD_TIME_LIMIT_MS);
+// True when the head ended whole and can be taken; otherwise *end says how
+// the try ended and the run log why.
+static bool UsableHead(HeadRead headEnd, const HeadReader& reader, TryEnd* end) {
+  *end = TRY_REFUSED;
+  switch (headEnd) {
+    case HEAD_READ_ENDED:
+      // Without a length the body's size is unknown: an empty file would pass
+      // for a download. A partial answer gives its size in its range.
+      if (reader.head.lengthSeen || reader.head.status == 206) return true;
+      LogLine(L"no content length in the response head");
+      return false;
+    case HEAD_READ_REFUSED:
+      LogFormat(L"http error : %S", reader.line);
+      return false;
+    case HEAD_READ_TOO_LONG:
+      LogFormat(L"response head longer than %d bytes", HEAD_SIZE_LIMIT);
+      return false;
+    case HEAD_READ_TOO_SLOW:
+      LogFormat(L"response head not complete after %d ms", (int)DownloadSettings.headTimeLimitMs);
+      return false;
+    case HEAD_READ_ERROR:
+      LogFormat(L"error: %d", WSAGetLastError());
+      break;
+    case HEAD_READ_MORE:
+    case HEAD_READ_CUT:
+      break;
+  }
+  // What came of the head may end anywhere: taking the body now could put head lines into the file.
+  LogLine(L"response head cut off before its empty line");
+  *end = TRY_HEAD_CUT;
+  return false;
 }
 
-int HttpGetBounded(const char* url, const WCHAR* targetPath, ProgressCallback progress,
-                   DWORD headTimeLimitMs) {
-  char host[HOST_BUFFER_SIZE];
-  char path[PATH_BUFFER_SIZE];
-  char port[PORT_BUFFER_SIZE];
-  char request[REQUEST_BUFFER_SIZE];
-  const char* refusal = "";
+// Receives the rest of the body into the attempt's file.
+static TryEnd ReceiveBody(SOCKET connection, DownloadTry* attempt, BodyProgress* body) {
+  char chunk[BODY_CHUNK_SIZE];
+  bool writtenWhole = true;
+  DWORD failure = 0;
+  while (body->received < body->contentLength) {
+    int got = recv(connection, chunk, BodyReceiveSize(body->contentLength, body->received), 0);
+    if (got == 0) break;
+    if (got == SOCKET_ERROR) {
+      failure = (DWORD)WSAGetLastError();
+      LogFormat(L"data download error %d", (int)failure);
+      break;
+    }
+    if (!WriteBodyPiece(attempt->file, chunk, (DWORD)got, body, &failure)) {
+      writtenWhole = false;
+      break;
+    }
+  }
+  return EndTryBody(attempt, *body, writtenWhole, failure);
+}
+
+TryEnd HttpTry(DownloadTry* attempt) {
+  char request[RESUME_REQUEST_BUFFER_SIZE];
   HeadReader reader;
-  HeadRead headEnd = HEAD_READ_MORE;
+  BodyProgress body;
   WSADATA winsock;
   bool winsockStarted = false;
   SOCKET connection = INVALID_SOCKET;
-  int requestLength = 0;
+  TryEnd end = TRY_NOT_CONNECTED;
+  const bool resuming = IsResumingTry(*attempt);
   int sent = 0;
-  int result = DOWNLOAD_FAILED;
 
-  LogFormat(L"url: %S", url);
-  ReportStep(progress, L"准备下载...");
-  result = SplitUrl(url, host, path, port, &refusal);
-  if (result != DOWNLOAD_OK) {
-    if (result == DOWNLOAD_FAILED) LogFormat(L"url refused: %S", refusal);
-    return result;
-  }
-  // Built before anything is started, so that a request that cannot fit starts nothing.
-  requestLength = BuildRequest(host, path, port, request);
+  // The first request's bytes are the ones the client always sent; only a continuation adds its two lines.
+  int requestLength = resuming ? BuildResumeRequest(attempt->host, attempt->path, attempt->port, attempt->point, request)
+                               : BuildRequest(attempt->host, attempt->path, attempt->port, request);
   if (requestLength < 0) {
     LogLine(L"url refused: request longer than 1023 bytes");
-    return DOWNLOAD_FAILED;
+    return TRY_REFUSED;
   }
-  result = DOWNLOAD_FAILED;
-
-  ReportStep(progress, L"查找服务器...");
   // A failed start is not examined here: resolution fails next and logs it.
   winsockStarted = WSAStartup(MAKEWORD(2, 2), &winsock) == 0;
-  connection = ConnectToServer(host, port, progress);
+  connection = ConnectToServer(*attempt);
   if (connection == INVALID_SOCKET) goto done;
 
-  ReportStep(progress, L"发送请求...");
+  ReportTryStep(*attempt, L"发送请求...");
   sent = send(connection, request, requestLength, 0);
   if (sent != requestLength) {
     LogFormat(L"request send error: %d/%d", sent, requestLength);
     goto done;
   }
 
-  ReportStep(progress, L"解析响应...");
-  BeginHeadReader(&reader, HEAD_SIZE_LIMIT, GetTickCount(), headTimeLimitMs);
-  headEnd = ReceiveHead(connection, &reader);
-  if (headEnd == HEAD_READ_REFUSED) {
-    LogFormat(L"http error : %S", reader.line);
-    ReportStep(progress, L"下载失败。");
-    goto done;
-  }
-  if (headEnd == HEAD_READ_TOO_LONG || headEnd == HEAD_READ_TOO_SLOW) {
-    if (headEnd == HEAD_READ_TOO_LONG)
-      LogFormat(L"response head longer than %d bytes", HEAD_SIZE_LIMIT);
-    else
-      LogFormat(L"response head not complete after %d ms", (int)headTimeLimitMs);
-    ReportStep(progress, L"下载失败。");
-    goto done;
-  }
-  if (headEnd == HEAD_READ_ERROR) LogFormat(L"error: %d", WSAGetLastError());
-  // Without a length the body's size is unknown: an empty file would pass for a download.
-  if (!reader.head.lengthSeen) {
-    LogLine(L"no content length in the response head");
-    ReportStep(progress, L"下载失败。");
-    goto done;
-  }
-
-  ReportStep(progress, L"正在下载...");
-  LogFormat(L"content length: %d", reader.head.contentLength);
-  if (ReceiveBody(connection, reader.head.contentLength, targetPath, progress)) {
-    result = DOWNLOAD_OK;
-    ReportStep(progress, L"下载完成。");
-  } else {
-    LogFormat(L"data download-error : %d", (int)GetLastError());
-    ReportStep(progress, L"下载失败。");
-  }
+  ReportTryStep(*attempt, L"解析响应...");
+  BeginHeadReader(&reader, HEAD_SIZE_LIMIT, GetTickCount(), DownloadSettings.headTimeLimitMs);
+  reader.head.partialAllowed = resuming;
+  if (UsableHead(ReceiveHead(connection, &reader), reader, &end) && BeginTryBody(attempt, reader.head, &body, &end))
+    end = ReceiveBody(connection, attempt, &body);
 
 done:
   if (connection != INVALID_SOCKET) {
@@ -159,7 +143,7 @@ done:
     closesocket(connection);
   }
   if (winsockStarted) WSACleanup();
-  return result;
+  return end;
 }
 
 HeadRead ReceiveHead(SOCKET connection, HeadReader* reader) {
@@ -171,35 +155,4 @@ HeadRead ReceiveHead(SOCKET connection, HeadReader* reader) {
     HeadRead step = got == 0 ? CloseHead(reader) : ReadHeadByte(reader, byte, GetTickCount());
     if (step != HEAD_READ_MORE) return step;
   }
-}
-
-bool ReceiveBody(SOCKET connection, int contentLength, const WCHAR* targetPath,
-                 ProgressCallback progress) {
-  char chunk[BODY_CHUNK_SIZE];
-  BodyProgress body;
-  bool writtenWhole = true;
-  DWORD failure = 0;
-  HANDLE file = CreateFreshFile(targetPath, GENERIC_WRITE, FILE_SHARE_READ);
-  if (file == INVALID_HANDLE_VALUE) return false;  // the caller logs the error code
-
-  LogLine(L"start down");
-  BeginBodyProgress(&body, contentLength, progress);
-  while (body.received < contentLength) {
-    int got = recv(connection, chunk, BodyReceiveSize(contentLength, body.received), 0);
-    if (got == 0) break;
-    if (got == SOCKET_ERROR) {
-      failure = (DWORD)WSAGetLastError();
-      LogFormat(L"data download error %d", (int)failure);
-      break;
-    }
-    if (!WriteBodyPiece(file, chunk, (DWORD)got, &body, &failure)) {
-      writtenWhole = false;
-      break;
-    }
-  }
-  LogLine(L"end down");
-  CloseHandle(file);
-  // The caller logs the thread's last error: keep the one of the failure, not of the clean-up.
-  if (failure != 0) SetLastError(failure);
-  return writtenWhole && body.received == contentLength;
 }

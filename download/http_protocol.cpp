@@ -129,6 +129,11 @@ bool IsAcceptedStatusLine(const char* line) {
   return strcmp(line, "HTTP/1.1 200 OK") == 0 || strcmp(line, "HTTP/1.0 200 OK") == 0;
 }
 
+bool IsPartialStatusLine(const char* line) {
+  if (strncmp(line, "HTTP/1.1 206", 12) != 0 && strncmp(line, "HTTP/1.0 206", 12) != 0) return false;
+  return line[12] == '\0' || line[12] == ' ';
+}
+
 bool IsContentLengthLine(const char* line) {
   return strncmp(line, CONTENT_LENGTH, CONTENT_LENGTH_PREFIX) == 0;
 }
@@ -159,20 +164,99 @@ int ParseLengthValue(const char* text) {
   return (int)(negative ? -value : value);
 }
 
-void BeginHead(HeadState* head) {
-  head->statusSeen = false;
-  head->lengthSeen = false;
-  head->contentLength = 0;
+static char Lower(char c) {
+  return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
 }
 
-bool ExamineHeadLine(HeadState* head, const char* line) {
+// Digits only, within the signed 32-bit range; *text moves behind them.
+static bool ParseDecimal(const char** text, int* value) {
+  const char* p = *text;
+  long long number = 0;
+  if (*p < '0' || *p > '9') return false;
+  for (; *p >= '0' && *p <= '9'; ++p) {
+    number = number * 10 + (*p - '0');
+    if (number > 2147483647LL) return false;
+  }
+  *value = static_cast<int>(number);
+  *text = p;
+  return true;
+}
+
+bool ParseContentRange(const char* value, ContentRange* range) {
+  const char* p = value;
+  for (const char* unit = "bytes"; *unit != '\0'; ++unit, ++p)
+    if (Lower(*p) != *unit) return false;
+  if (*p != ' ') return false;
+  while (*p == ' ') ++p;
+  if (!ParseDecimal(&p, &range->first) || *p++ != '-') return false;
+  if (!ParseDecimal(&p, &range->last) || *p++ != '/') return false;
+  if (!ParseDecimal(&p, &range->total)) return false;
+  while (*p == ' ' || *p == '\t') ++p;
+  return *p == '\0' && range->first <= range->last && range->last < range->total;
+}
+
+void BeginHead(HeadState* head) {
+  head->partialAllowed = false;
+  head->statusSeen = false;
+  head->status = 0;
+  head->lengthSeen = false;
+  head->contentLength = 0;
+  head->etag[0] = '\0';
+  head->lastModified[0] = '\0';
+  head->rangeSeen = false;
+  head->rangeValid = false;
+  head->range.first = head->range.last = head->range.total = 0;
+}
+
+// The value of the header `name` (any case) in `line`, blanks after the colon
+// skipped; null when the line is another one.
+static const char* HeaderValue(const char* line, const char* name) {
+  for (; *name != '\0'; ++name, ++line)
+    if (Lower(*line) != Lower(*name)) return NULL;
+  if (*line != ':') return NULL;
+  ++line;
+  while (*line == ' ' || *line == '\t') ++line;
+  return line;
+}
+
+// The value without its trailing blanks; empty when it does not fit or holds a
+// control character: a validator that cannot be sent back as it came is none.
+static void TakeValidator(const char* value, char* validator) {
+  size_t length = strlen(value);
+  while (length > 0 && (value[length - 1] == ' ' || value[length - 1] == '\t')) --length;
+  validator[0] = '\0';
+  if (length >= static_cast<size_t>(VALIDATOR_SIZE)) return;
+  for (size_t i = 0; i < length; ++i) {
+    unsigned char c = static_cast<unsigned char>(value[i]);
+    if ((c < 0x20 && c != '\t') || c == 0x7F) return;
+  }
+  memcpy(validator, value, length);
+  validator[length] = '\0';
+}
+
+bool ExamineHeadLine(HeadState* head, const char* line, bool wholeLine) {
   if (!head->statusSeen) {
-    if (!IsAcceptedStatusLine(line)) return false;
+    if (IsAcceptedStatusLine(line))
+      head->status = 200;
+    else if (head->partialAllowed && IsPartialStatusLine(line))
+      head->status = 206;
+    else
+      return false;
     head->statusSeen = true;
   }
   if (IsContentLengthLine(line)) {
     head->lengthSeen = true;
     head->contentLength = ParseContentLength(line);
+  }
+  if (!wholeLine) return true;
+  const char* value = NULL;
+  if ((value = HeaderValue(line, "ETag")) != NULL) {
+    TakeValidator(value, head->etag);
+  } else if ((value = HeaderValue(line, "Last-Modified")) != NULL) {
+    TakeValidator(value, head->lastModified);
+  } else if ((value = HeaderValue(line, "Content-Range")) != NULL) {
+    head->rangeSeen = true;
+    head->rangeValid = ParseContentRange(value, &head->range);
   }
   return true;
 }
@@ -203,18 +287,20 @@ void BeginHeadReader(HeadReader* reader, int sizeLimit, unsigned startTick, unsi
 // The line read so far ends (at its LF, at the cut, or at the connection's end).
 static HeadRead EndHeadLine(HeadReader* reader) {
   int length = reader->length;
+  bool continuation = reader->pieceWasCut;
   reader->length = 0;
   if (length < HEAD_LINE_SIZE) reader->line[length] = '\0';
   // A piece cut at HEAD_LINE_SIZE characters whose line ends right behind it
   // leaves an empty rest: that is not the empty line that ends the head, or the
   // rest of the head would be taken for the body.
-  if (length == 0 && reader->pieceWasCut) {
+  if (length == 0 && continuation) {
     reader->pieceWasCut = false;
     return HEAD_READ_MORE;
   }
   if (length == 0) return HEAD_READ_ENDED;
   reader->pieceWasCut = length == HEAD_LINE_SIZE;
-  return ExamineHeadLine(&reader->head, reader->line) ? HEAD_READ_MORE : HEAD_READ_REFUSED;
+  bool wholeLine = !continuation && !reader->pieceWasCut;
+  return ExamineHeadLine(&reader->head, reader->line, wholeLine) ? HEAD_READ_MORE : HEAD_READ_REFUSED;
 }
 
 HeadRead ReadHeadByte(HeadReader* reader, char byte, unsigned nowTick) {
@@ -228,7 +314,10 @@ HeadRead ReadHeadByte(HeadReader* reader, char byte, unsigned nowTick) {
 }
 
 HeadRead CloseHead(HeadReader* reader) {
-  return EndHeadLine(reader) == HEAD_READ_REFUSED ? HEAD_READ_REFUSED : HEAD_READ_ENDED;
+  // Only an empty line ends a head: without it the rest of the head, or the
+  // whole of it, is missing, and a body taken now could begin with head lines.
+  if (reader->length > 0 && EndHeadLine(reader) == HEAD_READ_REFUSED) return HEAD_READ_REFUSED;
+  return HEAD_READ_CUT;
 }
 
 int BodyReceiveSize(int contentLength, int received) {

@@ -48,6 +48,11 @@ int BuildRequest(const char* host, const char* path, const char* port, char* req
 // True for the only two status lines accepted, compared whole and case-sensitively.
 bool IsAcceptedStatusLine(const char* line);
 
+// True when the answer to a request with a range starts with an acceptable 206
+// status line: "HTTP/1.1 206" or "HTTP/1.0 206", then the end or a blank and
+// any reason text.
+bool IsPartialStatusLine(const char* line);
+
 // True when the line starts with "Content-Length: " exactly.
 bool IsContentLengthLine(const char* line);
 
@@ -59,17 +64,44 @@ int ParseContentLength(const char* line);
 // The same reading of a length's text alone (without the prefix).
 int ParseLengthValue(const char* text);
 
+// A validator's text (an entity tag or a date) as it is sent back, at most
+// VALIDATOR_SIZE - 1 bytes; a longer one is not taken.
+const int VALIDATOR_SIZE = 256;
+
+// "bytes first-last/total" from a Content-Range line.
+struct ContentRange {
+  int first;
+  int last;
+  int total;
+};
+
+// The value of a Content-Range header: "bytes" (any case), a blank, then
+// first-last/total in plain decimal digits within the signed 32-bit range,
+// first <= last < total, nothing after it but blanks. False for anything else
+// ("bytes */1000" included).
+bool ParseContentRange(const char* value, ContentRange* range);
+
 // What the head has told so far.
 struct HeadState {
+  bool partialAllowed;  // set by the caller when the request asked for a range: a 206 status line is taken too
   bool statusSeen;
+  int status;           // 200, or 206, once the status line was accepted
   bool lengthSeen;
   int contentLength;
+  char etag[VALIDATOR_SIZE];          // the last ETag, trimmed; empty when none
+  char lastModified[VALIDATOR_SIZE];  // the last Last-Modified, trimmed; empty when none
+  bool rangeSeen;                     // a Content-Range header came (valid or not)
+  bool rangeValid;                    // ... and `range` holds its value
+  ContentRange range;
 };
 
 void BeginHead(HeadState* head);
 
-// Takes one line of the head into `head`. False when it is a refused status line.
-bool ExamineHeadLine(HeadState* head, const char* line);
+// Takes one line of the head into `head`. False when it is a refused status
+// line. ETag, Last-Modified and Content-Range (names in any case, blanks
+// around the value dropped) are taken from `wholeLine`s only: a piece of a
+// line cut at HEAD_LINE_SIZE could be any part of a longer value.
+bool ExamineHeadLine(HeadState* head, const char* line, bool wholeLine = true);
 
 // What reading the head may still spend: a hostile server that drips bytes, or
 // sends lines without end, is cut off instead of holding the download for ever.
@@ -102,11 +134,12 @@ struct HeadReader {
 
 enum HeadRead {
   HEAD_READ_MORE,      // the head goes on: hand in the next byte
-  HEAD_READ_ENDED,     // an empty line, or the connection's end, ended it
+  HEAD_READ_ENDED,     // the empty line ended it
   HEAD_READ_REFUSED,   // the status line, in `line`, is refused
   HEAD_READ_TOO_LONG,  // a byte past the size limit came
   HEAD_READ_TOO_SLOW,  // a byte came past the time limit
-  HEAD_READ_ERROR      // a receive failed (said by the code that receives, never by the reader)
+  HEAD_READ_ERROR,     // a receive failed (said by the code that receives, never by the reader)
+  HEAD_READ_CUT        // the connection ended before the empty line: whatever came is no whole head
 };
 
 void BeginHeadReader(HeadReader* reader, int sizeLimit, unsigned startTick, unsigned timeLimitMs);
@@ -114,7 +147,8 @@ void BeginHeadReader(HeadReader* reader, int sizeLimit, unsigned startTick, unsi
 // Takes the next byte of the head, received at millisecond tick `nowTick`.
 HeadRead ReadHeadByte(HeadReader* reader, char byte, unsigned nowTick);
 
-// The connection closed: the line read so far ends there, and so does the head.
+// The connection closed: the line read so far is examined (a refused status
+// line stays refused); otherwise the head was cut.
 HeadRead CloseHead(HeadReader* reader);
 
 // How many bytes the next body receive asks for: what remains, at most a chunk.

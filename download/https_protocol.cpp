@@ -114,21 +114,10 @@ int DescribeCertificateFlags(unsigned long flags, char* text, int size) {
   return named;
 }
 
-ProxyRoad ChooseProxyRoad(bool automaticAvailable, const UserProxySettings& settings) {
-  if (automaticAvailable) return PROXY_ROAD_AUTOMATIC;
-  if (!settings.read) return PROXY_ROAD_DEFAULT;
-  // The browser tries detection and the script first, its fixed proxy after them.
-  if (settings.autoDetect || settings.hasScriptUrl) return PROXY_ROAD_SCRIPT;
-  return ProxyRoadAfterScript(settings);
-}
-
-ProxyRoad ProxyRoadAfterScript(const UserProxySettings& settings) {
-  return settings.read && settings.hasStaticProxy ? PROXY_ROAD_STATIC : PROXY_ROAD_DEFAULT;
-}
-
-int HttpsReadSize(int contentLength, int received) {
+int HttpsReadSize(int contentLength, int received, unsigned long available) {
   int remaining = contentLength - received;
-  return remaining < HTTPS_READ_SIZE ? remaining : HTTPS_READ_SIZE;
+  int size = remaining < HTTPS_READ_SIZE ? remaining : HTTPS_READ_SIZE;
+  return available < static_cast<unsigned long>(size) ? static_cast<int>(available) : size;
 }
 
 int ParseWideLengthValue(const wchar_t* text) {

@@ -1,10 +1,11 @@
 // The plain-value side of the HTTPS download client: which step text a
 // notification of the system's HTTP library stands for, what its error codes
-// and certificate flags mean, which proxy settings to follow, and how much to
-// read next. Builds without the Windows headers.
+// and certificate flags mean, and how much to read next (the proxy settings to
+// follow are in proxy_rules.h). Builds without the Windows headers.
 #pragma once
 
 #include "download/progress_callback.h"
+#include "download/proxy_rules.h"
 
 // One read of the body asks for at most this much: a TLS record holds 16 KiB,
 // and every read is a round trip through the library.
@@ -42,30 +43,9 @@ const char* WinHttpErrorMeaning(unsigned long code);
 // flags were named.
 int DescribeCertificateFlags(unsigned long flags, char* text, int size);
 
-// Where the user's Internet settings send requests.
-struct UserProxySettings {
-  bool read;            // the settings could be read at all
-  bool autoDetect;      // "automatically detect settings"
-  bool hasScriptUrl;    // "use automatic configuration script"
-  bool hasStaticProxy;  // "use a proxy server", with its address
-};
-
-enum ProxyRoad {
-  PROXY_ROAD_AUTOMATIC,  // the library follows the system's settings itself (Windows 8.1 and later)
-  PROXY_ROAD_SCRIPT,     // ask the library which proxy the detection or the script names for the address
-  PROXY_ROAD_STATIC,     // the user's proxy server and its bypass list
-  PROXY_ROAD_DEFAULT,    // the library's own setting (the machine-wide WinHTTP proxy, or none)
-};
-
-// The first road: the automatic one where the library offered it, else the
-// user's settings in the order the browser follows them, else the default.
-ProxyRoad ChooseProxyRoad(bool automaticAvailable, const UserProxySettings& settings);
-
-// Where to go when the detection or the script named no proxy for the address.
-ProxyRoad ProxyRoadAfterScript(const UserProxySettings& settings);
-
-// How many bytes the next body read asks for: what remains, at most HTTPS_READ_SIZE.
-int HttpsReadSize(int contentLength, int received);
+// How many bytes the next body read asks for: what remains, at most HTTPS_READ_SIZE
+// and at most what the library has `available`.
+int HttpsReadSize(int contentLength, int received, unsigned long available = HTTPS_READ_SIZE);
 
 // The length that a Content-Length header's value gives (as ParseLengthValue
 // reads it); a character beyond 7-bit ASCII ends the digits.

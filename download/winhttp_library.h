@@ -13,6 +13,7 @@ struct WinHttpFunctions {
   decltype(&WinHttpSendRequest) sendRequest;
   decltype(&WinHttpReceiveResponse) receiveResponse;
   decltype(&WinHttpQueryHeaders) queryHeaders;
+  decltype(&WinHttpQueryDataAvailable) queryDataAvailable;
   decltype(&WinHttpReadData) readData;
   decltype(&WinHttpCloseHandle) closeHandle;
   decltype(&WinHttpSetOption) setOption;
@@ -20,10 +21,12 @@ struct WinHttpFunctions {
   decltype(&WinHttpSetStatusCallback) setStatusCallback;
   decltype(&WinHttpGetIEProxyConfigForCurrentUser) getIEProxyConfigForCurrentUser;
   decltype(&WinHttpGetProxyForUrl) getProxyForUrl;
+  decltype(&WinHttpGetDefaultProxyConfiguration) getDefaultProxyConfiguration;
 };
 
 // Loads winhttp.dll from the system folder by its full path (once; it then
 // stays loaded, as its own threads may outlive a request) and looks up every
 // function. Null when the library or one of its functions is missing; the run
-// log then says which.
-const WinHttpFunctions* LoadWinHttp();
+// log then says which, unless `quiet` (an http:// download that only asks
+// whether a proxy is named, and goes on without one).
+const WinHttpFunctions* LoadWinHttp(bool quiet = false);

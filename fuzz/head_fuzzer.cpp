@@ -1,11 +1,15 @@
 // The response head as the download client reads it, byte by byte: lines at
 // LF with every CR dropped, lines over 1,024 characters in pieces, the empty
-// rest of a cut line, the status line and the length lines, the whole head's
-// size and time limits. The reader is fed the input's bytes (then the
-// connection's end) and compared with a model worked out on the whole input:
-// where each piece of each line is complete, where the head ends, and which
-// comes first.
+// rest of a cut line, the status line (a 206 one too when a range was asked
+// for) and the length lines, the validators and the range taken from whole
+// lines only, the whole head's size and time limits, and a head that the
+// connection's end cuts before its empty line. The reader is fed the input's
+// bytes (then the connection's end) and compared with a model worked out on
+// the whole input: where each piece of each line is complete, where the head
+// ends, and which comes first.
+#include <ctype.h>
 #include <string.h>
+#include <strings.h>
 
 #include <algorithm>
 #include <string>
@@ -32,17 +36,58 @@ static long long ExpectedLength(const std::string& line) {
   return negative ? -value : value;
 }
 
-// A piece of a line as it is examined, and the index of the byte that
-// completes it (the input's size for the connection's end).
+// A header's value when `text` is the header `name` (any case, then a colon),
+// blanks around it dropped; false for another line.
+static bool ModelHeader(const std::string& text, const std::string& name, std::string& value) {
+  if (text.size() <= name.size() || text[name.size()] != ':') return false;
+  for (size_t i = 0; i < name.size(); ++i)
+    if (tolower(static_cast<unsigned char>(text[i])) != tolower(static_cast<unsigned char>(name[i]))) return false;
+  size_t first = text.find_first_not_of(" \t", name.size() + 1);
+  size_t last = text.find_last_not_of(" \t");
+  value = first == std::string::npos || last < first ? std::string() : text.substr(first, last - first + 1);
+  return true;
+}
+
+// A validator as it may be sent back: shorter than VALIDATOR_SIZE, no control character but a tab.
+static std::string ModelValidator(const std::string& value) {
+  if (value.size() >= static_cast<size_t>(VALIDATOR_SIZE)) return "";
+  for (unsigned char c : value)
+    if ((c < 0x20 && c != '\t') || c == 0x7F) return "";
+  return value;
+}
+
+// "bytes first-last/total", read with the C library: the unit in any case,
+// numbers of plain digits within 32 bits, first <= last < total.
+static bool ModelRange(const std::string& value, long long range[3]) {
+  if (value.size() < 6 || strncasecmp(value.c_str(), "bytes ", 6) != 0) return false;
+  size_t at = std::min(value.find_first_not_of(' ', 6), value.size());
+  const char separators[] = {'-', '/'};
+  for (int i = 0; i < 3; ++i) {
+    size_t end = std::min(value.find_first_not_of("0123456789", at), value.size());
+    if (end == at || end - at > 10) return false;
+    range[i] = std::stoll(value.substr(at, end - at));
+    if (range[i] > 2147483647LL) return false;
+    if (i < 2 && (end == value.size() || value[end] != separators[i])) return false;
+    at = i < 2 ? end + 1 : end;
+  }
+  if (value.find_first_not_of(" \t", at) != std::string::npos) return false;
+  return range[0] <= range[1] && range[1] < range[2];
+}
+
+// A piece of a line as it is examined, the index of the byte that completes
+// it (the input's size for the connection's end), and whether it is a whole
+// line (no piece of a longer one).
 struct Piece {
   std::string text;
   size_t complete;
+  bool whole;
 };
 
 // The pieces of every line up to the empty line that ends the head, and where
-// that is (the input's size when the connection's end comes first).
-static void ModelLines(const std::string& input, std::vector<Piece>& pieces, size_t& headEnd) {
+// that is (the input's size, and `ended` false, when the connection's end comes first).
+static void ModelLines(const std::string& input, std::vector<Piece>& pieces, size_t& headEnd, bool& ended) {
   headEnd = input.size();
+  ended = false;
   for (size_t start = 0; start <= input.size();) {
     size_t lineFeed = std::min(input.find('\n', start), input.size());
     std::string text;
@@ -52,14 +97,16 @@ static void ModelLines(const std::string& input, std::vector<Piece>& pieces, siz
         text += input[i];
         at.push_back(i);
       }
-    if (text.empty()) {
+    if (text.empty() && lineFeed < input.size()) {
       headEnd = lineFeed;
+      ended = true;
       return;
     }
     for (size_t p = 0; p < text.size(); p += HEAD_LINE_SIZE) {
       size_t length = std::min<size_t>(HEAD_LINE_SIZE, text.size() - p);
       // A full piece is complete at its last character, a shorter one at the line's end.
-      Piece piece = {text.substr(p, length), length == static_cast<size_t>(HEAD_LINE_SIZE) ? at[p + length - 1] : lineFeed};
+      Piece piece = {text.substr(p, length), length == static_cast<size_t>(HEAD_LINE_SIZE) ? at[p + length - 1] : lineFeed,
+                     text.size() < static_cast<size_t>(HEAD_LINE_SIZE)};
       pieces.push_back(piece);
     }
     if (lineFeed == input.size()) return;  // the connection's end: the head ends behind the last piece
@@ -73,12 +120,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size) {
   const unsigned tickStep = data.ConsumeIntegralInRange<unsigned>(0, 3);
   const unsigned timeLimit = data.ConsumeIntegralInRange<unsigned>(0, 20000);
   const int sizeLimit = data.ConsumeBool() ? HEAD_SIZE_LIMIT : data.ConsumeIntegralInRange<int>(0, 3000);
+  const bool partialAllowed = data.ConsumeBool();
   const std::string input = data.ConsumeRemainingBytesAsString();
 
   // The reader, fed one byte after another at ticks `tickStep` apart (across
   // the counter's wrap when the start is near it), then the connection's end.
   HeadReader reader;
   BeginHeadReader(&reader, sizeLimit, startTick, timeLimit);
+  reader.head.partialAllowed = partialAllowed;
   HeadRead outcome = HEAD_READ_MORE;
   size_t used = 0;
   while (outcome == HEAD_READ_MORE && used < input.size()) {
@@ -101,25 +150,41 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size) {
   }
   std::vector<Piece> pieces;
   size_t headEnd;
-  ModelLines(input, pieces, headEnd);
-  HeadRead expected = HEAD_READ_ENDED;
+  bool ended;
+  ModelLines(input, pieces, headEnd, ended);
+  HeadRead expected = ended ? HEAD_READ_ENDED : HEAD_READ_CUT;
   size_t decided = headEnd;  // the index of the byte that decides, the input's size for its end
   bool lengthSeen = false;
   long long length = 0;
-  std::string refused;
+  int status = 0;
+  std::string refused, etag, lastModified, value;
+  bool rangeSeen = false, rangeValid = false;
+  long long range[3] = {0, 0, 0};
   for (size_t i = 0; i < pieces.size(); ++i) {
     if (pieces[i].complete >= bound) break;
     // A piece is examined as text: up to a zero byte it may hold.
     std::string text = pieces[i].text.substr(0, pieces[i].text.find('\0'));
-    if (i == 0 && text != "HTTP/1.1 200 OK" && text != "HTTP/1.0 200 OK") {
+    bool partial = partialAllowed && (text.compare(0, 12, "HTTP/1.1 206") == 0 || text.compare(0, 12, "HTTP/1.0 206") == 0) &&
+                   (text.size() == 12 || text[12] == ' ');
+    if (i == 0 && text != "HTTP/1.1 200 OK" && text != "HTTP/1.0 200 OK" && !partial) {
       expected = HEAD_READ_REFUSED;
       decided = pieces[i].complete;
       refused = text;
       break;
     }
+    if (i == 0) status = partial ? 206 : 200;
     if (text.compare(0, 16, "Content-Length: ") == 0) {
       lengthSeen = true;
       length = ExpectedLength(text);
+    }
+    if (!pieces[i].whole) continue;
+    if (ModelHeader(text, "etag", value)) {
+      etag = ModelValidator(value);
+    } else if (ModelHeader(text, "last-modified", value)) {
+      lastModified = ModelValidator(value);
+    } else if (ModelHeader(text, "content-range", value)) {
+      rangeSeen = true;
+      rangeValid = ModelRange(value, range);
     }
   }
   if (decided >= bound) {
@@ -131,9 +196,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size) {
   FUZZ_CHECK(used == std::min(decided + 1, input.size()),
              "the reader stops at the byte that decides: not a byte of the body is taken for the head");
   if (outcome == HEAD_READ_REFUSED) FUZZ_CHECK(refused == reader.line, "the refused status line is the one logged");
-  if (outcome != HEAD_READ_ENDED) return 0;
-  FUZZ_CHECK(reader.head.statusSeen == !pieces.empty(), "a head with lines has had its status line accepted");
-  FUZZ_CHECK(reader.head.lengthSeen == lengthSeen, "the length is seen exactly when a length line came");
-  FUZZ_CHECK(reader.head.contentLength == length, "the last length line counts, its value clamped");
+  if (outcome != HEAD_READ_ENDED && outcome != HEAD_READ_CUT) return 0;
+  const HeadState& head = reader.head;
+  FUZZ_CHECK(head.statusSeen == (status != 0) && head.status == status, "the status line taken is the one expected");
+  FUZZ_CHECK(head.lengthSeen == lengthSeen, "the length is seen exactly when a length line came");
+  FUZZ_CHECK(head.contentLength == length, "the last length line counts, its value clamped");
+  FUZZ_CHECK(etag == head.etag && lastModified == head.lastModified,
+             "the validators are the last whole lines' values, blanks dropped, none when unfit to send back");
+  FUZZ_CHECK(head.rangeSeen == rangeSeen && head.rangeValid == rangeValid, "a content range is seen and judged");
+  if (rangeValid)
+    FUZZ_CHECK(head.range.first == range[0] && head.range.last == range[1] && head.range.total == range[2],
+               "the content range's numbers are the ones sent");
   return 0;
 }

@@ -6,7 +6,9 @@
 # by DownloadToFile followed by the publisher pin check (signature verified,
 # signer's key compared),
 # by a bare Winsock loop with the same 4,096-byte receives, by DownloadToFile
-# over HTTPS from a local Python TLS server (a certificate made here with
+# from an address whose server cuts the connection three times (continued
+# with range requests, once with the shipped pauses between tries and once
+# without), by DownloadToFile over HTTPS from a local Python TLS server (a certificate made here with
 # openssl, its CA trusted in the session's prefix) (all under Wine), and by curl
 # natively. Prints the rates (median of BENCH_RUNS runs, 3 by default), their
 # ratios and the pin check's own time. Not part of the tests.
@@ -122,16 +124,24 @@ signed=$(awk '$1 == "rate" && $2 == "signer" {print $3}' "$work/wine.out")
 signer_check=$(awk '$1 == "signer" && $2 == "check" {print $4}' "$work/wine.out")
 signer_ratio=$(awk '$1 == "ratio" && $2 == "signer" {print $3}' "$work/wine.out")
 bytes=$(awk '$1 == "bytes" {print $2}' "$work/wine.out")
+unbroken_s=$(awk '$1 == "seconds" && $2 == "unbroken" {print $3}' "$work/wine.out")
+broken_s=$(awk '$1 == "seconds" && $2 == "broken" {print $3}' "$work/wine.out")
+broken_np_s=$(awk '$1 == "seconds" && $2 == "broken-no-pauses" {print $3}' "$work/wine.out")
+broken_ratio=$(awk '$1 == "ratio" && $2 == "broken" {print $3}' "$work/wine.out")
+broken_np_ratio=$(awk '$1 == "ratio" && $2 == "broken-no-pauses" {print $3}' "$work/wine.out")
 [ -n "$client" ] && [ -n "$bare" ] && [ -n "$ratio" ] && [ -n "$pinned" ] && [ -n "$check" ] &&
-  [ -n "$https" ] && [ -n "$https_ratio" ] && [ -n "$signed" ] && [ -n "$signer_check" ] && [ -n "$signer_ratio" ] ||
+  [ -n "$https" ] && [ -n "$https_ratio" ] && [ -n "$signed" ] && [ -n "$signer_check" ] && [ -n "$signer_ratio" ] &&
+  [ -n "$broken_ratio" ] && [ -n "$broken_np_ratio" ] ||
   { echo "bench: the Wine benchmark failed" >&2; cat "$work/wine.out" >&2; exit 1; }
 
 python3 - "$client" "$bare" "$ratio" "$pinned" "$check" "$pinned_ratio" "$bytes" "$https" "$https_ratio" \
-  "$signed" "$signer_check" "$signer_ratio" "${curl_rates[@]}" <<'PY'
+  "$signed" "$signer_check" "$signer_ratio" \
+  "$unbroken_s" "$broken_s" "$broken_np_s" "$broken_ratio" "$broken_np_ratio" "${curl_rates[@]}" <<'PY'
 import statistics, sys
 (client, bare, ratio, pinned, check, pinned_ratio, size, https, https_ratio, signed, signer_check,
  signer_ratio) = (float(a) for a in sys.argv[1:13])
-curl = statistics.median(float(r) for r in sys.argv[13:])
+unbroken_s, broken_s, broken_np_s, broken_ratio, broken_np_ratio = (float(a) for a in sys.argv[13:18])
+curl = statistics.median(float(r) for r in sys.argv[18:])
 print()
 print(f"{'DownloadToFile (Wine)':32} {client:9.1f} MB/s")
 print(f"{'DownloadToFile + pin (Wine)':32} {pinned:9.1f} MB/s")
@@ -147,5 +157,8 @@ print(f"https / http:                {https / client:6.1%}   (median run's ratio
 print(f"signer pin / SHA-256 pin:    {signed / pinned:6.1%}   (median run's ratio {signer_ratio:.1%})")
 print(f"pin check alone:             {check:.3f} s for {size / 1e6:.0f} MB ({size / check / 1e6:.0f} MB/s read back and hashed)")
 print(f"signer check alone:          {signer_check:.3f} s for {size / 1e6:.0f} MB ({size / signer_check / 1e6:.0f} MB/s verified)")
+print(f"broken 3 times, continued:   {broken_s:.2f} s against {unbroken_s:.2f} s unbroken "
+      f"(median run's ratio {broken_ratio:.2f}; about 7 s of it are the pauses between tries)")
+print(f"the same without pauses:     {broken_np_s:.2f} s (median run's ratio {broken_np_ratio:.2f})")
 PY
 echo "bench: measured on the $WINE_BUILD_ARCH build under Wine"

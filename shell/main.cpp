@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include "config/setup_config.h"
+#include "download/download_file.h"
 #include "install/install_state.h"
 #include "log/run_log.h"
 #include "shell/dll_search.h"
@@ -11,6 +12,11 @@
 // A test build sets this to 0 to run the older systems' defence under Wine.
 #ifndef SETUP_LIMIT_DEFAULT_DLL_DIRECTORIES
 #define SETUP_LIMIT_DEFAULT_DLL_DIRECTORIES 1
+#endif
+
+// A test build shortens the pauses between download tries (per cent of the real ones).
+#ifndef SETUP_RETRY_PAUSE_PERCENT
+#define SETUP_RETRY_PAUSE_PERCENT 100
 #endif
 
 static void DeclareDpiAware() {
@@ -26,6 +32,7 @@ static void DeclareDpiAware() {
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand) {
   // Before anything can load a library by name.
   LimitDllSearch(SETUP_LIMIT_DEFAULT_DLL_DIRECTORIES != 0);
+  DownloadSettings.pausePercent = SETUP_RETRY_PAUSE_PERCENT;
   SetLogLocale();
   OpenRunLog();
   LogFormat(L"hello %s.", L"快乐");
@@ -45,6 +52,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand) {
   }
 
   WaitForExitingWorker(EXITING_WORKER_WAIT_MS);
+  DiscardKeptDownload();
   LogLine(L"bye");
   CloseRunLog();
   if (DeleteRunLogAtExit) DeleteRunLog();

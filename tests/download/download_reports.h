@@ -28,3 +28,4 @@ const std::wstring PARSING = L"解析响应...";
 const std::wstring DOWNLOADING = L"正在下载...";
 const std::wstring COMPLETE = L"下载完成。";
 const std::wstring FAILED = L"下载失败。";
+const std::wstring CONTINUING = L"连接中断，正在继续下载...";

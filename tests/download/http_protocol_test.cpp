@@ -253,11 +253,13 @@ TEST(HeadReader, RefusalsCutsAndTheConnectionsEnd) {
   EXPECT_EQ(1024u, strlen(reader.line));
   EXPECT_EQ(1024u, used);
 
-  // The connection's end ends the line read so far, which is examined, and the head.
-  EXPECT_EQ(HEAD_READ_ENDED, Feed(&reader, "HTTP/1.1 200 OK\nContent-Length: 12", &used, true));
+  // The connection's end ends the line read so far, which is examined, but
+  // only the empty line ends a head: one that stops before it is cut.
+  EXPECT_EQ(HEAD_READ_CUT, Feed(&reader, "HTTP/1.1 200 OK\nContent-Length: 12", &used, true));
   EXPECT_EQ(12, reader.head.contentLength);
+  EXPECT_EQ(HEAD_READ_CUT, Feed(&reader, "HTTP/1.1 200 OK\nContent-Length: 12\n", &used, true));
   EXPECT_EQ(HEAD_READ_REFUSED, Feed(&reader, "HTTP/1.1 200", &used, true));
-  EXPECT_EQ(HEAD_READ_ENDED, Feed(&reader, "", &used, true));
+  EXPECT_EQ(HEAD_READ_CUT, Feed(&reader, "", &used, true));
   EXPECT_FALSE(reader.head.lengthSeen);
 }
 

@@ -197,6 +197,8 @@ TEST(HttpsReadSize, WhatRemainsAtMostOneRead) {
   EXPECT_EQ(1, HttpsReadSize(HTTPS_READ_SIZE + 1, HTTPS_READ_SIZE));
   EXPECT_EQ(10, HttpsReadSize(10, 0));
   EXPECT_EQ(5, HttpsReadSize(2147483647, 2147483647 - 5));
+  EXPECT_EQ(700, HttpsReadSize(3 * HTTPS_READ_SIZE, 0, 700)) << "no more than the library holds";
+  EXPECT_EQ(10, HttpsReadSize(10, 0, 4000000000u));
 }
 
 }  // namespace

@@ -1,6 +1,9 @@
 #include "loopback_server.h"
 
 #include <stdio.h>
+#include <stdlib.h>
+
+#include <algorithm>
 #include <ws2tcpip.h>
 
 #include "test_files.h"
@@ -62,19 +65,20 @@ static std::string RequestPath(const std::string& request) {
   return end == std::string::npos ? "" : request.substr(4, end - 4);
 }
 
-static const LoopbackScript* FindScript(const LoopbackServer* server, const std::string& path) {
+static const LoopbackRoute* FindRoute(const LoopbackServer* server, const std::string& path) {
   for (const LoopbackRoute& route : server->routes)
-    if (route.path.empty() || route.path == path) return &route.script;
+    if (route.path.empty() || route.path == path) return &route;
   return NULL;
 }
 
-static void SendAll(SOCKET client, const std::string& bytes) {
+static void SendAll(LoopbackServer* server, SOCKET client, const std::string& bytes) {
   size_t sent = 0;
   while (sent < bytes.size()) {
     int chunk = bytes.size() - sent > 65536 ? 65536 : (int)(bytes.size() - sent);
     int got = send(client, bytes.data() + sent, chunk, 0);
     if (got <= 0) return;
     sent += (size_t)got;
+    server->bytesSent += (size_t)got;
   }
 }
 
@@ -87,11 +91,11 @@ static void AwaitClose(SOCKET client, DWORD milliseconds) {
   }
 }
 
-static void RunScript(SOCKET client, const LoopbackScript& script) {
+static void RunScript(LoopbackServer* server, SOCKET client, const LoopbackScript& script) {
   for (const LoopbackStep& step : script) {
     switch (step.action) {
       case LOOPBACK_SEND:
-        SendAll(client, step.bytes);
+        SendAll(server, client, step.bytes);
         break;
       case LOOPBACK_PAUSE:
         Sleep(step.milliseconds);
@@ -122,9 +126,15 @@ static DWORD WINAPI LoopbackThread(LPVOID parameter) {
     if (client == INVALID_SOCKET) break;
     std::string request = ReadRequest(client);
     server->requests.push_back(request);
-    const LoopbackScript* script = FindScript(server, RequestPath(request));
-    RunScript(client, script != NULL ? *script : notFound);
+    const LoopbackRoute* route = FindRoute(server, RequestPath(request));
+    if (route == NULL)
+      RunScript(server, client, notFound);
+    else
+      RunScript(server, client, route->respond ? route->respond(request, served) : route->script);
   }
+  // Whoever comes later is refused at once, not left waiting in the backlog.
+  closesocket(server->listener);
+  server->listener = INVALID_SOCKET;
   return 0;
 }
 
@@ -157,6 +167,7 @@ bool StartLoopbackRoutes(LoopbackServer* server, const std::vector<LoopbackRoute
   server->port = 0;
   server->stopping = 0;
   server->requests.clear();
+  server->bytesSent = 0;
   server->winsockStarted = WSAStartup(MAKEWORD(2, 2), &winsock) == 0;
   if (!server->winsockStarted) return false;
 
@@ -226,4 +237,46 @@ unsigned short UnusedLoopbackPort() {
   }
   WSACleanup();
   return port;
+}
+
+ServedTry Serve(const std::string& body, const std::string& validators, long breakAt, LoopbackAction how) {
+  return ServedTry{body, validators, breakAt, how, ""};
+}
+
+ServedTry Answer(const std::string& bytes, LoopbackAction how) { return ServedTry{"", "", -1, how, bytes}; }
+
+// The value of the request's header line `name` ("Range: "), or "" without one.
+static std::string RequestHeader(const std::string& request, const std::string& name) {
+  size_t at = request.find("\r\n" + name);
+  if (at == std::string::npos) return "";
+  at += 2 + name.size();
+  return request.substr(at, request.find("\r\n", at) - at);
+}
+
+// Sent bytes, then the end; a reset waits a moment first, or it could overtake them.
+static LoopbackScript SendThenEnd(const std::string& bytes, LoopbackAction how) {
+  LoopbackScript script{SendBytes(bytes)};
+  if (how == LOOPBACK_RESET) script.push_back(Pause(200));
+  script.push_back(LoopbackStep{how, "", how == LOOPBACK_AWAIT_CLOSE ? LOOPBACK_ACCEPT_TIMEOUT_MS : 0});
+  return script;
+}
+
+LoopbackResponder ServeTries(const std::vector<ServedTry>& tries) {
+  return [tries](const std::string& request, int connection) {
+    const ServedTry& serve = tries[std::min<size_t>((size_t)connection, tries.size() - 1)];
+    if (!serve.answer.empty()) return SendThenEnd(serve.answer, serve.how);
+    std::string validator = RequestHeader("\r\n" + serve.validators, "ETag: ");
+    if (validator.empty()) validator = RequestHeader("\r\n" + serve.validators, "Last-Modified: ");
+    std::string range = RequestHeader(request, "Range: bytes=");
+    size_t size = serve.body.size(), from = 0;
+    std::string head = "HTTP/1.1 200 OK\r\n";
+    if (!range.empty() && !validator.empty() && RequestHeader(request, "If-Range: ") == validator) {
+      from = (size_t)atol(range.c_str());
+      head = "HTTP/1.1 206 Partial Content\r\nContent-Range: bytes " + std::to_string(from) + "-" +
+             std::to_string(size - 1) + "/" + std::to_string(size) + "\r\n";
+    }
+    head += "Content-Length: " + std::to_string(size - from) + "\r\n" + serve.validators + "\r\n";
+    size_t to = serve.breakAt >= 0 && (size_t)serve.breakAt >= from && (size_t)serve.breakAt < size ? serve.breakAt : size;
+    return SendThenEnd(head + serve.body.substr(from, to - from), to < size ? serve.how : LOOPBACK_CLOSE);
+  };
 }

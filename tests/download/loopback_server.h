@@ -9,6 +9,7 @@
 #include <winsock2.h>
 #include <windows.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -37,12 +38,39 @@ LoopbackStep AwaitClientClose(DWORD milliseconds);
 // "HTTP/1.1 200 OK", the exact "Content-Length: " of `body`, the body, a close.
 LoopbackScript FileResponse(const std::string& body);
 
+// The script for one connection, made from its request's exact bytes and the
+// connection's number (from 0) among all that the server accepted.
+typedef std::function<LoopbackScript(const std::string& request, int connection)> LoopbackResponder;
+
 // A path as it appears in the request line ("/a/b.exe?x=1"). An empty path
 // matches every request; a request that no route matches gets a 404 reply.
+// With a responder, the route's script is made for each connection.
 struct LoopbackRoute {
   std::string path;
   LoopbackScript script;
+  LoopbackResponder respond = nullptr;
 };
+
+// One connection's part in serving a file that honours "Range: bytes=N-" when
+// the request's If-Range equals the version's validator (an ETag, else a
+// Last-Modified line in `validators`): a 206 from N, else a 200 with the whole
+// body, the validator lines in either. The connection stops after the file's
+// byte `breakAt` - 1 (none: -1) by `how` (close, reset, or silence until the
+// client gives up). A non-empty `answer` is sent instead, as it is, then `how`.
+struct ServedTry {
+  std::string body;
+  std::string validators;  // header lines, each ending in CR LF
+  long breakAt;
+  LoopbackAction how;
+  std::string answer;
+};
+
+ServedTry Serve(const std::string& body, const std::string& validators, long breakAt = -1,
+                LoopbackAction how = LOOPBACK_CLOSE);
+ServedTry Answer(const std::string& bytes, LoopbackAction how = LOOPBACK_CLOSE);
+
+// The i-th connection is served by tries[i], the last one by every later connection.
+LoopbackResponder ServeTries(const std::vector<ServedTry>& tries);
 
 // Declare zero-initialised (`LoopbackServer server = {};`); acceptTimeoutMs may be
 // set before starting, the rest belongs to the functions below.
@@ -56,6 +84,7 @@ struct LoopbackServer {
   volatile LONG stopping;
   bool winsockStarted;
   std::vector<std::string> requests;  // exact bytes of each request, in order
+  size_t bytesSent;                   // by every script, heads included
 };
 
 // 30 s, scaled in the emulated guest (ScaledWaitMs).

@@ -66,6 +66,10 @@ bool ServeTlsRoute(const std::string& path, const std::string& response, bool th
          AddRoute(path, (thenStall ? "!stall:" : "") + file);
 }
 
+bool RelayTlsRoute(const std::string& path, unsigned short port) {
+  return AddRoute(path, "!relay:" + std::to_string(port));
+}
+
 std::string TlsFileResponse(const std::string& body) {
   return "HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
 }
@@ -96,4 +100,35 @@ std::vector<std::string> TlsProxyRequests() {
   std::vector<std::string> lines;
   for (const TlsRequest& record : ReadRecords(L"proxy.log")) lines.push_back(record.bytes);
   return lines;
+}
+
+static const WCHAR CONNECTIONS_KEY[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings\\Connections";
+
+// A version-counted record: the flags, then the proxy, its bypass list and the script's address.
+static void AppendCounted(std::string* record, const std::string& text) {
+  DWORD length = static_cast<DWORD>(text.size());
+  record->append(reinterpret_cast<const char*>(&length), sizeof length);
+  record->append(text);
+}
+
+bool SetUserProxySettings(unsigned long flags, const std::string& proxy, const std::string& bypass,
+                          const std::string& script) {
+  const DWORD head[3] = {0x46, 1, static_cast<DWORD>(flags)};
+  std::string record(reinterpret_cast<const char*>(head), sizeof head);
+  AppendCounted(&record, proxy);
+  AppendCounted(&record, bypass);
+  AppendCounted(&record, script);
+  record.append(32, '\0');
+  HKEY key = NULL;
+  if (RegCreateKeyExW(HKEY_CURRENT_USER, CONNECTIONS_KEY, 0, NULL, 0, KEY_SET_VALUE, NULL, &key, NULL) != ERROR_SUCCESS)
+    return false;
+  LONG set = RegSetValueExW(key, L"DefaultConnectionSettings", 0, REG_BINARY,
+                            reinterpret_cast<const BYTE*>(record.data()), static_cast<DWORD>(record.size()));
+  RegCloseKey(key);
+  return set == ERROR_SUCCESS;
+}
+
+void ClearUserProxySettings() {
+  // Back to the test prefix's "direct" (tests/harness/prefix-settings.reg).
+  SetUserProxySettings(SETTINGS_DIRECT, "", "", "");
 }

@@ -32,6 +32,9 @@ std::string TlsUrl(TlsServer server, const std::string& path);
 // body), then closes the connection; or, `thenStall`, sends nothing more and
 // waits until the client gives up.
 bool ServeTlsRoute(const std::string& path, const std::string& response, bool thenStall = false);
+// Every server passes a request for `path`, and all that follows it both ways,
+// to the plain HTTP server on 127.0.0.1:`port` (a loopback server's script).
+bool RelayTlsRoute(const std::string& path, unsigned short port);
 // "HTTP/1.1 200 OK", the exact Content-Length of `body`, the body.
 std::string TlsFileResponse(const std::string& body);
 
@@ -42,3 +45,11 @@ struct TlsRequest {
 // The requests the servers read, in order; the proxy's CONNECT lines.
 std::vector<TlsRequest> TlsRequests();
 std::vector<std::string> TlsProxyRequests();
+
+// The user's Internet settings as the browser stores them (flags: direct,
+// a fixed proxy with its bypass list, a proxy script), and the test prefix's
+// own again ("direct" only).
+const unsigned long SETTINGS_DIRECT = 0x1, SETTINGS_PROXY = 0x2, SETTINGS_SCRIPT = 0x4;
+bool SetUserProxySettings(unsigned long flags, const std::string& proxy, const std::string& bypass,
+                          const std::string& script);
+void ClearUserProxySettings();

@@ -18,13 +18,17 @@ COMMAND's exit code:
   SETUP_TLS_PORT_WRONG_NAME   a certificate from the test CA for another name
   SETUP_TLS_PORT_EXPIRED      a "localhost" certificate from the test CA that
                               expired in 2020
-  SETUP_TLS_PROXY_PORT    the CONNECT proxy (to 127.0.0.1 only)
+  SETUP_TLS_PROXY_PORT    the proxy: CONNECT, and plain http:// requests in
+                          absolute form; every 127.x.x.x address and
+                          "localhost" are reached at 127.0.0.1 (so a test
+                          address on 127.0.0.2 is reachable only through it)
 
 Every server answers from the same route table: ROUTES/routes.txt, lines of
 "PATH<TAB>FILE" (the request target, and a file in ROUTES whose bytes are
 sent as they are, head and body, before the connection is closed; "!stall:FILE"
-sends them and then nothing more until the client gives up). A path without a
-route gets a 404. Each request is appended to ROUTES/requests.log as a line
+sends them and then nothing more until the client gives up; "!relay:PORT"
+passes the request and everything after it both ways to a plain HTTP server on
+127.0.0.1:PORT, breaks included). A path without a route gets a 404. Each request is appended to ROUTES/requests.log as a line
 "SERVER LENGTH" followed by the request's bytes and a line feed; the proxy
 appends each CONNECT line to ROUTES/proxy.log.
 
@@ -32,6 +36,7 @@ When COMMAND only lists tests (--gtest_list_tests), nothing is started.
 Every wait is bounded; the servers are threads of this process and end with it.
 """
 import os
+import select
 import shutil
 import socket
 import ssl
@@ -113,13 +118,16 @@ class Routes:
         self.lock = threading.Lock()
 
     def answer(self, target):
-        """The bytes to send for a request target, and whether to fall silent after them."""
+        """The bytes to send for a request target, and whether to fall silent after them;
+        or the port of a server to relay to, as an int."""
         try:
             with open(os.path.join(self.folder, "routes.txt"), encoding="utf-8") as table:
                 for line in table.read().splitlines():
                     path, _, name = line.partition("\t")
                     if path != target:
                         continue
+                    if name.startswith("!relay:"):
+                        return int(name[len("!relay:"):]), False
                     stall = name.startswith("!stall:")
                     with open(os.path.join(self.folder, name[len("!stall:"):] if stall else name), "rb") as answer:
                         return answer.read(), stall
@@ -161,6 +169,11 @@ def serve_tls(name, context, routes, connection):
                 if "://" in target:
                     target = "/" + target.split("://", 1)[1].partition("/")[2]
                 answer, stall = routes.answer(target)
+                if isinstance(answer, int):
+                    with socket.create_connection(("127.0.0.1", answer), timeout=WAIT_SECONDS) as upstream:
+                        upstream.sendall(request)
+                        relay(tls, upstream)
+                    return  # no close_notify: a cut upstream stays a cut here
                 tls.sendall(answer)
                 if stall:
                     while tls.recv(4096):  # until the client gives up
@@ -189,6 +202,53 @@ def pipe(source, sink):
         pass
 
 
+def relay(client, upstream):
+    """Passes bytes both ways until either side ends or falls silent for
+    WAIT_SECONDS; the caller then closes both, so an end is passed on."""
+    sockets = [client, upstream]
+    while True:
+        # TLS records already read and decrypted do not show in select.
+        ready = [s for s in sockets if getattr(s, "pending", lambda: 0)()]
+        if not ready:
+            ready, _, _ = select.select(sockets, [], [], WAIT_SECONDS)
+            if not ready:
+                return
+        for source in ready:
+            try:
+                data = source.recv(65536)
+                if data:
+                    (upstream if source is client else client).sendall(data)
+            except (ssl.SSLError, OSError):
+                data = b""
+            if not data:
+                return
+
+
+def is_loopback(host):
+    return host == b"localhost" or host.startswith(b"127.")
+
+
+def forward(connection, head, line, parts):
+    """A plain http:// request, passed on to 127.0.0.1. Its target is in
+    absolute form, or (as Wine's WinHTTP sends it) a path with the Host line
+    naming the server."""
+    target = parts[1]
+    if target.startswith(b"/"):
+        host_line = [h for h in head.split(b"\r\n")[1:] if h.lower().startswith(b"host:")]
+        authority, path = (host_line[0][5:].strip() if host_line else b""), target[1:]
+    else:
+        authority, _, path = target[len(b"http://"):].partition(b"/")
+    host, colon, port = authority.rpartition(b":")
+    if not colon:
+        host, port = authority, b"80"
+    if not (target.startswith((b"http://", b"/"))) or not is_loopback(host) or not port.isdigit():
+        connection.sendall(b"HTTP/1.1 403 Forbidden\r\nContent-Length: 0\r\n\r\n")
+        return
+    with socket.create_connection(("127.0.0.1", int(port)), timeout=WAIT_SECONDS) as upstream:
+        upstream.sendall(b"%s /%s %s" % (parts[0], path, parts[2]) + head[len(line):])
+        relay(connection, upstream)
+
+
 def serve_proxy(routes, connection):
     with connection:
         connection.settimeout(WAIT_SECONDS)
@@ -197,6 +257,9 @@ def serve_proxy(routes, connection):
             line = head.split(b"\r\n", 1)[0]
             routes.record("proxy.log", "proxy", line)
             parts = line.split(b" ")
+            if len(parts) == 3 and parts[0] == b"GET":
+                forward(connection, head, line, parts)
+                return
             host, _, port = parts[1].rpartition(b":") if len(parts) == 3 else (b"", b"", b"")
             # Only to this machine: the tests reach nothing else.
             if parts[0] != b"CONNECT" or host not in (b"localhost", b"127.0.0.1") or not port.isdigit():

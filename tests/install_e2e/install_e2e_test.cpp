@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "download/http_protocol.h"
 #include "e2e_support.h"
 #include "install/file_digest.h"
 #include "install/payload_pin.h"
@@ -91,6 +92,11 @@ class InstallRun : public ::testing::Test {
   }
 
   std::wstring sourceExe = SetupExePath();
+
+  // Every try of the product breaks (a test build with short pauses: five real
+  // tries take about 15 s): the run fails with "(X005)" and keeps what it has.
+  // Then either the button continues that file, or setup.exe is closed.
+  void RunThatKeepsItsPartialFile(bool leaveAfterTheFailure);
 
   // Prepares a setup.exe copy whose addresses are on the trusted local TLS
   // server (tests/harness/tls_servers.py runs this program); `routes` are the
@@ -421,6 +427,123 @@ TEST_F(InstallRun, ClosingDuringTheDownloadAndAnsweringYesExitsAndKeepsTheLog) {
   ASSERT_NE(L"", RunLogOf(run)) << "the log is kept";
   EXPECT_TRUE(LogHasLine(L"start down"));
   EXPECT_FALSE(LogHasLine(L"end down"));
+}
+
+// ---- Broken downloads ------------------------------------------------------------
+
+const std::string ETAG = "ETag: \"build-1\"\r\n";
+
+// The product's connection breaks at 60 %: the status line says that the
+// download continues while the bar keeps its place, the rest comes with a
+// range request, and the installer that starts is the whole file, served
+// not much more than once.
+TEST_F(InstallRun, ProductWhoseConnectionBreaksIsContinuedAndStarted) {
+  const std::string product = FakeInstallerBytes();
+  const long broken = static_cast<long>(product.size() * 6 / 10);
+  Prepare(L"win7", false, {{PRODUCT_V2_PATH, {}, ServeTries({Serve(product, ETAG, broken), Serve(product, ETAG)})}}, 2);
+  StartAndPress();
+  EXPECT_TRUE(WaitForText(Control(STATUS), L"连接中断，正在继续下载...", E2E_START_TIMEOUT_MS));
+  EXPECT_EQ(std::to_wstring(PercentReceived(broken, static_cast<int>(product.size()))) + L"%",
+            ReadWindowText(Control(PERCENT)))
+      << "the bar keeps its place";
+  EXPECT_EQ(0u, WaitForExitCode());
+  EXPECT_EQ(product, ReadFileBytes(InFolder(PRODUCT_V2)));
+  EXPECT_EQ(2u, WaitForRecord(InFolder(PRODUCT_V2)).size());
+  ASSERT_EQ(2u, server.requests.size());
+  EXPECT_NE(std::string::npos, server.requests[1].find("\r\nRange: bytes=" + std::to_string(broken) + "-\r\n"));
+  EXPECT_LT(server.bytesSent, product.size() + 1000) << "the kept bytes were not sent again";
+}
+
+// The file changes between the tries (another build, another tag): the whole
+// new file is taken, never the old one's beginning with the new one's end.
+TEST_F(InstallRun, ProductThatChangesBetweenTriesIsNeverSpliced) {
+  const std::string product = FakeInstallerBytes();
+  std::string older = product;
+  for (size_t i = 0; i < older.size(); i += 97) older[i] = static_cast<char>(older[i] ^ 0x5A);
+  Prepare(L"win7", false,
+          {{PRODUCT_V2_PATH, {}, ServeTries({Serve(older, ETAG, static_cast<long>(older.size() / 2)),
+                                              Serve(product, "ETag: \"build-2\"\r\n")})}},
+          2, L"", L"", L"app.sha256.v2=" + DigestOf(product) + L"\n");
+  StartAndPress();
+  EXPECT_EQ(0u, WaitForExitCode());
+  EXPECT_EQ(product, ReadFileBytes(InFolder(PRODUCT_V2)));
+  EXPECT_EQ(2u, WaitForRecord(InFolder(PRODUCT_V2)).size());
+}
+
+void InstallRun::RunThatKeepsItsPartialFile(bool leaveAfterTheFailure) {
+  const std::string product = FakeInstallerBytes();
+  const long broken = static_cast<long>(product.size() * 4 / 10);
+  sourceExe = WindowsPathFromUnix(SETUP_SHORT_RETRY_PAUSES_EXE);
+  const ServedTry cut = Answer("HTTP/1.1 200 OK\r\n", LOOPBACK_RESET);
+  Prepare(L"win7", false,
+          {{PRODUCT_V2_PATH, {}, ServeTries({Serve(product, ETAG, broken), cut, cut, cut, cut, Serve(product, ETAG)})}}, 6);
+  StartAndPress();
+  EXPECT_EQ(X005, FailureBoxText());
+  EXPECT_EQ(product.substr(0, broken), ReadFileBytes(InFolder(PRODUCT_V2)));
+  EXPECT_TRUE(LogHasLine(L"partial download kept at byte " + std::to_wstring(broken) + L" of " +
+                         std::to_wstring(product.size()) + L" for a later start"));
+  EXPECT_EQ(4u, LogLinesStartingWith(L"try ").size());
+  if (leaveAfterTheFailure) {
+    // A later process cannot continue it: the file goes when setup.exe ends.
+    PostKeyUp(run.window, VK_ESCAPE);
+    EXPECT_EQ(0u, WaitForExitCode());
+    EXPECT_FALSE(FileExists(InFolder(PRODUCT_V2)));
+    EXPECT_TRUE(LogHasLine(L"partial download deleted at exit: " + InFolder(PRODUCT_V2)));
+    return;
+  }
+
+  PostClick(Control(BUTTON));
+  EXPECT_EQ(0u, WaitForExitCode());
+  EXPECT_EQ(product, ReadFileBytes(InFolder(PRODUCT_V2)));
+  EXPECT_EQ(2u, WaitForRecord(InFolder(PRODUCT_V2)).size());
+  ASSERT_EQ(6u, server.requests.size());
+  EXPECT_NE(std::string::npos, server.requests[5].find("\r\nRange: bytes=" + std::to_string(broken) + "-\r\n"));
+  EXPECT_LT(server.bytesSent, product.size() + 1000);
+}
+
+TEST_F(InstallRun, FailedRunKeepsItsPartialFileAndTheButtonContinuesIt) { RunThatKeepsItsPartialFile(false); }
+
+TEST_F(InstallRun, PartialFileKeptByAFailedRunGoesWhenSetupEnds) { RunThatKeepsItsPartialFile(true); }
+
+// Closing the window while the download waits to try again ends the run as
+// closing it during the download does.
+TEST_F(InstallRun, ClosingDuringAPauseBetweenTriesExits) {
+  const std::string product = FakeInstallerBytes();
+  Prepare(L"win7", false,
+          {{PRODUCT_V2_PATH, {}, ServeTries({Serve(product, ETAG, 1000), Serve(product, ETAG, 2000, LOOPBACK_AWAIT_CLOSE)})}},
+          2);
+  StartAndPress();
+  ASSERT_TRUE(WaitForText(Control(STATUS), L"连接中断，正在继续下载...", E2E_START_TIMEOUT_MS));
+  PostBackgroundDoubleClick(run.window);
+  HWND box = WaitForMessageBox(run.window, E2E_START_TIMEOUT_MS);
+  ASSERT_NE(static_cast<HWND>(NULL), box);
+  AnswerMessageBox(box, IDYES);
+  EXPECT_EQ(0u, WaitForExitCode());
+  EXPECT_FALSE(FileExists(InFolder(PRODUCT_V2) + L".ran"));
+  EXPECT_TRUE(LogHasLine(L"download broke at byte 1000 of " + std::to_wstring(product.size()) +
+                         L": the connection was closed"));
+}
+
+// With a proxy in the user's Internet settings an http:// product goes through
+// it: its address (127.0.0.2) is one that only the proxy reaches.
+TEST_F(InstallRun, HttpProductReachableOnlyThroughTheUsersProxyInstalls) {
+  ASSERT_TRUE(TlsServersRunning()) << "run through tests/harness/tls_servers.py (ctest does)";
+  ASSERT_TRUE(StartLoopbackRoutes(&server, {{PRODUCT_V2_PATH, FileResponse(FakeInstallerBytes())}}, 1));
+  serverStarted = true;
+  ASSERT_TRUE(PrepareRun(&run, L"proxy", sourceExe, L"win7", false));
+  ASSERT_TRUE(StampConfig(run.exePath, ScenarioConfigAt(L"http://127.0.0.2:" + std::to_wstring(server.port), L"", L"")));
+  std::string proxy = "127.0.0.1:" + std::to_string(TlsProxyPort());
+  ASSERT_TRUE(SetUserProxySettings(SETTINGS_DIRECT | SETTINGS_PROXY, proxy, "<local>", ""));
+  StartAndPress();
+  DWORD code = WaitForExitCode();
+  ClearUserProxySettings();
+  EXPECT_EQ(0u, code);
+  EXPECT_EQ(FakeInstallerBytes(), ReadFileBytes(InFolder(PRODUCT_V2)));
+  EXPECT_EQ(2u, WaitForRecord(InFolder(PRODUCT_V2)).size());
+  EXPECT_EQ(1u, server.requests.size());
+  std::vector<std::string> proxied = TlsProxyRequests();
+  ASSERT_EQ(1u, proxied.size());
+  EXPECT_NE(std::string::npos, proxied[0].find(std::string(PRODUCT_V2_PATH) + " HTTP/1.1")) << proxied[0];
 }
 
 // ---- Payload pins --------------------------------------------------------------

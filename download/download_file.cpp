@@ -1,0 +1,228 @@
+// winsock2.h must come before windows.h.
+#include "download/http_client.h"
+#include "download/download_file.h"
+
+#include "download/body_file.h"
+#include "download/download_try.h"
+#include "download/https_client.h"
+#include "download/https_protocol.h"
+#include "log/fresh_file.h"
+#include "log/run_log.h"
+
+DownloadTuning DownloadSettings = {HTTP_RECEIVE_TIMEOUT_MS, HEAD_TIME_LIMIT_MS, 100, true};
+
+// A download that broke and failed, whose file the next start of the same
+// address may continue. Download threads run one at a time: no lock.
+struct BrokenDownload {
+  char url[URL_BUFFER_SIZE];
+  WCHAR path[MAX_PATH];
+  ResumePoint point;
+};
+static BrokenDownload Remembered;
+
+// The pauses' random part; seeded at the first pause.
+static unsigned PauseRandom;
+
+static void ReportStep(ProgressCallback progress, const WCHAR* text) {
+  if (progress != NULL) progress(text, PROGRESS_HIDDEN);
+}
+
+// The system's HTTP library takes a host and a port number.
+static bool AcceptsLibraryAddress(const char* host, const char* port) {
+  if (host[0] == '\0') {
+    LogLine(L"url refused: no host");
+    return false;
+  }
+  if (PortNumber(port) == 0) {
+    LogFormat(L"url refused: port %S is not a number from 1 to 65535", port);
+    return false;
+  }
+  return true;
+}
+
+// The proxy for the address. False only for an https:// address without the
+// library; an http:// one then goes directly.
+static bool FindProxyFor(UrlScheme scheme, const WCHAR* url, const WCHAR* host, ProxyChoice* proxy) {
+  proxy->road = PROXY_ROAD_DEFAULT;
+  proxy->access = WINHTTP_ACCESS_TYPE_DEFAULT_PROXY;
+  proxy->proxy[0] = L'\0';
+  proxy->bypass[0] = L'\0';
+  // No host: the Winsock client refuses it, and no proxy is asked about it.
+  if (scheme == URL_SCHEME_HTTP && host[0] == L'\0') return true;
+  const WinHttpFunctions* api = LoadWinHttp(scheme == URL_SCHEME_HTTP);
+  if (api == NULL) {
+    if (scheme == URL_SCHEME_HTTP) LogLine(L"http proxy: not looked up, winhttp.dll not loaded");
+    return scheme == URL_SCHEME_HTTP;
+  }
+  FindProxy(api, url, host, scheme, DownloadSettings.mayUseAutomaticProxy, proxy);
+  return true;
+}
+
+static bool IsRemembered(const WCHAR* targetPath) {
+  return Remembered.path[0] != L'\0' && lstrcmpiW(Remembered.path, targetPath) == 0;
+}
+
+static void Forget() {
+  Remembered.url[0] = '\0';
+  Remembered.path[0] = L'\0';
+}
+
+// Takes up the broken download remembered for this address and file: it is
+// continued when its validator is known and the file is still the one written
+// (this process made it, and it holds the bytes counted); otherwise the
+// download starts over and makes the file afresh. Another address's partial
+// file (the previous mirror's) stays remembered until a download writes over it.
+static void TakeUpRemembered(DownloadTry* attempt) {
+  if (!IsRemembered(attempt->targetPath) || lstrcmpA(Remembered.url, attempt->url) != 0) return;
+  ResumePoint point = Remembered.point;
+  Forget();
+  if (!CanContinue(point)) return;
+  LARGE_INTEGER size;
+  HANDLE file = OpenOwnFile(attempt->targetPath, GENERIC_WRITE, FILE_SHARE_READ);
+  if (file == INVALID_HANDLE_VALUE) {
+    LogLine(L"partial download not continued: its file was not reopened");
+    return;
+  }
+  if (!GetFileSizeEx(file, &size) || size.QuadPart != point.kept) {
+    LogFormat(L"partial download not continued: its file does not hold the %d bytes written", point.kept);
+    CloseHandle(file);
+    return;
+  }
+  attempt->file = file;
+  attempt->point = point;
+  LogFormat(L"continuing the partial download at byte %d of %d", point.kept, point.total);
+}
+
+// After the last try failed: the file stays for a later start only while it
+// can be continued; it is never checked or started before it is whole.
+static void KeepOrDelete(DownloadTry* attempt, TryEnd end) {
+  if (attempt->file == INVALID_HANDLE_VALUE) return;
+  CloseHandle(attempt->file);
+  attempt->file = INVALID_HANDLE_VALUE;
+  const ResumePoint& point = attempt->point;
+  if (KeepPartialFile(point, end) && lstrlenW(attempt->targetPath) < MAX_PATH) {
+    lstrcpynA(Remembered.url, attempt->url, URL_BUFFER_SIZE);
+    lstrcpyW(Remembered.path, attempt->targetPath);
+    Remembered.point = point;
+    LogFormat(L"partial download kept at byte %d of %d for a later start", point.kept, point.total);
+    return;
+  }
+  // Only while the name still holds the file this process wrote (it logs otherwise).
+  if (DeleteOwnFile(attempt->targetPath) && point.kept > 0)
+    LogFormat(L"partial download deleted at byte %d: it cannot be continued", point.kept);
+}
+
+static void LogBreak(const DownloadTry& attempt) {
+  if (attempt.failure == 0)
+    LogFormat(L"download broke at byte %d of %d: the connection was closed", attempt.point.kept, attempt.point.total);
+  else
+    LogFormat(L"download broke at byte %d of %d: %S (%d)", attempt.point.kept, attempt.point.total,
+              WinHttpErrorMeaning(attempt.failure), static_cast<int>(attempt.failure));
+}
+
+static DWORD NextPauseMs(int number) {
+  if (PauseRandom == 0) {
+    LARGE_INTEGER counter;
+    QueryPerformanceCounter(&counter);
+    PauseRandom = GetTickCount() ^ (GetCurrentProcessId() << 16) ^ counter.LowPart;
+    if (PauseRandom == 0) PauseRandom = 1;
+  }
+  return RetryPauseMs(number, NextRandom(&PauseRandom), DownloadSettings.pausePercent);
+}
+
+static int Download(const char* url, const WCHAR* targetPath, ProgressCallback progress) {
+  char host[HOST_BUFFER_SIZE];
+  char path[PATH_BUFFER_SIZE];
+  char port[PORT_BUFFER_SIZE];
+  char request[REQUEST_BUFFER_SIZE];
+  WCHAR wideUrl[URL_BUFFER_SIZE];
+  WCHAR wideHost[HOST_BUFFER_SIZE];
+  const char* refusal = "";
+  UrlScheme scheme = URL_SCHEME_HTTP;
+  ProxyChoice proxy;
+  DownloadTry attempt;
+  DownloadRoad road = ROAD_WINSOCK;
+  TryEnd end = TRY_NOT_CONNECTED;
+
+  LogFormat(L"url: %S", url);
+  ReportStep(progress, L"准备下载...");
+  int result = SplitDownloadUrl(url, &scheme, host, path, port, &refusal);
+  if (result != DOWNLOAD_OK) {
+    if (result == DOWNLOAD_FAILED) LogFormat(L"url refused: %S", refusal);
+    return result;
+  }
+  // Refused before anything starts: a request that cannot fit, an address the library cannot take.
+  if (scheme == URL_SCHEME_HTTP && BuildRequest(host, path, port, request) < 0) {
+    LogLine(L"url refused: request longer than 1023 bytes");
+    return DOWNLOAD_FAILED;
+  }
+  if (scheme == URL_SCHEME_HTTPS && !AcceptsLibraryAddress(host, port)) return DOWNLOAD_FAILED;
+
+  ReportStep(progress, L"查找服务器...");
+  // Each part takes at most as many units as it had bytes.
+  MultiByteToWideChar(CP_ACP, 0, url, -1, wideUrl, URL_BUFFER_SIZE);
+  MultiByteToWideChar(CP_ACP, 0, host, -1, wideHost, HOST_BUFFER_SIZE);
+  if (!FindProxyFor(scheme, wideUrl, wideHost, &proxy)) return DOWNLOAD_FAILED;
+  road = ChooseDownloadRoad(scheme, IsNamedProxy(proxy));
+  if (road == ROAD_WINHTTP && scheme == URL_SCHEME_HTTP && !AcceptsLibraryAddress(host, port)) return DOWNLOAD_FAILED;
+
+  attempt.url = url;
+  attempt.host = host;
+  attempt.path = path;
+  attempt.port = port;
+  attempt.scheme = scheme;
+  attempt.proxy = &proxy;
+  attempt.targetPath = targetPath;
+  attempt.progress = progress;
+  attempt.file = INVALID_HANDLE_VALUE;
+  BeginResumePoint(&attempt.point);
+  attempt.failure = 0;
+  attempt.bodyReached = false;
+  TakeUpRemembered(&attempt);
+  for (attempt.number = 1;; ++attempt.number) {
+    attempt.answerLogged = false;
+    end = road == ROAD_WINSOCK ? HttpTry(&attempt) : WinHttpTry(&attempt);
+    if (end == TRY_BROKEN) LogBreak(attempt);
+    if (!attempt.answerLogged && end != TRY_BROKEN && end != TRY_COMPLETE) LogTryAnswer(&attempt, end == TRY_REFUSED ? "refused" : "failed");
+    if (DecideAfterTry(end, attempt.number) != AFTER_TRY_AGAIN) break;
+    // The bar keeps its place; closing the window now ends the process as during a download.
+    ReportStep(progress, L"连接中断，正在继续下载...");
+    Sleep(NextPauseMs(attempt.number + 1));
+  }
+
+  // A body reached means the file was written anew or continued: what was remembered of it is gone.
+  if (attempt.bodyReached && IsRemembered(targetPath)) Forget();
+  if (end == TRY_COMPLETE) {
+    CloseHandle(attempt.file);
+    ReportStep(progress, L"下载完成。");
+    return DOWNLOAD_OK;
+  }
+  if (attempt.bodyReached) LogFormat(L"data download-error : %d", static_cast<int>(attempt.failure));
+  // A first try that reached no server shows its last step, as it always did.
+  if (end != TRY_NOT_CONNECTED || attempt.number > 1) ReportStep(progress, L"下载失败。");
+  KeepOrDelete(&attempt, end);
+  return DOWNLOAD_FAILED;
+}
+
+void DiscardKeptDownload() {
+  if (Remembered.path[0] == L'\0') return;
+  if (DeleteOwnFile(Remembered.path))
+    LogFormat(L"partial download deleted at exit: %s", Remembered.path);
+  Forget();
+}
+
+int DownloadToFile(const WCHAR* url, const WCHAR* targetPath, ProgressCallback progress) {
+  char narrowUrl[URL_BUFFER_SIZE];
+  // Measured first: a URL that does not fit is refused, never cut.
+  int needed = WideCharToMultiByte(CP_ACP, 0, url, -1, NULL, 0, NULL, NULL);
+  if (needed <= 0 || needed > URL_BUFFER_SIZE) {
+    ReportStep(progress, L"准备下载...");
+    if (needed <= 0)
+      LogFormat(L"url conversion failed %d", static_cast<int>(GetLastError()));
+    else
+      LogFormat(L"url refused: url longer than 4095 bytes (%d)", needed - 1);
+    return DOWNLOAD_FAILED;
+  }
+  WideCharToMultiByte(CP_ACP, 0, url, -1, narrowUrl, URL_BUFFER_SIZE, NULL, NULL);
+  return Download(narrowUrl, targetPath, progress);
+}

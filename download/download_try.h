@@ -1,0 +1,43 @@
+// One try of a download: what the loop that makes the tries (download_file.cpp)
+// hands a client, the Winsock one or the WinHTTP one, what the tries share
+// (the open file and where the download stands), and what a try hands back.
+#pragma once
+
+#include <windows.h>
+
+#include "download/progress_callback.h"
+#include "download/proxy_finder.h"
+#include "download/resume_rules.h"
+
+struct DownloadTry {
+  // The same for every try of the download.
+  const char* url;  // 8-bit, split and checked: host, path and port are its parts
+  const char* host;
+  const char* path;
+  const char* port;
+  UrlScheme scheme;
+  const ProxyChoice* proxy;  // the WinHTTP road's proxy, found once per download
+  const WCHAR* targetPath;
+  ProgressCallback progress;
+  int number;  // this try's number, from 1
+
+  // Kept from try to try: the file, open from the first body on, and the bytes it holds.
+  HANDLE file;
+  ResumePoint point;
+
+  // Handed back by the try.
+  DWORD failure;      // the last failure's error code; 0 for a connection closed by the server
+  bool bodyReached;   // some try's head was accepted: the file was made or asked for
+  bool answerLogged;  // this try's answer to a resumed or repeated request is in the run log
+};
+
+// True when this try asks for the rest of the file rather than the whole of it.
+bool IsResumingTry(const DownloadTry& attempt);
+
+// A step text of the first try; later tries keep the window's "continuing" text
+// until their body flows again.
+void ReportTryStep(const DownloadTry& attempt, const WCHAR* text);
+
+// The run log's line for the answer of a try that repeats or continues the
+// download: "try 2 of 5 from byte 400: <answer>".
+void LogTryAnswer(DownloadTry* attempt, const char* answer);
