@@ -20,5 +20,13 @@ bool IsPinKey(const std::wstring& key);
 void ApplyPin(std::vector<ConfigLine>& lines, const std::wstring& key, const std::wstring& digest,
               const std::wstring& source, std::vector<CheckMessage>& messages);
 
+// What ApplyPin and the publisher pins' ApplySigner share: sets `key` to
+// `value` in the line that setup.exe reads for it (the first), or adds a line.
+// A line whose value `same` takes for `value` stays; another is replaced with
+// the warning "\"KEY\" was \"OLD\"; " followed by `reason`.
+void ApplyStampedValue(std::vector<ConfigLine>& lines, const std::wstring& key, const std::wstring& value,
+                       bool (*same)(const std::wstring& have, const std::wstring& want), const std::wstring& reason,
+                       std::vector<CheckMessage>& messages);
+
 // Empty when setup.exe takes `value` as a pin; otherwise why not.
 std::wstring DescribePinProblem(const std::wstring& value);

@@ -161,28 +161,8 @@ static bool SameKeys(const std::wstring& a, const std::wstring& b) {
 
 void ApplySigner(std::vector<ConfigLine>& lines, const std::wstring& key, const std::wstring& digests,
                  const std::wstring& sources, std::vector<CheckMessage>& messages) {
-  for (size_t i = 0; i < lines.size(); ++i) {
-    ConfigLine& line = lines[i];
-    if (!line.decoded) continue;
-    std::wstring lineKey;
-    std::wstring value;
-    bool hasEquals = SplitConfigLine(line.text, lineKey, value);
-    if (lineKey != key) continue;
-    if (hasEquals && SameKeys(value, digests)) return;
-    CheckMessage message;
-    message.severity = CHECK_WARNING;
-    message.line = line.number;
-    message.text = L"\"" + key + L"\" was \"" + value + L"\"; --signer sets it to \"" + digests +
-                   L"\", the signing key of " + sources;
-    messages.push_back(message);
-    line.text = key + L"=" + digests;
-    return;
-  }
-  ConfigLine added;
-  added.number = 0;
-  added.decoded = true;
-  added.text = key + L"=" + digests;
-  lines.push_back(added);
+  ApplyStampedValue(lines, key, digests, SameKeys,
+                    L"--signer sets it to \"" + digests + L"\", the signing key of " + sources, messages);
 }
 
 std::wstring DescribeSignerProblem(const std::wstring& value) {

@@ -21,6 +21,30 @@ const wchar_t STAMP_USAGE[] =
     L"Errors stop with nothing written; warnings are printed, and with --strict\n"
     L"they stop as well. Exit codes: 0 done, 1 check failed, 2 usage, 3 file error.\n";
 
+// The KEY=FILE that follows the option at arguments[*i] (--pin, --signer),
+// whose key `accepted` must take (`names` lists the keys for the message).
+static bool ReadKeyAndFile(const wchar_t* const* arguments, int count, int* i, bool (*accepted)(const std::wstring&),
+                           const wchar_t* names, PinRequest& request, std::wstring& problem) {
+  std::wstring option = arguments[*i];
+  if (*i + 1 >= count) {
+    problem = option + L" needs KEY=FILE";
+    return false;
+  }
+  std::wstring text = arguments[++*i];
+  size_t equals = text.find(L'=');
+  request.key = text.substr(0, equals);
+  request.path = equals == std::wstring::npos ? std::wstring() : text.substr(equals + 1);
+  if (!accepted(request.key)) {
+    problem = option + L" takes " + names + L", not \"" + request.key + L"\"";
+    return false;
+  }
+  if (request.path.empty()) {
+    problem = option + L" " + request.key + L" needs =FILE";
+    return false;
+  }
+  return true;
+}
+
 bool ParseStampArguments(int count, const wchar_t* const* arguments, StampOptions& options,
                          std::wstring& problem) {
   options.mode = STAMP_MODE_HELP;
@@ -43,32 +67,17 @@ bool ParseStampArguments(int count, const wchar_t* const* arguments, StampOption
       out = true;
       options.outPath = arguments[++i];
     } else if (argument == L"--pin") {
-      if (i + 1 >= count) { problem = L"--pin needs KEY=FILE"; return false; }
-      std::wstring pin = arguments[++i];
-      size_t equals = pin.find(L'=');
       PinRequest request;
-      request.key = pin.substr(0, equals);
-      request.path = equals == std::wstring::npos ? std::wstring() : pin.substr(equals + 1);
-      if (!IsPinKey(request.key)) {
-        problem = L"--pin takes app.sha256.v2, app.sha256.v4 or net2.sha256, not \"" + request.key + L"\"";
+      if (!ReadKeyAndFile(arguments, count, &i, IsPinKey, L"app.sha256.v2, app.sha256.v4 or net2.sha256", request,
+                          problem))
         return false;
-      }
-      if (request.path.empty()) { problem = L"--pin " + request.key + L" needs =FILE"; return false; }
       for (size_t k = 0; k < options.pins.size(); ++k)
         if (options.pins[k].key == request.key) { problem = L"--pin " + request.key + L" given twice"; return false; }
       options.pins.push_back(request);
     } else if (argument == L"--signer") {
-      if (i + 1 >= count) { problem = L"--signer needs KEY=FILE"; return false; }
-      std::wstring signer = arguments[++i];
-      size_t equals = signer.find(L'=');
       PinRequest request;
-      request.key = signer.substr(0, equals);
-      request.path = equals == std::wstring::npos ? std::wstring() : signer.substr(equals + 1);
-      if (!IsSignerKey(request.key)) {
-        problem = L"--signer takes app.signer or net2.signer, not \"" + request.key + L"\"";
+      if (!ReadKeyAndFile(arguments, count, &i, IsSignerKey, L"app.signer or net2.signer", request, problem))
         return false;
-      }
-      if (request.path.empty()) { problem = L"--signer " + request.key + L" needs =FILE"; return false; }
       options.signers.push_back(request);
     } else if (argument == L"--in-place") {
       inPlace = true;
