@@ -24,6 +24,10 @@ guest_tests=(
   InstallRun.LibraryPlantedBesideSetupIsNeverLoaded                      # a DLL planted beside setup.exe
   InstallRun.WinHttpPlantedBesideSetupIsNeverLoaded                      # the same for the HTTP library
   SetupWindowRun.LayoutAt144Dpi                                          # the window's geometry at 144 dpi
+  InstallRun.ProductWhoseConnectionBreaksIsContinuedAndStarted            # a broken download continued
+  InstallRun.HttpProductReachableOnlyThroughTheUsersProxyInstalls         # http:// through the user's proxy
+  InstallRun.RuntimePublisherPinMovesToTheNextMirror                      # the signature check, refused then matched
+  InstallRun.LinksPlantedUnderItsFileNamesLeaveTheirTargetsUntouched      # files made afresh by rename
 )
 guest_targets=(install_e2e_tests setup_window_e2e_tests)
 

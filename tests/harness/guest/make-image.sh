@@ -32,7 +32,7 @@ echo setup-guest > "$tree/etc/hostname"
 packages=(
   linux-image-amd64 iproute2
   wine wine32:i386 wine64 xvfb fonts-wqy-microhei locales
-  cmake python3 openssl
+  cmake python3 openssl osslsigncode
   # What 32-bit Wine loads at run time (only recommended by its packages).
   libxrender1:i386 libxrandr2:i386 libxi6:i386 libxcursor1:i386 libxinerama1:i386
   libxcomposite1:i386 libxfixes3:i386 libxxf86vm1:i386 libfreetype6:i386 libfontconfig1:i386
