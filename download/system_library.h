@@ -4,6 +4,8 @@
 
 #include <windows.h>
 
+#include "log/run_log.h"
+
 // `systemFolder` joined with `name` into `path` (MAX_PATH units). False, with
 // `path` empty, when the folder is empty or the result does not fit.
 bool SystemLibraryPath(const WCHAR* systemFolder, const WCHAR* name, WCHAR* path);
@@ -14,3 +16,13 @@ bool SystemLibraryPath(const WCHAR* systemFolder, const WCHAR* name, WCHAR* path
 // the altered search path, which looks in the library's own folder first.
 // Null when the system has no such library; GetLastError says why.
 HMODULE LoadSystemLibrary(const WCHAR* name);
+
+// Looks `name` up in `library` into `*function`, typed as the function is
+// (through void*, so that -Wextra accepts the cast). When it is missing and
+// `libraryName` is not null, a run-log line says "LIBRARY lacks NAME".
+template <typename Function>
+bool LookUpFunction(HMODULE library, const WCHAR* libraryName, const char* name, Function* function) {
+  *function = reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(library, name)));
+  if (*function == NULL && libraryName != NULL) LogFormat(L"%s lacks %S", libraryName, name);
+  return *function != NULL;
+}

@@ -24,12 +24,6 @@ struct CryptoFunctions {
   decltype(&CryptReleaseContext) releaseContext;
 };
 
-template <typename Function>
-static bool LookUp(HMODULE library, const char* name, Function* function) {
-  *function = reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(library, name)));
-  return *function != NULL;
-}
-
 static CryptoFunctions Functions;
 static volatile LONG FunctionsReady;
 
@@ -42,11 +36,12 @@ static const CryptoFunctions* LoadCryptoFunctions() {
   if (library == NULL) return NULL;
   // Kept loaded; two threads racing here would store the same addresses.
   CryptoFunctions* f = &Functions;
-  bool found = LookUp(library, "CryptAcquireContextW", &f->acquireContext) &&
-               LookUp(library, "CryptCreateHash", &f->createHash) && LookUp(library, "CryptHashData", &f->hashData) &&
-               LookUp(library, "CryptGetHashParam", &f->getHashParam) &&
-               LookUp(library, "CryptDestroyHash", &f->destroyHash) &&
-               LookUp(library, "CryptReleaseContext", &f->releaseContext);
+  bool found = LookUpFunction(library, NULL, "CryptAcquireContextW", &f->acquireContext) &&
+               LookUpFunction(library, NULL, "CryptCreateHash", &f->createHash) &&
+               LookUpFunction(library, NULL, "CryptHashData", &f->hashData) &&
+               LookUpFunction(library, NULL, "CryptGetHashParam", &f->getHashParam) &&
+               LookUpFunction(library, NULL, "CryptDestroyHash", &f->destroyHash) &&
+               LookUpFunction(library, NULL, "CryptReleaseContext", &f->releaseContext);
   if (!found) {
     SetLastError(ERROR_PROC_NOT_FOUND);
     return NULL;

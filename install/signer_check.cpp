@@ -15,13 +15,6 @@ struct WinTrustFunctions {
   decltype(&WTHelperGetProvCertFromChain) certificateFromChain;
 };
 
-template <typename Function>
-static bool LookUp(HMODULE library, const char* name, Function* function) {
-  *function = reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(library, name)));
-  if (*function == NULL) LogFormat(L"wintrust.dll lacks %S", name);
-  return *function != NULL;
-}
-
 static WinTrustFunctions Functions;
 static volatile LONG FunctionsReady;
 
@@ -35,10 +28,10 @@ static const WinTrustFunctions* LoadWinTrust() {
   }
   // Kept loaded; checks run one at a time on the install worker.
   WinTrustFunctions* f = &Functions;
-  bool found = LookUp(library, "WinVerifyTrust", &f->verifyTrust) &&
-               LookUp(library, "WTHelperProvDataFromStateData", &f->providerData) &&
-               LookUp(library, "WTHelperGetProvSignerFromChain", &f->signerFromChain) &&
-               LookUp(library, "WTHelperGetProvCertFromChain", &f->certificateFromChain);
+  bool found = LookUpFunction(library, L"wintrust.dll", "WinVerifyTrust", &f->verifyTrust) &&
+               LookUpFunction(library, L"wintrust.dll", "WTHelperProvDataFromStateData", &f->providerData) &&
+               LookUpFunction(library, L"wintrust.dll", "WTHelperGetProvSignerFromChain", &f->signerFromChain) &&
+               LookUpFunction(library, L"wintrust.dll", "WTHelperGetProvCertFromChain", &f->certificateFromChain);
   if (!found) {
     SetLastError(ERROR_PROC_NOT_FOUND);
     return NULL;

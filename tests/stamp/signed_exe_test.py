@@ -24,6 +24,9 @@ import subprocess
 import sys
 import tempfile
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), '..', 'static'))
+from check_exe import pe_checksums  # noqa: E402
+
 OPENSSL_CONFIG = """[req]
 distinguished_name = dn
 prompt = no
@@ -69,17 +72,8 @@ def pe_fields(path):
     magic = struct.unpack_from('<H', data, optional)[0]
     directories = optional + (96 if magic == 0x10B else 112)
     security = struct.unpack_from('<II', data, directories + 4 * 8)
-    checksum_at = optional + 64
-    stored = struct.unpack_from('<I', data, checksum_at)[0]
-    words = bytearray(data)
-    words[checksum_at:checksum_at + 4] = bytes(4)
-    if len(words) % 2:
-        words.append(0)
-    total = 0
-    for (word,) in struct.iter_unpack('<H', bytes(words)):
-        total += word
-        total = (total & 0xFFFF) + (total >> 16)
-    return stored, (total + len(data)) & 0xFFFFFFFF, security, len(data)
+    stored, computed = pe_checksums(data)
+    return stored, computed, security, len(data)
 
 
 def make_certificates(folder):

@@ -79,14 +79,9 @@ def expected_version():
     return f'{major}.{minor}.{patch}.0', (major << 16 | minor, patch << 16)
 
 
-def check_reproducible(exe, epoch, absent):
-    """The time stamp the build gave, the checksum the bytes give, no build folder inside."""
-    data = open(exe, 'rb').read()
+def pe_checksums(data):
+    """(the checksum the PE header holds, the one its bytes give)."""
     pe = struct.unpack_from('<I', data, 0x3C)[0]
-    stamp = struct.unpack_from('<I', data, pe + 8)[0]
-    if epoch is not None:
-        check(stamp == epoch, f'link time stamp {stamp}, not {epoch} (SOURCE_DATE_EPOCH, the last commit or the '
-                              f'fixed value)')
     checksum_at = pe + 24 + 64
     stored = struct.unpack_from('<I', data, checksum_at)[0]
     words = bytearray(data)
@@ -97,7 +92,18 @@ def check_reproducible(exe, epoch, absent):
     for (word,) in struct.iter_unpack('<H', bytes(words)):
         total += word
         total = (total & 0xFFFF) + (total >> 16)
-    computed = (total + len(data)) & 0xFFFFFFFF
+    return stored, (total + len(data)) & 0xFFFFFFFF
+
+
+def check_reproducible(exe, epoch, absent):
+    """The time stamp the build gave, the checksum the bytes give, no build folder inside."""
+    data = open(exe, 'rb').read()
+    pe = struct.unpack_from('<I', data, 0x3C)[0]
+    stamp = struct.unpack_from('<I', data, pe + 8)[0]
+    if epoch is not None:
+        check(stamp == epoch, f'link time stamp {stamp}, not {epoch} (SOURCE_DATE_EPOCH, the last commit or the '
+                              f'fixed value)')
+    stored, computed = pe_checksums(data)
     check(stored == computed, f'PE checksum {stored:#x}, the bytes give {computed:#x}')
     for text in absent:
         for encoding in ('utf-8', 'utf-16-le'):
