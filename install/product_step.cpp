@@ -1,10 +1,9 @@
-// winsock2.h must come before windows.h.
-#include "download/http_client.h"
 #include "install/product_step.h"
 
 #include "config/replace_all.h"
 #include "config/setup_config.h"
 #include "download/download_job.h"
+#include "download/download_result.h"
 #include "download/http_protocol.h"
 #include "install/install_state.h"
 #include "install/install_ui.h"

@@ -8,8 +8,7 @@
 #include "config/replace_all.h"
 #include "download/download_result.h"
 #include "download/http_protocol.h"
-#include "tools/setupstamp/pin_option.h"
-#include "tools/setupstamp/signer_option.h"
+#include "tools/setupstamp/pin_values.h"
 
 const wchar_t* const REQUIRED_KEYS[7] = {
   L"app.name", L"setup.text", L"button.text", L"summary",

@@ -2,8 +2,7 @@
 
 #include <vector>
 
-#include "tools/setupstamp/pin_option.h"
-#include "tools/setupstamp/signer_option.h"
+#include "tools/setupstamp/pin_values.h"
 
 const wchar_t STAMP_USAGE[] =
     L"usage:\n"
