@@ -4,7 +4,6 @@
 
 #include "config/setup_config.h"
 #include "download/download_job.h"
-#include "download/download_result.h"
 #include "download/http_protocol.h"
 #include "install/install_state.h"
 #include "install/install_ui.h"
