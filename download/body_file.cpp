@@ -1,8 +1,9 @@
 #include "download/body_file.h"
 
 #include "download/http_protocol.h"
-#include "log/fresh_file.h"
+#include "log/platform_log.h"
 #include "log/run_log.h"
+#include "platform/fresh_file.h"
 
 void BeginBodyProgress(BodyProgress* body, int contentLength, ProgressCallback progress) {
   body->contentLength = contentLength;
@@ -28,21 +29,6 @@ bool WriteBodyPiece(HANDLE file, const char* piece, DWORD size, BodyProgress* bo
     }
   }
   return true;
-}
-
-bool IsResumingTry(const DownloadTry& attempt) {
-  return CanContinue(attempt.point);
-}
-
-void ReportTryStep(const DownloadTry& attempt, const WCHAR* text) {
-  if (attempt.number == 1 && attempt.progress != NULL) attempt.progress(text, PROGRESS_HIDDEN);
-}
-
-void LogTryAnswer(DownloadTry* attempt, const char* answer) {
-  if (attempt->number == 1 && !IsResumingTry(*attempt)) return;
-  LogFormat(L"try %d of %d from byte %d: %S", attempt->number, DOWNLOAD_TRIES,
-            IsResumingTry(*attempt) ? attempt->point.kept : 0, answer);
-  attempt->answerLogged = true;
 }
 
 // The file from byte `offset` on: what lies behind it goes (a whole new body
@@ -75,12 +61,14 @@ bool BeginTryBody(DownloadTry* attempt, const HeadState& answer, BodyProgress* b
     point->total = answer.contentLength;
   }
   attempt->bodyReached = true;
-  if (attempt->progress != NULL) attempt->progress(L"正在下载...", PROGRESS_HIDDEN);
+  ReportStep(attempt->progress, L"正在下载...");
   LogFormat(L"content length: %d", length);
   if (attempt->file == INVALID_HANDLE_VALUE) {
-    attempt->file = CreateFreshFile(attempt->targetPath, GENERIC_WRITE, FILE_SHARE_READ);
+    FileFailure failure;
+    attempt->file = CreateFreshFile(attempt->targetPath, GENERIC_WRITE, FILE_SHARE_READ, &failure);
     if (attempt->file == INVALID_HANDLE_VALUE) {
-      attempt->failure = GetLastError();
+      LogFileFailure(failure, attempt->targetPath);
+      attempt->failure = failure.code;
       return false;
     }
   } else if (!PlaceFile(attempt->file, point->kept, judged == RESUME_START_OVER)) {

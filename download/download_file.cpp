@@ -1,13 +1,16 @@
-// winsock2.h must come before windows.h.
-#include "download/http_client.h"
+// First: the Winsock client's header below needs Winsock's headers before windows.h.
+#include "platform/windows_headers.h"
+
 #include "download/download_file.h"
 
 #include "download/body_file.h"
 #include "download/download_try.h"
+#include "download/http_client.h"
 #include "download/https_client.h"
 #include "download/https_protocol.h"
-#include "log/fresh_file.h"
+#include "log/platform_log.h"
 #include "log/run_log.h"
+#include "platform/fresh_file.h"
 
 DownloadTuning DownloadSettings = {HTTP_RECEIVE_TIMEOUT_MS, HEAD_TIME_LIMIT_MS, 100, true};
 
@@ -22,10 +25,6 @@ static BrokenDownload Remembered;
 
 // The pauses' random part; seeded at the first pause.
 static unsigned PauseRandom;
-
-static void ReportStep(ProgressCallback progress, const WCHAR* text) {
-  if (progress != NULL) progress(text, PROGRESS_HIDDEN);
-}
 
 // The system's HTTP library takes a host and a port number.
 static bool AcceptsLibraryAddress(const char* host, const char* port) {
@@ -78,8 +77,10 @@ static void TakeUpRemembered(DownloadTry* attempt) {
   Forget();
   if (!CanContinue(point)) return;
   LARGE_INTEGER size;
-  HANDLE file = OpenOwnFile(attempt->targetPath, GENERIC_WRITE, FILE_SHARE_READ);
+  FileFailure failure;
+  HANDLE file = OpenOwnFile(attempt->targetPath, GENERIC_WRITE, FILE_SHARE_READ, &failure);
   if (file == INVALID_HANDLE_VALUE) {
+    LogFileFailure(failure, attempt->targetPath);
     LogLine(L"partial download not continued: its file was not reopened");
     return;
   }
@@ -107,8 +108,11 @@ static void KeepOrDelete(DownloadTry* attempt, TryEnd end) {
     LogFormat(L"partial download kept at byte %d of %d for a later start", point.kept, point.total);
     return;
   }
-  // Only while the name still holds the file this process wrote (it logs otherwise).
-  if (DeleteOwnFile(attempt->targetPath) && point.kept > 0)
+  // Only while the name still holds the file this process wrote.
+  FileFailure failure;
+  if (!DeleteOwnFile(attempt->targetPath, &failure))
+    LogFileFailure(failure, attempt->targetPath);
+  else if (point.kept > 0)
     LogFormat(L"partial download deleted at byte %d: it cannot be continued", point.kept);
 }
 
@@ -130,48 +134,102 @@ static DWORD NextPauseMs(int number) {
   return RetryPauseMs(number, NextRandom(&PauseRandom), DownloadSettings.pausePercent);
 }
 
-static int Download(const char* url, const WCHAR* targetPath, ProgressCallback progress) {
+// An address split into the parts that the clients take.
+struct DownloadAddress {
+  UrlScheme scheme;
   char host[HOST_BUFFER_SIZE];
   char path[PATH_BUFFER_SIZE];
   char port[PORT_BUFFER_SIZE];
-  char request[REQUEST_BUFFER_SIZE];
-  WCHAR wideUrl[URL_BUFFER_SIZE];
-  WCHAR wideHost[HOST_BUFFER_SIZE];
-  const char* refusal = "";
-  UrlScheme scheme = URL_SCHEME_HTTP;
-  ProxyChoice proxy;
-  DownloadTry attempt;
-  DownloadRoad road = ROAD_WINSOCK;
-  TryEnd end = TRY_NOT_CONNECTED;
+  char request[REQUEST_BUFFER_SIZE];  // http:// only: the first request, built here once
+  int requestLength;
+};
 
-  LogFormat(L"url: %S", url);
-  ReportStep(progress, L"准备下载...");
-  int result = SplitDownloadUrl(url, &scheme, host, path, port, &refusal);
+// Splits `url` and refuses, before anything starts, what no try could fetch:
+// a request that cannot fit, an address the library cannot take. DOWNLOAD_OK,
+// or the result to return, logged.
+static int SplitAddress(const char* url, DownloadAddress* address) {
+  const char* refusal = "";
+  int result = SplitDownloadUrl(url, &address->scheme, address->host, address->path, address->port, &refusal);
   if (result != DOWNLOAD_OK) {
     if (result == DOWNLOAD_FAILED) LogFormat(L"url refused: %S", refusal);
     return result;
   }
-  // Refused before anything starts: a request that cannot fit, an address the library cannot take.
-  if (scheme == URL_SCHEME_HTTP && BuildRequest(host, path, port, request) < 0) {
-    LogLine(L"url refused: request longer than 1023 bytes");
-    return DOWNLOAD_FAILED;
-  }
-  if (scheme == URL_SCHEME_HTTPS && !AcceptsLibraryAddress(host, port)) return DOWNLOAD_FAILED;
+  if (address->scheme == URL_SCHEME_HTTPS)
+    return AcceptsLibraryAddress(address->host, address->port) ? DOWNLOAD_OK : DOWNLOAD_FAILED;
+  address->requestLength = BuildRequest(address->host, address->path, address->port, address->request);
+  if (address->requestLength >= 0) return DOWNLOAD_OK;
+  LogLine(L"url refused: request longer than 1023 bytes");
+  return DOWNLOAD_FAILED;
+}
 
-  ReportStep(progress, L"查找服务器...");
+// The proxy for the address and the client that carries it. False (logged)
+// when neither can take it.
+static bool ChooseRoad(const char* url, const DownloadAddress& address, ProxyChoice* proxy, DownloadRoad* road) {
+  WCHAR wideUrl[URL_BUFFER_SIZE];
+  WCHAR wideHost[HOST_BUFFER_SIZE];
   // Each part takes at most as many units as it had bytes.
   MultiByteToWideChar(CP_ACP, 0, url, -1, wideUrl, URL_BUFFER_SIZE);
-  MultiByteToWideChar(CP_ACP, 0, host, -1, wideHost, HOST_BUFFER_SIZE);
-  if (!FindProxyFor(scheme, wideUrl, wideHost, &proxy)) return DOWNLOAD_FAILED;
-  road = ChooseDownloadRoad(scheme, IsNamedProxy(proxy));
-  if (road == ROAD_WINHTTP && scheme == URL_SCHEME_HTTP && !AcceptsLibraryAddress(host, port)) return DOWNLOAD_FAILED;
+  MultiByteToWideChar(CP_ACP, 0, address.host, -1, wideHost, HOST_BUFFER_SIZE);
+  if (!FindProxyFor(address.scheme, wideUrl, wideHost, proxy)) return false;
+  *road = ChooseDownloadRoad(address.scheme, IsNamedProxy(*proxy));
+  return *road == ROAD_WINSOCK || address.scheme == URL_SCHEME_HTTPS ||
+         AcceptsLibraryAddress(address.host, address.port);
+}
+
+// Makes the tries until one completes or the rules end the download; the last one's end.
+static TryEnd MakeTries(DownloadTry* attempt, DownloadRoad road) {
+  for (attempt->number = 1;; ++attempt->number) {
+    attempt->answerLogged = false;
+    TryEnd end = road == ROAD_WINSOCK ? HttpTry(attempt) : WinHttpTry(attempt);
+    if (end == TRY_BROKEN) LogBreak(*attempt);
+    if (!attempt->answerLogged && end != TRY_BROKEN && end != TRY_COMPLETE)
+      LogTryAnswer(attempt, end == TRY_REFUSED ? "refused" : "failed");
+    if (DecideAfterTry(end, attempt->number) != AFTER_TRY_AGAIN) return end;
+    // The bar keeps its place; closing the window now ends the process as during a download.
+    ReportStep(attempt->progress, L"连接中断，正在继续下载...");
+    Sleep(NextPauseMs(attempt->number + 1));
+  }
+}
+
+// After the last try: a whole file is closed and handed over; otherwise it is
+// kept for a later start or deleted.
+static int EndDownload(DownloadTry* attempt, TryEnd end) {
+  // A body reached means the file was written anew or continued: what was remembered of it is gone.
+  if (attempt->bodyReached && IsRemembered(attempt->targetPath)) Forget();
+  if (end == TRY_COMPLETE) {
+    CloseHandle(attempt->file);
+    ReportStep(attempt->progress, L"下载完成。");
+    return DOWNLOAD_OK;
+  }
+  if (attempt->bodyReached) LogFormat(L"data download-error : %d", static_cast<int>(attempt->failure));
+  // A first try that reached no server shows its last step, as it always did.
+  if (end != TRY_NOT_CONNECTED || attempt->number > 1) ReportStep(attempt->progress, L"下载失败。");
+  KeepOrDelete(attempt, end);
+  return DOWNLOAD_FAILED;
+}
+
+static int Download(const char* url, const WCHAR* targetPath, ProgressCallback progress) {
+  DownloadAddress address;
+  ProxyChoice proxy;
+  DownloadRoad road = ROAD_WINSOCK;
+  DownloadTry attempt;
+
+  LogFormat(L"url: %S", url);
+  ReportStep(progress, L"准备下载...");
+  int result = SplitAddress(url, &address);
+  if (result != DOWNLOAD_OK) return result;
+  ReportStep(progress, L"查找服务器...");
+  if (!ChooseRoad(url, address, &proxy, &road)) return DOWNLOAD_FAILED;
 
   attempt.url = url;
-  attempt.host = host;
-  attempt.path = path;
-  attempt.port = port;
-  attempt.scheme = scheme;
+  attempt.host = address.host;
+  attempt.path = address.path;
+  attempt.port = address.port;
+  attempt.scheme = address.scheme;
+  attempt.request = address.request;
+  attempt.requestLength = address.requestLength;
   attempt.proxy = &proxy;
+  attempt.tuning = &DownloadSettings;
   attempt.targetPath = targetPath;
   attempt.progress = progress;
   attempt.file = INVALID_HANDLE_VALUE;
@@ -179,38 +237,18 @@ static int Download(const char* url, const WCHAR* targetPath, ProgressCallback p
   attempt.failure = 0;
   attempt.bodyReached = false;
   TakeUpRemembered(&attempt);
-  for (attempt.number = 1;; ++attempt.number) {
-    attempt.answerLogged = false;
-    end = road == ROAD_WINSOCK ? HttpTry(&attempt) : WinHttpTry(&attempt);
-    if (end == TRY_BROKEN) LogBreak(attempt);
-    if (!attempt.answerLogged && end != TRY_BROKEN && end != TRY_COMPLETE) LogTryAnswer(&attempt, end == TRY_REFUSED ? "refused" : "failed");
-    if (DecideAfterTry(end, attempt.number) != AFTER_TRY_AGAIN) break;
-    // The bar keeps its place; closing the window now ends the process as during a download.
-    ReportStep(progress, L"连接中断，正在继续下载...");
-    Sleep(NextPauseMs(attempt.number + 1));
-  }
-
-  // A body reached means the file was written anew or continued: what was remembered of it is gone.
-  if (attempt.bodyReached && IsRemembered(targetPath)) Forget();
-  if (end == TRY_COMPLETE) {
-    CloseHandle(attempt.file);
-    ReportStep(progress, L"下载完成。");
-    return DOWNLOAD_OK;
-  }
-  if (attempt.bodyReached) LogFormat(L"data download-error : %d", static_cast<int>(attempt.failure));
-  // A first try that reached no server shows its last step, as it always did.
-  if (end != TRY_NOT_CONNECTED || attempt.number > 1) ReportStep(progress, L"下载失败。");
-  KeepOrDelete(&attempt, end);
-  return DOWNLOAD_FAILED;
+  return EndDownload(&attempt, MakeTries(&attempt, road));
 }
 
 void DiscardKeptDownload() {
   if (Remembered.path[0] == L'\0') return;
-  if (DeleteOwnFile(Remembered.path))
+  FileFailure failure;
+  if (!DeleteOwnFile(Remembered.path, &failure))
+    LogFileFailure(failure, Remembered.path);
+  else
     LogFormat(L"partial download deleted at exit: %s", Remembered.path);
   Forget();
 }
-
 int DownloadToFile(const WCHAR* url, const WCHAR* targetPath, ProgressCallback progress) {
   char narrowUrl[URL_BUFFER_SIZE];
   // Measured first: a URL that does not fit is refused, never cut.

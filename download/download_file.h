@@ -8,20 +8,10 @@
 #include <windows.h>
 
 #include "download/download_result.h"
+#include "download/download_tuning.h"
 #include "download/progress_callback.h"
 
-const DWORD HTTP_RECEIVE_TIMEOUT_MS = 15000;
-
-// Limits and pauses of every download. The product keeps these values; tests
-// shorten them in their own process (a test build may set the pauses' share
-// at start-up). Nothing read from the configuration, the command line or the
-// environment changes them.
-struct DownloadTuning {
-  DWORD receiveTimeoutMs;     // each receive, in the head and the body
-  DWORD headTimeLimitMs;      // the whole head of an http:// answer
-  unsigned pausePercent;      // share of the pauses between tries (about 1, 2, 4, 8 s)
-  bool mayUseAutomaticProxy;  // https:// may take the library's automatic proxy road (Windows 8.1 and later)
-};
+// Limits and pauses of every download, handed down to each try.
 extern DownloadTuning DownloadSettings;
 
 // Fetches `url` ("http://" or "https://host[:port]/path") into `targetPath`,

@@ -1,7 +1,6 @@
-// winsock2.h must come before windows.h.
-#include "download/http_client.h"
 #include "download/download_job.h"
 
+#include "download/download_file.h"
 #include "log/run_log.h"
 
 DWORD RunDownloadJob(const WCHAR* url, const WCHAR* targetPath, DownloadBeginsCallback begins,

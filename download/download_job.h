@@ -3,6 +3,7 @@
 
 #include <windows.h>
 
+#include "download/download_result.h"
 #include "download/progress_callback.h"
 
 struct DownloadJob {
@@ -12,7 +13,8 @@ struct DownloadJob {
 };
 
 // Calls `begins`, downloads on a new thread that reports through `progress`,
-// waits, and returns the download client's result as the thread's exit code.
+// waits, and returns the download client's result (a DOWNLOAD_* code) as the
+// thread's exit code.
 // Either callback may be null.
 DWORD RunDownloadJob(const WCHAR* url, const WCHAR* targetPath, DownloadBeginsCallback begins,
                      ProgressCallback progress);

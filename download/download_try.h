@@ -5,6 +5,8 @@
 
 #include <windows.h>
 
+#include "download/download_tuning.h"
+#include "download/http_protocol.h"
 #include "download/progress_callback.h"
 #include "download/proxy_finder.h"
 #include "download/resume_rules.h"
@@ -16,7 +18,10 @@ struct DownloadTry {
   const char* path;
   const char* port;
   UrlScheme scheme;
+  const char* request;  // http://: the first request, built once; its length below
+  int requestLength;
   const ProxyChoice* proxy;  // the WinHTTP road's proxy, found once per download
+  const DownloadTuning* tuning;
   const WCHAR* targetPath;
   ProgressCallback progress;
   int number;  // this try's number, from 1
@@ -34,9 +39,12 @@ struct DownloadTry {
 // True when this try asks for the rest of the file rather than the whole of it.
 bool IsResumingTry(const DownloadTry& attempt);
 
-// A step text of the first try; later tries keep the window's "continuing" text
-// until their body flows again.
-void ReportTryStep(const DownloadTry& attempt, const WCHAR* text);
+// Shows a step text through `progress`, when there is one.
+void ReportStep(ProgressCallback progress, const WCHAR* text);
+
+// Where a try reports its step texts: the first try's go to the window; later
+// tries keep the window's "continuing" text until their body flows again.
+ProgressCallback TryStepProgress(const DownloadTry& attempt);
 
 // The run log's line for the answer of a try that repeats or continues the
 // download: "try 2 of 5 from byte 400: <answer>".

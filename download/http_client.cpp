@@ -13,7 +13,7 @@ static SOCKET ConnectToServer(const DownloadTry& attempt) {
   addrinfo hints;
   addrinfo* addresses = NULL;
   SOCKET connection = INVALID_SOCKET;
-  DWORD timeout = DownloadSettings.receiveTimeoutMs;
+  DWORD timeout = attempt.tuning->receiveTimeoutMs;
 
   ZeroMemory(&hints, sizeof hints);
   hints.ai_family = AF_INET;
@@ -30,7 +30,7 @@ static SOCKET ConnectToServer(const DownloadTry& attempt) {
     return INVALID_SOCKET;
   }
 
-  ReportTryStep(attempt, L"连接服务器...");
+  ReportStep(TryStepProgress(attempt), L"连接服务器...");
   connection = socket(addresses->ai_family, addresses->ai_socktype, addresses->ai_protocol);
   if (connection == INVALID_SOCKET) {
     LogFormat(L"socket error: %d", WSAGetLastError());
@@ -49,7 +49,7 @@ static SOCKET ConnectToServer(const DownloadTry& attempt) {
 
 // True when the head ended whole and can be taken; otherwise *end says how
 // the try ended and the run log why.
-static bool UsableHead(HeadRead headEnd, const HeadReader& reader, TryEnd* end) {
+static bool UsableHead(HeadRead headEnd, const HeadReader& reader, const DownloadTuning& tuning, TryEnd* end) {
   const char* refusal = NULL;
   *end = TRY_REFUSED;
   switch (headEnd) {
@@ -68,7 +68,7 @@ static bool UsableHead(HeadRead headEnd, const HeadReader& reader, TryEnd* end) 
       LogFormat(L"response head longer than %d bytes", HEAD_SIZE_LIMIT);
       return false;
     case HEAD_READ_TOO_SLOW:
-      LogFormat(L"response head not complete after %d ms", (int)DownloadSettings.headTimeLimitMs);
+      LogFormat(L"response head not complete after %d ms", (int)tuning.headTimeLimitMs);
       return false;
     case HEAD_READ_ERROR:
       LogFormat(L"error: %d", WSAGetLastError());
@@ -105,7 +105,9 @@ static TryEnd ReceiveBody(SOCKET connection, DownloadTry* attempt, BodyProgress*
 }
 
 TryEnd HttpTry(DownloadTry* attempt) {
-  char request[RESUME_REQUEST_BUFFER_SIZE];
+  char continued[RESUME_REQUEST_BUFFER_SIZE];
+  const char* request = attempt->request;
+  int requestLength = attempt->requestLength;
   HeadReader reader;
   BodyProgress body;
   WSADATA winsock;
@@ -116,28 +118,31 @@ TryEnd HttpTry(DownloadTry* attempt) {
   int sent = 0;
 
   // The first request's bytes are the ones the client always sent; only a continuation adds its two lines.
-  int requestLength = resuming ? BuildResumeRequest(attempt->host, attempt->path, attempt->port, attempt->point, request)
-                               : BuildRequest(attempt->host, attempt->path, attempt->port, request);
-  if (requestLength < 0) {
-    LogLine(L"url refused: request longer than 1023 bytes");
-    return TRY_REFUSED;
+  if (resuming) {
+    request = continued;
+    requestLength = ContinueRequest(attempt->request, attempt->requestLength, attempt->point, continued);
+    // Not expected: the buffer holds the longest first request with both lines.
+    if (requestLength < 0) {
+      LogLine(L"request for the rest does not fit");
+      return TRY_REFUSED;
+    }
   }
   // A failed start is not examined here: resolution fails next and logs it.
   winsockStarted = WSAStartup(MAKEWORD(2, 2), &winsock) == 0;
   connection = ConnectToServer(*attempt);
   if (connection == INVALID_SOCKET) goto done;
 
-  ReportTryStep(*attempt, L"发送请求...");
+  ReportStep(TryStepProgress(*attempt), L"发送请求...");
   sent = send(connection, request, requestLength, 0);
   if (sent != requestLength) {
     LogFormat(L"request send error: %d/%d", sent, requestLength);
     goto done;
   }
 
-  ReportTryStep(*attempt, L"解析响应...");
-  BeginHeadReader(&reader, HEAD_SIZE_LIMIT, GetTickCount(), DownloadSettings.headTimeLimitMs);
+  ReportStep(TryStepProgress(*attempt), L"解析响应...");
+  BeginHeadReader(&reader, HEAD_SIZE_LIMIT, GetTickCount(), attempt->tuning->headTimeLimitMs);
   reader.head.partialAllowed = resuming;
-  if (UsableHead(ReceiveHead(connection, &reader), reader, &end) && BeginTryBody(attempt, reader.head, &body, &end))
+  if (UsableHead(ReceiveHead(connection, &reader), reader, *attempt->tuning, &end) && BeginTryBody(attempt, reader.head, &body, &end))
     end = ReceiveBody(connection, attempt, &body);
 
 done:

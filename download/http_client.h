@@ -2,15 +2,13 @@
 // one try of a download (download_file.h makes the tries).
 #pragma once
 
-#include <winsock2.h>
-#include <windows.h>
+#include "platform/windows_headers.h"
 
-#include "download/download_file.h"
 #include "download/download_try.h"
 #include "download/http_protocol.h"
 
 // One try: connects, sends the first request (or, with a continuable
-// attempt->point, the request for the rest), reads and judges the head and
+// attempt->point, that request continued from the bytes kept), reads and judges the head and
 // receives the body into the attempt's file. The first try reports the step
 // texts and logs as the client always did.
 TryEnd HttpTry(DownloadTry* attempt);

@@ -3,6 +3,8 @@
 // tool uses the same functions to check addresses.
 #pragma once
 
+#include "download/download_result.h"
+
 const int URL_BUFFER_SIZE = 4096;
 const int HOST_BUFFER_SIZE = 1024;
 const int PATH_BUFFER_SIZE = 1024;

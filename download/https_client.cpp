@@ -1,7 +1,6 @@
 #include "download/https_client.h"
 
 #include "download/body_file.h"
-#include "download/download_file.h"
 #include "download/http_protocol.h"
 #include "download/https_protocol.h"
 #include "download/winhttp_library.h"
@@ -177,96 +176,115 @@ static TryEnd ReceiveBody(const WinHttpFunctions* api, HINTERNET request, Downlo
   return EndTryBody(attempt, *body, writtenWhole, failure);
 }
 
-TryEnd WinHttpTry(DownloadTry* attempt) {
+// The handles of one request, released in reverse order of opening.
+struct RequestHandles {
+  HINTERNET session;
+  HINTERNET connection;
+  HINTERNET request;
+};
+
+// Opens the session on the attempt's proxy road, connects and opens the GET
+// request with its limits and notifications. False, with a log line, when a
+// step fails; the handles opened so far are the caller's to close.
+static bool OpenRequest(const WinHttpFunctions* api, const DownloadTry& attempt, DWORD headTimeLimit,
+                        RequestHandles* handles) {
   WCHAR wideHost[HOST_BUFFER_SIZE];
   WCHAR widePath[PATH_BUFFER_SIZE];
-  char resumeHeaders[64 + VALIDATOR_SIZE];
-  WCHAR wideHeaders[64 + VALIDATOR_SIZE];
-  const WinHttpFunctions* api = NULL;
-  HINTERNET session = NULL;
-  HINTERNET connection = NULL;
-  HINTERNET request = NULL;
-  RequestNotices notices = {attempt->number == 1 ? attempt->progress : NULL, HTTPS_STEP_LOOKING_UP, 0, false, 0};
-  const bool secure = attempt->scheme == URL_SCHEME_HTTPS;
-  const ProxyChoice& proxy = *attempt->proxy;
-  HeadState head;
-  BodyProgress body;
-  // http:// keeps its own limit for the whole head; https:// has always had the receive time-out.
-  DWORD headTimeLimit = secure ? DownloadSettings.receiveTimeoutMs : DownloadSettings.headTimeLimitMs;
+  const bool secure = attempt.scheme == URL_SCHEME_HTTPS;
   DWORD headLimit = HEAD_SIZE_LIMIT;
   DWORD protocols = CURRENT_TLS_PROTOCOLS;
-  TryEnd end = TRY_NOT_CONNECTED;
-
   // Back to UTF-16 for the library, from the same 8-bit text that a plain HTTP
   // download would send; each part takes at most as many units as it had bytes.
-  MultiByteToWideChar(CP_ACP, 0, attempt->host, -1, wideHost, HOST_BUFFER_SIZE);
-  MultiByteToWideChar(CP_ACP, 0, attempt->path, -1, widePath, PATH_BUFFER_SIZE);
-  wideHeaders[0] = L'\0';
-  if (IsResumingTry(*attempt) && BuildResumeHeaders(attempt->point, resumeHeaders, sizeof resumeHeaders) > 0)
-    MultiByteToWideChar(CP_ACP, 0, resumeHeaders, -1, wideHeaders, sizeof wideHeaders / sizeof wideHeaders[0]);
-
-  api = LoadWinHttp();
-  if (api == NULL) return TRY_NOT_CONNECTED;
-  session = OpenProxySession(api, proxy);
-  if (session == NULL) goto done;
+  MultiByteToWideChar(CP_ACP, 0, attempt.host, -1, wideHost, HOST_BUFFER_SIZE);
+  MultiByteToWideChar(CP_ACP, 0, attempt.path, -1, widePath, PATH_BUFFER_SIZE);
+  handles->session = OpenProxySession(api, *attempt.proxy);
+  if (handles->session == NULL) return false;
   // The automatic road exists from Windows 8.1 on, whose library offers TLS 1.2 by itself.
-  if (secure && proxy.road != PROXY_ROAD_AUTOMATIC &&
-      !api->setOption(session, WINHTTP_OPTION_SECURE_PROTOCOLS, &protocols, sizeof protocols))
+  if (secure && attempt.proxy->road != PROXY_ROAD_AUTOMATIC &&
+      !api->setOption(handles->session, WINHTTP_OPTION_SECURE_PROTOCOLS, &protocols, sizeof protocols))
     LogFormat(L"tls 1.1 and 1.2 not offered by winhttp %d", static_cast<int>(GetLastError()));
-  if (!api->setTimeouts(session, HTTPS_RESOLVE_TIMEOUT_MS, HTTPS_CONNECT_TIMEOUT_MS, HTTPS_SEND_TIMEOUT_MS,
-                        DownloadSettings.receiveTimeoutMs)) {
+  if (!api->setTimeouts(handles->session, HTTPS_RESOLVE_TIMEOUT_MS, HTTPS_CONNECT_TIMEOUT_MS, HTTPS_SEND_TIMEOUT_MS,
+                        attempt.tuning->receiveTimeoutMs)) {
     LogFormat(L"winhttp time-outs not set %d", static_cast<int>(GetLastError()));
-    goto done;
+    return false;
   }
-  connection = api->connect(session, wideHost, static_cast<INTERNET_PORT>(PortNumber(attempt->port)), 0);
-  if (connection == NULL) {
+  handles->connection = api->connect(handles->session, wideHost, static_cast<INTERNET_PORT>(PortNumber(attempt.port)), 0);
+  if (handles->connection == NULL) {
     LogHttpsFailure(L"connect", GetLastError(), 0);
-    goto done;
+    return false;
   }
-  request = api->openRequest(connection, L"GET", widePath, NULL, WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES,
-                             secure ? WINHTTP_FLAG_SECURE : 0);
-  if (request == NULL) {
+  handles->request = api->openRequest(handles->connection, L"GET", widePath, NULL, WINHTTP_NO_REFERER,
+                                      WINHTTP_DEFAULT_ACCEPT_TYPES, secure ? WINHTTP_FLAG_SECURE : 0);
+  if (handles->request == NULL) {
     LogHttpsFailure(L"open request", GetLastError(), 0);
-    goto done;
+    return false;
   }
-  if (!LimitToThisRequest(api, request)) {
+  if (!LimitToThisRequest(api, handles->request)) {
     LogFormat(L"https redirects cannot be refused %d", static_cast<int>(GetLastError()));
-    goto done;
+    return false;
   }
   // Results not examined: older libraries lack these and keep their own limits.
   // Some versions wait for the whole head by the first limit alone.
-  api->setOption(request, WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &headTimeLimit, sizeof headTimeLimit);
-  api->setOption(request, WINHTTP_OPTION_MAX_RESPONSE_HEADER_SIZE, &headLimit, sizeof headLimit);
+  api->setOption(handles->request, WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &headTimeLimit, sizeof headTimeLimit);
+  api->setOption(handles->request, WINHTTP_OPTION_MAX_RESPONSE_HEADER_SIZE, &headLimit, sizeof headLimit);
   // Without notifications the step texts catch up after the send, and only the error code names a failure.
-  api->setStatusCallback(request, OnNotice, NOTICES, 0);
+  api->setStatusCallback(handles->request, OnNotice, NOTICES, 0);
+  return true;
+}
 
+// Sends the request (with the lines that ask for the rest, when resuming) and
+// waits for the answer's head. TRY_COMPLETE when a whole head came in time;
+// otherwise how the try ended, with a log line.
+static TryEnd SendRequest(const WinHttpFunctions* api, HINTERNET request, const DownloadTry& attempt,
+                          DWORD headTimeLimit, RequestNotices* notices) {
+  char resumeHeaders[64 + VALIDATOR_SIZE];
+  WCHAR wideHeaders[64 + VALIDATOR_SIZE];
+  wideHeaders[0] = L'\0';
+  if (IsResumingTry(attempt) && BuildResumeHeaders(attempt.point, resumeHeaders, sizeof resumeHeaders) > 0)
+    MultiByteToWideChar(CP_ACP, 0, resumeHeaders, -1, wideHeaders, sizeof wideHeaders / sizeof wideHeaders[0]);
   if (!api->sendRequest(request, wideHeaders[0] != L'\0' ? wideHeaders : WINHTTP_NO_ADDITIONAL_HEADERS,
                         wideHeaders[0] != L'\0' ? static_cast<DWORD>(-1L) : 0, WINHTTP_NO_REQUEST_DATA, 0, 0,
-                        reinterpret_cast<DWORD_PTR>(&notices))) {
-    LogHttpsFailure(L"send", GetLastError(), notices.certificateFlags);
-    goto done;
+                        reinterpret_cast<DWORD_PTR>(notices))) {
+    LogHttpsFailure(L"send", GetLastError(), notices->certificateFlags);
+    return TRY_NOT_CONNECTED;
   }
-  ReachHttpsStep(&notices.reached, HTTPS_STEP_PARSING, notices.progress);
+  ReachHttpsStep(&notices->reached, HTTPS_STEP_PARSING, notices->progress);
   if (!api->receiveResponse(request, NULL)) {
-    LogHttpsFailure(L"receive", GetLastError(), notices.certificateFlags);
-    end = TRY_HEAD_CUT;
-    goto done;
+    LogHttpsFailure(L"receive", GetLastError(), notices->certificateFlags);
+    return TRY_HEAD_CUT;
   }
   // Some versions of the library (Wine's) take a head cut by silence for a
   // whole one once its time limit has passed: a head that took that long
   // after the request went out is not taken.
-  if (notices.sending && GetTickCount() - notices.sendingAt >= headTimeLimit) {
+  if (notices->sending && GetTickCount() - notices->sendingAt >= headTimeLimit) {
     LogFormat(L"response head not complete after %d ms", static_cast<int>(headTimeLimit));
-    end = TRY_HEAD_CUT;
-    goto done;
+    return TRY_HEAD_CUT;
   }
+  return TRY_COMPLETE;
+}
+
+TryEnd WinHttpTry(DownloadTry* attempt) {
+  const WinHttpFunctions* api = LoadWinHttp();
+  RequestHandles handles = {NULL, NULL, NULL};
+  RequestNotices notices = {TryStepProgress(*attempt), HTTPS_STEP_LOOKING_UP, 0, false, 0};
+  // http:// keeps its own limit for the whole head; https:// has always had the receive time-out.
+  DWORD headTimeLimit =
+      attempt->scheme == URL_SCHEME_HTTPS ? attempt->tuning->receiveTimeoutMs : attempt->tuning->headTimeLimitMs;
+  HeadState head;
+  BodyProgress body;
+  TryEnd end = TRY_NOT_CONNECTED;
+
+  if (api == NULL) return TRY_NOT_CONNECTED;
+  if (!OpenRequest(api, *attempt, headTimeLimit, &handles)) goto done;
+  end = SendRequest(api, handles.request, *attempt, headTimeLimit, &notices);
+  if (end != TRY_COMPLETE) goto done;
   end = TRY_REFUSED;
-  if (ReadAnswerHead(api, request, *attempt, &head) && BeginTryBody(attempt, head, &body, &end))
-    end = ReceiveBody(api, request, attempt, &body);
+  if (ReadAnswerHead(api, handles.request, *attempt, &head) && BeginTryBody(attempt, head, &body, &end))
+    end = ReceiveBody(api, handles.request, attempt, &body);
 
 done:
-  if (request != NULL) api->closeHandle(request);
-  if (connection != NULL) api->closeHandle(connection);
-  if (session != NULL) api->closeHandle(session);
+  if (handles.request != NULL) api->closeHandle(handles.request);
+  if (handles.connection != NULL) api->closeHandle(handles.connection);
+  if (handles.session != NULL) api->closeHandle(handles.session);
   return end;
 }

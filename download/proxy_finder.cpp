@@ -66,6 +66,24 @@ static bool NameHttpProxy(const WCHAR* list, const WCHAR* bypass, const WCHAR* h
   return true;
 }
 
+// The road of the detection or the user's script: the proxy it names for
+// `url`, none, or (when it gave no answer) the road after it.
+static void FollowProxyScript(const WinHttpFunctions* api, const WCHAR* url, const WCHAR* host, bool https,
+                              const WINHTTP_CURRENT_USER_IE_PROXY_CONFIG& user, const UserProxySettings& settings,
+                              WINHTTP_PROXY_INFO* found, ProxyChoice* choice) {
+  if (!FindScriptProxy(api, url, user, settings, https, found)) {
+    choice->road = ProxyRoadAfterScript(settings);
+  } else if (found->dwAccessType != WINHTTP_ACCESS_TYPE_NAMED_PROXY || !HasText(found->lpszProxy)) {
+    choice->access = WINHTTP_ACCESS_TYPE_NO_PROXY;
+    if (https) LogLine(L"https proxy: none, by the proxy script");
+  } else if (https) {
+    NameProxy(found->lpszProxy, found->lpszProxyBypass, choice);
+    LogFormat(L"https proxy: %s from the proxy script", found->lpszProxy);
+  } else if (NameHttpProxy(found->lpszProxy, found->lpszProxyBypass, host, choice)) {
+    LogFormat(L"http proxy: %s from the proxy script", choice->proxy);
+  }
+}
+
 void FindProxy(const WinHttpFunctions* api, const WCHAR* url, const WCHAR* host, UrlScheme scheme,
                bool mayUseAutomatic, ProxyChoice* choice) {
   WINHTTP_CURRENT_USER_IE_PROXY_CONFIG user;
@@ -95,19 +113,7 @@ void FindProxy(const WinHttpFunctions* api, const WCHAR* url, const WCHAR* host,
   settings.hasScriptUrl = settings.read && HasText(user.lpszAutoConfigUrl);
   settings.hasStaticProxy = settings.read && HasText(user.lpszProxy);
   choice->road = ChooseProxyRoad(false, settings);
-  if (choice->road == PROXY_ROAD_SCRIPT) {
-    if (!FindScriptProxy(api, url, user, settings, https, &found)) {
-      choice->road = ProxyRoadAfterScript(settings);
-    } else if (found.dwAccessType != WINHTTP_ACCESS_TYPE_NAMED_PROXY || !HasText(found.lpszProxy)) {
-      choice->access = WINHTTP_ACCESS_TYPE_NO_PROXY;
-      if (https) LogLine(L"https proxy: none, by the proxy script");
-    } else if (https) {
-      NameProxy(found.lpszProxy, found.lpszProxyBypass, choice);
-      LogFormat(L"https proxy: %s from the proxy script", found.lpszProxy);
-    } else if (NameHttpProxy(found.lpszProxy, found.lpszProxyBypass, host, choice)) {
-      LogFormat(L"http proxy: %s from the proxy script", choice->proxy);
-    }
-  }
+  if (choice->road == PROXY_ROAD_SCRIPT) FollowProxyScript(api, url, host, https, user, settings, &found, choice);
   if (choice->road == PROXY_ROAD_STATIC) {
     if (https) {
       NameProxy(user.lpszProxy, user.lpszProxyBypass, choice);

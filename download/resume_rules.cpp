@@ -61,19 +61,31 @@ int BuildResumeHeaders(const ResumePoint& point, char* headers, int size) {
   return fits ? length : -1;
 }
 
+int ContinueRequest(const char* request, int length, const ResumePoint& point, char* continued) {
+  continued[0] = '\0';
+  if (length < 2 || length >= REQUEST_BUFFER_SIZE) return -1;
+  // The lines go in before the empty line that ends the first request.
+  int end = length - 2;
+  memcpy(continued, request, end);
+  continued[end] = '\0';
+  int added = BuildResumeHeaders(point, continued + end, RESUME_REQUEST_BUFFER_SIZE - end);
+  if (added >= 0) end += added;
+  if (added < 0 || !AppendText(continued, RESUME_REQUEST_BUFFER_SIZE, &end, "\r\n")) {
+    continued[0] = '\0';
+    return -1;
+  }
+  return end;
+}
+
 int BuildResumeRequest(const char* host, const char* path, const char* port, const ResumePoint& point,
                        char* request) {
-  int length = BuildRequest(host, path, port, request);
-  if (length < 0) return -1;
-  // The lines go in before the empty line that ends the first request.
-  length -= 2;
-  int added = BuildResumeHeaders(point, request + length, RESUME_REQUEST_BUFFER_SIZE - length);
-  if (added >= 0) length += added;
-  if (added < 0 || !AppendText(request, RESUME_REQUEST_BUFFER_SIZE, &length, "\r\n")) {
+  char first[REQUEST_BUFFER_SIZE];
+  int length = BuildRequest(host, path, port, first);
+  if (length < 0) {
     request[0] = '\0';
     return -1;
   }
-  return length;
+  return ContinueRequest(first, length, point, request);
 }
 
 ResumeAnswer JudgeResumeAnswer(const HeadState& answer, const ResumePoint& point, const char** why) {

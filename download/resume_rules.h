@@ -36,9 +36,13 @@ void BeginResumePoint(ResumePoint* point);
 // True when the rest can be asked for: a validator, and some but not all bytes.
 bool CanContinue(const ResumePoint& point);
 
-// The first request (BuildRequest's bytes) with "Range: bytes=<kept>-" and
-// "If-Range: <validator>" before its empty line, into `request`
-// (RESUME_REQUEST_BUFFER_SIZE bytes). Its length, or -1 when it does not fit.
+// The first request (`length` bytes from BuildRequest) with
+// "Range: bytes=<kept>-" and "If-Range: <validator>" before its empty line,
+// into `continued` (RESUME_REQUEST_BUFFER_SIZE bytes). Its length, or -1 when
+// it does not fit.
+int ContinueRequest(const char* request, int length, const ResumePoint& point, char* continued);
+
+// The same from the parts of the address: BuildRequest, then ContinueRequest.
 int BuildResumeRequest(const char* host, const char* path, const char* port, const ResumePoint& point,
                        char* request);
 

@@ -2,7 +2,7 @@
 
 #include <wincrypt.h>
 
-#include "download/system_library.h"
+#include "platform/function_table.h"
 
 // Present from XP SP3 on (algorithm id 12); the headers show it only to builds
 // for later systems.
@@ -25,97 +25,73 @@ struct CryptoFunctions {
 };
 
 static CryptoFunctions Functions;
-static volatile LONG FunctionsReady;
 
-// Null, with ERROR_PROC_NOT_FOUND or the loader's error, when a function is missing.
-static const CryptoFunctions* LoadCryptoFunctions() {
-  if (FunctionsReady != 0) return &Functions;
-  // Where they live since Windows 7, by full path; before that in advapi32.
-  HMODULE library = LoadSystemLibrary(L"cryptsp.dll");
-  if (library == NULL) library = LoadSystemLibrary(L"advapi32.dll");
-  if (library == NULL) return NULL;
-  // Kept loaded; two threads racing here would store the same addresses.
-  CryptoFunctions* f = &Functions;
-  bool found = LookUpFunction(library, NULL, "CryptAcquireContextW", &f->acquireContext) &&
-               LookUpFunction(library, NULL, "CryptCreateHash", &f->createHash) &&
-               LookUpFunction(library, NULL, "CryptHashData", &f->hashData) &&
-               LookUpFunction(library, NULL, "CryptGetHashParam", &f->getHashParam) &&
-               LookUpFunction(library, NULL, "CryptDestroyHash", &f->destroyHash) &&
-               LookUpFunction(library, NULL, "CryptReleaseContext", &f->releaseContext);
-  if (!found) {
-    SetLastError(ERROR_PROC_NOT_FOUND);
-    return NULL;
+static const FunctionSlot SLOTS[] = {
+    Slot(&Functions.acquireContext, "CryptAcquireContextW"),
+    Slot(&Functions.createHash, "CryptCreateHash"),
+    Slot(&Functions.hashData, "CryptHashData"),
+    Slot(&Functions.getHashParam, "CryptGetHashParam"),
+    Slot(&Functions.destroyHash, "CryptDestroyHash"),
+    Slot(&Functions.releaseContext, "CryptReleaseContext"),
+};
+// Where they live since Windows 7, by full path; before that in advapi32.
+static const WCHAR* const LIBRARIES[] = {L"cryptsp.dll", L"advapi32.dll", NULL};
+static FunctionTable Table = {LIBRARIES, SLOTS, sizeof SLOTS / sizeof SLOTS[0], 0};
+
+// Hashes the whole of `file` into `hash`, from its start. False, with *failure,
+// when the file could not be read to its end or the provider failed.
+static bool HashFile(HCRYPTHASH hash, HANDLE file, DWORD* failure) {
+  // On the heap: the worker's stack is left for the calls below it.
+  BYTE* chunk = static_cast<BYTE*>(HeapAlloc(GetProcessHeap(), 0, DIGEST_READ_SIZE));
+  *failure = 0;
+  if (chunk == NULL) {
+    *failure = ERROR_NOT_ENOUGH_MEMORY;
+    return false;
   }
-  InterlockedExchange(&FunctionsReady, 1);
-  return &Functions;
+  if (SetFilePointer(file, 0, NULL, FILE_BEGIN) == INVALID_SET_FILE_POINTER && GetLastError() != NO_ERROR)
+    *failure = GetLastError();
+  for (DWORD got = 1; *failure == 0 && got > 0;) {
+    if (!ReadFile(file, chunk, DIGEST_READ_SIZE, &got, NULL) || (got > 0 && !Functions.hashData(hash, chunk, got, 0)))
+      *failure = GetLastError();
+  }
+  HeapFree(GetProcessHeap(), 0, chunk);
+  return *failure == 0;
 }
 
 // Hashes the whole of `file`, or else `size` bytes at `bytes`.
 static DigestResult Digest(HANDLE file, const unsigned char* bytes, DWORD size, unsigned char digest[SHA256_SIZE]) {
-  const CryptoFunctions* crypto = LoadCryptoFunctions();
   HCRYPTPROV provider = 0;
   HCRYPTHASH hash = 0;
-  DigestResult result = DIGEST_FAILED;
+  DigestResult result = DIGEST_NO_PROVIDER;
   DWORD failure = 0;
   DWORD digestSize = SHA256_SIZE;
   static_assert(SHA256_SIZE == 32, "SHA-256 gives 32 bytes");
-  BYTE* chunk = NULL;
 
-  if (crypto == NULL) {
+  if (!FillFunctionTable(&Table, NULL) ||
+      !Functions.acquireContext(&provider, NULL, NULL, PROV_RSA_AES, CRYPT_VERIFYCONTEXT | CRYPT_SILENT)) {
     failure = GetLastError();
-    result = DIGEST_NO_PROVIDER;
     goto done;
   }
-  if (!crypto->acquireContext(&provider, NULL, NULL, PROV_RSA_AES, CRYPT_VERIFYCONTEXT | CRYPT_SILENT)) {
-    failure = GetLastError();
-    result = DIGEST_NO_PROVIDER;
-    goto done;
-  }
-  if (!crypto->createHash(provider, CALG_SHA_256, 0, 0, &hash)) {
+  if (!Functions.createHash(provider, CALG_SHA_256, 0, 0, &hash)) {
     failure = GetLastError();
     // An AES provider without SHA-256 (XP SP2's prototype) reports the algorithm as unknown.
-    if (failure == static_cast<DWORD>(NTE_BAD_ALGID)) result = DIGEST_NO_PROVIDER;
+    if (failure != static_cast<DWORD>(NTE_BAD_ALGID)) result = DIGEST_FAILED;
     goto done;
   }
-  if (file == INVALID_HANDLE_VALUE) {
-    if (!crypto->hashData(hash, bytes, size, 0)) {
-      failure = GetLastError();
-      goto done;
-    }
-  } else {
-    // On the heap: the worker's stack is left for the calls below it.
-    chunk = static_cast<BYTE*>(HeapAlloc(GetProcessHeap(), 0, DIGEST_READ_SIZE));
-    if (chunk == NULL) {
-      failure = ERROR_NOT_ENOUGH_MEMORY;
-      goto done;
-    }
-    if (SetFilePointer(file, 0, NULL, FILE_BEGIN) == INVALID_SET_FILE_POINTER && GetLastError() != NO_ERROR) {
-      failure = GetLastError();
-      goto done;
-    }
-    for (;;) {
-      DWORD got = 0;
-      if (!ReadFile(file, chunk, DIGEST_READ_SIZE, &got, NULL)) {
-        failure = GetLastError();
-        goto done;
-      }
-      if (got == 0) break;
-      if (!crypto->hashData(hash, chunk, got, 0)) {
-        failure = GetLastError();
-        goto done;
-      }
-    }
+  result = DIGEST_FAILED;
+  if (file != INVALID_HANDLE_VALUE ? !HashFile(hash, file, &failure) : !Functions.hashData(hash, bytes, size, 0)) {
+    if (failure == 0) failure = GetLastError();
+    goto done;
   }
-  if (!crypto->getHashParam(hash, HP_HASHVAL, digest, &digestSize, 0) || digestSize != SHA256_SIZE) {
+  if (!Functions.getHashParam(hash, HP_HASHVAL, digest, &digestSize, 0) || digestSize != SHA256_SIZE) {
     failure = GetLastError();
     goto done;
   }
   result = DIGEST_OK;
 
 done:
-  if (chunk != NULL) HeapFree(GetProcessHeap(), 0, chunk);
-  if (hash != 0) crypto->destroyHash(hash);
-  if (provider != 0) crypto->releaseContext(provider, 0);
+  if (hash != 0) Functions.destroyHash(hash);
+  if (provider != 0) Functions.releaseContext(provider, 0);
   if (result != DIGEST_OK) SetLastError(failure);
   return result;
 }

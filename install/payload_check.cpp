@@ -4,8 +4,9 @@
 #include "install/file_digest.h"
 #include "install/signer_check.h"
 #include "install/signer_pin.h"
-#include "log/fresh_file.h"
+#include "log/platform_log.h"
 #include "log/run_log.h"
+#include "platform/fresh_file.h"
 
 PinSetting ReadPinSetting(bool present, const WCHAR* value, unsigned char digest[SHA256_SIZE]) {
   if (!present) return PIN_ABSENT;
@@ -45,18 +46,41 @@ static bool CheckSigner(HANDLE file, const WCHAR* path, const WCHAR* signerKey, 
   return true;
 }
 
+// The file that `file` holds against the SHA-256 pin `expected` under
+// `pinKey`: true when it matches; otherwise the run log says why.
+static bool CheckDigest(HANDLE file, const WCHAR* pinKey, const unsigned char expected[SHA256_SIZE]) {
+  unsigned char received[SHA256_SIZE];
+  WCHAR expectedText[PIN_DIGITS + 1];
+  WCHAR receivedText[PIN_DIGITS + 1];
+  DigestResult digested = DigestFile(file, received);
+  if (digested == DIGEST_NO_PROVIDER) {
+    LogFormat(L"no sha-256 on this system, pin %s cannot be checked, download refused. %d", pinKey,
+              static_cast<int>(GetLastError()));
+    return false;
+  }
+  if (digested != DIGEST_OK) {
+    LogFormat(L"sha-256 of the download failed. %d", static_cast<int>(GetLastError()));
+    return false;
+  }
+  FormatDigest(expected, expectedText);
+  FormatDigest(received, receivedText);
+  if (!DigestsEqual(expected, received)) {
+    LogFormat(L"pin %s mismatch: expected %s, received %s", pinKey, expectedText, receivedText);
+    return false;
+  }
+  LogFormat(L"pin %s matched", pinKey);
+  return true;
+}
+
 PinCheck CheckPinnedDownload(const WCHAR* path, const WCHAR* pinKey, const WCHAR* signerKey, HANDLE* held) {
   // One unit more than a pin: a longer value stays longer, and so malformed.
   WCHAR value[PIN_DIGITS + 2];
   WCHAR signerValue[SIGNER_VALUE_UNITS];
   SignerPins signers;
   unsigned char expected[SHA256_SIZE];
-  unsigned char received[SHA256_SIZE];
-  WCHAR expectedText[PIN_DIGITS + 1];
-  WCHAR receivedText[PIN_DIGITS + 1];
+  FileFailure failure;
   HANDLE file = INVALID_HANDLE_VALUE;
   PinCheck result = PIN_REFUSED;
-  DigestResult digested = DIGEST_FAILED;
 
   *held = INVALID_HANDLE_VALUE;
   PinSetting pin = ReadPinSetting(FindConfigValue(pinKey, value, PIN_DIGITS + 2), value, expected);
@@ -73,30 +97,13 @@ PinCheck CheckPinnedDownload(const WCHAR* path, const WCHAR* pinKey, const WCHAR
   }
   // Read sharing only: from here until the process exists nobody may write,
   // rename or delete the file. An open write handle makes this open fail.
-  file = OpenOwnFile(path, GENERIC_READ, FILE_SHARE_READ);
+  file = OpenOwnFile(path, GENERIC_READ, FILE_SHARE_READ, &failure);
   if (file == INVALID_HANDLE_VALUE) {
-    LogFormat(L"pinned download not opened for its check. %d", static_cast<int>(GetLastError()));
+    LogFileFailure(failure, path);
+    LogFormat(L"pinned download not opened for its check. %d", static_cast<int>(failure.code));
     goto done;
   }
-  if (pin == PIN_VALID) {
-    digested = DigestFile(file, received);
-    if (digested == DIGEST_NO_PROVIDER) {
-      LogFormat(L"no sha-256 on this system, pin %s cannot be checked, download refused. %d", pinKey,
-                static_cast<int>(GetLastError()));
-      goto done;
-    }
-    if (digested != DIGEST_OK) {
-      LogFormat(L"sha-256 of the download failed. %d", static_cast<int>(GetLastError()));
-      goto done;
-    }
-    FormatDigest(expected, expectedText);
-    FormatDigest(received, receivedText);
-    if (!DigestsEqual(expected, received)) {
-      LogFormat(L"pin %s mismatch: expected %s, received %s", pinKey, expectedText, receivedText);
-      goto done;
-    }
-    LogFormat(L"pin %s matched", pinKey);
-  }
+  if (pin == PIN_VALID && !CheckDigest(file, pinKey, expected)) goto done;
   if (signerGiven && !CheckSigner(file, path, signerKey, signerValue, signers)) goto done;
   *held = file;
   file = INVALID_HANDLE_VALUE;
@@ -106,7 +113,7 @@ done:
   if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
   // Only while the name holds the file this process downloaded: a file put in
   // its place is someone else's, and a deletion by name follows links under Wine.
-  if (result == PIN_REFUSED) DeleteOwnFile(path);
+  if (result == PIN_REFUSED && !DeleteOwnFile(path, &failure)) LogFileFailure(failure, path);
   return result;
 }
 

@@ -1,5 +1,3 @@
-// winsock2.h must come before windows.h.
-#include "download/http_client.h"
 #include "install/product_step.h"
 
 #include "config/replace_all.h"

@@ -1,5 +1,3 @@
-// winsock2.h must come before windows.h.
-#include "download/http_client.h"
 #include "install/runtime_step.h"
 
 #include <stdio.h>
@@ -12,8 +10,9 @@
 #include "install/installer_command.h"
 #include "install/payload_check.h"
 #include "install/signer_pin.h"
-#include "log/fresh_file.h"
+#include "log/platform_log.h"
 #include "log/run_log.h"
+#include "platform/fresh_file.h"
 
 static const WCHAR DOWNLOAD_FAILED_MESSAGE[] = L"运行环境安装程序下载失败。(X003)";
 static const WCHAR START_FAILED_MESSAGE[] = L"运行环境安装程序启动失败。(X004)";
@@ -137,19 +136,16 @@ PrerequisiteResult RuntimePrerequisiteStep() {
   DWORD exitCode = static_cast<DWORD>(-1);
   if (!RunRuntimeInstaller(installerPath, &held, exitCode)) return RuntimeInstallFailed;
 
+  PrerequisiteResult result = RuntimeReady;
   if (exitCode == RUNTIME_EXIT_RESTART_NEEDED) {
     // Either answer ends the run with the worker closing the window. Published
     // before asking, so that a window closed right after a Yes still waits for
     // the restart request.
     MarkWorkerClosingWindow();
-    if (WorkerUi.askUser(RESTART_QUESTION, MB_YESNO | MB_ICONQUESTION) != IDYES) {
-      DeleteOwnFile(installerPath);
-      return RebootDeclined;
-    }
-    RegisterRunOnce();
-    DeleteOwnFile(installerPath);
-    return RebootNow;
+    result = WorkerUi.askUser(RESTART_QUESTION, MB_YESNO | MB_ICONQUESTION) == IDYES ? RebootNow : RebootDeclined;
+    if (result == RebootNow) RegisterRunOnce();
   }
-  DeleteOwnFile(installerPath);
-  return RuntimeReady;
+  FileFailure failure;
+  if (!DeleteOwnFile(installerPath, &failure)) LogFileFailure(failure, installerPath);
+  return result;
 }

@@ -1,6 +1,6 @@
 #include "log/run_log.h"
 
-#include "log/fresh_file.h"
+#include "platform/fresh_file.h"
 
 #include <fcntl.h>
 #include <io.h>

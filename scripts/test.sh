@@ -14,7 +14,8 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 
 # The guest's subset: whole runs of setup.exe that reach what a 32-bit build
 # does differently (functions looked up at run time and their calling
-# conventions, structure layouts, the XP road, threads), in about 5 minutes.
+# conventions, structure layouts, the XP road, threads); docs/testing.md says
+# what they cost.
 guest_tests=(
   InstallRun.ProductPinInUpperCaseMatchesAndTheOtherTagsPinDoesNotApply  # a pinned v4 product over http://
   InstallRun.AllHttpsConfigurationInstallsRuntimeAndProductOnWindowsXp    # every address https://, on XP

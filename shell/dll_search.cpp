@@ -29,15 +29,11 @@ int PreloadSystemLibraries() {
 DllSearchDefence LimitDllSearch(bool mayLimitDefaultDirectories) {
   // kernel32 is loaded already (an import): looking it up loads nothing.
   HMODULE kernel32 = GetModuleHandleW(L"kernel32.dll");
-  typedef BOOL(WINAPI * SetDefaultDllDirectoriesFunction)(DWORD);
-  typedef BOOL(WINAPI * SetDllDirectoryFunction)(LPCWSTR);
-  SetDefaultDllDirectoriesFunction limitDefault = NULL;
-  SetDllDirectoryFunction setDirectory = NULL;
+  BOOL(WINAPI * limitDefault)(DWORD) = NULL;
+  BOOL(WINAPI * setDirectory)(LPCWSTR) = NULL;
   if (kernel32 != NULL) {
-    limitDefault = reinterpret_cast<SetDefaultDllDirectoriesFunction>(
-        reinterpret_cast<void*>(GetProcAddress(kernel32, "SetDefaultDllDirectories")));
-    setDirectory = reinterpret_cast<SetDllDirectoryFunction>(
-        reinterpret_cast<void*>(GetProcAddress(kernel32, "SetDllDirectoryW")));
+    LookUpFunction(kernel32, "SetDefaultDllDirectories", &limitDefault);
+    LookUpFunction(kernel32, "SetDllDirectoryW", &setDirectory);
   }
   // Windows 8, and 7 and Vista with the loader update of 2011.
   if (mayLimitDefaultDirectories && limitDefault != NULL && limitDefault(LOAD_LIBRARY_SEARCH_SYSTEM32))

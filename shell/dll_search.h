@@ -6,7 +6,7 @@
 
 #include <windows.h>
 
-#include "download/system_library.h"
+#include "platform/system_library.h"
 
 // Libraries that are loaded by name after start-up, by this program or by the
 // system libraries it calls: theming (comctl32 version 6), the CryptoAPI

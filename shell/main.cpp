@@ -6,6 +6,7 @@
 #include "download/download_file.h"
 #include "install/install_state.h"
 #include "log/run_log.h"
+#include "platform/system_library.h"
 #include "shell/dll_search.h"
 #include "shell/setup_window.h"
 
@@ -22,10 +23,8 @@
 static void DeclareDpiAware() {
   HMODULE user32 = LoadLibraryW(L"USER32.DLL");
   if (user32 == NULL) return;
-  typedef BOOL(WINAPI * SetProcessDpiAwareFunction)();
-  SetProcessDpiAwareFunction setAware = reinterpret_cast<SetProcessDpiAwareFunction>(
-      reinterpret_cast<void*>(GetProcAddress(user32, "SetProcessDPIAware")));
-  if (setAware != NULL) setAware();
+  BOOL(WINAPI * setAware)() = NULL;
+  if (LookUpFunction(user32, "SetProcessDPIAware", &setAware)) setAware();
   FreeLibrary(user32);
 }
 

@@ -4,9 +4,17 @@
 #include <stdio.h>
 
 #include "download/progress_callback.h"
-#include "shell/setup_window.h"
 
+static bool NoWindow() {
+  return false;
+}
+
+static ProgressControls Controls = {NULL, NULL, NULL, NoWindow};
 int LastProgress = -2;
+
+void UseProgressControls(const ProgressControls& controls) {
+  Controls = controls;
+}
 
 bool FormatPercent(WCHAR* buffer, int value) {
   // msvcrt's _snwprintf: -1 when the text and its terminator do not fit.
@@ -18,40 +26,40 @@ bool FormatPercent(WCHAR* buffer, int value) {
   return true;
 }
 
-// The calls below come from the worker and download threads; once the window is
-// going away they are skipped, so a late caller neither waits on a window whose
-// thread has left its loop nor touches handles that may be reused.
+// Once the window is going away the calls below are skipped, so a late caller
+// neither waits on a window whose thread has left its loop nor touches handles
+// that may be reused.
 void SetStatusText(const WCHAR* text) {
-  if (!WindowIsUsable()) return;
-  SetWindowTextW(StatusLabel, text);
-  UpdateWindow(StatusLabel);
+  if (!Controls.usable()) return;
+  SetWindowTextW(Controls.status, text);
+  UpdateWindow(Controls.status);
 }
 
 void SetProgress(int percent) {
   if (percent == LastProgress) return;
-  if (WindowIsUsable()) {
-    SendMessageW(ProgressBar, PBM_SETPOS, static_cast<WPARAM>(percent), 0);
+  if (Controls.usable()) {
+    SendMessageW(Controls.bar, PBM_SETPOS, static_cast<WPARAM>(percent), 0);
     WCHAR text[PERCENT_TEXT_SIZE];
     FormatPercent(text, percent);
-    SetWindowTextW(PercentLabel, text);
-    UpdateWindow(PercentLabel);
+    SetWindowTextW(Controls.percent, text);
+    UpdateWindow(Controls.percent);
     if (percent == PROGRESS_HIDDEN) {
-      ShowWindow(ProgressBar, SW_HIDE);
-      ShowWindow(PercentLabel, SW_HIDE);
-    } else if (!IsWindowVisible(ProgressBar)) {
-      ShowWindow(ProgressBar, SW_SHOW);
-      ShowWindow(PercentLabel, SW_SHOW);
+      ShowWindow(Controls.bar, SW_HIDE);
+      ShowWindow(Controls.percent, SW_HIDE);
+    } else if (!IsWindowVisible(Controls.bar)) {
+      ShowWindow(Controls.bar, SW_SHOW);
+      ShowWindow(Controls.percent, SW_SHOW);
     }
   }
   LastProgress = percent;
 }
 
 void BeginProgress() {
-  if (!WindowIsUsable()) return;
-  ShowWindow(StatusLabel, SW_SHOW);
-  ShowWindow(PercentLabel, SW_SHOW);
-  ShowWindow(ProgressBar, SW_SHOW);
-  SendMessageW(ProgressBar, PBM_SETRANGE, 0, MAKELPARAM(0, 100));
+  if (!Controls.usable()) return;
+  ShowWindow(Controls.status, SW_SHOW);
+  ShowWindow(Controls.percent, SW_SHOW);
+  ShowWindow(Controls.bar, SW_SHOW);
+  SendMessageW(Controls.bar, PBM_SETRANGE, 0, MAKELPARAM(0, 100));
 }
 
 void ReportProgress(const WCHAR* text, int percent) {

@@ -5,6 +5,19 @@
 
 #include "download/progress_callback.h"
 
+// The controls the display drives, handed in by the window that made them.
+struct ProgressControls {
+  HWND status;
+  HWND bar;
+  HWND percent;
+  // False once the window is going away: the calls below come from the worker
+  // and download threads, which then leave the controls alone.
+  bool (*usable)();
+};
+
+// Until this is called the display shows nothing.
+void UseProgressControls(const ProgressControls& controls);
+
 // The last value SetProgress applied; -2 at start, a value no caller passes.
 extern int LastProgress;
 

@@ -7,6 +7,7 @@
 #include "install/install_ui.h"
 #include "install/install_worker.h"
 #include "log/run_log.h"
+#include "platform/system_library.h"
 #include "shell/progress_display.h"
 
 HWND MainWindow;
@@ -21,7 +22,19 @@ HANDLE ExitingWorker;
 
 static const WCHAR WINDOW_CLASS_NAME[] = L"ZunGenericWindowClass";
 // Clears WS_CAPTION (WS_BORDER | WS_DLGFRAME): no caption, no border.
-static const LONG CAPTION_MASK = static_cast<LONG>(0xFF3FFFFF);
+static const LONG CAPTION_MASK = static_cast<LONG>(~static_cast<DWORD>(WS_CAPTION));
+static_assert(CAPTION_MASK == static_cast<LONG>(0xFF3FFFFF), "the mask the window has always used");
+
+// The controls' styles. The progress bar and its percentage start hidden and
+// are shown when a download begins.
+static const DWORD START_BUTTON_STYLE = WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_DEFPUSHBUTTON;
+static const DWORD LABEL_STYLE = WS_CHILD | WS_VISIBLE | SS_LEFT;
+static const DWORD RIGHT_LABEL_STYLE = WS_CHILD | WS_VISIBLE | SS_RIGHT;
+static const DWORD PERCENT_LABEL_STYLE = WS_CHILD | SS_RIGHT;
+static const DWORD PROGRESS_BAR_STYLE = WS_CHILD;
+static_assert(START_BUTTON_STYLE == 0x50010001 && LABEL_STYLE == 0x50000000 && RIGHT_LABEL_STYLE == 0x50000002 &&
+                  PERCENT_LABEL_STYLE == 0x40000002 && PROGRESS_BAR_STYLE == 0x40000000,
+              "the styles the window has always had");
 
 static float CurrentDpiScale() {
   if (DpiScale == 0.0f) {
@@ -113,15 +126,14 @@ static void CreateControls(HWND window) {
   GetConfigText(L"summary", summary, WINDOW_TEXT_SIZE);
   ConfigLines(L"corp.name", L"corp.tel", corp);
 
-  StartButton = MakeControl(window, instance, L"BUTTON", buttonText, 0x50010001, later, ButtonFont);
-  StatusLabel = MakeControl(window, instance, L"STATIC", L"", 0x50000000, later, TextFont);
-  PercentLabel = MakeControl(window, instance, L"STATIC", L"", 0x40000002, later, TextFont);
-  ProgressBar = MakeControl(window, instance, PROGRESS_CLASSW, NULL, 0x40000000, later, NULL);
-  TitleLabel = MakeControl(window, instance, L"STATIC", title, 0x50000000, TitlePlacement(scale),
-                           TitleFont);
-  SummaryLabel = MakeControl(window, instance, L"STATIC", summary, 0x50000000,
-                             SummaryPlacement(scale), TextFont);
-  CorpLabel = MakeControl(window, instance, L"STATIC", corp, 0x50000002, later, TextFont);
+  StartButton = MakeControl(window, instance, L"BUTTON", buttonText, START_BUTTON_STYLE, later, ButtonFont);
+  StatusLabel = MakeControl(window, instance, L"STATIC", L"", LABEL_STYLE, later, TextFont);
+  PercentLabel = MakeControl(window, instance, L"STATIC", L"", PERCENT_LABEL_STYLE, later, TextFont);
+  ProgressBar = MakeControl(window, instance, PROGRESS_CLASSW, NULL, PROGRESS_BAR_STYLE, later, NULL);
+  TitleLabel = MakeControl(window, instance, L"STATIC", title, LABEL_STYLE, TitlePlacement(scale), TitleFont);
+  SummaryLabel = MakeControl(window, instance, L"STATIC", summary, LABEL_STYLE, SummaryPlacement(scale), TextFont);
+  CorpLabel = MakeControl(window, instance, L"STATIC", corp, RIGHT_LABEL_STYLE, later, TextFont);
+  UseProgressControls(ProgressControls{StatusLabel, ProgressBar, PercentLabel, WindowIsUsable});
 }
 
 static void MoveControl(HWND control, const Placement& to) {
@@ -251,11 +263,9 @@ static void InitCommonControlsAtRunTime() {
     LogFormat(L"load comctl32 failed. %d", static_cast<int>(GetLastError()));
     return;
   }
-  typedef BOOL(WINAPI * InitCommonControlsExFunction)(const INITCOMMONCONTROLSEX*);
-  InitCommonControlsExFunction init = reinterpret_cast<InitCommonControlsExFunction>(
-      reinterpret_cast<void*>(GetProcAddress(comctl32, "InitCommonControlsEx")));
+  BOOL(WINAPI * init)(const INITCOMMONCONTROLSEX*) = NULL;
   INITCOMMONCONTROLSEX controls = {8, 0xFF};
-  if (init != NULL) init(&controls);
+  if (LookUpFunction(comctl32, "InitCommonControlsEx", &init)) init(&controls);
 }
 
 static void ShowStartButton(bool shown) {

@@ -6,6 +6,7 @@
 // winsock2.h must come before windows.h.
 #include "download/http_client.h"
 #include "download/body_file.h"
+#include "download/download_file.h"
 #include "log/run_log.h"
 #include "download_reports.h"
 #include "loopback_server.h"

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "download/http_client.h"
+#include "download/download_file.h"
 #include "download/https_client.h"
 #include "download/https_protocol.h"
 #include "log/run_log.h"

@@ -262,12 +262,12 @@ bool WaitForWindowGone(HWND window, DWORD timeoutMs) {
 
 std::wstring ReadWindowText(HWND window) {
   DWORD_PTR length = 0;
-  if (!SendMessageTimeoutW(window, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG, TEXT_TIMEOUT_MS, &length))
+  if (!SendMessageTimeoutW(window, WM_GETTEXTLENGTH, 0, 0, SMTO_NORMAL, TEXT_TIMEOUT_MS, &length))
     return L"";
   std::vector<WCHAR> buffer(length + 1, L'\0');
   DWORD_PTR copied = 0;
   if (!SendMessageTimeoutW(window, WM_GETTEXT, buffer.size(), reinterpret_cast<LPARAM>(buffer.data()),
-                           SMTO_ABORTIFHUNG, TEXT_TIMEOUT_MS, &copied))
+                           SMTO_NORMAL, TEXT_TIMEOUT_MS, &copied))
     return L"";
   return std::wstring(buffer.data(), copied < buffer.size() ? copied : buffer.size() - 1);
 }
@@ -439,7 +439,11 @@ bool StartRun(E2eRun* run, const std::wstring& windowClass, const std::wstring& 
   if (!StartProgram(run->exePath, arguments, &run->program)) return false;
   if (windowClass.empty()) return true;
   run->window = WaitForWindow(windowClass, run->program.processId, E2E_START_TIMEOUT_MS);
-  return run->window != NULL;
+  if (run->window == NULL) return false;
+  // The window exists before its thread first waits for input; asked before
+  // then (slow under emulation), the thread can look hung to a sender.
+  WaitForInputIdle(run->program.process, E2E_START_TIMEOUT_MS);
+  return true;
 }
 
 void EndRun(E2eRun* run) {

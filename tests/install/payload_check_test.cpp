@@ -5,7 +5,7 @@
 
 #include "config/setup_config.h"
 #include "install/payload_check.h"
-#include "log/fresh_file.h"
+#include "platform/fresh_file.h"
 #include "test_files.h"
 
 namespace {

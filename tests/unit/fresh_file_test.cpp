@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "log/fresh_file.h"
+#include "platform/fresh_file.h"
 #include "test_files.h"
 
 namespace {

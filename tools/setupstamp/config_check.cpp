@@ -8,8 +8,7 @@
 #include "config/replace_all.h"
 #include "download/download_result.h"
 #include "download/http_protocol.h"
-#include "tools/setupstamp/pin_option.h"
-#include "tools/setupstamp/signer_option.h"
+#include "tools/setupstamp/pin_values.h"
 
 const wchar_t* const REQUIRED_KEYS[7] = {
   L"app.name", L"setup.text", L"button.text", L"summary",
@@ -313,52 +312,51 @@ void ReadConfigKeys(const std::vector<ConfigLine>& lines, std::map<std::wstring,
   }
 }
 
-void CheckConfigLines(const std::vector<ConfigLine>& lines, std::vector<CheckMessage>& messages) {
-  size_t first = messages.size();
-  std::map<std::wstring, ConfigKey> table;
-  ReadConfigKeys(lines, table);
-  for (size_t i = 0; i < lines.size(); ++i) {
-    const ConfigLine& line = lines[i];
-    if (!line.decoded) continue;
-    if (line.text.empty()) {
-      AddMessage(messages, CHECK_WARNING, line.number,
-                 L"empty line: the program skips it, and it is left out of the stamped text");
-      continue;
-    }
-    std::wstring unencodable = FindNonGbkCharacters(line.text);
-    if (!unencodable.empty())
-      AddMessage(messages, CHECK_ERROR, line.number,
-                 L"GBK (code page 936) cannot hold " + DescribeCharacters(unencodable));
-    if (line.text.find(L'\r') != std::wstring::npos)
-      AddMessage(messages, CHECK_WARNING, line.number,
-                 L"carriage return inside the line: it becomes part of the key or the value");
-    std::wstring key;
-    std::wstring value;
-    bool hasEquals = SplitConfigLine(line.text, key, value);
-    const ConfigKey& counted = table.find(key)->second;
-    if (counted.index != i) {
-      AddMessage(messages, CHECK_WARNING, line.number,
-                 L"key " + Quoted(key) + L" given again: only line " + Number(counted.line) +
-                     L" counts, this line is ignored");
-      continue;
-    }
-    if (!hasEquals) {
-      AddMessage(messages, CHECK_WARNING, line.number,
-                 L"no \"=\" in the line: the program takes the whole line " + Quoted(line.text) +
-                     L" as a key and as its value");
-      continue;
-    }
-    CheckBlanks(key, value, line.number, messages);
-    std::wstring trimmedKey = Trimmed(key);
-    if (!IsKnownKey(key) && !(trimmedKey != key && IsKnownKey(trimmedKey))) {
-      std::wstring suggestion = SuggestKnownKey(key);
-      AddMessage(messages, CHECK_WARNING, line.number,
-                 L"unknown key " + Quoted(key) + L": the program never reads it" +
-                     (suggestion.empty() ? std::wstring() : L" (did you mean " + Quoted(suggestion) + L"?)"));
-    }
+// The checks of one decoded line, the `index`th of those read.
+static void CheckLine(const ConfigLine& line, size_t index, const std::map<std::wstring, ConfigKey>& table,
+                      std::vector<CheckMessage>& messages) {
+  if (line.text.empty()) {
+    AddMessage(messages, CHECK_WARNING, line.number,
+               L"empty line: the program skips it, and it is left out of the stamped text");
+    return;
   }
+  std::wstring unencodable = FindNonGbkCharacters(line.text);
+  if (!unencodable.empty())
+    AddMessage(messages, CHECK_ERROR, line.number, L"GBK (code page 936) cannot hold " + DescribeCharacters(unencodable));
+  if (line.text.find(L'\r') != std::wstring::npos)
+    AddMessage(messages, CHECK_WARNING, line.number,
+               L"carriage return inside the line: it becomes part of the key or the value");
+  std::wstring key;
+  std::wstring value;
+  bool hasEquals = SplitConfigLine(line.text, key, value);
+  const ConfigKey& counted = table.find(key)->second;
+  if (counted.index != index) {
+    AddMessage(messages, CHECK_WARNING, line.number,
+               L"key " + Quoted(key) + L" given again: only line " + Number(counted.line) +
+                   L" counts, this line is ignored");
+    return;
+  }
+  if (!hasEquals) {
+    AddMessage(messages, CHECK_WARNING, line.number,
+               L"no \"=\" in the line: the program takes the whole line " + Quoted(line.text) +
+                   L" as a key and as its value");
+    return;
+  }
+  CheckBlanks(key, value, line.number, messages);
+  std::wstring trimmedKey = Trimmed(key);
+  if (!IsKnownKey(key) && !(trimmedKey != key && IsKnownKey(trimmedKey))) {
+    std::wstring suggestion = SuggestKnownKey(key);
+    AddMessage(messages, CHECK_WARNING, line.number,
+               L"unknown key " + Quoted(key) + L": the program never reads it" +
+                   (suggestion.empty() ? std::wstring() : L" (did you mean " + Quoted(suggestion) + L"?)"));
+  }
+}
 
-  // setup.exe refuses a text beyond its limits whole, and its window comes up empty.
+// setup.exe refuses a text beyond its limits whole, and its window comes up
+// empty; and it needs every required key with a value.
+static void CheckLimitsAndRequiredKeys(const std::vector<ConfigLine>& lines,
+                                       const std::map<std::wstring, ConfigKey>& table,
+                                       std::vector<CheckMessage>& messages) {
   size_t stampedUnits = 0;
   for (size_t i = 0; i < lines.size(); ++i)
     if (lines[i].decoded && !lines[i].text.empty()) stampedUnits += lines[i].text.size() + 2;  // and CR LF
@@ -371,7 +369,6 @@ void CheckConfigLines(const std::vector<ConfigLine>& lines, std::vector<CheckMes
     AddMessage(messages, CHECK_ERROR, 0,
                Number(static_cast<long>(table.size())) + L" different keys; setup.exe reads at most " +
                    Number(CONFIG_MAX_ENTRIES) + L" and refuses a configuration with more whole");
-
   for (size_t i = 0; i < sizeof(REQUIRED_KEYS) / sizeof(REQUIRED_KEYS[0]); ++i) {
     std::map<std::wstring, ConfigKey>::const_iterator entry = table.find(REQUIRED_KEYS[i]);
     if (entry == table.end())
@@ -380,32 +377,32 @@ void CheckConfigLines(const std::vector<ConfigLine>& lines, std::vector<CheckMes
       AddMessage(messages, CHECK_ERROR, entry->second.line,
                  L"required key " + Quoted(REQUIRED_KEYS[i]) + L" has an empty value");
   }
+}
 
+// "app.url" as the client sees it: with the version tag in place of "vv".
+static void CheckProductAddress(const std::map<std::wstring, ConfigKey>& table, std::vector<CheckMessage>& messages) {
   std::map<std::wstring, ConfigKey>::const_iterator app = table.find(L"app.url");
-  if (app != table.end() && !app->second.value.empty() && FindNonGbkCharacters(app->second.value).empty()) {
-    const std::wstring& url = app->second.value;
-    if (url.find(L"vv") == std::wstring::npos)
-      AddMessage(messages, CHECK_WARNING, app->second.line,
-                 L"\"app.url\" has no \"vv\": every Windows version downloads the same build");
-    // The client sees the address with the version tag in place of "vv".
-    std::wstring remark;
-    std::wstring refusal = CheckDownloadAddress(WithVersionTag(url, L"v2"), &remark);
-    if (refusal.empty()) refusal = CheckDownloadAddress(WithVersionTag(url, L"v4"));
-    if (!refusal.empty()) {
-      AddMessage(messages, CHECK_ERROR, app->second.line,
-                 L"the download client refuses the address in \"app.url\": " + refusal);
-    } else {
-      if (HoldsBlankOrControl(Trimmed(url)))
-        AddMessage(messages, CHECK_WARNING, app->second.line,
-                   L"the address in \"app.url\" holds a blank or control character, which breaks the request "
-                   L"line");
-      if (!remark.empty())
-        AddMessage(messages, CHECK_WARNING, app->second.line, L"the address in \"app.url\": " + remark);
-    }
+  if (app == table.end() || app->second.value.empty() || !FindNonGbkCharacters(app->second.value).empty()) return;
+  const std::wstring& url = app->second.value;
+  if (url.find(L"vv") == std::wstring::npos)
+    AddMessage(messages, CHECK_WARNING, app->second.line,
+               L"\"app.url\" has no \"vv\": every Windows version downloads the same build");
+  std::wstring remark;
+  std::wstring refusal = CheckDownloadAddress(WithVersionTag(url, L"v2"), &remark);
+  if (refusal.empty()) refusal = CheckDownloadAddress(WithVersionTag(url, L"v4"));
+  if (!refusal.empty()) {
+    AddMessage(messages, CHECK_ERROR, app->second.line,
+               L"the download client refuses the address in \"app.url\": " + refusal);
+    return;
   }
-  CheckPins(table, messages);
+  if (HoldsBlankOrControl(Trimmed(url)))
+    AddMessage(messages, CHECK_WARNING, app->second.line,
+               L"the address in \"app.url\" holds a blank or control character, which breaks the request line");
+  if (!remark.empty()) AddMessage(messages, CHECK_WARNING, app->second.line, L"the address in \"app.url\": " + remark);
+}
 
-  // The mirror list ends at the first number whose value is missing or empty.
+// The mirror list ends at the first number whose value is missing or empty.
+static void CheckMirrors(const std::map<std::wstring, ConfigKey>& table, std::vector<CheckMessage>& messages) {
   int end = 1;
   for (;; ++end) {
     std::map<std::wstring, ConfigKey>::const_iterator mirror = table.find(MIRROR_KEY_PREFIX + Number(end));
@@ -430,7 +427,18 @@ void CheckConfigLines(const std::vector<ConfigLine>& lines, std::vector<CheckMes
                  Quoted(entry->first) + L" is never tried: the mirror list ends at " + Quoted(endKey) +
                      (endMissing ? L", which is missing" : L", which is empty"));
   }
+}
 
+void CheckConfigLines(const std::vector<ConfigLine>& lines, std::vector<CheckMessage>& messages) {
+  size_t first = messages.size();
+  std::map<std::wstring, ConfigKey> table;
+  ReadConfigKeys(lines, table);
+  for (size_t i = 0; i < lines.size(); ++i)
+    if (lines[i].decoded) CheckLine(lines[i], i, table, messages);
+  CheckLimitsAndRequiredKeys(lines, table, messages);
+  CheckProductAddress(table, messages);
+  CheckPins(table, messages);
+  CheckMirrors(table, messages);
   std::stable_sort(messages.begin() + first, messages.end(),
                    [](const CheckMessage& a, const CheckMessage& b) { return a.line < b.line; });
 }

@@ -270,6 +270,30 @@ static bool MayMove(const std::string& image, const PeHeaders& headers, const Pe
   return relocations;
 }
 
+// The directory entries inside a section that moves in memory (its relocation
+// table's) move with it.
+static void MoveDirectoriesIn(std::string& work, const PeHeaders& headers, const PeSection& section,
+                              uint32_t memoryShift) {
+  for (uint32_t d = 0; d < headers.directoryCount; ++d) {
+    uint32_t address = 0, size = 0;
+    ReadPeDirectory(work, headers, d, address, size);
+    if (d == PE_SECURITY_DIRECTORY || (address == 0 && size == 0)) continue;
+    if (address >= section.virtualAddress && address - section.virtualAddress < MemorySize(section))
+      WriteLe32(work, headers.directories + d * DIRECTORY_ENTRY_SIZE, address + memoryShift);
+  }
+}
+
+// File offsets into what lies behind the sections: the COFF symbol table of an
+// unstripped image, and a certificate table.
+static void MoveTrailingOffsets(std::string& work, const PeHeaders& headers, uint64_t oldRawEnd, uint32_t fileShift) {
+  uint32_t symbols = ReadLe32(work, headers.fileHeader + SYMBOL_TABLE_FIELD);
+  if (symbols != 0 && symbols >= oldRawEnd) WriteLe32(work, headers.fileHeader + SYMBOL_TABLE_FIELD, symbols + fileShift);
+  uint32_t certificates = 0, certificatesSize = 0;
+  ReadPeDirectory(work, headers, PE_SECURITY_DIRECTORY, certificates, certificatesSize);
+  if (certificates != 0 && certificates >= oldRawEnd)
+    WriteLe32(work, headers.directories + PE_SECURITY_DIRECTORY * DIRECTORY_ENTRY_SIZE, certificates + fileShift);
+}
+
 ResourceSectionResult PutResourceSection(std::string& image, const std::string& content) {
   ResourcePlace place;
   ResourceSectionResult result = FindResourcePlace(image, place);
@@ -298,27 +322,13 @@ ResourceSectionResult PutResourceSection(std::string& image, const std::string& 
       return RESOURCE_SECTION_FIXED_FOLLOWER;
     if (behindInMemory && memoryShift != 0) {
       if (!MayMove(work, headers, section)) return RESOURCE_SECTION_FIXED_FOLLOWER;
-      // The relocation table's directory entry moves with it.
-      for (uint32_t d = 0; d < headers.directoryCount; ++d) {
-        uint32_t address = 0, size = 0;
-        ReadPeDirectory(work, headers, d, address, size);
-        if (d == PE_SECURITY_DIRECTORY || (address == 0 && size == 0)) continue;
-        if (address >= section.virtualAddress && address - section.virtualAddress < MemorySize(section))
-          WriteLe32(work, headers.directories + d * DIRECTORY_ENTRY_SIZE, address + memoryShift);
-      }
+      MoveDirectoriesIn(work, headers, section, memoryShift);
       WriteLe32(work, section.header + VIRTUAL_ADDRESS_FIELD, section.virtualAddress + memoryShift);
     }
     if (section.rawSize != 0 && section.rawOffset >= oldRawEnd)
       WriteLe32(work, section.header + RAW_OFFSET_FIELD, section.rawOffset + fileShift);
   }
-  // File offsets into what lies behind the sections: the COFF symbol table of
-  // an unstripped image, and a certificate table.
-  uint32_t symbols = ReadLe32(work, headers.fileHeader + SYMBOL_TABLE_FIELD);
-  if (symbols != 0 && symbols >= oldRawEnd) WriteLe32(work, headers.fileHeader + SYMBOL_TABLE_FIELD, symbols + fileShift);
-  uint32_t certificates = 0, certificatesSize = 0;
-  ReadPeDirectory(work, headers, PE_SECURITY_DIRECTORY, certificates, certificatesSize);
-  if (certificates != 0 && certificates >= oldRawEnd)
-    WriteLe32(work, headers.directories + PE_SECURITY_DIRECTORY * DIRECTORY_ENTRY_SIZE, certificates + fileShift);
+  MoveTrailingOffsets(work, headers, oldRawEnd, fileShift);
 
   WriteLe32(work, resources.header + VIRTUAL_SIZE_FIELD, static_cast<uint32_t>(content.size()));
   WriteLe32(work, resources.header + RAW_SIZE_FIELD, static_cast<uint32_t>(newRaw));

@@ -1,19 +1,5 @@
 #include "tools/setupstamp/pin_option.h"
 
-#include <wchar.h>
-
-const wchar_t* const PIN_KEYS[3] = {PRODUCT_PIN_KEY_V2, PRODUCT_PIN_KEY_V4, RUNTIME_PIN_KEY};
-
-bool IsPinKey(const std::wstring& key) {
-  for (size_t i = 0; i < sizeof(PIN_KEYS) / sizeof(PIN_KEYS[0]); ++i)
-    if (key == PIN_KEYS[i]) return true;
-  return false;
-}
-
-static bool IsHexDigit(wchar_t c) {
-  return (c >= L'0' && c <= L'9') || (c >= L'a' && c <= L'f') || (c >= L'A' && c <= L'F');
-}
-
 static bool SameDigest(const std::wstring& value, const std::wstring& digest) {
   unsigned char have[SHA256_SIZE];
   unsigned char want[SHA256_SIZE];
@@ -51,21 +37,4 @@ void ApplyPin(std::vector<ConfigLine>& lines, const std::wstring& key, const std
               const std::wstring& source, std::vector<CheckMessage>& messages) {
   ApplyStampedValue(lines, key, digest, SameDigest, L"--pin sets it to \"" + digest + L"\", the SHA-256 of " + source,
                     messages);
-}
-
-std::wstring DescribePinProblem(const std::wstring& value) {
-  unsigned char digest[SHA256_SIZE];
-  if (ParsePin(value.c_str(), digest)) return std::wstring();
-  wchar_t text[96];
-  if (value.size() != static_cast<size_t>(PIN_DIGITS)) {
-    swprintf(text, 96, L"it has %d characters; a pin is 64 hexadecimal digits",
-               static_cast<int>(value.size()));
-  } else {
-    size_t bad = 0;
-    while (bad < value.size() && IsHexDigit(value[bad])) ++bad;
-    swprintf(text, 96, L"character %d is not a hexadecimal digit; a pin is 64 of them",
-               static_cast<int>(bad + 1));
-  }
-  text[95] = L'\0';
-  return text;
 }

@@ -1,17 +1,12 @@
-// Payload pins in the stamping tool: which keys hold one, and writing the
-// digest of a real installer file into the text as a key's value.
+// Payload pins in the stamping tool: writing the digest of a real installer
+// file into the text as a key's value.
 #pragma once
 
 #include <string>
 #include <vector>
 
-#include "install/payload_pin.h"
 #include "tools/setupstamp/config_check.h"
-
-// The three pin keys, product builds first.
-extern const wchar_t* const PIN_KEYS[3];
-
-bool IsPinKey(const std::wstring& key);
+#include "tools/setupstamp/pin_values.h"
 
 // Sets `key` to `digest` (64 hexadecimal digits) in the line that setup.exe
 // reads for it (the first), or adds a line when no line gives the key. A value
@@ -27,6 +22,3 @@ void ApplyPin(std::vector<ConfigLine>& lines, const std::wstring& key, const std
 void ApplyStampedValue(std::vector<ConfigLine>& lines, const std::wstring& key, const std::wstring& value,
                        bool (*same)(const std::wstring& have, const std::wstring& want), const std::wstring& reason,
                        std::vector<CheckMessage>& messages);
-
-// Empty when setup.exe takes `value` as a pin; otherwise why not.
-std::wstring DescribePinProblem(const std::wstring& value);

@@ -10,10 +10,6 @@ static const size_t WIN_CERTIFICATE_HEADER = 8;  // dwLength, wRevision, wCertif
 static const unsigned WIN_CERT_TYPE_PKCS_SIGNED_DATA = 2;
 static const unsigned char DER_CONTEXT_1 = 0xA1;
 
-bool IsSignerKey(const std::wstring& key) {
-  return key == PRODUCT_SIGNER_KEY || key == RUNTIME_SIGNER_KEY;
-}
-
 static const unsigned char* Bytes(const std::string& text) {
   return reinterpret_cast<const unsigned char*>(text.data());
 }
@@ -163,31 +159,4 @@ void ApplySigner(std::vector<ConfigLine>& lines, const std::wstring& key, const 
                  const std::wstring& sources, std::vector<CheckMessage>& messages) {
   ApplyStampedValue(lines, key, digests, SameKeys,
                     L"--signer sets it to \"" + digests + L"\", the signing key of " + sources, messages);
-}
-
-std::wstring DescribeSignerProblem(const std::wstring& value) {
-  SignerPins pins;
-  if (ParseSignerPins(value.c_str(), &pins)) return std::wstring();
-  wchar_t text[128];
-  size_t start = 0;
-  for (int entry = 1;; ++entry) {
-    size_t comma = value.find(L',', start);
-    std::wstring digest = value.substr(start, comma == std::wstring::npos ? std::wstring::npos : comma - start);
-    if (entry > MAX_SIGNER_PINS) {
-      swprintf(text, 128, L"it lists more than %d keys", MAX_SIGNER_PINS);
-      break;
-    }
-    std::wstring pinProblem = DescribePinProblem(digest);
-    if (!pinProblem.empty()) {
-      swprintf(text, 128, L"key %d: %ls (comma-separated, no blanks)", entry, pinProblem.c_str());
-      break;
-    }
-    if (comma == std::wstring::npos) {
-      swprintf(text, 128, L"it is not a comma-separated list of key digests");
-      break;
-    }
-    start = comma + 1;
-  }
-  text[127] = L'\0';
-  return text;
 }

@@ -1,15 +1,13 @@
 // Publisher pins in the stamping tool: the signing key of a signed exe or of a
 // certificate (PEM or DER), whose SHA-256 makes a value of app.signer or
-// net2.signer, and the check of those values. Plain bytes in, plain values out.
+// net2.signer. Plain bytes in, plain values out.
 #pragma once
 
 #include <string>
 #include <vector>
 
-#include "install/signer_pin.h"
 #include "tools/setupstamp/config_check.h"
-
-bool IsSignerKey(const std::wstring& key);
+#include "tools/setupstamp/pin_values.h"
 
 // The SubjectPublicKeyInfo (DER) of the key that signs `file`: a signed exe
 // (the signer of its Authenticode signature, matched by issuer and serial
@@ -22,6 +20,3 @@ bool SignerKeyOfFile(const std::string& file, std::string& subjectPublicKeyInfo,
 // warning that names both (`sources`: where the digests came from).
 void ApplySigner(std::vector<ConfigLine>& lines, const std::wstring& key, const std::wstring& digests,
                  const std::wstring& sources, std::vector<CheckMessage>& messages);
-
-// Empty when setup.exe takes `value` as a publisher pin; otherwise why not.
-std::wstring DescribeSignerProblem(const std::wstring& value);

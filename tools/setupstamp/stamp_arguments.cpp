@@ -2,8 +2,7 @@
 
 #include <vector>
 
-#include "tools/setupstamp/pin_option.h"
-#include "tools/setupstamp/signer_option.h"
+#include "tools/setupstamp/pin_values.h"
 
 const wchar_t STAMP_USAGE[] =
     L"usage:\n"
@@ -45,66 +44,65 @@ static bool ReadKeyAndFile(const wchar_t* const* arguments, int count, int* i, b
   return true;
 }
 
-bool ParseStampArguments(int count, const wchar_t* const* arguments, StampOptions& options,
-                         std::wstring& problem) {
-  options.mode = STAMP_MODE_HELP;
-  options.strict = false;
-  options.configPath.clear();
-  options.exePath.clear();
-  options.outPath.clear();
-  options.pins.clear();
-  options.signers.clear();
-  problem.clear();
-  bool out = false, inPlace = false, check = false, print = false, help = false;
-  std::vector<std::wstring> names;
-  for (int i = 0; i < count; ++i) {
-    std::wstring argument = arguments[i];
-    if (argument == L"--strict") {
-      options.strict = true;
-    } else if (argument == L"--out") {
-      if (out) { problem = L"--out given twice"; return false; }
-      if (i + 1 >= count) { problem = L"--out needs a file name"; return false; }
-      out = true;
-      options.outPath = arguments[++i];
-    } else if (argument == L"--pin") {
-      PinRequest request;
-      if (!ReadKeyAndFile(arguments, count, &i, IsPinKey, L"app.sha256.v2, app.sha256.v4 or net2.sha256", request,
-                          problem))
-        return false;
-      for (size_t k = 0; k < options.pins.size(); ++k)
-        if (options.pins[k].key == request.key) { problem = L"--pin " + request.key + L" given twice"; return false; }
-      options.pins.push_back(request);
-    } else if (argument == L"--signer") {
-      PinRequest request;
-      if (!ReadKeyAndFile(arguments, count, &i, IsSignerKey, L"app.signer or net2.signer", request, problem))
-        return false;
-      options.signers.push_back(request);
-    } else if (argument == L"--in-place") {
-      inPlace = true;
-    } else if (argument == L"--check") {
-      check = true;
-    } else if (argument == L"--print") {
-      print = true;
-    } else if (argument == L"--help" || argument == L"-h" || argument == L"/?") {
-      help = true;
-    } else if (argument.size() > 1 && argument[0] == L'-') {
-      problem = L"unknown option " + argument;
+// Which of the mode options were given.
+struct GivenModes {
+  bool out, inPlace, check, print, help;
+};
+
+// One argument at `*i` (and the value it takes, moving *i past it) into
+// `options`, `modes` or `names`. False, with `problem`, on a usage mistake.
+static bool ReadArgument(int count, const wchar_t* const* arguments, int* i, StampOptions& options,
+                         GivenModes* modes, std::vector<std::wstring>& names, std::wstring& problem) {
+  std::wstring argument = arguments[*i];
+  PinRequest request;
+  if (argument == L"--strict") {
+    options.strict = true;
+  } else if (argument == L"--out") {
+    if (modes->out) { problem = L"--out given twice"; return false; }
+    if (*i + 1 >= count) { problem = L"--out needs a file name"; return false; }
+    modes->out = true;
+    options.outPath = arguments[++*i];
+  } else if (argument == L"--pin") {
+    if (!ReadKeyAndFile(arguments, count, i, IsPinKey, L"app.sha256.v2, app.sha256.v4 or net2.sha256", request,
+                        problem))
       return false;
-    } else {
-      names.push_back(argument);
-    }
+    for (size_t k = 0; k < options.pins.size(); ++k)
+      if (options.pins[k].key == request.key) { problem = L"--pin " + request.key + L" given twice"; return false; }
+    options.pins.push_back(request);
+  } else if (argument == L"--signer") {
+    if (!ReadKeyAndFile(arguments, count, i, IsSignerKey, L"app.signer or net2.signer", request, problem))
+      return false;
+    options.signers.push_back(request);
+  } else if (argument == L"--in-place") {
+    modes->inPlace = true;
+  } else if (argument == L"--check") {
+    modes->check = true;
+  } else if (argument == L"--print") {
+    modes->print = true;
+  } else if (argument == L"--help" || argument == L"-h" || argument == L"/?") {
+    modes->help = true;
+  } else if (argument.size() > 1 && argument[0] == L'-') {
+    problem = L"unknown option " + argument;
+    return false;
+  } else {
+    names.push_back(argument);
   }
-  if (help) return true;
-  int modes = (out ? 1 : 0) + (inPlace ? 1 : 0) + (check ? 1 : 0) + (print ? 1 : 0);
-  if (modes == 0) {
+  return true;
+}
+
+// The one mode the options name, and the files it takes.
+static bool ChooseMode(const GivenModes& modes, const std::vector<std::wstring>& names, StampOptions& options,
+                       std::wstring& problem) {
+  int count = (modes.out ? 1 : 0) + (modes.inPlace ? 1 : 0) + (modes.check ? 1 : 0) + (modes.print ? 1 : 0);
+  if (count == 0) {
     problem = names.empty() ? L"nothing to do" : L"say where the result goes: --out NEW.exe or --in-place";
     return false;
   }
-  if (modes > 1) {
+  if (count > 1) {
     problem = L"choose one of --out, --in-place, --check and --print";
     return false;
   }
-  if (print) {
+  if (modes.print) {
     if (names.size() != 1) { problem = L"--print takes one exe"; return false; }
     if (!options.pins.empty()) { problem = L"--print takes no --pin"; return false; }
     if (!options.signers.empty()) { problem = L"--print takes no --signer"; return false; }
@@ -112,7 +110,7 @@ bool ParseStampArguments(int count, const wchar_t* const* arguments, StampOption
     options.exePath = names[0];
     return true;
   }
-  if (check) {
+  if (modes.check) {
     if (names.size() != 1) { problem = L"--check takes one configuration file"; return false; }
     options.mode = STAMP_MODE_CHECK;
     options.configPath = names[0];
@@ -124,11 +122,24 @@ bool ParseStampArguments(int count, const wchar_t* const* arguments, StampOption
   }
   options.configPath = names[0];
   options.exePath = names[1];
-  if (inPlace) {
-    options.mode = STAMP_MODE_IN_PLACE;
-    options.outPath = options.exePath;
-  } else {
-    options.mode = STAMP_MODE_OUT;
-  }
+  options.mode = modes.inPlace ? STAMP_MODE_IN_PLACE : STAMP_MODE_OUT;
+  if (modes.inPlace) options.outPath = options.exePath;
   return true;
+}
+
+bool ParseStampArguments(int count, const wchar_t* const* arguments, StampOptions& options,
+                         std::wstring& problem) {
+  options.mode = STAMP_MODE_HELP;
+  options.strict = false;
+  options.configPath.clear();
+  options.exePath.clear();
+  options.outPath.clear();
+  options.pins.clear();
+  options.signers.clear();
+  problem.clear();
+  GivenModes modes = {false, false, false, false, false};
+  std::vector<std::wstring> names;
+  for (int i = 0; i < count; ++i)
+    if (!ReadArgument(count, arguments, &i, options, &modes, names, problem)) return false;
+  return modes.help || ChooseMode(modes, names, options, problem);
 }

@@ -112,53 +112,92 @@ static bool SignerDigestOfFile(const std::wstring& path, std::wstring& digest, s
   return true;
 }
 
-static int StampConfiguration(const StampOptions& options) {
-  std::string input;
+// Each --signer key's list, in the order given, and the files it came from.
+struct SignerLists {
+  std::vector<std::wstring> keys, lists, sources;
+};
+
+// The digests that --pin and --signer name, read from their files; false,
+// with the error written, when a file cannot be read or hashed.
+static bool ReadPinFiles(const StampOptions& options, std::vector<std::wstring>& pins, SignerLists& signers) {
   std::wstring failure;
-  if (!ReadWholeFile(options.configPath, input, failure)) {
-    WriteError(failure + L"\n");
-    return STAMP_EXIT_FILE_FAILED;
-  }
-  std::vector<std::wstring> pins;
+  const std::wstring nothing = options.mode == STAMP_MODE_CHECK ? std::wstring() : options.outPath + L": nothing written\n";
   for (size_t i = 0; i < options.pins.size(); ++i) {
     std::wstring pin;
     if (!PinOfFile(options.pins[i].path, pin, failure)) {
-      WriteError(failure + L"\n" +
-                 (options.mode == STAMP_MODE_CHECK ? std::wstring() : options.outPath + L": nothing written\n"));
-      return STAMP_EXIT_FILE_FAILED;
+      WriteError(failure + L"\n" + nothing);
+      return false;
     }
     pins.push_back(pin);
   }
-  // Each --signer key's list, in the order given, and the files it came from.
-  std::vector<std::wstring> signerKeys, signerLists, signerSources;
   for (size_t i = 0; i < options.signers.size(); ++i) {
     const PinRequest& signer = options.signers[i];
     std::wstring digest;
     if (!SignerDigestOfFile(signer.path, digest, failure)) {
-      WriteError(failure + L"\n" +
-                 (options.mode == STAMP_MODE_CHECK ? std::wstring() : options.outPath + L": nothing written\n"));
-      return STAMP_EXIT_FILE_FAILED;
+      WriteError(failure + L"\n" + nothing);
+      return false;
     }
     WriteError(signer.path + L": signing key SHA-256 " + digest + L"\n");
     size_t k = 0;
-    while (k < signerKeys.size() && signerKeys[k] != signer.key) ++k;
-    if (k == signerKeys.size()) {
-      signerKeys.push_back(signer.key);
-      signerLists.push_back(digest);
-      signerSources.push_back(signer.path);
+    while (k < signers.keys.size() && signers.keys[k] != signer.key) ++k;
+    if (k == signers.keys.size()) {
+      signers.keys.push_back(signer.key);
+      signers.lists.push_back(digest);
+      signers.sources.push_back(signer.path);
     } else {
-      signerLists[k] += L"," + digest;
-      signerSources[k] += L" and " + signer.path;
+      signers.lists[k] += L"," + digest;
+      signers.sources[k] += L" and " + signer.path;
     }
   }
+  return true;
+}
+
+// Writes the exe with the stamped `text` (GBK) to the output path and says so.
+static int WriteStampedExe(const StampOptions& options, const std::string& text, const std::wstring& summary) {
+  std::string source, stamped;
+  std::wstring failure;
+  int removed = 0;
+  bool signatureRemoved = false;
+  bool written = ReadWholeFile(options.exePath, source, failure);
+  if (written) {
+    ExeStampResult result = StampImage(source, text, stamped, removed, signatureRemoved);
+    if (result != EXE_STAMP_OK) failure = DescribeStampFailure(options.exePath, result);
+    written = result == EXE_STAMP_OK && ReplaceFileWith(options.outPath, stamped, failure);
+  }
+  if (!written) {
+    WriteError(failure + L"\n" + options.outPath + L": nothing written\n");
+    return STAMP_EXIT_FILE_FAILED;
+  }
+  if (removed == 0)
+    WriteError(options.exePath + L": warning: it carried no configuration before; is it a setup.exe?\n");
+  if (signatureRemoved)
+    WriteError(options.exePath + L": warning: its Authenticode signature does not cover the new configuration, so " +
+               options.outPath + L" is written without it; sign " + options.outPath + L" again\n");
+  WriteError(summary + L"\n");
+  WriteOutput(options.outPath + L": configuration stamped (" + std::to_wstring(text.size()) +
+              L" bytes of GBK text, " + std::to_wstring(removed) + L" earlier cop" +
+              (removed == 1 ? L"y" : L"ies") + L" replaced)\n");
+  return STAMP_EXIT_OK;
+}
+
+static int StampConfiguration(const StampOptions& options) {
+  std::string input;
+  std::wstring failure;
+  std::vector<std::wstring> pins;
+  SignerLists signers;
+  if (!ReadWholeFile(options.configPath, input, failure)) {
+    WriteError(failure + L"\n");
+    return STAMP_EXIT_FILE_FAILED;
+  }
+  if (!ReadPinFiles(options, pins, signers)) return STAMP_EXIT_FILE_FAILED;
   TextEncoding encoding;
   std::vector<ConfigLine> lines;
   std::vector<CheckMessage> messages;
   ReadConfigLines(input, encoding, lines, messages);
   for (size_t i = 0; i < pins.size(); ++i)
     ApplyPin(lines, options.pins[i].key, pins[i], options.pins[i].path, messages);
-  for (size_t i = 0; i < signerKeys.size(); ++i)
-    ApplySigner(lines, signerKeys[i], signerLists[i], signerSources[i], messages);
+  for (size_t i = 0; i < signers.keys.size(); ++i)
+    ApplySigner(lines, signers.keys[i], signers.lists[i], signers.sources[i], messages);
   CheckConfigLines(lines, messages);
   for (size_t i = 0; i < messages.size(); ++i)
     WriteError(FormatCheckMessage(options.configPath, messages[i]) + L"\n");
@@ -179,30 +218,7 @@ static int StampConfiguration(const StampOptions& options) {
     WriteError(options.configPath + L": error: the text cannot be written in GBK; nothing written\n");
     return STAMP_EXIT_CHECK_FAILED;
   }
-  std::string source, stamped;
-  int removed = 0;
-  bool signatureRemoved = false;
-  ExeStampResult result = EXE_STAMP_OK;
-  bool written = ReadWholeFile(options.exePath, source, failure);
-  if (written) {
-    result = StampImage(source, text, stamped, removed, signatureRemoved);
-    if (result != EXE_STAMP_OK) failure = DescribeStampFailure(options.exePath, result);
-    written = result == EXE_STAMP_OK && ReplaceFileWith(options.outPath, stamped, failure);
-  }
-  if (!written) {
-    WriteError(failure + L"\n" + options.outPath + L": nothing written\n");
-    return STAMP_EXIT_FILE_FAILED;
-  }
-  if (removed == 0)
-    WriteError(options.exePath + L": warning: it carried no configuration before; is it a setup.exe?\n");
-  if (signatureRemoved)
-    WriteError(options.exePath + L": warning: its Authenticode signature does not cover the new configuration, so " +
-               options.outPath + L" is written without it; sign " + options.outPath + L" again\n");
-  WriteError(summary + L"\n");
-  WriteOutput(options.outPath + L": configuration stamped (" + std::to_wstring(text.size()) +
-              L" bytes of GBK text, " + std::to_wstring(removed) + L" earlier cop" +
-              (removed == 1 ? L"y" : L"ies") + L" replaced)\n");
-  return STAMP_EXIT_OK;
+  return WriteStampedExe(options, text, summary);
 }
 
 int RunStampTool(int count, const wchar_t* const* arguments) {

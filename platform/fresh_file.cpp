@@ -1,9 +1,9 @@
-#include "log/fresh_file.h"
-
-#include "log/run_log.h"
+#include "platform/fresh_file.h"
 
 #include <stdio.h>
 #include <winternl.h>
+
+#include "platform/system_library.h"
 
 // Which file a path named when this process made it. Written by the thread
 // that makes a file and read by one that waited for it: no two run at once.
@@ -124,15 +124,12 @@ const int FILE_DISPOSITION_INFORMATION_CLASS = 13;
 // (which a planted link could turn into another file). ntdll is in every
 // process: looking it up loads nothing. 0 or a Win32 error code.
 static DWORD SetOpenFileInformation(HANDLE file, void* information, ULONG size, int informationClass) {
-  typedef NTSTATUS(NTAPI * SetInformationFunction)(HANDLE, IO_STATUS_BLOCK*, void*, ULONG, int);
-  typedef ULONG(NTAPI * StatusToErrorFunction)(NTSTATUS);
+  NTSTATUS(NTAPI * setInformation)(HANDLE, IO_STATUS_BLOCK*, void*, ULONG, int) = NULL;
+  ULONG(NTAPI * statusToError)(NTSTATUS) = NULL;
   HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
-  if (ntdll == NULL) return ERROR_PROC_NOT_FOUND;
-  SetInformationFunction setInformation = reinterpret_cast<SetInformationFunction>(
-      reinterpret_cast<void*>(GetProcAddress(ntdll, "NtSetInformationFile")));
-  StatusToErrorFunction statusToError = reinterpret_cast<StatusToErrorFunction>(
-      reinterpret_cast<void*>(GetProcAddress(ntdll, "RtlNtStatusToDosError")));
-  if (setInformation == NULL || statusToError == NULL) return ERROR_PROC_NOT_FOUND;
+  if (ntdll == NULL || !LookUpFunction(ntdll, "NtSetInformationFile", &setInformation) ||
+      !LookUpFunction(ntdll, "RtlNtStatusToDosError", &statusToError))
+    return ERROR_PROC_NOT_FOUND;
   IO_STATUS_BLOCK status;
   NTSTATUS result = setInformation(file, &status, information, size, informationClass);
   return result >= 0 ? 0 : statusToError(result);
@@ -145,15 +142,24 @@ bool DeleteOpenFile(HANDLE file) {
   return failure == 0;
 }
 
+// Hands a failure to the caller (when it asked) and to the thread's last error.
+static void Report(FileFailure* failure, const char* what, const char* reason, DWORD code) {
+  if (failure != NULL) {
+    failure->what = what;
+    failure->reason = reason;
+    failure->code = code;
+  }
+  SetLastError(code);
+}
+
 static LONG TempSerial;
 
-HANDLE CreateFreshFile(const WCHAR* path, DWORD access, DWORD share) {
+HANDLE CreateFreshFile(const WCHAR* path, DWORD access, DWORD share, FileFailure* failure) {
   WCHAR temp[MAX_PATH];
   static_assert(sizeof(RenameInformation) < 1024, "fits on the stack of every thread that makes a file");
   RenameInformation rename;
   BY_HANDLE_FILE_INFORMATION information;
-  const char* refusal = NULL;
-  DWORD failure = 0;
+  FileFailure why = {NULL, NULL, 0};
   HANDLE file = INVALID_HANDLE_VALUE;
 
   ForgetOwnFile(path);
@@ -161,8 +167,7 @@ HANDLE CreateFreshFile(const WCHAR* path, DWORD access, DWORD share) {
   rename.rootDirectory = NULL;
   if (!FreshFileTempPath(path, GetCurrentProcessId(), static_cast<DWORD>(InterlockedIncrement(&TempSerial)), temp) ||
       !NativePathOf(path, rename.fileName, NATIVE_PATH_UNITS)) {
-    failure = ERROR_FILENAME_EXCED_RANGE;
-    LogFormat(L"file not created afresh, its name is too long: %s", path);
+    why = {"file not created afresh", "its name is too long", ERROR_FILENAME_EXCED_RANGE};
     goto done;
   }
   rename.fileNameLength = static_cast<ULONG>(lstrlenW(rename.fileName) * sizeof(WCHAR));
@@ -173,73 +178,77 @@ HANDLE CreateFreshFile(const WCHAR* path, DWORD access, DWORD share) {
   file = CreateFileW(temp, access | DELETE, share, NULL, CREATE_NEW, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT,
                      NULL);
   if (file == INVALID_HANDLE_VALUE) {
-    failure = GetLastError();
-    LogFormat(L"file not created afresh. %d: %s", static_cast<int>(failure), path);
+    why = {"file not created afresh", NULL, GetLastError()};
     goto done;
   }
   // Renaming replaces the entry under the name, a link as a link, in one step.
-  failure = SetOpenFileInformation(file, &rename, sizeof rename, FILE_RENAME_INFORMATION_CLASS);
-  if (failure != 0) {
-    LogFormat(L"new file not put in place. %d: %s", static_cast<int>(failure), path);
+  why.code = SetOpenFileInformation(file, &rename, sizeof rename, FILE_RENAME_INFORMATION_CLASS);
+  if (why.code != 0) {
+    why.what = "new file not put in place";
     goto done;
   }
-  refusal = CheckOpenedFile(file, &information);
-  if (refusal != NULL) {
-    failure = ERROR_ACCESS_DENIED;
-    LogFormat(L"new file refused, %S: %s", refusal, path);
+  why.reason = CheckOpenedFile(file, &information);
+  if (why.reason != NULL) {
+    why = {"new file refused", why.reason, ERROR_ACCESS_DENIED};
     goto done;
   }
   RememberOwnFile(path, information);
 
 done:
-  if (failure != 0 && file != INVALID_HANDLE_VALUE) {
+  if (why.code != 0 && file != INVALID_HANDLE_VALUE) {
     // Whatever its name is now, through the handle: no name is looked up.
     DeleteOpenFile(file);
     CloseHandle(file);
     file = INVALID_HANDLE_VALUE;
   }
-  if (file == INVALID_HANDLE_VALUE) SetLastError(failure);
+  if (file == INVALID_HANDLE_VALUE) Report(failure, why.what, why.reason, why.code);
   return file;
 }
 
-HANDLE OpenOwnFile(const WCHAR* path, DWORD access, DWORD share) {
+// The file at `path`, opened again when it is still the one this process
+// made; otherwise INVALID_HANDLE_VALUE and *why.
+static HANDLE ReopenOwnFile(const WCHAR* path, DWORD access, DWORD share, FileFailure* why) {
   BY_HANDLE_FILE_INFORMATION information;
-  const char* refusal = NULL;
-  DWORD failure = ERROR_ACCESS_DENIED;
   const OwnFile* own = FindOwnFile(path);
-  HANDLE file = INVALID_HANDLE_VALUE;
-
+  *why = {"file not reopened", NULL, ERROR_ACCESS_DENIED};
   if (own == NULL || !own->made) {
-    LogFormat(L"file not reopened, this process did not make it: %s", path);
-    goto done;
+    why->reason = "this process did not make it";
+    return INVALID_HANDLE_VALUE;
   }
-  file = CreateFileW(path, access, share, NULL, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, NULL);
+  HANDLE file = CreateFileW(path, access, share, NULL, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT,
+                            NULL);
   if (file == INVALID_HANDLE_VALUE) {
-    failure = GetLastError();
-    LogFormat(L"file not reopened. %d: %s", static_cast<int>(failure), path);
-    goto done;
+    why->code = GetLastError();
+    return INVALID_HANDLE_VALUE;
   }
-  refusal = CheckOpenedFile(file, &information);
-  if (refusal == NULL && (information.dwVolumeSerialNumber != own->volume || information.nFileIndexHigh != own->indexHigh ||
-                          information.nFileIndexLow != own->indexLow))
-    refusal = "it is not the file this process made";
-  if (refusal != NULL) {
-    LogFormat(L"file not reopened, %S: %s", refusal, path);
+  why->reason = CheckOpenedFile(file, &information);
+  if (why->reason == NULL && (information.dwVolumeSerialNumber != own->volume ||
+                              information.nFileIndexHigh != own->indexHigh || information.nFileIndexLow != own->indexLow))
+    why->reason = "it is not the file this process made";
+  if (why->reason != NULL) {
     CloseHandle(file);
-    file = INVALID_HANDLE_VALUE;
+    return INVALID_HANDLE_VALUE;
   }
-
-done:
-  if (file == INVALID_HANDLE_VALUE) SetLastError(failure);
   return file;
 }
 
-bool DeleteOwnFile(const WCHAR* path) {
+HANDLE OpenOwnFile(const WCHAR* path, DWORD access, DWORD share, FileFailure* failure) {
+  FileFailure why;
+  HANDLE file = ReopenOwnFile(path, access, share, &why);
+  if (file == INVALID_HANDLE_VALUE) Report(failure, why.what, why.reason, why.code);
+  return file;
+}
+
+bool DeleteOwnFile(const WCHAR* path, FileFailure* failure) {
+  FileFailure why;
   // Others' handles may stay open: the file goes when the last one closes.
-  HANDLE file = OpenOwnFile(path, DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE);
+  HANDLE file = ReopenOwnFile(path, DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, &why);
   bool deleted = file != INVALID_HANDLE_VALUE && DeleteOpenFile(file);
-  DWORD failure = GetLastError();
-  if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
-  if (!deleted) LogFormat(L"file not deleted. %d: %s", static_cast<int>(failure), path);
+  if (file != INVALID_HANDLE_VALUE) {
+    why = {NULL, NULL, GetLastError()};
+    CloseHandle(file);
+  }
+  // The reopen's reason, when it was refused, says why the name was left alone.
+  if (!deleted) Report(failure, "file not deleted", why.reason, why.code);
   return deleted;
 }

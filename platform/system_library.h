@@ -1,10 +1,9 @@
 // Loading a system library by its full path in the system folder, never by a
-// bare name that the search would look for beside setup.exe first.
+// bare name that the search would look for beside setup.exe first, and looking
+// up a library's function with its own type.
 #pragma once
 
 #include <windows.h>
-
-#include "log/run_log.h"
 
 // `systemFolder` joined with `name` into `path` (MAX_PATH units). False, with
 // `path` empty, when the folder is empty or the result does not fit.
@@ -18,11 +17,9 @@ bool SystemLibraryPath(const WCHAR* systemFolder, const WCHAR* name, WCHAR* path
 HMODULE LoadSystemLibrary(const WCHAR* name);
 
 // Looks `name` up in `library` into `*function`, typed as the function is
-// (through void*, so that -Wextra accepts the cast). When it is missing and
-// `libraryName` is not null, a run-log line says "LIBRARY lacks NAME".
+// (through void*, so that -Wextra accepts the cast). False when it is missing.
 template <typename Function>
-bool LookUpFunction(HMODULE library, const WCHAR* libraryName, const char* name, Function* function) {
+bool LookUpFunction(HMODULE library, const char* name, Function* function) {
   *function = reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(library, name)));
-  if (*function == NULL && libraryName != NULL) LogFormat(L"%s lacks %S", libraryName, name);
   return *function != NULL;
 }

@@ -8,6 +8,14 @@
 
 #include <windows.h>
 
+// Why a file operation failed, for the caller's run-log line: the operation's
+// words, then either the reason or the system's error code.
+struct FileFailure {
+  const char* what;    // "file not created afresh", "file not reopened", ...
+  const char* reason;  // "its name is too long", "it has more than one name", ...; null when `code` says it
+  DWORD code;          // also the thread's last error after the failure
+};
+
 // Why an opened file must not be used, from what GetFileInformationByHandle
 // says of it; null when it may be used.
 const char* RefusalOfOpenedFile(DWORD attributes, DWORD numberOfLinks);
@@ -26,20 +34,20 @@ bool NativePathOf(const WCHAR* path, WCHAR* native, int capacity);
 // had the name (a file, a hard or symbolic link) is replaced as a name, and
 // what a link named is never touched. The file is refused when it has another
 // name or is a reparse point, and remembered as this process's own.
-// INVALID_HANDLE_VALUE, with a run-log line and the failure's code as the
-// thread's last error, when any of that fails; no temporary file is left.
+// INVALID_HANDLE_VALUE, with *failure (when given) and the failure's code as
+// the thread's last error, when any of that fails; no temporary file is left.
 // The handle also has DELETE access, for DeleteOpenFile.
-HANDLE CreateFreshFile(const WCHAR* path, DWORD access, DWORD share);
+HANDLE CreateFreshFile(const WCHAR* path, DWORD access, DWORD share, FileFailure* failure = NULL);
 
 // Opens the file at `path` again, only when CreateFreshFile made it in this
 // process and it is still that file (same volume and index) with no other name.
-// INVALID_HANDLE_VALUE otherwise, with a run-log line.
-HANDLE OpenOwnFile(const WCHAR* path, DWORD access, DWORD share);
+// INVALID_HANDLE_VALUE otherwise, with *failure when given.
+HANDLE OpenOwnFile(const WCHAR* path, DWORD access, DWORD share, FileFailure* failure = NULL);
 
 // Marks an open file (a handle with DELETE access) to go when its last handle
 // closes: a name is never looked up again, so nothing else can be hit.
 bool DeleteOpenFile(HANDLE file);
 
 // Deletes the file at `path` only while it is the one this process made;
-// otherwise leaves the name alone, with a run-log line.
-bool DeleteOwnFile(const WCHAR* path);
+// otherwise leaves the name alone, with *failure when given.
+bool DeleteOwnFile(const WCHAR* path, FileFailure* failure = NULL);

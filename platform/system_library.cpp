@@ -1,4 +1,4 @@
-#include "download/system_library.h"
+#include "platform/system_library.h"
 
 // Only in the headers for later systems.
 #ifndef LOAD_LIBRARY_SEARCH_SYSTEM32

@@ -1,0 +1,16 @@
+// The limits and pauses of every download: what the loop that makes the tries
+// hands down to the clients with each try. Plain values only.
+#pragma once
+
+const unsigned long HTTP_RECEIVE_TIMEOUT_MS = 15000;
+
+// The product keeps the values that download_file.cpp gives them; tests
+// shorten them in their own process (a test build may set the pauses' share
+// at start-up). Nothing read from the configuration, the command line or the
+// environment changes them.
+struct DownloadTuning {
+  unsigned long receiveTimeoutMs;  // each receive, in the head and the body
+  unsigned long headTimeLimitMs;   // the whole head of an http:// answer
+  unsigned pausePercent;           // share of the pauses between tries (about 1, 2, 4, 8 s)
+  bool mayUseAutomaticProxy;       // https:// may take the library's automatic proxy road (Windows 8.1 and later)
+};

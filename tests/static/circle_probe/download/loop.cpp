@@ -1,0 +1,3 @@
+#include "download/loop.h"
+
+#include "download/client.h"
