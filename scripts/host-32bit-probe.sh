@@ -18,7 +18,7 @@ HOST_32BIT_PROBE_BYTES='\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00'
 '\xb8\x01\x00\x00\x00\xbb\x20\x00\x00\x00\xcd\x80'
 
 write_32bit_probe() {  # PATH
-  printf "$HOST_32BIT_PROBE_BYTES" >"$1" && chmod +x "$1"
+  printf '%b' "$HOST_32BIT_PROBE_BYTES" >"$1" && chmod +x "$1"
 }
 
 host_runs_32bit() {

@@ -95,7 +95,8 @@ calls_in_short() {
 # NAME | HOST RUNS 32-BIT | INSTALLED BEFORE (none|all-64|all) | UPDATE FAILS | INSTALL FAILS |
 #   EXIT | CALLS | A LINE IT SAYS ("-": it says nothing)
 while IFS='|' read -r name host32 before update_fails install_fails want_exit want_calls want_line; do
-  export STUB="$work/$(echo "$name" | tr ' ' '-')"
+  STUB="$work/$(echo "$name" | tr ' ' '-')"
+  export STUB
   mkdir -p "$STUB"
   : >"$STUB/calls"
   : >"$STUB/foreign"
