@@ -50,16 +50,19 @@ static SOCKET ConnectToServer(const DownloadTry& attempt) {
 // True when the head ended whole and can be taken; otherwise *end says how
 // the try ended and the run log why.
 static bool UsableHead(HeadRead headEnd, const HeadReader& reader, const DownloadTuning& tuning, TryEnd* end) {
+  const char* refusal = NULL;
   *end = TRY_REFUSED;
   switch (headEnd) {
     case HEAD_READ_ENDED:
-      // Without a length the body's size is unknown: an empty file would pass
-      // for a download. A partial answer gives its size in its range.
-      if (reader.head.lengthSeen || reader.head.status == 206) return true;
-      LogLine(L"no content length in the response head");
+      refusal = HeadRefusal(reader.head);
+      if (refusal == NULL) return true;
+      LogFormat(L"%S", refusal);
       return false;
     case HEAD_READ_REFUSED:
       LogFormat(L"http error : %S", reader.line);
+      return false;
+    case HEAD_READ_NUL_BYTE:
+      LogFormat(L"response head refused: a NUL byte in the line that begins \"%S\"", reader.line);
       return false;
     case HEAD_READ_TOO_LONG:
       LogFormat(L"response head longer than %d bytes", HEAD_SIZE_LIMIT);

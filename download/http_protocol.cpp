@@ -142,43 +142,51 @@ static bool IsBlank(char c) {
   return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
 }
 
-int ParseContentLength(const char* line) {
-  return ParseLengthValue(line + CONTENT_LENGTH_PREFIX);
+// A run of decimal digits at *text, moved behind it: at most
+// LENGTH_DIGITS_MAX of them, worth at most LENGTH_VALUE_MAX. False for a
+// longer run (stopped one digit past the limit) or a larger value. No digits
+// give 0.
+static bool ReadLengthDigits(const char** text, long long* value) {
+  const char* p = *text;
+  unsigned long long number = 0;
+  for (int digits = 0; *p >= '0' && *p <= '9'; ++p, ++digits) {
+    if (digits == LENGTH_DIGITS_MAX) return false;
+    number = number * 10 + static_cast<unsigned>(*p - '0');
+  }
+  if (number > static_cast<unsigned long long>(LENGTH_VALUE_MAX)) return false;
+  *value = static_cast<long long>(number);
+  *text = p;
+  return true;
 }
 
-int ParseLengthValue(const char* text) {
+bool ParseContentLength(const char* line, int* value) {
+  return ParseLengthValue(line + CONTENT_LENGTH_PREFIX, value);
+}
+
+bool ParseLengthValue(const char* text, int* value) {
   const char* p = text;
+  *value = 0;
   while (IsBlank(*p)) ++p;
   bool negative = false;
   if (*p == '+' || *p == '-') {
     negative = *p == '-';
     ++p;
   }
-  // Stops growing one past the limit, so any number of digits is safe.
-  const long long limit = negative ? 2147483648LL : 2147483647LL;
-  long long value = 0;
-  for (; *p >= '0' && *p <= '9'; ++p) {
-    if (value <= limit) value = value * 10 + (*p - '0');
-  }
-  if (value > limit) value = limit;
-  return (int)(negative ? -value : value);
+  long long number = 0;
+  if (!ReadLengthDigits(&p, &number)) return false;
+  *value = static_cast<int>(negative ? -number : number);
+  return true;
 }
 
 static char Lower(char c) {
   return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
 }
 
-// Digits only, within the signed 32-bit range; *text moves behind them.
+// One to LENGTH_DIGITS_MAX digits; *text moves behind them.
 static bool ParseDecimal(const char** text, int* value) {
-  const char* p = *text;
   long long number = 0;
-  if (*p < '0' || *p > '9') return false;
-  for (; *p >= '0' && *p <= '9'; ++p) {
-    number = number * 10 + (*p - '0');
-    if (number > 2147483647LL) return false;
-  }
+  if (**text < '0' || **text > '9' || !ReadLengthDigits(text, &number)) return false;
   *value = static_cast<int>(number);
-  *text = p;
   return true;
 }
 
@@ -200,6 +208,7 @@ void BeginHead(HeadState* head) {
   head->statusSeen = false;
   head->status = 0;
   head->lengthSeen = false;
+  head->lengthValid = false;
   head->contentLength = 0;
   head->etag[0] = '\0';
   head->lastModified[0] = '\0';
@@ -246,7 +255,7 @@ bool ExamineHeadLine(HeadState* head, const char* line, bool wholeLine) {
   }
   if (IsContentLengthLine(line)) {
     head->lengthSeen = true;
-    head->contentLength = ParseContentLength(line);
+    head->lengthValid = ParseContentLength(line, &head->contentLength);
   }
   if (!wholeLine) return true;
   const char* value = NULL;
@@ -259,6 +268,14 @@ bool ExamineHeadLine(HeadState* head, const char* line, bool wholeLine) {
     head->rangeValid = ParseContentRange(value, &head->range);
   }
   return true;
+}
+
+const char* HeadRefusal(const HeadState& head) {
+  if (head.lengthSeen && !head.lengthValid)
+    return "content length refused: more digits or a larger value than a length may have";
+  // Without a length the body's size is unknown: an empty or cut file would pass for a download.
+  if (!head.lengthSeen && head.status != 206) return "no content length in the response head";
+  return NULL;
 }
 
 void BeginHeadBudget(HeadBudget* budget, int sizeLimit, unsigned startTick, unsigned timeLimitMs) {
@@ -308,6 +325,10 @@ HeadRead ReadHeadByte(HeadReader* reader, char byte, unsigned nowTick) {
   HeadSpend spent = SpendHeadByte(&reader->budget, nowTick);
   if (spent == HEAD_SPEND_TOO_LONG) return HEAD_READ_TOO_LONG;
   if (spent == HEAD_SPEND_TOO_SLOW) return HEAD_READ_TOO_SLOW;
+  if (byte == '\0') {
+    reader->line[reader->length] = '\0';  // below HEAD_LINE_SIZE: a full line was examined at its last byte
+    return HEAD_READ_NUL_BYTE;
+  }
   if (byte == '\n') return EndHeadLine(reader);
   if (byte != '\r') reader->line[reader->length++] = byte;
   return reader->length == HEAD_LINE_SIZE ? EndHeadLine(reader) : HEAD_READ_MORE;

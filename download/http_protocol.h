@@ -58,13 +58,27 @@ bool IsPartialStatusLine(const char* line);
 // True when the line starts with "Content-Length: " exactly.
 bool IsContentLengthLine(const char* line);
 
+// The largest length the client takes, and so the largest number of a
+// Content-Range. Lengths are read as decimal digits, at most as many as this
+// value has: a longer run is refused whatever its digits (leading zeros
+// included), so that reading stays bounded and no other text stands for an
+// accepted value. Widening the lengths means changing this one value.
+const long long LENGTH_VALUE_MAX = 2147483647LL;
+
+constexpr int DecimalDigits(long long value) {
+  return value < 10 ? 1 : 1 + DecimalDigits(value / 10);
+}
+const int LENGTH_DIGITS_MAX = DecimalDigits(LENGTH_VALUE_MAX);
+static_assert(LENGTH_DIGITS_MAX <= 19, "the value of that many digits fits an unsigned 64-bit number");
+
 // The decimal value behind "Content-Length: ": leading white space skipped, one
-// sign, digits up to the first other character, 0 without digits, clamped to
-// the signed 32-bit range.
-int ParseContentLength(const char* line);
+// sign, digits up to the first other character, 0 without digits. False (and
+// *value 0) when there are more than LENGTH_DIGITS_MAX digits or their value
+// is beyond LENGTH_VALUE_MAX, either sign.
+bool ParseContentLength(const char* line, int* value);
 
 // The same reading of a length's text alone (without the prefix).
-int ParseLengthValue(const char* text);
+bool ParseLengthValue(const char* text, int* value);
 
 // A validator's text (an entity tag or a date) as it is sent back, at most
 // VALIDATOR_SIZE - 1 bytes; a longer one is not taken.
@@ -78,9 +92,9 @@ struct ContentRange {
 };
 
 // The value of a Content-Range header: "bytes" (any case), a blank, then
-// first-last/total in plain decimal digits within the signed 32-bit range,
-// first <= last < total, nothing after it but blanks. False for anything else
-// ("bytes */1000" included).
+// first-last/total, each of 1 to LENGTH_DIGITS_MAX plain decimal digits worth
+// at most LENGTH_VALUE_MAX, first <= last < total, nothing after it but
+// blanks. False for anything else ("bytes */1000" included).
 bool ParseContentRange(const char* value, ContentRange* range);
 
 // What the head has told so far.
@@ -88,7 +102,8 @@ struct HeadState {
   bool partialAllowed;  // set by the caller when the request asked for a range: a 206 status line is taken too
   bool statusSeen;
   int status;           // 200, or 206, once the status line was accepted
-  bool lengthSeen;
+  bool lengthSeen;                    // a Content-Length line came (valid or not)
+  bool lengthValid;                   // ... and the last one's value was taken into `contentLength`
   int contentLength;
   char etag[VALIDATOR_SIZE];          // the last ETag, trimmed; empty when none
   char lastModified[VALIDATOR_SIZE];  // the last Last-Modified, trimmed; empty when none
@@ -104,6 +119,11 @@ void BeginHead(HeadState* head);
 // around the value dropped) are taken from `wholeLine`s only: a piece of a
 // line cut at HEAD_LINE_SIZE could be any part of a longer value.
 bool ExamineHeadLine(HeadState* head, const char* line, bool wholeLine = true);
+
+// Why a head that ended whole cannot be taken, in the run log's words; null
+// when it can: a length line whose value was refused, or no length at all
+// where the answer is not a partial one (which gives its size in its range).
+const char* HeadRefusal(const HeadState& head);
 
 // What reading the head may still spend: a hostile server that drips bytes, or
 // sends lines without end, is cut off instead of holding the download for ever.
@@ -125,7 +145,8 @@ HeadSpend SpendHeadByte(HeadBudget* budget, unsigned nowTick);
 // The response head read a byte at a time: lines end at LF, every CR is
 // dropped, a line longer than HEAD_LINE_SIZE is examined in pieces of that
 // size, each line (or piece) is examined as it ends, and every byte is spent
-// from the head's budget before it is looked at.
+// from the head's budget before it is looked at. A NUL byte refuses the head:
+// no server sends one, and a line read as text would end early at it.
 struct HeadReader {
   char line[HEAD_LINE_SIZE + 1];  // the line being read, then a guard byte that stays zero
   int length;                     // characters of the line read so far
@@ -141,7 +162,8 @@ enum HeadRead {
   HEAD_READ_TOO_LONG,  // a byte past the size limit came
   HEAD_READ_TOO_SLOW,  // a byte came past the time limit
   HEAD_READ_ERROR,     // a receive failed (said by the code that receives, never by the reader)
-  HEAD_READ_CUT        // the connection ended before the empty line: whatever came is no whole head
+  HEAD_READ_CUT,       // the connection ended before the empty line: whatever came is no whole head
+  HEAD_READ_NUL_BYTE   // a NUL byte came inside the head; `line` holds its line up to it
 };
 
 void BeginHeadReader(HeadReader* reader, int sizeLimit, unsigned startTick, unsigned timeLimitMs);

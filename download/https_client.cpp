@@ -87,20 +87,28 @@ static void ReadStatusLine(const WinHttpFunctions* api, HINTERNET request, DWORD
 
 // Hands the answer's header `name` to the head as the line "name: value", so
 // that both clients read lengths, validators and ranges with the same code. A
-// header that is missing, or too long for a line, is left out.
-static void ExamineHeader(const WinHttpFunctions* api, HINTERNET request, DWORD query, const char* name,
+// header that is missing, or too long for a line, is left out. False, with
+// the reason in the run log, when the value holds a NUL before the end the
+// library gives it, which the Winsock road refuses too (Wine's library ends
+// a value at a NUL itself: then there is none to see).
+static bool ExamineHeader(const WinHttpFunctions* api, HINTERNET request, DWORD query, const char* name,
                           HeadState* head) {
   WCHAR value[HEAD_LINE_SIZE];
   char line[HEAD_LINE_SIZE + 1];
   DWORD size = sizeof value;
   if (!api->queryHeaders(request, query, WINHTTP_HEADER_NAME_BY_INDEX, value, &size, WINHTTP_NO_HEADER_INDEX))
-    return;
+    return true;
+  if (HeaderValueHoldsNul(value, size)) {
+    LogFormat(L"response head refused: a NUL byte in the %S header", name);
+    return false;
+  }
   int length = lstrlenA(name);
   lstrcpyA(line, name);
   lstrcpyA(line + length, ": ");
   length += 2;
   if (WideCharToMultiByte(CP_ACP, 0, value, -1, line + length, HEAD_LINE_SIZE - length, NULL, NULL) > 0)
     ExamineHeadLine(head, line);
+  return true;
 }
 
 // Reads the answer's head into `head` and holds it to the scheme's rules.
@@ -126,13 +134,15 @@ static bool ReadAnswerHead(const WinHttpFunctions* api, HINTERNET request, const
   }
   head->statusSeen = true;
   head->status = static_cast<int>(status);
-  ExamineHeader(api, request, WINHTTP_QUERY_CONTENT_LENGTH, "Content-Length", head);
-  ExamineHeader(api, request, WINHTTP_QUERY_ETAG, "ETag", head);
-  ExamineHeader(api, request, WINHTTP_QUERY_LAST_MODIFIED, "Last-Modified", head);
-  ExamineHeader(api, request, WINHTTP_QUERY_CONTENT_RANGE, "Content-Range", head);
-  // Without it the body's size is unknown (a chunked answer included) and a cut file would pass.
-  if (head->lengthSeen || head->status == 206) return true;
-  LogLine(L"no content length in the response head");
+  if (!ExamineHeader(api, request, WINHTTP_QUERY_CONTENT_LENGTH, "Content-Length", head) ||
+      !ExamineHeader(api, request, WINHTTP_QUERY_ETAG, "ETag", head) ||
+      !ExamineHeader(api, request, WINHTTP_QUERY_LAST_MODIFIED, "Last-Modified", head) ||
+      !ExamineHeader(api, request, WINHTTP_QUERY_CONTENT_RANGE, "Content-Range", head))
+    return false;
+  // A chunked answer has no length either.
+  const char* refusal = HeadRefusal(*head);
+  if (refusal == NULL) return true;
+  LogFormat(L"%S", refusal);
   return false;
 }
 

@@ -120,12 +120,9 @@ int HttpsReadSize(int contentLength, int received, unsigned long available) {
   return available < static_cast<unsigned long>(size) ? static_cast<int>(available) : size;
 }
 
-int ParseWideLengthValue(const wchar_t* text) {
-  char narrow[64];
-  int i = 0;
-  // Cut at 63 characters: room for any 32-bit length with its sign and blanks.
-  for (; i < (int)sizeof narrow - 1 && text[i] != L'\0'; ++i)
-    narrow[i] = text[i] < 0x80 ? static_cast<char>(text[i]) : '?';
-  narrow[i] = '\0';
-  return ParseLengthValue(narrow);
+bool HeaderValueHoldsNul(const wchar_t* value, unsigned long bytes) {
+  unsigned long units = bytes / sizeof(wchar_t);
+  for (unsigned long i = 0; i < units; ++i)
+    if (value[i] == L'\0') return true;
+  return false;
 }

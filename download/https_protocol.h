@@ -47,6 +47,7 @@ int DescribeCertificateFlags(unsigned long flags, char* text, int size);
 // and at most what the library has `available`.
 int HttpsReadSize(int contentLength, int received, unsigned long available = HTTPS_READ_SIZE);
 
-// The length that a Content-Length header's value gives (as ParseLengthValue
-// reads it); a character beyond 7-bit ASCII ends the digits.
-int ParseWideLengthValue(const wchar_t* text);
+// True when a header's value, as the library hands it over with its size in
+// bytes (the terminator not counted), holds a NUL before its end: read as
+// text it would end there, early.
+bool HeaderValueHoldsNul(const wchar_t* value, unsigned long bytes);

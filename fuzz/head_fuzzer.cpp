@@ -2,11 +2,12 @@
 // LF with every CR dropped, lines over 1,024 characters in pieces, the empty
 // rest of a cut line, the status line (a 206 one too when a range was asked
 // for) and the length lines, the validators and the range taken from whole
-// lines only, the whole head's size and time limits, and a head that the
-// connection's end cuts before its empty line. The reader is fed the input's
-// bytes (then the connection's end) and compared with a model worked out on
-// the whole input: where each piece of each line is complete, where the head
-// ends, and which comes first.
+// lines only, the whole head's size and time limits, a head that the
+// connection's end cuts before its empty line, a NUL byte inside the head, and
+// numbers with more digits than any accepted value. The reader is fed the
+// input's bytes (then the connection's end) and compared with a model worked
+// out on the whole input: where each piece of each line is complete, where the
+// head ends, and which comes first.
 #include <ctype.h>
 #include <string.h>
 #include <strings.h>
@@ -18,22 +19,30 @@
 #include "download/http_protocol.h"
 #include "fuzz/fuzz_support.h"
 
-// The value of a length line's text as the client defines it, worked out on
-// the digits as text: skip blanks, one sign, digits up to the first other
-// character, clamped to the signed 32-bit range.
-static long long ExpectedLength(const std::string& line) {
+// A run of digits as a number the client takes: no more digits than the
+// largest accepted value has (leading zeros counted), and no larger value.
+// Worked out on the digits as text.
+static bool ModelNumber(const std::string& digits, long long* value) {
+  const std::string largest = std::to_string(LENGTH_VALUE_MAX);
+  *value = 0;
+  if (digits.size() > largest.size() || (digits.size() == largest.size() && digits > largest)) return false;
+  *value = digits.empty() ? 0 : std::stoll(digits);
+  return true;
+}
+
+// The value of a length line's text as the client defines it: skip blanks,
+// one sign, digits up to the first other character, none giving 0; false
+// (and 0) for a number it does not take, either sign.
+static bool ExpectedLength(const std::string& line, long long* value) {
   size_t i = 16;
   while (i < line.size() && strchr(" \t\n\v\f\r", line[i]) != NULL) ++i;
   bool negative = false;
   if (i < line.size() && (line[i] == '+' || line[i] == '-')) negative = line[i++] == '-';
   std::string digits;
   while (i < line.size() && line[i] >= '0' && line[i] <= '9') digits += line[i++];
-  size_t first = digits.find_first_not_of('0');
-  digits = first == std::string::npos ? std::string() : digits.substr(first);
-  const std::string limit = negative ? "2147483648" : "2147483647";
-  bool beyond = digits.size() > limit.size() || (digits.size() == limit.size() && digits > limit);
-  long long value = beyond ? std::stoll(limit) : (digits.empty() ? 0 : std::stoll(digits));
-  return negative ? -value : value;
+  if (!ModelNumber(digits, value)) return false;
+  if (negative) *value = -*value;
+  return true;
 }
 
 // A header's value when `text` is the header `name` (any case, then a colon),
@@ -57,16 +66,14 @@ static std::string ModelValidator(const std::string& value) {
 }
 
 // "bytes first-last/total", read with the C library: the unit in any case,
-// numbers of plain digits within 32 bits, first <= last < total.
+// numbers of plain digits that the client takes, first <= last < total.
 static bool ModelRange(const std::string& value, long long range[3]) {
   if (value.size() < 6 || strncasecmp(value.c_str(), "bytes ", 6) != 0) return false;
   size_t at = std::min(value.find_first_not_of(' ', 6), value.size());
   const char separators[] = {'-', '/'};
   for (int i = 0; i < 3; ++i) {
     size_t end = std::min(value.find_first_not_of("0123456789", at), value.size());
-    if (end == at || end - at > 10) return false;
-    range[i] = std::stoll(value.substr(at, end - at));
-    if (range[i] > 2147483647LL) return false;
+    if (end == at || !ModelNumber(value.substr(at, end - at), &range[i])) return false;
     if (i < 2 && (end == value.size() || value[end] != separators[i])) return false;
     at = i < 2 ? end + 1 : end;
   }
@@ -154,16 +161,28 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size) {
   ModelLines(input, pieces, headEnd, ended);
   HeadRead expected = ended ? HEAD_READ_ENDED : HEAD_READ_CUT;
   size_t decided = headEnd;  // the index of the byte that decides, the input's size for its end
-  bool lengthSeen = false;
+  // A NUL byte inside the head refuses it where it stands, with its line up to it.
+  const size_t nul = input.find('\0');
+  std::string nulLine;
+  if (nul < headEnd) {
+    expected = HEAD_READ_NUL_BYTE;
+    decided = nul;
+    size_t start = input.rfind('\n', nul);
+    start = start == std::string::npos ? 0 : start + 1;
+    for (size_t i = start; i < nul; ++i)
+      if (input[i] != '\r') nulLine += input[i];
+    nulLine = nulLine.substr(nulLine.size() / HEAD_LINE_SIZE * HEAD_LINE_SIZE);  // the pieces before it were examined
+  }
+  bool lengthSeen = false, lengthValid = false;
   long long length = 0;
   int status = 0;
   std::string refused, etag, lastModified, value;
   bool rangeSeen = false, rangeValid = false;
   long long range[3] = {0, 0, 0};
   for (size_t i = 0; i < pieces.size(); ++i) {
-    if (pieces[i].complete >= bound) break;
-    // A piece is examined as text: up to a zero byte it may hold.
-    std::string text = pieces[i].text.substr(0, pieces[i].text.find('\0'));
+    // A piece completed by the NUL byte, or behind it, is never examined.
+    if (pieces[i].complete >= bound || (nul < headEnd && pieces[i].complete >= nul)) break;
+    const std::string& text = pieces[i].text;
     bool partial = partialAllowed && (text.compare(0, 12, "HTTP/1.1 206") == 0 || text.compare(0, 12, "HTTP/1.0 206") == 0) &&
                    (text.size() == 12 || text[12] == ' ');
     if (i == 0 && text != "HTTP/1.1 200 OK" && text != "HTTP/1.0 200 OK" && !partial) {
@@ -175,7 +194,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size) {
     if (i == 0) status = partial ? 206 : 200;
     if (text.compare(0, 16, "Content-Length: ") == 0) {
       lengthSeen = true;
-      length = ExpectedLength(text);
+      lengthValid = ExpectedLength(text, &length);
     }
     if (!pieces[i].whole) continue;
     if (ModelHeader(text, "etag", value)) {
@@ -196,11 +215,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size) {
   FUZZ_CHECK(used == std::min(decided + 1, input.size()),
              "the reader stops at the byte that decides: not a byte of the body is taken for the head");
   if (outcome == HEAD_READ_REFUSED) FUZZ_CHECK(refused == reader.line, "the refused status line is the one logged");
+  if (outcome == HEAD_READ_NUL_BYTE) FUZZ_CHECK(nulLine == reader.line, "the line logged is the NUL byte's, up to it");
   if (outcome != HEAD_READ_ENDED && outcome != HEAD_READ_CUT) return 0;
   const HeadState& head = reader.head;
   FUZZ_CHECK(head.statusSeen == (status != 0) && head.status == status, "the status line taken is the one expected");
   FUZZ_CHECK(head.lengthSeen == lengthSeen, "the length is seen exactly when a length line came");
-  FUZZ_CHECK(head.contentLength == length, "the last length line counts, its value clamped");
+  FUZZ_CHECK(head.lengthValid == lengthValid && head.contentLength == length,
+             "the last length line counts, a number beyond the largest length refused");
   FUZZ_CHECK(etag == head.etag && lastModified == head.lastModified,
              "the validators are the last whole lines' values, blanks dropped, none when unfit to send back");
   FUZZ_CHECK(head.rangeSeen == rangeSeen && head.rangeValid == rangeValid, "a content range is seen and judged");

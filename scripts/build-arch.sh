@@ -5,7 +5,8 @@
 # the one tested, under 32-bit Wine. Some hosts run 64-bit user code only (their
 # kernel has IA-32 emulation off): there 32-bit Wine cannot start, and the same
 # sources are built a second time for x86_64 (in build-x86_64/) and run under
-# 64-bit Wine. SETUP_TEST_ARCH=i686 or x86_64 forces either.
+# 64-bit Wine. SETUP_TEST_ARCH=i686 or x86_64 forces either (and
+# SETUP_HOST_RUNS_32BIT=1 or 0 the probe's answer, see host-32bit-probe.sh).
 #
 # choose_wine_build sets WINE_BUILD_ARCH (i686|x86_64) and WINE_BUILD_REASON.
 # configure_build ARCH DIR [CMAKE_ARGS...] configures one build folder for ARCH.
@@ -15,10 +16,8 @@ x86_64_build_dir() { echo "$(shipped_build_dir)-x86_64"; }
 # The i686 build of the end-to-end tests that run in the emulated guest.
 i686_guest_build_dir() { echo "$(shipped_build_dir)-i686-guest"; }
 
-host_runs_32bit() {
-  # The 32-bit Wine loader exits 126 ("Exec format error") where 32-bit code cannot run.
-  [ -x /usr/lib/wine/wine ] && /usr/lib/wine/wine --version >/dev/null 2>&1
-}
+# host_runs_32bit, the probe that scripts/setup.sh asks as well.
+. "$root/scripts/host-32bit-probe.sh"
 
 choose_wine_build() {
   case "${SETUP_TEST_ARCH:-}" in
@@ -32,7 +31,7 @@ choose_wine_build() {
         WINE_BUILD_REASON="this host runs 32-bit programs"
       else
         WINE_BUILD_ARCH=x86_64
-        WINE_BUILD_REASON="this host cannot run 32-bit programs (/usr/lib/wine/wine --version fails: IA-32 emulation off)"
+        WINE_BUILD_REASON="this host cannot run 32-bit programs (a tiny i386 program fails to start: IA-32 emulation off)"
       fi
       ;;
     *)

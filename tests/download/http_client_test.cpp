@@ -501,8 +501,9 @@ TEST_F(HttpClientTest, ResetInTheBodyIsAReceiveError) {
   EXPECT_EQ(FAILED, Reports.back());
 }
 
-// A head without any length line is no download: no file, a failure, and why.
-TEST_F(HttpClientTest, HeadWithoutALengthLineFailsWithoutAFile) {
+// A head without a length that can be taken is no download: no file, a
+// failure, and why. So is one with a NUL byte, wherever it stands.
+TEST_F(HttpClientTest, HeadWithoutAUsableLengthFailsWithoutAFile) {
   struct Case {
     LoopbackScript script;
     Lines logged;  // after the "url: " line
@@ -511,6 +512,10 @@ TEST_F(HttpClientTest, HeadWithoutALengthLineFailsWithoutAFile) {
       {{SendBytes(Head("content-length: 4\r\n") + "body")}, {"no content length in the response head"}},
       {{SendBytes(Head("Content-Length:4\r\n") + "body")}, {"no content length in the response head"}},
       {{SendBytes(Head("Server: x\r\n") + "body")}, {"no content length in the response head"}},
+      {{SendBytes(Head("Content-Length: 00000000004\r\n") + "body")},
+       {"content length refused: more digits or a larger value than a length may have"}},
+      {{SendBytes(Head(std::string("Content-Length: 4\0" "0\r\n", 21)) + "body")},
+       {"response head refused: a NUL byte in the line that begins \"Content-Length: 4\""}},
       // Closed at once, and reset at once, before any line: no head at all.
       {{CloseConnection()}, {"response head cut off before its empty line"}},
       {{ResetConnection()}, {"error: 10054", "response head cut off before its empty line"}},
@@ -524,6 +529,9 @@ TEST_F(HttpClientTest, HeadWithoutALengthLineFailsWithoutAFile) {
     EXPECT_EQ(each.logged, Lines(lines.end() - each.logged.size(), lines.end()));
     ExpectNoTarget();
   }
+  // Ten digits are still a length.
+  EXPECT_EQ(DOWNLOAD_OK, Fetch({SendBytes(Head("Content-Length: 0000000004\r\n") + "body")}));
+  ExpectTarget("body");
 }
 
 // The one test that waits the real receive time-out.

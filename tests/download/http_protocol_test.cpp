@@ -132,20 +132,40 @@ TEST(StatusLine, OnlyTheTwoExact200LinesAreAccepted) {
     EXPECT_FALSE(IsAcceptedStatusLine(refused)) << refused;
 }
 
-TEST(ContentLength, ValueParsingAndClamping) {
-  EXPECT_EQ(10000, ParseContentLength("Content-Length: 10000"));
-  EXPECT_EQ(12, ParseContentLength("Content-Length:   \t12 bytes"));
-  EXPECT_EQ(7, ParseContentLength("Content-Length: +7"));
-  EXPECT_EQ(-5, ParseContentLength("Content-Length: -5"));
-  EXPECT_EQ(0, ParseContentLength("Content-Length: "));
-  EXPECT_EQ(0, ParseContentLength("Content-Length: abc"));
-  EXPECT_EQ(0, ParseContentLength("Content-Length: - 5"));
-  EXPECT_EQ(2147483647, ParseContentLength("Content-Length: 2147483647"));
-  EXPECT_EQ(2147483647, ParseContentLength("Content-Length: 2147483648"));
-  EXPECT_EQ(2147483647, ParseContentLength("Content-Length: 99999999999999999999999999"));
-  EXPECT_EQ(-2147483647 - 1, ParseContentLength("Content-Length: -2147483648"));
-  EXPECT_EQ(-2147483647 - 1, ParseContentLength("Content-Length: -99999999999999999999"));
-  EXPECT_EQ(123, ParseContentLength("Content-Length: 0000000000000000000000123"));
+static_assert(DecimalDigits(9) == 1 && DecimalDigits(10) == 2 && DecimalDigits(2147483647) == 10 &&
+                  DecimalDigits(9223372036854775807LL) == 19,
+              "the digit limit follows from the largest length");
+
+// Taken: blanks, one sign, digits up to another character (none give 0).
+// Refused: more digits than the largest length has, leading zeros or not, or a
+// larger value, either sign.
+TEST(ContentLength, ValuesAndRefusalsAtTheDigitAndValueLimits) {
+  struct Case {
+    const char* line;
+    bool taken;
+    int value;
+  } cases[] = {
+      {"Content-Length: 10000", true, 10000},
+      {"Content-Length:   \t12 bytes", true, 12},
+      {"Content-Length: +7", true, 7},
+      {"Content-Length: -5", true, -5},
+      {"Content-Length: ", true, 0},
+      {"Content-Length: abc", true, 0},
+      {"Content-Length: - 5", true, 0},
+      {"Content-Length: 2147483647", true, 2147483647},
+      {"Content-Length: 2147483648", false, 0},
+      {"Content-Length: -2147483647", true, -2147483647},
+      {"Content-Length: -2147483648", false, 0},
+      {"Content-Length: 0000000123", true, 123},
+      {"Content-Length: 00000000123", false, 0},
+      {"Content-Length: 00000000000", false, 0},
+      {"Content-Length: 99999999999999999999999999", false, 0},
+  };
+  for (const Case& each : cases) {
+    int value = -1;
+    EXPECT_EQ(each.taken, ParseContentLength(each.line, &value)) << each.line;
+    EXPECT_EQ(each.value, value) << each.line;
+  }
 }
 
 TEST(HeadLines, StatusFirstThenTheLastExactLengthLineCounts) {
@@ -173,6 +193,38 @@ TEST(HeadLines, StatusFirstThenTheLastExactLengthLineCounts) {
   // A length line in place of the status line is a refused status line.
   BeginHead(&head);
   EXPECT_FALSE(ExamineHeadLine(&head, "Content-Length: 5"));
+}
+
+// The head after `lines` (the status line first), a range asked for.
+HeadState HeadAfter(std::initializer_list<const char*> lines) {
+  HeadState head;
+  BeginHead(&head);
+  head.partialAllowed = true;
+  for (const char* line : lines) EXPECT_TRUE(ExamineHeadLine(&head, line)) << line;
+  return head;
+}
+
+TEST(HeadLines, AHeadIsRefusedForARefusedLengthOrForNoneOutsideAPartialAnswer) {
+  const char* const none = "no content length in the response head";
+  const char* const refused = "content length refused: more digits or a larger value than a length may have";
+  struct Case {
+    HeadState head;
+    const char* refusal;
+  } cases[] = {
+      {HeadAfter({"HTTP/1.1 200 OK", "Content-Length: 0000000005"}), NULL},
+      {HeadAfter({"HTTP/1.1 200 OK", "Content-Length: 00000000005"}), refused},
+      {HeadAfter({"HTTP/1.1 200 OK"}), none},
+      {HeadAfter({"HTTP/1.1 206"}), NULL},
+      {HeadAfter({"HTTP/1.1 206", "Content-Length: 2147483648"}), refused},
+      // The last length line counts, either way.
+      {HeadAfter({"HTTP/1.1 200 OK", "Content-Length: 99999999999", "Content-Length: 5"}), NULL},
+      {HeadAfter({"HTTP/1.1 200 OK", "Content-Length: 5", "Content-Length: 99999999999"}), refused},
+  };
+  for (const Case& each : cases) {
+    const char* refusal = HeadRefusal(each.head);
+    EXPECT_STREQ(each.refusal, refusal) << each.head.contentLength;
+    EXPECT_EQ(each.refusal != refused, each.head.lengthValid || !each.head.lengthSeen);
+  }
 }
 
 TEST(BodyProgress, ReceiveSizesAndPercentages) {
@@ -261,6 +313,34 @@ TEST(HeadReader, RefusalsCutsAndTheConnectionsEnd) {
   EXPECT_EQ(HEAD_READ_REFUSED, Feed(&reader, "HTTP/1.1 200", &used, true));
   EXPECT_EQ(HEAD_READ_CUT, Feed(&reader, "", &used, true));
   EXPECT_FALSE(reader.head.lengthSeen);
+}
+
+// No server sends a NUL in a head: wherever it stands before the empty line,
+// the head is refused at that byte, with its line up to it; in the body it is
+// data.
+TEST(HeadReader, ANulByteRefusesTheHeadWhereItStands) {
+  using namespace std::string_literals;
+  struct Case {
+    std::string bytes;
+    size_t used;
+    std::string line;
+  } cases[] = {
+      {"HTTP/1.1 200\0 OK\r\n\r\n"s, 13, "HTTP/1.1 200"},
+      {"HTTP/1.1 200 OK\r\nContent-Length: 4\0" "99\r\n\r\nbody"s, 35, "Content-Length: 4"},
+      {"HTTP/1.1 200 OK\r\n\0\r\n"s, 18, ""},
+      {"HTTP/1.1 200 OK\r\nX: \rab\0\r\n"s, 24, "X: ab"},
+      // Behind a piece cut at 1,024 characters, the line holds the rest read so far.
+      {"HTTP/1.1 200 OK\r\nX-Pad: " + std::string(1024 - 7, 'x') + "yz\0"s, 17 + 1024 + 3, "yz"},
+  };
+  HeadReader reader;
+  size_t used = 0;
+  for (const Case& each : cases) {
+    EXPECT_EQ(HEAD_READ_NUL_BYTE, Feed(&reader, each.bytes, &used, true)) << each.line;
+    EXPECT_EQ(each.used, used) << each.line;
+    EXPECT_EQ(each.line, reader.line);
+  }
+  EXPECT_EQ(HEAD_READ_ENDED, Feed(&reader, "HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\n\0\0"s, &used, false));
+  EXPECT_EQ(2, reader.head.contentLength);
 }
 
 }  // namespace

@@ -90,16 +90,15 @@ TEST(PortNumber, DigitsFrom1To65535Only) {
     EXPECT_EQ(0, PortNumber(refused)) << '"' << refused << '"';
 }
 
-TEST(LengthValue, WideAndNarrowReadAlike) {
-  EXPECT_EQ(ParseContentLength("Content-Length: 1234"), ParseLengthValue("1234"));
-  EXPECT_EQ(1234, ParseWideLengthValue(L"1234"));
-  EXPECT_EQ(-5, ParseWideLengthValue(L"-5"));
-  EXPECT_EQ(0, ParseWideLengthValue(L""));
-  EXPECT_EQ(2147483647, ParseWideLengthValue(L"99999999999999999999"));
-  // A character beyond 7-bit ASCII ends the digits, whatever its low byte: U+0131 is not '1'.
-  EXPECT_EQ(12, ParseWideLengthValue(L"12\x0131" L"3"));
-  std::wstring longText = std::wstring(100, L'9');
-  EXPECT_EQ(2147483647, ParseWideLengthValue(longText.c_str()));
+// The library hands a value over with its size: a NUL before that end is
+// found, the terminator behind it is not, and nothing past the size is read.
+TEST(HeaderValue, ANulBeforeTheValuesEndIsFound) {
+  const wchar_t value[] = L"12\0" L"34\0" L"\0";
+  EXPECT_FALSE(HeaderValueHoldsNul(value, 2 * sizeof(wchar_t)));
+  EXPECT_TRUE(HeaderValueHoldsNul(value, 3 * sizeof(wchar_t)));
+  EXPECT_TRUE(HeaderValueHoldsNul(value, 5 * sizeof(wchar_t)));
+  EXPECT_FALSE(HeaderValueHoldsNul(value + 3, 2 * sizeof(wchar_t)));
+  EXPECT_FALSE(HeaderValueHoldsNul(value, 0));
 }
 
 std::vector<std::wstring> Reports;

@@ -58,8 +58,14 @@ TEST(ResumeRules, ValidatorIsAStrongTagElseTheDateAndHeadValuesAreTakenWhole) {
   EXPECT_FALSE(ExamineHeadLine(&head, "HTTP/1.1 206 Partial Content"));
   ContentRange range;
   for (const char* bad : {"bytes */10", "bytes 5-10/10", "bytes 6-5/10", "bytes 5-9/10x", "bytes -1-9/10",
-                          "bytes 0-1/2147483648", "items 5-9/10", "bytes5-9/10"})
+                          "bytes 0-1/2147483648", "items 5-9/10", "bytes5-9/10", "bytes 00000000005-9/10",
+                          "bytes 5-00000000009/10", "bytes 5-9/00000000010"})
     EXPECT_FALSE(ParseContentRange(bad, &range)) << bad;
+  // Ten digits each, the largest value last: the last that are taken.
+  ASSERT_TRUE(ParseContentRange("bytes 0000000005-2147483646/2147483647", &range));
+  EXPECT_EQ(5, range.first);
+  EXPECT_EQ(2147483646, range.last);
+  EXPECT_EQ(2147483647, range.total);
 }
 
 TEST(ResumeRules, TheResumedRequestIsTheFirstOneWithRangeAndIfRange) {
