@@ -21,6 +21,23 @@ LoopbackStep AwaitClientClose(DWORD milliseconds) {
   return LoopbackStep{LOOPBACK_AWAIT_CLOSE, "", milliseconds};
 }
 
+LoopbackStep SendPattern(long long size) { return LoopbackStep{LOOPBACK_SEND_PATTERN, "", 0, size}; }
+
+static const long long PATTERN_BLOCK = 65536;
+
+static char PatternByte(long long offset) {
+  long long block = offset / PATTERN_BLOCK;
+  long long within = offset % PATTERN_BLOCK;
+  if (within < 8) return static_cast<char>((block * PATTERN_BLOCK) >> (8 * within));
+  return static_cast<char>(within * 7);
+}
+
+std::string PatternAt(long long offset, size_t count) {
+  std::string bytes(count, '\0');
+  for (size_t i = 0; i < count; ++i) bytes[i] = PatternByte(offset + static_cast<long long>(i));
+  return bytes;
+}
+
 LoopbackScript FileResponse(const std::string& body) {
   char head[96];
   snprintf(head, sizeof head, "HTTP/1.1 200 OK\r\nContent-Length: %u\r\n\r\n",
@@ -82,6 +99,19 @@ static void SendAll(LoopbackServer* server, SOCKET client, const std::string& by
   }
 }
 
+// The generated body, a block at a time, until it is sent or the client goes.
+static void SendPatternBody(LoopbackServer* server, SOCKET client, long long size) {
+  std::string block = PatternAt(0, PATTERN_BLOCK);
+  for (long long at = 0; at < size; at += PATTERN_BLOCK) {
+    // Only the offset at its start differs from block to block.
+    for (int i = 0; i < 8; ++i) block[i] = PatternByte(at + i);
+    size_t length = static_cast<size_t>(size - at < PATTERN_BLOCK ? size - at : PATTERN_BLOCK);
+    size_t before = server->bytesSent;
+    SendAll(server, client, length == block.size() ? block : block.substr(0, length));
+    if (server->bytesSent - before != length) return;
+  }
+}
+
 static void AwaitClose(SOCKET client, DWORD milliseconds) {
   char scratch[512];
   DWORD rounds = milliseconds / POLL_MS + 1;
@@ -111,6 +141,9 @@ static void RunScript(LoopbackServer* server, SOCKET client, const LoopbackScrip
       }
       case LOOPBACK_AWAIT_CLOSE:
         AwaitClose(client, step.milliseconds);
+        break;
+      case LOOPBACK_SEND_PATTERN:
+        SendPatternBody(server, client, step.patternBytes);
         break;
     }
   }
