@@ -85,7 +85,6 @@ PinCheck CheckPinnedDownload(const WCHAR* path, const WCHAR* pinKey, const WCHAR
   *held = INVALID_HANDLE_VALUE;
   PinSetting pin = ReadPinSetting(FindConfigValue(pinKey, value, PIN_DIGITS + 2), value, expected);
   bool signerGiven = FindConfigValue(signerKey, signerValue, SIGNER_VALUE_UNITS);
-  if (pin == PIN_ABSENT && !signerGiven) return PIN_NOT_CONFIGURED;
   if (pin == PIN_MALFORMED) {
     LogFormat(L"pin %s is not 64 hexadecimal digits, download refused", pinKey);
     goto done;
@@ -95,19 +94,20 @@ PinCheck CheckPinnedDownload(const WCHAR* path, const WCHAR* pinKey, const WCHAR
               signerKey);
     goto done;
   }
-  // Read sharing only: from here until the process exists nobody may write,
-  // rename or delete the file. An open write handle makes this open fail.
+  // Read sharing only, pins or none: from here until the process exists nobody
+  // may write, rename or delete the file. An open write handle makes this
+  // open fail, and so does another file put under the name since the download.
   file = OpenOwnFile(path, GENERIC_READ, FILE_SHARE_READ, &failure);
   if (file == INVALID_HANDLE_VALUE) {
     LogFileFailure(failure, path);
-    LogFormat(L"pinned download not opened for its check. %d", static_cast<int>(failure.code));
+    LogFormat(L"download not opened for its check. %d", static_cast<int>(failure.code));
     goto done;
   }
   if (pin == PIN_VALID && !CheckDigest(file, pinKey, expected)) goto done;
   if (signerGiven && !CheckSigner(file, path, signerKey, signerValue, signers)) goto done;
   *held = file;
   file = INVALID_HANDLE_VALUE;
-  result = PIN_MATCHED;
+  result = pin == PIN_ABSENT && !signerGiven ? PIN_NOT_CONFIGURED : PIN_MATCHED;
 
 done:
   if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
