@@ -39,7 +39,8 @@ static bool CheckSigner(HANDLE file, const WCHAR* path, const WCHAR* signerKey, 
   }
   FormatDigest(key, keyText);
   if (!SignerPinsMatch(pins, key)) {
-    LogFormat(L"signer %s mismatch: expected %s, received %s", signerKey, value, keyText);
+    LogFormat(L"signer %s mismatch: expected %s, received %s (chain 0x%08X)", signerKey, value, keyText,
+              static_cast<unsigned>(chainStatus));
     return false;
   }
   LogFormat(L"signer %s matched: %s (%S)", signerKey, keyText, DescribeTrustResult(trustResult));

@@ -90,12 +90,31 @@ TEST_F(PinnedDownload, MismatchAndMalformedPinsDeleteTheFile) {
   }
 }
 
-TEST_F(PinnedDownload, WithoutTheKeyNothingIsCheckedOrHeld) {
+// Without a pin nothing is checked, but the file is held all the same: the
+// folder's owner could otherwise rename it away and put another file under
+// its name before the installer starts.
+TEST_F(PinnedDownload, WithoutTheKeyNothingIsCheckedButTheFileIsHeld) {
   // Another key's pin does not apply.
   UseConfig(L"app.sha256.v2=0000000000000000000000000000000000000000000000000000000000000000\n");
-  EXPECT_EQ(PIN_NOT_CONFIGURED, CheckPinnedDownload(path.c_str(), KEY, L"app.signer", &held));
-  EXPECT_EQ(INVALID_HANDLE_VALUE, held);
+  ASSERT_EQ(PIN_NOT_CONFIGURED, CheckPinnedDownload(path.c_str(), KEY, L"app.signer", &held));
+  ASSERT_NE(INVALID_HANDLE_VALUE, held);
+  HANDLE writer = CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                              NULL, OPEN_EXISTING, 0, NULL);
+  EXPECT_EQ(INVALID_HANDLE_VALUE, writer) << "opened for writing while held";
+  if (writer != INVALID_HANDLE_VALUE) CloseHandle(writer);
+  std::wstring moved = path + L".moved";
+  EXPECT_FALSE(MoveFileW(path.c_str(), moved.c_str()));
+  DeleteFileW(moved.c_str());
   EXPECT_EQ("abc", ReadFileBytes(path));
+  ReleasePinnedDownload(&held);
+
+  // Another file under the name since the download: refused, and left alone.
+  ASSERT_TRUE(MoveFileExW(path.c_str(), moved.c_str(), MOVEFILE_REPLACE_EXISTING));
+  ASSERT_TRUE(WriteFileBytes(path, "abc"));
+  EXPECT_EQ(PIN_REFUSED, CheckPinnedDownload(path.c_str(), KEY, L"app.signer", &held));
+  EXPECT_EQ(INVALID_HANDLE_VALUE, held);
+  EXPECT_TRUE(FileExists(path));
+  DeleteFileW(moved.c_str());
 }
 
 TEST_F(PinnedDownload, FileThatSomeoneHoldsForWritingIsRefused) {

@@ -698,7 +698,7 @@ TEST_F(InstallRun, PublisherPinStartsOnlyAProductSignedByAListedKey) {
       {"the second listed key, in upper case, and a SHA-256 pin that holds too", made.a,
        L"app.signer=" + made.keyB + L"," + Upper(made.keyA) + L"\napp.sha256.v2=" + DigestOf(made.a) + L"\n", false, L""},
       {"signed by another key", made.b, pinA, false,
-       L"signer app.signer mismatch: expected " + made.keyA + L", received " + made.keyB},
+       L"signer app.signer mismatch: expected " + made.keyA + L", received " + made.keyB + L" (chain 0x00000020)"},
       {"unsigned", FakeInstallerBytes(), pinA, false,
        L"signer app.signer refused: no signature (0x800B0100, chain 0x00000000)"},
       {"one byte changed", made.aChanged, pinA, false,
@@ -749,7 +749,8 @@ TEST_F(InstallRun, RuntimePublisherPinMovesToTheNextMirror) {
       story.push_back(line);
   const std::wstring base = L"url: http://127.0.0.1:" + std::to_wstring(server.port);
   EXPECT_EQ((std::vector<std::wstring>{base + Wide(MIRROR1_PATH),
-                                       L"signer net2.signer mismatch: expected " + made.keyA + L", received " + made.keyB,
+                                       L"signer net2.signer mismatch: expected " + made.keyA + L", received " + made.keyB +
+                                           L" (chain 0x00000020)",
                                        base + Wide(MIRROR2_PATH),
                                        L"signer net2.signer matched: " + made.keyA + L" (signature verified)",
                                        L"starting installer ...", base + Wide(PRODUCT_V2_PATH)}),
