@@ -211,6 +211,7 @@ TEST_F(InstallRun, Windows61FetchesV2AndStartsItThroughTheQuotedPath) {
 
   std::wstring installer = InFolder(PRODUCT_V2);
   EXPECT_EQ(FakeInstallerBytes(), ReadFileBytes(installer));
+  EXPECT_EQ(ProtectedDaclAsShown(), FileDaclText(installer)) << "made with the installers' protected DACL";
   std::vector<std::wstring> record = WaitForRecord(installer);
   ASSERT_EQ(2u, record.size());
   EXPECT_EQ(L"\"" + installer + L"\"", record[0]) << "quoted, and no arguments";
@@ -321,6 +322,31 @@ TEST_F(InstallRun, WindowsXpInstallsTheRuntimeFromTheSecondMirrorThenTheProduct)
   EXPECT_EQ(Quoted(runtime) + L" /q /noretart", record[0]);
   EXPECT_FALSE(FileExists(runtime)) << "the runtime installer is deleted after exit code 0";
   EXPECT_EQ(2u, WaitForRecord(InFolder(PRODUCT_V2)).size());
+}
+
+// Downloads announced at 1 PiB, far beyond any disk, fail before their body
+// as a failed download does, each at once with one request and no file: the
+// first runtime mirror's (the next mirror serves it), then the product's
+// ("(X005)"). The run log gives both numbers.
+TEST_F(InstallRun, DownloadsThatCannotFitTheDiskFailBeforeTheirBody) {
+  const std::string petabyte = std::to_string(1LL << 50);
+  const LoopbackScript huge = {
+      SendBytes("HTTP/1.1 200 OK\r\nContent-Length: " + petabyte + "\r\nETag: \"huge\"\r\n\r\n" + FakeInstallerBytes()),
+      AwaitClientClose(ScaledWaitMs(30000))};
+  Prepare(L"winxp", false,
+          {{MIRROR1_PATH, huge}, {MIRROR2_PATH, FileResponse(FakeInstallerBytes())}, {PRODUCT_V2_PATH, huge}}, 3,
+          Wide(MIRROR1_PATH), Wide(MIRROR2_PATH));
+  SetRuntimeExitCode(0);
+  StartAndPress();
+  EXPECT_EQ(X005, FailureBoxText());
+  EXPECT_TRUE(WaitLoopbackServer(&server, E2E_EXIT_TIMEOUT_MS));
+  ASSERT_EQ(3u, server.requests.size()) << "no download is tried twice";
+  EXPECT_TRUE(StartsWith(server.requests[2], std::string("GET ") + PRODUCT_V2_PATH + " "));
+  EXPECT_EQ(2u, WaitForRecord(InFolder(RUNTIME_FILE)).size()) << "the runtime from the second mirror ran";
+  EXPECT_FALSE(FileExists(InFolder(PRODUCT_V2)));
+  EXPECT_EQ(2u, LogLinesStartingWith(L"disk full: " + std::wstring(petabyte.begin(), petabyte.end()) +
+                                     L" bytes to come, ")
+                    .size());
 }
 
 TEST_F(InstallRun, RuntimeRestartDeclinedClosesWithoutRunOnceAndKeepsTheLog) {
