@@ -369,7 +369,5 @@ int PercentReceived(long long received, long long contentLength) {
   // truncate its wider intermediate (29 of 100 would report 28).
   volatile double share = static_cast<double>(received) / static_cast<double>(contentLength);
   volatile double percent = share * 100.0;
-  // Past 2^53 bytes a double cannot tell the last byte from the rest.
-  if (percent >= 100.0 && received < contentLength) return 99;
   return static_cast<int>(percent);
 }

@@ -193,7 +193,6 @@ int BodyReceiveSize(long long contentLength, long long received);
 bool BodyFitsOnDisk(long long length, long long held, unsigned long long available);
 
 // The whole percentage of `received` (0 to `contentLength`) out of
-// `contentLength` (which is positive), truncated toward zero; 100 only when
-// every byte is there, also where the quotient of two such large numbers
-// rounds up to 1.
+// `contentLength` (which is positive), truncated toward zero: no count
+// overflows, and the share is exact to a byte up to 2^53 bytes (8 PiB).
 int PercentReceived(long long received, long long contentLength);

@@ -5,7 +5,8 @@
 #include "download/http_date.h"
 
 bool IsStrongDate(long long lastModified, long long date) {
-  return lastModified != HTTP_DATE_NONE && date != HTTP_DATE_NONE && date - lastModified >= STRONG_DATE_SECONDS;
+  // A date read is never negative: a Date that was not read (-1) is never 60 s later.
+  return lastModified != HTTP_DATE_NONE && date - lastModified >= STRONG_DATE_SECONDS;
 }
 
 void ChooseValidator(const HeadState& head, Validator* validator) {
