@@ -21,7 +21,7 @@ LoopbackStep AwaitClientClose(DWORD milliseconds) {
   return LoopbackStep{LOOPBACK_AWAIT_CLOSE, "", milliseconds};
 }
 
-LoopbackStep SendPattern(long long size) { return LoopbackStep{LOOPBACK_SEND_PATTERN, "", 0, size}; }
+LoopbackStep SendPattern(long long end, long long from) { return LoopbackStep{LOOPBACK_SEND_PATTERN, "", 0, end, from}; }
 
 static const long long PATTERN_BLOCK = 65536;
 
@@ -88,27 +88,33 @@ static const LoopbackRoute* FindRoute(const LoopbackServer* server, const std::s
   return NULL;
 }
 
-static void SendAll(LoopbackServer* server, SOCKET client, const std::string& bytes) {
+// True when every byte went.
+static bool SendAll(LoopbackServer* server, SOCKET client, const char* bytes, size_t size) {
   size_t sent = 0;
-  while (sent < bytes.size()) {
-    int chunk = bytes.size() - sent > 65536 ? 65536 : (int)(bytes.size() - sent);
-    int got = send(client, bytes.data() + sent, chunk, 0);
-    if (got <= 0) return;
+  while (sent < size) {
+    int chunk = size - sent > 65536 ? 65536 : (int)(size - sent);
+    int got = send(client, bytes + sent, chunk, 0);
+    if (got <= 0) return false;
     sent += (size_t)got;
     server->bytesSent += (size_t)got;
   }
+  return true;
 }
 
-// The generated body, a block at a time, until it is sent or the client goes.
-static void SendPatternBody(LoopbackServer* server, SOCKET client, long long size) {
+static void SendAll(LoopbackServer* server, SOCKET client, const std::string& bytes) {
+  SendAll(server, client, bytes.data(), bytes.size());
+}
+
+// The generated body from `from` up to `end`, a block at a time, until it is
+// sent or the client goes.
+static void SendPatternBody(LoopbackServer* server, SOCKET client, long long from, long long end) {
   std::string block = PatternAt(0, PATTERN_BLOCK);
-  for (long long at = 0; at < size; at += PATTERN_BLOCK) {
+  for (long long at = from - from % PATTERN_BLOCK; at < end; at += PATTERN_BLOCK) {
     // Only the offset at its start differs from block to block.
     for (int i = 0; i < 8; ++i) block[i] = PatternByte(at + i);
-    size_t length = static_cast<size_t>(size - at < PATTERN_BLOCK ? size - at : PATTERN_BLOCK);
-    size_t before = server->bytesSent;
-    SendAll(server, client, length == block.size() ? block : block.substr(0, length));
-    if (server->bytesSent - before != length) return;
+    long long first = from > at ? from - at : 0;
+    long long last = end - at < PATTERN_BLOCK ? end - at : PATTERN_BLOCK;
+    if (!SendAll(server, client, block.data() + first, static_cast<size_t>(last - first))) return;
   }
 }
 
@@ -143,7 +149,7 @@ static void RunScript(LoopbackServer* server, SOCKET client, const LoopbackScrip
         AwaitClose(client, step.milliseconds);
         break;
       case LOOPBACK_SEND_PATTERN:
-        SendPatternBody(server, client, step.patternBytes);
+        SendPatternBody(server, client, step.patternFrom, step.patternEnd);
         break;
     }
   }

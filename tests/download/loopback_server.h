@@ -19,14 +19,15 @@ enum LoopbackAction {
   LOOPBACK_CLOSE,        // graceful close (FIN); later steps are skipped
   LOOPBACK_RESET,        // abortive close (RST, SO_LINGER 0); later steps are skipped
   LOOPBACK_AWAIT_CLOSE,  // send nothing until the client closes, at most `milliseconds`
-  LOOPBACK_SEND_PATTERN, // send the first `patternBytes` bytes of the generated body (PatternAt)
+  LOOPBACK_SEND_PATTERN, // send the generated body (PatternAt) from byte `patternFrom` up to `patternEnd`
 };
 
 struct LoopbackStep {
   LoopbackAction action;
   std::string bytes;
   DWORD milliseconds;
-  long long patternBytes = 0;
+  long long patternEnd = 0;
+  long long patternFrom = 0;
 };
 
 typedef std::vector<LoopbackStep> LoopbackScript;
@@ -39,7 +40,7 @@ LoopbackStep AwaitClientClose(DWORD milliseconds);
 // A body of any size that is made as it is sent, never held whole, and can be
 // checked anywhere: each 64 KiB block begins with its own offset (8 bytes,
 // little-endian); its other bytes follow from their place in the block.
-LoopbackStep SendPattern(long long size);
+LoopbackStep SendPattern(long long end, long long from = 0);
 // The `count` bytes of that body from `offset` on.
 std::string PatternAt(long long offset, size_t count);
 
