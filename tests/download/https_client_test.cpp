@@ -214,14 +214,14 @@ TEST_F(HttpsClientTest, ShortOrUnannouncedBodiesFailWithoutAFile) {
 }
 
 // The library reads the head, the client reads its numbers as the Winsock road
-// does: ten digits are a length, eleven are not, leading zeros or not.
+// does: nineteen digits are a length, twenty are not, leading zeros or not.
 TEST_F(HttpsClientTest, LengthsFollowTheDigitLimitOfTheWinsockRoad) {
-  ASSERT_TRUE(ServeTlsRoute("/ten", "HTTP/1.1 200 OK\r\nContent-Length: 0000000004\r\n\r\nbody"));
-  ASSERT_TRUE(ServeTlsRoute("/eleven", "HTTP/1.1 200 OK\r\nContent-Length: 00000000004\r\n\r\nbody"));
-  EXPECT_EQ(DOWNLOAD_OK, Fetch(TlsUrl(TLS_TRUSTED, "/ten")));
+  ASSERT_TRUE(ServeTlsRoute("/nineteen", "HTTP/1.1 200 OK\r\nContent-Length: 0000000000000000004\r\n\r\nbody"));
+  ASSERT_TRUE(ServeTlsRoute("/twenty", "HTTP/1.1 200 OK\r\nContent-Length: 00000000000000000004\r\n\r\nbody"));
+  EXPECT_EQ(DOWNLOAD_OK, Fetch(TlsUrl(TLS_TRUSTED, "/nineteen")));
   ExpectTarget("body");
   DeleteFileW(target.c_str());
-  EXPECT_EQ(DOWNLOAD_FAILED, Fetch(TlsUrl(TLS_TRUSTED, "/eleven")));
+  EXPECT_EQ(DOWNLOAD_FAILED, Fetch(TlsUrl(TLS_TRUSTED, "/twenty")));
   EXPECT_EQ((Steps{PREPARING, RESOLVING, CONNECTING, SENDING, PARSING, FAILED}), Reports);
   EXPECT_EQ("content length refused: more digits or a larger value than a length may have", LastLogLine());
   ExpectNoTarget();
