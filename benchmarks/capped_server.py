@@ -25,9 +25,10 @@ Writes the chosen port to PORTFILE, then serves until it has been idle for
 """
 import argparse
 import re
-import socket
 import threading
 import time
+
+from bench_server import listen_and_serve
 
 ETAG = b'"capped-1"'
 CHUNK = 16384
@@ -179,18 +180,7 @@ def main():
     body = memoryview(pattern * (arguments.size // 256) + pattern[: arguments.size % 256])
     total = Bucket(arguments.total) if arguments.total else None
     counts = Counts()
-    listener = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
-    listener.bind(("127.0.0.1", 0))
-    listener.listen(16)
-    listener.settimeout(600)
-    with open(arguments.portfile, "w") as portfile:
-        portfile.write(str(listener.getsockname()[1]))
-    while True:
-        try:
-            connection, _ = listener.accept()
-        except socket.timeout:
-            return
-        threading.Thread(target=serve, args=(connection, body, arguments.rate, total, counts), daemon=True).start()
+    listen_and_serve(arguments.portfile, lambda connection: serve(connection, body, arguments.rate, total, counts))
 
 
 if __name__ == "__main__":

@@ -30,11 +30,8 @@ if ! command -v aria2c >/dev/null; then
   echo "bench: installing aria2" >&2
   DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends aria2 >/dev/null
 fi
-choose_wine_build
-build=$(wine_build_dir)
-echo "bench: the $WINE_BUILD_ARCH build ($build): $WINE_BUILD_REASON"
-configure_build "$WINE_BUILD_ARCH" "$build"
-cmake --build "$build" --target download_bench -j"$(nproc)" >/dev/null
+build_for_wine download_bench
+build=$WINE_BUILD
 
 work=$(mktemp -d)
 pids=()
