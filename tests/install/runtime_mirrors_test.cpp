@@ -10,7 +10,6 @@
 #include "config/setup_config.h"
 #include "download/http_protocol.h"
 #include "install/install_state.h"
-#include "install/mirror_download.h"
 #include "install/runtime_step.h"
 #include "test_files.h"
 
@@ -55,30 +54,6 @@ TEST(RuntimeMirrors, EachMirrorInTurnUntilOneDeliversOrTheListEnds) {
   SetupConfig.count = 0;
   InstallDir[0] = L'\0';
   RemoveDirectoryW(folder.c_str());
-}
-
-// The product's list: each address takes the version tag, a value too long to
-// fetch is passed over, and the list stops at the first that delivers.
-TEST(ProductMirrors, EachAddressWithItsTagUntilOneDelivers) {
-  LoopbackServer server = {};
-  ASSERT_TRUE(StartLoopbackRoutes(&server, {{"/good-v4.exe", FileResponse("product")}}, 2));
-  std::wstring base = L"http://127.0.0.1:" + std::to_wstring(server.port);
-  std::wstring config = L"app.url=" + base + L"/missing-vv.exe\napp.url2=" + base + L"/" +
-                        std::wstring(URL_BUFFER_SIZE, L'x') + L"\napp.url3=" + base + L"/good-vv.exe\napp.url4=" +
-                        base + L"/never.exe\n";
-  ASSERT_EQ(CONFIG_PARSED, ParseConfigText(config.c_str(), static_cast<int>(config.size()), &SetupConfig));
-  std::wstring target = TempFilePath(L"product-mirrors.exe");
-  const MirrorDownload download = {&PRODUCT_MIRRORS, L"product", L"v4", L"app.sha256.v4", L"app.signer", 4};
-  HANDLE held = NULL;
-  EXPECT_TRUE(DownloadFromMirrors(download, target.c_str(), &held));
-  EXPECT_EQ(INVALID_HANDLE_VALUE, held) << "no pin, nothing held";
-  EXPECT_EQ("product", ReadFileBytes(target));
-  StopLoopbackServer(&server);
-  std::vector<std::string> asked;
-  for (const std::string& request : server.requests) asked.push_back(request.substr(4, request.find(' ', 4) - 4));
-  EXPECT_EQ((std::vector<std::string>{"/missing-v4.exe", "/good-v4.exe"}), asked);
-  DeleteFileW(target.c_str());
-  SetupConfig.count = 0;
 }
 
 }  // namespace
