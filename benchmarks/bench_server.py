@@ -63,6 +63,24 @@ def serve(connection, body, context):
             pass  # the client went away early; nothing to report
 
 
+def listen_and_serve(portfile, handle):
+    """Listens on a free port of 127.0.0.1, writes it to `portfile` and calls
+    handle(connection) on a thread of its own for each connection, until none
+    has come for 10 minutes."""
+    listener = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
+    listener.bind(("127.0.0.1", 0))
+    listener.listen(16)
+    listener.settimeout(600)
+    with open(portfile, "w") as written:
+        written.write(str(listener.getsockname()[1]))
+    while True:
+        try:
+            connection, _ = listener.accept()
+        except socket.timeout:
+            return
+        threading.Thread(target=handle, args=(connection,), daemon=True).start()
+
+
 def main():
     if sys.argv[1].startswith("@"):
         with open(sys.argv[1][1:], "rb") as source:
@@ -72,22 +90,11 @@ def main():
         size = int(sys.argv[1])
         pattern = bytes(range(256))
         body = memoryview(pattern * (size // 256) + pattern[: size % 256])
-    listener = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
-    listener.bind(("127.0.0.1", 0))
-    listener.listen(8)
     context = None
     if len(sys.argv) == 5:
         context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
         context.load_cert_chain(sys.argv[3], sys.argv[4])
-    listener.settimeout(600)
-    with open(sys.argv[2], "w") as portfile:
-        portfile.write(str(listener.getsockname()[1]))
-    while True:
-        try:
-            connection, _ = listener.accept()
-        except socket.timeout:
-            return
-        threading.Thread(target=serve, args=(connection, body, context), daemon=True).start()
+    listen_and_serve(sys.argv[2], lambda connection: serve(connection, body, context))
 
 
 if __name__ == "__main__":

@@ -13,6 +13,9 @@
 // line per contender, in MB/s (10^6 bytes), the median of RUNS runs, the
 // check's own time, and the median of the runs' ratios, for
 // scripts/bench-download.sh.
+// Or: download_bench.exe --connections N URL TARGET: one DownloadToFile of URL
+// into TARGET, given N as its number of connections; prints "seconds S", for
+// scripts/bench-parallel.sh.
 #include <winsock2.h>
 #include <windows.h>
 #include <wincrypt.h>
@@ -146,9 +149,29 @@ static const char* const NAMES[CONTENDERS] = {"DownloadToFile",          "bare l
                                               "broken 3 times, no pauses", "DownloadToFile https",
                                               "DownloadToFile+signer"};
 
+// One download given `connections`, timed; the file stays for the caller to compare.
+static int TimeOneDownload(const char* connections, const char* url, const char* target) {
+  WCHAR wideUrl[URL_BUFFER_SIZE];
+  WCHAR wideTarget[MAX_PATH];
+  MultiByteToWideChar(CP_ACP, 0, url, -1, wideUrl, URL_BUFFER_SIZE);
+  MultiByteToWideChar(CP_ACP, 0, target, -1, wideTarget, MAX_PATH);
+  LARGE_INTEGER start, end;
+  QueryPerformanceCounter(&start);
+  int result = DownloadToFile(wideUrl, wideTarget, IgnoreProgress, atoi(connections));
+  QueryPerformanceCounter(&end);
+  if (result != DOWNLOAD_OK) {
+    fprintf(stderr, "DownloadToFile failed: %d\n", result);
+    return 1;
+  }
+  printf("seconds %.3f\n", Seconds(start, end));
+  return 0;
+}
+
 int main(int argc, char** argv) {
+  if (argc == 5 && strcmp(argv[1], "--connections") == 0) return TimeOneDownload(argv[2], argv[3], argv[4]);
   if (argc < 3 || argc == 4 || argc > 6) {
-    fprintf(stderr, "usage: download_bench URL RUNS [HTTPS_URL CA_DER_FILE [SIGNER_DIGEST]]\n");
+    fprintf(stderr, "usage: download_bench URL RUNS [HTTPS_URL CA_DER_FILE [SIGNER_DIGEST]]\n"
+                    "       download_bench --connections N URL TARGET\n");
     return 2;
   }
   const char* url = argv[1];

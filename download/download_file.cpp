@@ -209,7 +209,7 @@ static int EndDownload(DownloadTry* attempt, TryEnd end) {
   return DOWNLOAD_FAILED;
 }
 
-static int Download(const char* url, const WCHAR* targetPath, ProgressCallback progress) {
+static int Download(const char* url, const WCHAR* targetPath, ProgressCallback progress, int connections) {
   DownloadAddress address;
   ProxyChoice proxy;
   DownloadRoad road = ROAD_WINSOCK;
@@ -233,6 +233,7 @@ static int Download(const char* url, const WCHAR* targetPath, ProgressCallback p
   attempt.tuning = &DownloadSettings;
   attempt.targetPath = targetPath;
   attempt.progress = progress;
+  attempt.connections = connections;
   attempt.file = INVALID_HANDLE_VALUE;
   BeginResumePoint(&attempt.point);
   attempt.failure = 0;
@@ -250,7 +251,7 @@ void DiscardKeptDownload() {
     LogFormat(L"partial download deleted at exit: %s", Remembered.path);
   Forget();
 }
-int DownloadToFile(const WCHAR* url, const WCHAR* targetPath, ProgressCallback progress) {
+int DownloadToFile(const WCHAR* url, const WCHAR* targetPath, ProgressCallback progress, int connections) {
   char narrowUrl[URL_BUFFER_SIZE];
   // Measured first: a URL that does not fit is refused, never cut.
   int needed = WideCharToMultiByte(CP_ACP, 0, url, -1, NULL, 0, NULL, NULL);
@@ -263,5 +264,5 @@ int DownloadToFile(const WCHAR* url, const WCHAR* targetPath, ProgressCallback p
     return DOWNLOAD_FAILED;
   }
   WideCharToMultiByte(CP_ACP, 0, url, -1, narrowUrl, URL_BUFFER_SIZE, NULL, NULL);
-  return Download(narrowUrl, targetPath, progress);
+  return Download(narrowUrl, targetPath, progress, connections);
 }

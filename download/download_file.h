@@ -19,7 +19,9 @@ extern DownloadTuning DownloadSettings;
 // Returns a DOWNLOAD_* code: OK only when the whole announced body is in the
 // file. A failed download leaves its file only while a later start of the same
 // address in this process can continue it; then it continues there.
-int DownloadToFile(const WCHAR* url, const WCHAR* targetPath, ProgressCallback progress);
+// `connections` (1 to MAX_DOWNLOAD_CONNECTIONS) is the most connections the
+// download may open; the clients open one whatever it says, so far.
+int DownloadToFile(const WCHAR* url, const WCHAR* targetPath, ProgressCallback progress, int connections = 1);
 
 // At exit: a file kept for a later start can no longer be continued (another
 // process may not reopen it), so it is deleted.

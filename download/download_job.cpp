@@ -4,7 +4,7 @@
 #include "log/run_log.h"
 
 DWORD RunDownloadJob(const WCHAR* url, const WCHAR* targetPath, DownloadBeginsCallback begins,
-                     ProgressCallback progress) {
+                     ProgressCallback progress, int connections) {
   DownloadJob* job = static_cast<DownloadJob*>(HeapAlloc(GetProcessHeap(), 0, sizeof(DownloadJob)));
   if (job == NULL) {
     LogLine(L"download job allocation failed");
@@ -13,6 +13,7 @@ DWORD RunDownloadJob(const WCHAR* url, const WCHAR* targetPath, DownloadBeginsCa
   job->targetPath = targetPath;
   job->url = url;
   job->progress = progress;
+  job->connections = connections;
 
   if (begins != NULL) begins();
   HANDLE thread = CreateThread(NULL, 0, DownloadJobThread, job, 0, NULL);
@@ -34,6 +35,7 @@ DWORD WINAPI DownloadJobThread(LPVOID parameter) {
   const WCHAR* targetPath = job->targetPath;
   const WCHAR* url = job->url;
   ProgressCallback progress = job->progress;
+  int connections = job->connections;
   HeapFree(GetProcessHeap(), 0, job);
-  return static_cast<DWORD>(DownloadToFile(url, targetPath, progress));
+  return static_cast<DWORD>(DownloadToFile(url, targetPath, progress, connections));
 }

@@ -10,12 +10,13 @@ struct DownloadJob {
   const WCHAR* targetPath;
   const WCHAR* url;
   ProgressCallback progress;
+  int connections;  // handed to DownloadToFile
 };
 
-// Calls `begins`, downloads on a new thread that reports through `progress`,
-// waits, and returns the download client's result (a DOWNLOAD_* code) as the
-// thread's exit code.
+// Calls `begins`, downloads on a new thread that reports through `progress`
+// over at most `connections` connections, waits, and returns the download
+// client's result (a DOWNLOAD_* code) as the thread's exit code.
 // Either callback may be null.
 DWORD RunDownloadJob(const WCHAR* url, const WCHAR* targetPath, DownloadBeginsCallback begins,
-                     ProgressCallback progress);
+                     ProgressCallback progress, int connections = 1);
 DWORD WINAPI DownloadJobThread(LPVOID job);

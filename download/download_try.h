@@ -24,7 +24,8 @@ struct DownloadTry {
   const DownloadTuning* tuning;
   const WCHAR* targetPath;
   ProgressCallback progress;
-  int number;  // this try's number, from 1
+  int connections;  // the most the download may open (1 to MAX_DOWNLOAD_CONNECTIONS); the clients use one so far
+  int number;       // this try's number, from 1
 
   // Kept from try to try: the file, open from the first body on, and the bytes it holds.
   HANDLE file;

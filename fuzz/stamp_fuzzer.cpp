@@ -9,6 +9,8 @@
 #include "download/download_result.h"
 #include "download/http_protocol.h"
 #include "fuzz/fuzz_support.h"
+#include "install/connection_count.h"
+#include "install/mirror_list.h"
 #include "tools/setupstamp/exe_stamp.h"
 #include "tools/setupstamp/little_endian.h"
 #include "tools/setupstamp/pe_image.h"
@@ -102,10 +104,17 @@ static void CheckBytes(const std::string& bytes) {
   std::map<std::wstring, ConfigKey> keys;
   ReadConfigKeys(lines, keys);
   for (std::map<std::wstring, ConfigKey>::const_iterator k = keys.begin(); k != keys.end(); ++k) {
-    bool address = MirrorNumber(k->first) > 0 || k->first == L"app.url";
+    int connections = 0;
+    if (k->first == CONNECTIONS_KEY)
+      FUZZ_CHECK(ReadConnectionSetting(true, k->second.value.c_str(), &connections) == CONNECTIONS_VALID,
+                 "a connection count that passes is one that setup.exe takes");
+    // setup.exe's keys hold no zero character.
+    bool whole = k->first.find(L'\0') == std::wstring::npos;
+    bool product = whole && MirrorNumber(PRODUCT_MIRRORS, k->first.c_str()) > 0;
+    bool address = product || (whole && MirrorNumber(RUNTIME_MIRRORS, k->first.c_str()) > 0);
     if (!address || k->second.value.empty()) continue;
-    // The product's address as the client gets it, with a version tag for "vv".
-    std::wstring value = k->first == L"app.url" ? ReferenceReplaceAll(k->second.value, L"vv", L"v4") : k->second.value;
+    // A product address as the client gets it, with a version tag for "vv".
+    std::wstring value = product ? ReferenceReplaceAll(k->second.value, L"vv", L"v4") : k->second.value;
     std::string url;
     FUZZ_CHECK(GbkFromWide(value, url), "an address that passes has a GBK form");
     std::vector<char> host(HOST_BUFFER_SIZE), path(PATH_BUFFER_SIZE), port(PORT_BUFFER_SIZE);

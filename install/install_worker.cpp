@@ -2,7 +2,10 @@
 
 #include <shlwapi.h>
 
+#include "config/setup_config.h"
+#include "download/download_tuning.h"
 #include "download/progress_callback.h"
+#include "install/connection_count.h"
 #include "install/install_state.h"
 #include "install/install_ui.h"
 #include "install/product_step.h"
@@ -63,14 +66,28 @@ static void RequestRestart() {
   ExitWindowsEx(EWX_REBOOT | EWX_FORCEIFHUNG, SHTDN_REASON_MAJOR_SOFTWARE | SHTDN_REASON_MINOR_INSTALLATION);
 }
 
+// "app.connections", read once per run for every download of it. A malformed
+// value is logged and means one connection, the download as it always was.
+static int ConfiguredConnections() {
+  // Two units more than a valid value: a longer one stays longer when cut, and so malformed.
+  WCHAR value[4];
+  bool present = FindConfigValue(CONNECTIONS_KEY, value, 4);
+  int connections = 1;
+  if (ReadConnectionSetting(present, value, &connections) == CONNECTIONS_MALFORMED)
+    LogFormat(L"%s refused: \"%s\" is not a number from 1 to %d; downloads use one connection", CONNECTIONS_KEY,
+              value, MAX_DOWNLOAD_CONNECTIONS);
+  return connections;
+}
+
 DWORD WINAPI InstallWorker(LPVOID) {
   WorkerUi.showStartButton(false);
   WorkerUi.setStatusText(L"启动安装流程...");
   if (!InstallFolderFromModulePath(InstallDir, GetModuleFileNameW(NULL, InstallDir, MAX_PATH)))
     LogFormat(L"own path longer than %d characters, no install folder", MAX_PATH - 1);
 
-  PrerequisiteResult prerequisite = RuntimePrerequisiteStep();
-  bool productStarted = ShouldRunProductStep(prerequisite) && ProductInstallerStep();
+  int connections = ConfiguredConnections();
+  PrerequisiteResult prerequisite = RuntimePrerequisiteStep(connections);
+  bool productStarted = ShouldRunProductStep(prerequisite) && ProductInstallerStep(connections);
   InstallOutcome outcome = CombineOutcome(prerequisite, productStarted);
 
   WorkerUi.setStatusText(L"安装流程结束。");

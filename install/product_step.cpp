@@ -1,12 +1,9 @@
 #include "install/product_step.h"
 
 #include "config/replace_all.h"
-#include "config/setup_config.h"
-#include "download/download_job.h"
-#include "download/http_protocol.h"
 #include "install/install_state.h"
-#include "install/install_ui.h"
 #include "install/installer_command.h"
+#include "install/mirror_download.h"
 #include "install/payload_check.h"
 #include "install/signer_pin.h"
 #include "log/run_log.h"
@@ -21,26 +18,14 @@ const WCHAR* ChooseVersionTag(DWORD version) {
   return (major >= 6 && minor >= 2) ? L"v4" : L"v2";
 }
 
-bool ProductInstallerUrl(const WCHAR* urlTemplate, const WCHAR* tag, WCHAR* url) {
-  return ReplaceAll(urlTemplate, VERSION_PLACEHOLDER, tag, url, URL_BUFFER_SIZE);
-}
-
 void ProductInstallerFileName(const WCHAR* tag, WCHAR* fileName) {
   // A tag is two characters, as the placeholder is: the name keeps its length.
   ReplaceAll(PRODUCT_FILE_TEMPLATE, VERSION_PLACEHOLDER, tag, fileName, MAX_PATH);
 }
 
-bool ProductInstallerStep() {
+bool ProductInstallerStep(int connections) {
   const WCHAR* tag = ChooseVersionTag(GetVersion());
-  WCHAR urlTemplate[URL_BUFFER_SIZE];
-  WCHAR url[URL_BUFFER_SIZE];
   WCHAR fileName[MAX_PATH];
-  // A template that does not fit is refused (and logged) rather than cut.
-  if (!GetConfigValue(L"app.url", urlTemplate, URL_BUFFER_SIZE) ||
-      !ProductInstallerUrl(urlTemplate, tag, url)) {
-    RecordError(DOWNLOAD_FAILED_MESSAGE);
-    return false;
-  }
   ProductInstallerFileName(tag, fileName);
 
   WCHAR installerPath[MAX_PATH];
@@ -49,10 +34,10 @@ bool ProductInstallerStep() {
     RecordError(DOWNLOAD_FAILED_MESSAGE);
     return false;
   }
-  // A download that its pin refuses fails as a failed download does.
+  const MirrorDownload download = {&PRODUCT_MIRRORS, L"product", tag, ProductPinKey(tag), PRODUCT_SIGNER_KEY,
+                                   connections};
   HANDLE held = INVALID_HANDLE_VALUE;
-  if (RunDownloadJob(url, installerPath, WorkerUi.beginDownload, WorkerUi.reportProgress) != static_cast<DWORD>(DOWNLOAD_OK) ||
-      CheckPinnedDownload(installerPath, ProductPinKey(tag), PRODUCT_SIGNER_KEY, &held) == PIN_REFUSED) {
+  if (!DownloadFromMirrors(download, installerPath, &held)) {
     RecordError(DOWNLOAD_FAILED_MESSAGE);
     return false;
   }

@@ -4,21 +4,19 @@
 
 #include <windows.h>
 
+#include "install/mirror_list.h"
+
 const WCHAR PRODUCT_FILE_TEMPLATE[] = L"brenvik-setupvv.exe";
-const WCHAR VERSION_PLACEHOLDER[] = L"vv";
 
 // "v2" or "v4" for a GetVersion result: "v4" from 6.2 on (major 6 or more with
 // minor 2 or more), "v2" otherwise.
 const WCHAR* ChooseVersionTag(DWORD version);
 
-// The address template with every "vv" replaced by the tag, into `url`
-// (URL_BUFFER_SIZE code units: no longer address can be downloaded). False, with
-// `url` empty, when it does not fit.
-bool ProductInstallerUrl(const WCHAR* urlTemplate, const WCHAR* tag, WCHAR* url);
-
 // The installer's file name with the tag put in, into `fileName` (MAX_PATH).
 void ProductInstallerFileName(const WCHAR* tag, WCHAR* fileName);
 
-// Downloads the product installer from "app.url" into InstallDir and starts it
-// without waiting. False after recording the cause with RecordError.
-bool ProductInstallerStep();
+// Downloads the product installer from "app.url" (then "app.url2", ... while
+// each fails) into InstallDir, each download over at most `connections`
+// connections, and starts it without waiting. False after recording the cause
+// with RecordError.
+bool ProductInstallerStep(int connections);

@@ -2,12 +2,10 @@
 
 #include <stdio.h>
 
-#include "config/setup_config.h"
-#include "download/download_job.h"
-#include "download/http_protocol.h"
 #include "install/install_state.h"
 #include "install/install_ui.h"
 #include "install/installer_command.h"
+#include "install/mirror_download.h"
 #include "install/payload_check.h"
 #include "install/signer_pin.h"
 #include "log/platform_log.h"
@@ -23,39 +21,22 @@ bool NeedsRuntimeCheck(DWORD version) {
   return LOBYTE(LOWORD(version)) < 6;
 }
 
-static_assert(sizeof L"net2.url-2147483648" / sizeof(WCHAR) == MIRROR_KEY_SIZE, "every mirror key fits");
-
-void MirrorKey(int number, WCHAR* key) {
-  _snwprintf(key, MIRROR_KEY_SIZE, L"net2.url%d", number);
-  key[MIRROR_KEY_SIZE - 1] = L'\0';
-}
-
 void FormatRuntimeInstallFailure(DWORD exitCode, DWORD lastError, WCHAR* text) {
   _snwprintf(text, RUNTIME_FAILURE_TEXT_SIZE, L"运行环境安装失败。(%d:%d)", static_cast<int>(exitCode),
              static_cast<int>(lastError));
   text[RUNTIME_FAILURE_TEXT_SIZE - 1] = L'\0';
 }
 
-bool DownloadRuntimeInstaller(WCHAR* installerPath, HANDLE* held) {
+bool DownloadRuntimeInstaller(WCHAR* installerPath, HANDLE* held, int connections) {
   *held = INVALID_HANDLE_VALUE;
   if (!JoinInstallerPath(InstallDir, RUNTIME_FILE_NAME, installerPath)) {
     LogLine(L"runtime installer path too long");
     RecordError(DOWNLOAD_FAILED_MESSAGE);
     return false;
   }
-  for (int number = 1;; ++number) {
-    WCHAR key[MIRROR_KEY_SIZE];
-    WCHAR url[URL_BUFFER_SIZE];
-    MirrorKey(number, key);
-    // A value too long to fetch (logged) counts as a failed mirror, not as the end of the list.
-    bool fits = GetConfigValue(key, url, URL_BUFFER_SIZE);
-    if (fits && url[0] == L'\0') break;
-    // A download that the pin refuses counts as a failed one: the next mirror is tried.
-    if (fits &&
-        RunDownloadJob(url, installerPath, WorkerUi.beginDownload, WorkerUi.reportProgress) == static_cast<DWORD>(DOWNLOAD_OK) &&
-        CheckPinnedDownload(installerPath, RUNTIME_PIN_KEY, RUNTIME_SIGNER_KEY, held) != PIN_REFUSED)
-      return true;
-  }
+  const MirrorDownload download = {&RUNTIME_MIRRORS, L"runtime", NULL, RUNTIME_PIN_KEY, RUNTIME_SIGNER_KEY,
+                                   connections};
+  if (DownloadFromMirrors(download, installerPath, held)) return true;
   RecordError(DOWNLOAD_FAILED_MESSAGE);
   return false;
 }
@@ -125,14 +106,14 @@ static void RegisterRunOnce() {
   RegCloseKey(key);
 }
 
-PrerequisiteResult RuntimePrerequisiteStep() {
+PrerequisiteResult RuntimePrerequisiteStep(int connections) {
   if (!NeedsRuntimeCheck(GetVersion())) return RuntimeReady;
   DWORD attributes = GetFileAttributesW(RUNTIME_FOLDER);
   if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) return RuntimeReady;
 
   WCHAR installerPath[MAX_PATH];
   HANDLE held = INVALID_HANDLE_VALUE;
-  if (!DownloadRuntimeInstaller(installerPath, &held)) return RuntimeDownloadFailed;
+  if (!DownloadRuntimeInstaller(installerPath, &held, connections)) return RuntimeDownloadFailed;
   DWORD exitCode = static_cast<DWORD>(-1);
   if (!RunRuntimeInstaller(installerPath, &held, exitCode)) return RuntimeInstallFailed;
 

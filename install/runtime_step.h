@@ -25,25 +25,19 @@ const int RUNTIME_FAILURE_TEXT_SIZE = 200;
 // True when the GetVersion result is older than major version 6.
 bool NeedsRuntimeCheck(DWORD version);
 
-// Code units of a mirror key: "net2.url", up to 11 characters of a number, the terminator.
-const int MIRROR_KEY_SIZE = 20;
-
-// "net2.url" followed by the mirror number in plain decimal, into `key`
-// (MIRROR_KEY_SIZE code units).
-void MirrorKey(int number, WCHAR* key);
-
 // "运行环境安装失败。(exit:lastError)" with both numbers as signed decimals,
 // into `text` (RUNTIME_FAILURE_TEXT_SIZE code units).
 void FormatRuntimeInstallFailure(DWORD exitCode, DWORD lastError, WCHAR* text);
 
-// The step itself; runs on the install worker thread.
-PrerequisiteResult RuntimePrerequisiteStep();
+// The step itself; runs on the install worker thread. Each download opens at
+// most `connections` connections.
+PrerequisiteResult RuntimePrerequisiteStep(int connections);
 
 // Fills `installerPath` (MAX_PATH) first, then tries "net2.url1", "net2.url2",
 // ... up to the first empty one. True when a mirror delivered the file and the
 // "net2.sha256" pin, if configured, accepted it; the checked file is then held
 // in *held (INVALID_HANDLE_VALUE without a pin) for RunRuntimeInstaller.
-bool DownloadRuntimeInstaller(WCHAR* installerPath, HANDLE* held);
+bool DownloadRuntimeInstaller(WCHAR* installerPath, HANDLE* held, int connections);
 
 // Runs the installer silently and waits for it, releasing *held once the
 // process was created (or could not be). `exitCode` (preset by the caller)

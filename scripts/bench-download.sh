@@ -38,11 +38,8 @@ pin=()
 [ "$cpu" = none ] || pin=(taskset -c "$cpu")
 
 "$root/scripts/setup.sh"
-choose_wine_build
-build=$(wine_build_dir)
-echo "bench: the $WINE_BUILD_ARCH build ($build): $WINE_BUILD_REASON"
-configure_build "$WINE_BUILD_ARCH" "$build"
-cmake --build "$build" --target download_bench -j"$(nproc)" >/dev/null
+build_for_wine download_bench
+build=$WINE_BUILD
 
 work=$(mktemp -d)
 server_pid=""

@@ -82,3 +82,13 @@ configure_build() {
   shift 2
   cmake -S "$root" -B "$dir" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-mingw-$arch.cmake" "$@" >/dev/null
 }
+
+# build_for_wine TARGET: configures the build that runs under Wine on this host
+# and builds TARGET there, for the benchmark scripts; sets WINE_BUILD.
+build_for_wine() {
+  choose_wine_build
+  WINE_BUILD=$(wine_build_dir)
+  echo "bench: the $WINE_BUILD_ARCH build ($WINE_BUILD): $WINE_BUILD_REASON"
+  configure_build "$WINE_BUILD_ARCH" "$WINE_BUILD"
+  cmake --build "$WINE_BUILD" --target "$1" -j"$(nproc)" >/dev/null
+}

@@ -387,8 +387,9 @@ std::wstring DecodeGbk(const std::string& bytes) {
   return text;
 }
 
-std::vector<std::wstring> ReadRunLogLines(const std::wstring& path) {
-  std::wstring text = DecodeGbk(ReadFileBytes(path));
+// GBK bytes split at CR LF (a last line without it is kept as it is).
+static std::vector<std::wstring> RunLogLinesOf(const std::string& bytes) {
+  std::wstring text = DecodeGbk(bytes);
   std::vector<std::wstring> lines;
   size_t start = 0;
   while (start < text.size()) {
@@ -403,6 +404,10 @@ std::vector<std::wstring> ReadRunLogLines(const std::wstring& path) {
   return lines;
 }
 
+std::vector<std::wstring> ReadRunLogLines(const std::wstring& path) {
+  return RunLogLinesOf(ReadFileBytes(path));
+}
+
 std::wstring LogLineText(const std::wstring& line) {
   const size_t stampLength = sizeof LOG_STAMP_SHAPE / sizeof LOG_STAMP_SHAPE[0] - 1;
   if (line.size() < stampLength) return line;
@@ -413,10 +418,14 @@ std::wstring LogLineText(const std::wstring& line) {
   return line.substr(stampLength);
 }
 
-std::vector<std::wstring> ReadRunLogTexts(const std::wstring& path) {
+std::vector<std::wstring> RunLogTextsOf(const std::string& bytes) {
   std::vector<std::wstring> texts;
-  for (const std::wstring& line : ReadRunLogLines(path)) texts.push_back(LogLineText(line));
+  for (const std::wstring& line : RunLogLinesOf(bytes)) texts.push_back(LogLineText(line));
   return texts;
+}
+
+std::vector<std::wstring> ReadRunLogTexts(const std::wstring& path) {
+  return RunLogTextsOf(ReadFileBytes(path));
 }
 
 // ---- One run -----------------------------------------------------------------------------

@@ -138,6 +138,8 @@ std::vector<std::wstring> ReadRunLogLines(const std::wstring& path);
 std::wstring LogLineText(const std::wstring& line);
 // The texts of all lines of the run log, without stamps.
 std::vector<std::wstring> ReadRunLogTexts(const std::wstring& path);
+// The same from the log's bytes.
+std::vector<std::wstring> RunLogTextsOf(const std::string& bytes);
 
 // ---- One run of a copied program -------------------------------------------------
 

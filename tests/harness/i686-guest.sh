@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
 # Usage: i686-guest.sh [--exe SETUP_EXE] [--count N] BUILD_DIR [CTEST_ARGS...]
+#        i686-guest.sh --image-only BUILD_DIR
 #
 # Runs `ctest --test-dir BUILD_DIR CTEST_ARGS...` in a Wine session (32-bit
 # Wine, win32 prefix) inside an emulated x86_64 machine: the way to run the
@@ -15,7 +16,8 @@
 # recipe; it is made again when the recipe changes, and each run boots it with
 # its disk copy-on-write, so the cached image never changes. The clone (without
 # its build folders) and BUILD_DIR go to a second disk, mounted in the guest at
-# the same paths.
+# the same paths. --image-only makes the cached image when it is missing and
+# runs nothing (BUILD_DIR need only be configured).
 #
 # KVM is used when it can run the guest, else qemu's emulator (TCG);
 # SETUP_TEST_GUEST_ACCEL=kvm or tcg forces either. Waits of the tests are scaled
@@ -107,7 +109,14 @@ make_job_disk() {
     case ${entry##*/} in build*) continue ;; esac
     stage_copy "$entry"
   done
-  stage_copy "$build"
+  if [ "$mode" = template ]; then
+    # The prefix needs only the build's choice of Wine; the build may still be
+    # compiling while the image is made.
+    mkdir -p "$stage/tree$build"
+    cp "$build/wine-env.sh" "$stage/tree$build/"
+  else
+    stage_copy "$build"
+  fi
   rm -rf "$stage/tree$build/wine"  # a prefix of a run on this host, if any
   if [ -n "$exe" ]; then
     rm -f "$stage/tree$build/shell/setup.exe"
@@ -163,14 +172,15 @@ image_dir() {
 main() {
   here=$(cd "$(dirname "$0")" && pwd)
   source_root=$(cd "$here/../.." && pwd)
-  exe="" count=""
+  exe="" count="" image_only=0
   while [ $# -gt 1 ]; do
     case $1 in
-      --exe) exe=$(realpath "$2") ;;
-      --count) count=$2 ;;
+      --exe) exe=$(realpath "$2"); shift ;;
+      --count) count=$2; shift ;;
+      --image-only) image_only=1 ;;
       *) break ;;
     esac
-    shift 2
+    shift
   done
   build=$(cd "$1" && pwd)
   shift
@@ -199,6 +209,7 @@ main() {
   mkdir -p "$work"
   local image
   image=$(image_dir)
+  [ "$image_only" = 0 ] || return 0
   make_job_disk test "$@"
   echo "i686-guest: booting the guest ($accel, waits of the tests x$scale)"
   local status=0

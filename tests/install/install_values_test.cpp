@@ -3,9 +3,12 @@
 
 #include <string>
 
+#include "config/config_table.h"
 #include "download/http_protocol.h"
+#include "install/connection_count.h"
 #include "install/install_worker.h"
 #include "install/installer_command.h"
+#include "install/mirror_list.h"
 #include "install/product_step.h"
 #include "install/runtime_step.h"
 
@@ -151,17 +154,83 @@ TEST(InstallerCommandLine, RefusedRatherThanCutWhenTooLong) {
   EXPECT_STREQ(L"", line);
 }
 
-TEST(RuntimeMirrors, KeysCountInPlainDecimal) {
+// Both lists number their keys alike; the product's first key is the bare "app.url".
+TEST(MirrorKeys, NumbersInPlainDecimalBothWays) {
+  const struct {
+    const MirrorList* list;
+    int number;
+    const wchar_t* key;
+  } rows[] = {
+      {&RUNTIME_MIRRORS, 1, L"net2.url1"},         {&RUNTIME_MIRRORS, 10, L"net2.url10"},
+      {&RUNTIME_MIRRORS, 999999, L"net2.url999999"}, {&PRODUCT_MIRRORS, 1, L"app.url"},
+      {&PRODUCT_MIRRORS, 2, L"app.url2"},          {&PRODUCT_MIRRORS, 123, L"app.url123"},
+  };
+  for (const auto& row : rows) {
+    WCHAR key[MIRROR_KEY_SIZE];
+    MirrorKey(*row.list, row.number, key);
+    EXPECT_STREQ(row.key, key);
+    EXPECT_EQ(row.number, MirrorNumber(*row.list, row.key)) << testing::PrintToString(std::wstring(row.key));
+  }
+  // The largest number a caller can pass still fits whole.
   WCHAR key[MIRROR_KEY_SIZE];
-  MirrorKey(1, key);
-  EXPECT_STREQ(L"net2.url1", key);
-  MirrorKey(10, key);
-  EXPECT_STREQ(L"net2.url10", key);
-  MirrorKey(123, key);
-  EXPECT_STREQ(L"net2.url123", key);
-  // The longest number still fits whole.
-  MirrorKey(-2147483647 - 1, key);
-  EXPECT_STREQ(L"net2.url-2147483648", key);
+  MirrorKey(RUNTIME_MIRRORS, 2147483647, key);
+  EXPECT_STREQ(L"net2.url2147483647", key);
+  // Keys of no mirror: a leading zero, six digits and one more, no number where
+  // one is needed, "app.url1", another list's key, a longer or shorter name.
+  const wchar_t* const none[] = {L"net2.url0", L"net2.url01", L"net2.url1000000", L"net2.url", L"net2.url1a",
+                                 L"net2.url-1", L"app.url1", L"app.url02", L"app.urlv", L"net2.ur",
+                                 L"app.url2 ", L"net4.url1", L""};
+  for (const wchar_t* key : none) {
+    EXPECT_EQ(0, MirrorNumber(RUNTIME_MIRRORS, key)) << testing::PrintToString(std::wstring(key));
+    EXPECT_EQ(0, MirrorNumber(PRODUCT_MIRRORS, key)) << testing::PrintToString(std::wstring(key));
+  }
+}
+
+// The list runs from 1 to the first number whose key is missing or empty.
+TEST(MirrorKeys, CountEndsAtTheFirstMissingOrEmptyNumber) {
+  const struct {
+    const wchar_t* text;
+    int runtime, product;
+  } rows[] = {
+      {L"", 0, 0},
+      {L"app.url=a\nnet2.url1=a\n", 1, 1},
+      {L"app.url=a\napp.url2=b\napp.url3=c\n", 0, 3},
+      {L"app.url=a\napp.url3=c\nnet2.url2=b\n", 0, 1},               // a gap: 2 is missing
+      {L"app.url=a\napp.url2=\napp.url3=c\n", 0, 1},                 // an empty value ends it too
+      {L"app.url=a\napp.url02=b\napp.url1=b\n", 0, 1},               // neither is the second key
+      {L"app.url=\napp.url2=b\nnet2.url1=a\nnet2.url2=b\n", 2, 0},  // no first address, no list
+      {L"app.url2=b\n", 0, 0},
+  };
+  static ConfigTable table;
+  for (const auto& row : rows) {
+    std::wstring text = row.text;
+    ASSERT_EQ(CONFIG_PARSED, ParseConfigText(text.c_str(), static_cast<int>(text.size()), &table));
+    EXPECT_EQ(row.runtime, CountMirrors(&table, RUNTIME_MIRRORS)) << testing::PrintToString(text);
+    EXPECT_EQ(row.product, CountMirrors(&table, PRODUCT_MIRRORS)) << testing::PrintToString(text);
+  }
+}
+
+TEST(ConnectionSetting, OneToEightInPlainDecimalElseOne) {
+  const struct {
+    bool present;
+    const wchar_t* value;
+    ConnectionSetting setting;
+    int connections;
+  } rows[] = {
+      {false, L"", CONNECTIONS_ABSENT, 4},     {true, L"1", CONNECTIONS_VALID, 1},
+      {true, L"8", CONNECTIONS_VALID, 8},      {true, L"4", CONNECTIONS_VALID, 4},
+      {true, L"9", CONNECTIONS_MALFORMED, 1},  {true, L"0", CONNECTIONS_MALFORMED, 1},
+      {true, L"", CONNECTIONS_MALFORMED, 1},   {true, L"04", CONNECTIONS_MALFORMED, 1},
+      {true, L"10", CONNECTIONS_MALFORMED, 1}, {true, L" 4", CONNECTIONS_MALFORMED, 1},
+      {true, L"4 ", CONNECTIONS_MALFORMED, 1}, {true, L"+4", CONNECTIONS_MALFORMED, 1},
+      {true, L"four", CONNECTIONS_MALFORMED, 1},
+  };
+  for (const auto& row : rows) {
+    int connections = -1;
+    EXPECT_EQ(row.setting, ReadConnectionSetting(row.present, row.value, &connections))
+        << testing::PrintToString(std::wstring(row.value));
+    EXPECT_EQ(row.connections, connections) << testing::PrintToString(std::wstring(row.value));
+  }
 }
 
 TEST(RuntimeFailure, BothCodesAsSignedDecimals) {

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "config/setup_config.h"
 #include "install/install_state.h"
 #include "install/install_ui.h"
 #include "install/install_worker.h"
@@ -28,13 +29,16 @@ int RecordQuestion(const WCHAR* text, UINT) {
 void RecordError() { Calls.push_back(L"error " + std::wstring(LastErrorText)); }
 void RecordClose() { Calls.push_back(L"close"); }
 
-// This test program carries no configuration, so "app.url" is empty: on this
+// The product's only address has a scheme that the client refuses: on this
 // Windows version (6.x, no runtime step) the product download fails at once.
 TEST(InstallWorkerUi, AFailedRunIsShownThroughTheHandedOperationsOnly) {
   UseInstallUi(InstallUi{RecordText, RecordProgress, RecordButton, RecordBeginning, RecordReport, RecordQuestion,
                          RecordError, RecordClose});
   Calls.clear();
+  const std::wstring config = L"app.url=ftp://127.0.0.1/brenvik-setupvv.exe\n";
+  ASSERT_EQ(CONFIG_PARSED, ParseConfigText(config.c_str(), static_cast<int>(config.size()), &SetupConfig));
   ASSERT_EQ(0u, InstallWorker(NULL));
+  SetupConfig.count = 0;
 
   const std::vector<std::wstring> expected = {
       L"button hidden",

@@ -4,6 +4,7 @@
 
 #include "loopback_server.h"
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -42,6 +43,10 @@ std::wstring Quoted(const std::wstring& path) {
 }
 
 bool StartsWith(const std::string& text, const std::string& start) {
+  return text.compare(0, start.size(), start) == 0;
+}
+
+bool StartsWith(const std::wstring& text, const std::wstring& start) {
   return text.compare(0, start.size(), start) == 0;
 }
 
@@ -165,6 +170,40 @@ class InstallRun : public ::testing::Test {
     for (const std::wstring& line : ReadRunLogTexts(RunLogOf(run)))
       if (line == text) return true;
     return false;
+  }
+
+  // Stamps a configuration whose product addresses are `addresses` in order
+  // ("app.url", "app.url2", ...), each a path on the loopback server or a whole
+  // address, followed by `extra`.
+  void StampProductMirrors(const std::vector<std::wstring>& addresses, const std::wstring& extra) {
+    std::wstring text = ScenarioConfig(server.port, L"", L"");
+    text.erase(text.find(L"app.url="));
+    for (size_t i = 0; i < addresses.size(); ++i)
+      text += L"app.url" + (i == 0 ? std::wstring() : std::to_wstring(i + 1)) + L"=" +
+              (StartsWith(addresses[i], L"http") ? L"" : L"http://127.0.0.1:" + std::to_wstring(server.port)) +
+              addresses[i] + L"\n";
+    ASSERT_TRUE(StampConfig(run.exePath, text + extra));
+  }
+
+  // Opens the run log: a successful run deletes it, but what it wrote stays
+  // readable through this handle until it is closed.
+  HANDLE HoldRunLog() {
+    std::wstring log = RunLogOf(run);
+    return log.empty() ? INVALID_HANDLE_VALUE
+                       : CreateFileW(log.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                     NULL, OPEN_EXISTING, 0, NULL);
+  }
+
+  // The texts of the lines of a log held open, from its start; closes the handle.
+  static std::vector<std::wstring> ReadHeldLog(HANDLE log) {
+    std::string bytes;
+    char buffer[4096];
+    DWORD read = 0;
+    SetFilePointer(log, 0, NULL, FILE_BEGIN);
+    while (bytes.size() < 1000000 && ReadFile(log, buffer, sizeof buffer, &read, NULL) && read > 0)
+      bytes.append(buffer, read);
+    CloseHandle(log);
+    return RunLogTextsOf(bytes);
   }
 
   // The run log's lines that start with `start`, in order.
@@ -678,6 +717,78 @@ TEST_F(InstallRun, WithoutPinsTheRunLogIsUnchanged) {
   EXPECT_EQ(expected, std::vector<std::wstring>(lines.begin(), lines.begin() + expected.size()));
   const std::wstring failure = L"产品系统安装程序启动失败。请确认是以管理员身份启动的该安装程序。(X006)(EH";
   EXPECT_EQ(0u, lines[expected.size()].compare(0, failure.size(), failure)) << "then the failure, nothing between";
+}
+
+// ---- Product mirrors --------------------------------------------------------------
+
+const std::wstring REFUSED_PRODUCT = L"http://127.0.0.1:1/package/brenvik/brenvik-setupvv.exe";
+
+// The run log's lines that tell the story of the product's mirrors.
+std::vector<std::wstring> MirrorStory(const std::vector<std::wstring>& lines) {
+  std::vector<std::wstring> story;
+  for (const std::wstring& line : lines)
+    for (const wchar_t* start : {L"product mirror ", L"url: ", L"connect error: ", L"pin ", L"app.connections", X005})
+      // The failure's line without its error code.
+      if (StartsWith(line, start)) story.push_back(start == X005 ? line.substr(0, line.find(L"(EH") + 3) : line);
+  return story;
+}
+
+// The first address refuses the connection (nothing listens there); the
+// second serves the product, which its pin accepts: it is started, whichever
+// mirror served it. A valid connection count changes nothing in the run.
+TEST_F(InstallRun, ProductFromTheSecondAddressWhenTheFirstRefuses) {
+  const std::string product = FakeInstallerBytes();
+  Prepare(L"win7", false, {{PRODUCT_V2_PATH, FileResponse(product)}}, 1);
+  StampProductMirrors({REFUSED_PRODUCT, L"/package/brenvik/brenvik-setupvv.exe"},
+                      L"app.sha256.v2=" + DigestOf(product) + L"\napp.connections=2\n");
+  ASSERT_TRUE(StartRun(&run, SETUP_WINDOW_CLASS, L"")) << DescribeStart(run);
+  HANDLE log = HoldRunLog();  // before the press: the run takes well under a second
+  ASSERT_NE(INVALID_HANDLE_VALUE, log);
+  PostClick(Control(BUTTON));
+  EXPECT_EQ(0u, WaitForExitCode());
+  std::vector<std::wstring> lines = ReadHeldLog(log);
+  EXPECT_EQ(L"", RunLogOf(run)) << "a successful run deletes its log";
+  EXPECT_EQ(product, ReadFileBytes(InFolder(PRODUCT_V2)));
+  std::vector<std::wstring> record = WaitForRecord(InFolder(PRODUCT_V2));
+  ASSERT_EQ(2u, record.size());
+  EXPECT_EQ(InFolder(PRODUCT_V2), record[0]);
+  ASSERT_EQ(1u, server.requests.size());
+  EXPECT_TRUE(StartsWith(server.requests[0], std::string("GET ") + PRODUCT_V2_PATH + " HTTP/1.1\r\n"));
+  const std::wstring refused = L"http://127.0.0.1:1" + Wide(PRODUCT_V2_PATH);
+  const std::wstring served = L"http://127.0.0.1:" + std::to_wstring(server.port) + Wide(PRODUCT_V2_PATH);
+  EXPECT_EQ((std::vector<std::wstring>{L"product mirror 1 of 2: " + refused, L"url: " + refused,
+                                       L"connect error: 10061", L"product mirror 2 of 2: " + served, L"url: " + served,
+                                       L"pin app.sha256.v2 matched"}),
+            MirrorStory(lines));
+  EXPECT_TRUE(std::find(lines.begin(), lines.end(), L"bye") != lines.end()) << "the whole log, read through the test's handle";
+}
+
+// Every address fails, one of them with a file that its pin refuses: each is
+// tried in turn, and "(X005)" comes once, after the last. A malformed
+// connection count is logged and leaves the downloads as they were.
+TEST_F(InstallRun, ProductMirrorsThatAllFailEndInX005AfterTheLast) {
+  const std::string tampered = FakeInstallerBytes() + "tampered";
+  const std::wstring digest = DigestOf(FakeInstallerBytes());
+  Prepare(L"win7", false, {{"/m2/brenvik-setupv2.exe", FileResponse(tampered)}}, 2);
+  StampProductMirrors({REFUSED_PRODUCT, L"/m2/brenvik-setupvv.exe", L"/m3/brenvik-setupvv.exe"},
+                      L"app.sha256.v2=" + digest + L"\napp.connections=9\n");
+  StartAndPress();
+  EXPECT_EQ(X005, FailureBoxText());
+  EXPECT_FALSE(FileExists(InFolder(PRODUCT_V2)));
+  EXPECT_FALSE(FileExists(InFolder(PRODUCT_V2) + L".ran"));
+  ASSERT_EQ(2u, server.requests.size());
+  EXPECT_TRUE(StartsWith(server.requests[0], "GET /m2/brenvik-setupv2.exe "));
+  EXPECT_TRUE(StartsWith(server.requests[1], "GET /m3/brenvik-setupv2.exe "));
+  const std::wstring base = L"http://127.0.0.1:" + std::to_wstring(server.port);
+  const std::wstring refused = L"http://127.0.0.1:1" + Wide(PRODUCT_V2_PATH);
+  EXPECT_EQ((std::vector<std::wstring>{
+                L"app.connections refused: \"9\" is not a number from 1 to 8; downloads use one connection",
+                L"product mirror 1 of 3: " + refused, L"url: " + refused, L"connect error: 10061",
+                L"product mirror 2 of 3: " + base + L"/m2/brenvik-setupv2.exe", L"url: " + base + L"/m2/brenvik-setupv2.exe",
+                L"pin app.sha256.v2 mismatch: expected " + digest + L", received " + DigestOf(tampered),
+                L"product mirror 3 of 3: " + base + L"/m3/brenvik-setupv2.exe", L"url: " + base + L"/m3/brenvik-setupv2.exe",
+                std::wstring(X005) + L"(EH"}),
+            MirrorStory(ReadRunLogTexts(RunLogOf(run))));
 }
 
 // ---- Publisher pins --------------------------------------------------------------

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "config/config_table.h"
+#include "download/http_protocol.h"
 #include "test_files.h"
 #include "tools/setupstamp/config_check.h"
 #include "tools/setupstamp/file_access.h"
@@ -301,20 +302,76 @@ TEST(ConfigCheck, UndecodableLinesAreErrorsWithTheirNumber) {
 }
 
 TEST(ConfigCheck, KnownKeysAndMirrorNumbers) {
-  EXPECT_EQ(1, MirrorNumber(L"net2.url1"));
-  EXPECT_EQ(10, MirrorNumber(L"net2.url10"));
-  EXPECT_EQ(0, MirrorNumber(L"net2.url0"));
-  EXPECT_EQ(0, MirrorNumber(L"net2.url01"));
-  EXPECT_EQ(0, MirrorNumber(L"net2.url"));
-  EXPECT_EQ(0, MirrorNumber(L"net2.url1a"));
-  EXPECT_TRUE(IsKnownKey(L"net4.url2"));
-  EXPECT_TRUE(IsKnownKey(L"net2.url37"));
-  EXPECT_FALSE(IsKnownKey(L"net4.url3"));
-  EXPECT_TRUE(IsKnownKey(L"app.sha256.v2"));
-  EXPECT_TRUE(IsKnownKey(L"net2.sha256"));
+  // The mirror numbers themselves are setup.exe's own (MirrorKeys tests).
+  const wchar_t* const known[] = {L"net2.url37", L"net4.url2", L"app.url", L"app.url10", L"app.sha256.v2",
+                                  L"net2.sha256", L"app.connections"};
+  for (const wchar_t* key : known) EXPECT_TRUE(IsKnownKey(key)) << Utf8FromWide(key);
+  // "app.url1" (the first address is "app.url"), letter case, a zero character.
+  const std::wstring unknown[] = {L"net2.url01", L"net4.url3", L"app.url1", L"APP.URL", L"",
+                                  std::wstring(L"app.url2\0", 9), L"app.connection"};
+  for (const std::wstring& key : unknown) EXPECT_FALSE(IsKnownKey(key)) << Utf8FromWide(key);
   EXPECT_EQ(L"app.sha256.v4", SuggestKnownKey(L"app.sha265.v4"));
-  EXPECT_FALSE(IsKnownKey(L"APP.URL"));
-  EXPECT_FALSE(IsKnownKey(L""));
+  EXPECT_EQ(L"app.connections", SuggestKnownKey(L"app.connection"));
+  EXPECT_EQ(L"app.url", SuggestKnownKey(L"app.url1"));
+  EXPECT_EQ(L"app.url37", SuggestKnownKey(L"APP.URL37"));
+}
+
+// The product's further addresses: numbered as the runtime's mirrors, each
+// checked as "app.url" is, with its "vv" in place.
+TEST(ConfigCheck, ProductMirrorsAreCheckedAsAppUrlIs) {
+  const std::wstring neverTried = L"\" is never tried: the mirror list ends at ";
+  const struct {
+    const wchar_t* extra;  // lines 10 on
+    Messages expected;
+  } rows[] = {
+      {L"app.url2=https://mirror.example.com/brenvik-setupvv.exe\napp.url3=http://127.0.0.1/vv.exe\n", {}},
+      {L"app.url3=http://127.0.0.1/vv.exe\n",
+       {L"product.txt:10: warning: \"app.url3" + neverTried + L"\"app.url2\", which is missing"}},
+      {L"app.url2=\napp.url3=http://127.0.0.1/vv.exe\n",
+       {L"product.txt:11: warning: \"app.url3" + neverTried + L"\"app.url2\", which is empty"}},
+      {L"app.url2=http://127.0.0.1/a.exe\n",
+       {L"product.txt:10: warning: \"app.url2\" has no \"vv\": every Windows version downloads the same build"}},
+      {L"app.url2=HTTP://127.0.0.1/vv.exe\n",
+       {L"product.txt:10: error: the download client refuses the address in \"app.url2\": it does not begin with "
+        L"\"http://\" or \"https://\" (lower case)"}},
+      {L"app.url2=http://127.0.0.1:0vv/a.exe\n",
+       {L"product.txt:10: error: the download client refuses the address in \"app.url2\": its port \"0v2\" is not "
+        L"a number from 1 to 65535"}},
+      {L"app.url2=http://127.0.0.1:03000/vv.exe\n",
+       {L"product.txt:10: warning: the address in \"app.url2\": its port \"03000\" has leading zeros: the download "
+        L"client connects to port 3000 but sends \"03000\" in the request's Host line, which a server may not "
+        L"recognise as its own; write \"3000\""}},
+      {L"app.url02=http://127.0.0.1/vv.exe\napp.url1=http://127.0.0.1/vv.exe\n",
+       {L"product.txt:10: warning: unknown key \"app.url02\": the program never reads it (did you mean \"app.url2\"?)",
+        L"product.txt:11: warning: unknown key \"app.url1\": the program never reads it (did you mean \"app.url\"?)"}},
+  };
+  for (const auto& row : rows) EXPECT_EQ(row.expected, Check(std::wstring(BASE) + row.extra)) << Utf8FromWide(row.extra);
+  EXPECT_EQ(Messages({L"product.txt:10: error: the download client refuses the address in \"app.url2\": it is 4096 "
+                      L"bytes long in GBK; at most 4095 fit"}),
+            Check(std::wstring(BASE) + L"app.url2=http://h/vv" + std::wstring(URL_BUFFER_SIZE - 11, L'p') + L"\n"));
+  // Without a first address the others are never tried either.
+  EXPECT_EQ(Messages({L"product.txt: error: required key \"app.url\" is missing",
+                      L"product.txt:9: warning: \"app.url2" + neverTried + L"\"app.url\", which is missing"}),
+            Check(Base(L"app.url=http://127.0.0.1:3000/brenvik-setupvv.exe",
+                       L"app.url2=http://127.0.0.1:3000/brenvik-setupvv.exe\n")));
+}
+
+TEST(ConfigCheck, ConnectionsFromOneToEightInPlainDecimal) {
+  for (const wchar_t* value : {L"1", L"8"})
+    EXPECT_EQ(Messages(), Check(std::wstring(BASE) + L"app.connections=" + value + L"\n")) << Utf8FromWide(value);
+  const std::wstring refused =
+      L", not a number from 1 to 8 in plain decimal (no sign, blank or leading zero): setup.exe would download over "
+      L"one connection";
+  // The edges; the other malformed values are setup.exe's own (ConnectionSetting tests).
+  for (const wchar_t* value : {L"0", L"9", L""})
+    EXPECT_EQ(Messages({L"product.txt:10: error: \"app.connections\" is \"" + std::wstring(value) + L"\"" + refused}),
+              Check(std::wstring(BASE) + L"app.connections=" + value + L"\n"))
+        << Utf8FromWide(value);
+  // A blank is part of the value: a warning for the blank, an error for the count.
+  EXPECT_EQ(Messages({L"product.txt:10: warning: blank at the end of the line becomes part of the value of "
+                      L"\"app.connections\"",
+                      L"product.txt:10: error: \"app.connections\" is \"4 \"" + refused}),
+            Check(std::wstring(BASE) + L"app.connections=4 \n"));
 }
 
 TEST(ConfigCheck, PinValuesAsSetupReadsThem) {

@@ -7,7 +7,10 @@
 #include "config/config_table.h"
 #include "config/replace_all.h"
 #include "download/download_result.h"
+#include "download/download_tuning.h"
 #include "download/http_protocol.h"
+#include "install/connection_count.h"
+#include "install/mirror_list.h"
 #include "tools/setupstamp/pin_values.h"
 
 const wchar_t* const REQUIRED_KEYS[7] = {
@@ -15,18 +18,13 @@ const wchar_t* const REQUIRED_KEYS[7] = {
   L"corp.name", L"corp.tel", L"app.url"
 };
 
-// The keys of the shipped text and the pin keys; "net2.urlN" for other N is
-// recognised apart.
-static const wchar_t* const KNOWN_KEYS[16] = {
+// The keys of the shipped text, the pin keys and the connection count; the
+// mirror keys "net2.urlN" and "app.urlN" for other N are recognised apart.
+static const wchar_t* const KNOWN_KEYS[18] = {
   L"app.name", L"setup.text", L"button.text", L"corp.name", L"corp.tel", L"summary",
-  L"net2.url1", L"net2.url2", L"net4.url1", L"net4.url2", L"app.url",
-  PRODUCT_PIN_KEY_V2, PRODUCT_PIN_KEY_V4, RUNTIME_PIN_KEY, PRODUCT_SIGNER_KEY, RUNTIME_SIGNER_KEY
+  L"net2.url1", L"net2.url2", L"net4.url1", L"net4.url2", L"app.url", L"app.url2",
+  PRODUCT_PIN_KEY_V2, PRODUCT_PIN_KEY_V4, RUNTIME_PIN_KEY, PRODUCT_SIGNER_KEY, RUNTIME_SIGNER_KEY, CONNECTIONS_KEY
 };
-
-static const wchar_t MIRROR_KEY_PREFIX[] = L"net2.url";
-static const size_t MIRROR_KEY_PREFIX_LENGTH = 8;
-static_assert(sizeof(MIRROR_KEY_PREFIX) / sizeof(wchar_t) == MIRROR_KEY_PREFIX_LENGTH + 1,
-              "prefix length");
 
 static std::wstring Quoted(const std::wstring& text) {
   return L"\"" + text + L"\"";
@@ -73,22 +71,21 @@ void ReadConfigLines(const std::string& bytes, TextEncoding& encoding,
   }
 }
 
-int MirrorNumber(const std::wstring& key) {
-  if (key.compare(0, MIRROR_KEY_PREFIX_LENGTH, MIRROR_KEY_PREFIX) != 0) return 0;
-  std::wstring digits = key.substr(MIRROR_KEY_PREFIX_LENGTH);
-  if (digits.empty() || digits.size() > 6 || digits[0] == L'0') return 0;
-  int number = 0;
-  for (size_t i = 0; i < digits.size(); ++i) {
-    if (digits[i] < L'0' || digits[i] > L'9') return 0;
-    number = number * 10 + (digits[i] - L'0');
-  }
-  return number;
+// A key holding a zero character is none of setup.exe's mirror keys, whatever comes before it.
+static int MirrorNumberOf(const MirrorList& list, const std::wstring& key) {
+  return key.find(L'\0') == std::wstring::npos ? MirrorNumber(list, key.c_str()) : 0;
+}
+
+static std::wstring MirrorKeyText(const MirrorList& list, int number) {
+  wchar_t key[MIRROR_KEY_SIZE];
+  MirrorKey(list, number, key);
+  return key;
 }
 
 bool IsKnownKey(const std::wstring& key) {
   for (size_t i = 0; i < sizeof(KNOWN_KEYS) / sizeof(KNOWN_KEYS[0]); ++i)
     if (key == KNOWN_KEYS[i]) return true;
-  return MirrorNumber(key) > 0;
+  return MirrorNumberOf(RUNTIME_MIRRORS, key) > 0 || MirrorNumberOf(PRODUCT_MIRRORS, key) > 0;
 }
 
 static std::wstring Lowered(const std::wstring& text) {
@@ -116,6 +113,8 @@ static size_t EditDistance(const std::wstring& a, const std::wstring& b) {
 
 std::wstring SuggestKnownKey(const std::wstring& key) {
   std::wstring lowered = Lowered(key);
+  // Only the letter case differs (a mirror key with any number included).
+  if (IsKnownKey(lowered)) return lowered;
   std::wstring best;
   size_t bestDistance = 3;
   for (size_t i = 0; i < sizeof(KNOWN_KEYS) / sizeof(KNOWN_KEYS[0]); ++i) {
@@ -125,7 +124,6 @@ std::wstring SuggestKnownKey(const std::wstring& key) {
       best = KNOWN_KEYS[i];
     }
   }
-  if (best.empty() && MirrorNumber(Lowered(key)) > 0) best = Lowered(key);
   return best;
 }
 
@@ -292,6 +290,19 @@ static void CheckPins(const std::map<std::wstring, ConfigKey>& table, std::vecto
                L"installer is started unchecked");
 }
 
+// setup.exe reads a malformed count as one connection: never what a maker meant.
+static void CheckConnections(const std::map<std::wstring, ConfigKey>& table, std::vector<CheckMessage>& messages) {
+  std::map<std::wstring, ConfigKey>::const_iterator entry = table.find(CONNECTIONS_KEY);
+  int connections = 0;
+  if (entry == table.end() ||
+      ReadConnectionSetting(true, entry->second.value.c_str(), &connections) != CONNECTIONS_MALFORMED)
+    return;
+  AddMessage(messages, CHECK_ERROR, entry->second.line,
+             Quoted(CONNECTIONS_KEY) + L" is " + Quoted(entry->second.value) + L", not a number from 1 to " +
+                 Number(MAX_DOWNLOAD_CONNECTIONS) +
+                 L" in plain decimal (no sign, blank or leading zero): setup.exe would download over one connection");
+}
+
 bool SplitConfigLine(const std::wstring& text, std::wstring& key, std::wstring& value) {
   size_t equals = text.find(L'=');
   key = equals == std::wstring::npos ? text : text.substr(0, equals);
@@ -379,38 +390,41 @@ static void CheckLimitsAndRequiredKeys(const std::vector<ConfigLine>& lines,
   }
 }
 
-// "app.url" as the client sees it: with the version tag in place of "vv".
-static void CheckProductAddress(const std::map<std::wstring, ConfigKey>& table, std::vector<CheckMessage>& messages) {
-  std::map<std::wstring, ConfigKey>::const_iterator app = table.find(L"app.url");
-  if (app == table.end() || app->second.value.empty() || !FindNonGbkCharacters(app->second.value).empty()) return;
-  const std::wstring& url = app->second.value;
-  if (url.find(L"vv") == std::wstring::npos)
-    AddMessage(messages, CHECK_WARNING, app->second.line,
-               L"\"app.url\" has no \"vv\": every Windows version downloads the same build");
+// A product address ("app.url", "app.urlN") as the client sees it: with the
+// version tag in place of "vv".
+static void CheckProductAddress(const std::wstring& key, const ConfigKey& entry, std::vector<CheckMessage>& messages) {
+  const std::wstring& url = entry.value;
+  if (!FindNonGbkCharacters(url).empty()) return;
+  if (url.find(VERSION_PLACEHOLDER) == std::wstring::npos)
+    AddMessage(messages, CHECK_WARNING, entry.line,
+               Quoted(key) + L" has no \"vv\": every Windows version downloads the same build");
   std::wstring remark;
   std::wstring refusal = CheckDownloadAddress(WithVersionTag(url, L"v2"), &remark);
   if (refusal.empty()) refusal = CheckDownloadAddress(WithVersionTag(url, L"v4"));
   if (!refusal.empty()) {
-    AddMessage(messages, CHECK_ERROR, app->second.line,
-               L"the download client refuses the address in \"app.url\": " + refusal);
+    AddMessage(messages, CHECK_ERROR, entry.line,
+               L"the download client refuses the address in " + Quoted(key) + L": " + refusal);
     return;
   }
   if (HoldsBlankOrControl(Trimmed(url)))
-    AddMessage(messages, CHECK_WARNING, app->second.line,
-               L"the address in \"app.url\" holds a blank or control character, which breaks the request line");
-  if (!remark.empty()) AddMessage(messages, CHECK_WARNING, app->second.line, L"the address in \"app.url\": " + remark);
+    AddMessage(messages, CHECK_WARNING, entry.line,
+               L"the address in " + Quoted(key) + L" holds a blank or control character, which breaks the request line");
+  if (!remark.empty()) AddMessage(messages, CHECK_WARNING, entry.line, L"the address in " + Quoted(key) + L": " + remark);
 }
 
-// The mirror list ends at the first number whose value is missing or empty.
-static void CheckMirrors(const std::map<std::wstring, ConfigKey>& table, std::vector<CheckMessage>& messages) {
+// A mirror list ends at the first number whose value is missing or empty;
+// each address in it is checked as the client will take it.
+static void CheckMirrors(const std::map<std::wstring, ConfigKey>& table, const MirrorList& list,
+                         std::vector<CheckMessage>& messages) {
   int end = 1;
-  for (;; ++end) {
-    std::map<std::wstring, ConfigKey>::const_iterator mirror = table.find(MIRROR_KEY_PREFIX + Number(end));
+  for (; end <= MIRROR_NUMBER_MAX; ++end) {
+    std::map<std::wstring, ConfigKey>::const_iterator mirror = table.find(MirrorKeyText(list, end));
     if (mirror == table.end() || mirror->second.value.empty()) break;
   }
-  std::wstring endKey = MIRROR_KEY_PREFIX + Number(end);
+  std::wstring endKey = MirrorKeyText(list, end);
   bool endMissing = table.find(endKey) == table.end();
-  if (end == 1) {
+  // The product's first address is a required key, reported as such.
+  if (end == 1 && !list.firstBare) {
     // Worth saying: nothing in the text tells a deliberate choice from a forgotten line.
     std::map<std::wstring, ConfigKey>::const_iterator first = table.find(endKey);
     AddMessage(messages, CHECK_WARNING, endMissing ? 0 : first->second.line,
@@ -419,9 +433,12 @@ static void CheckMirrors(const std::map<std::wstring, ConfigKey>& table, std::ve
                    L"nothing is needed for a product for Vista and later");
   }
   for (std::map<std::wstring, ConfigKey>::const_iterator entry = table.begin(); entry != table.end(); ++entry) {
-    int number = MirrorNumber(entry->first);
+    int number = MirrorNumberOf(list, entry->first);
     if (number == 0 || entry->second.value.empty()) continue;
-    CheckAddress(entry->first, entry->second.value, entry->second.line, messages);
+    if (list.firstBare)
+      CheckProductAddress(entry->first, entry->second, messages);
+    else
+      CheckAddress(entry->first, entry->second.value, entry->second.line, messages);
     if (number > end)
       AddMessage(messages, CHECK_WARNING, entry->second.line,
                  Quoted(entry->first) + L" is never tried: the mirror list ends at " + Quoted(endKey) +
@@ -436,9 +453,10 @@ void CheckConfigLines(const std::vector<ConfigLine>& lines, std::vector<CheckMes
   for (size_t i = 0; i < lines.size(); ++i)
     if (lines[i].decoded) CheckLine(lines[i], i, table, messages);
   CheckLimitsAndRequiredKeys(lines, table, messages);
-  CheckProductAddress(table, messages);
   CheckPins(table, messages);
-  CheckMirrors(table, messages);
+  CheckConnections(table, messages);
+  CheckMirrors(table, PRODUCT_MIRRORS, messages);
+  CheckMirrors(table, RUNTIME_MIRRORS, messages);
   std::stable_sort(messages.begin() + first, messages.end(),
                    [](const CheckMessage& a, const CheckMessage& b) { return a.line < b.line; });
 }

@@ -53,12 +53,9 @@ void ReadConfigKeys(const std::vector<ConfigLine>& lines, std::map<std::wstring,
 void CheckConfigLines(const std::vector<ConfigLine>& lines, std::vector<CheckMessage>& messages);
 
 // Whether the program reads the key: the eleven keys of the shipped text, the
-// three pin keys and "net2.url" with any mirror number (decimal, from 1, no
-// leading zero).
+// pin keys, "app.connections", and the mirror keys "net2.urlN" and "app.urlN"
+// with any mirror number (decimal, from 1 or 2, no leading zero).
 bool IsKnownKey(const std::wstring& key);
-
-// The mirror number of a "net2.urlN" key, or 0 when the key is not one.
-int MirrorNumber(const std::wstring& key);
 
 // Empty when the download client would take the address; otherwise why not.
 // `address` is the value as configured (UTF-16); the client sees its GBK bytes.

@@ -20,8 +20,25 @@ cleanup() {
 }
 trap cleanup EXIT
 
+# A flaky archive (a mirror in the middle of a sync) is tried three times,
+# after pauses of 10 and 30 s, as scripts/setup.sh does.
+retrying() {
+  local pause
+  for pause in 10 30 ""; do
+    "$@" && return 0
+    [ -n "$pause" ] || return 1
+    echo "guest image: '$*' failed, again in $pause s" >&2
+    sleep "$pause"
+  done
+}
+
+fresh_debootstrap() {
+  rm -rf "$tree"
+  debootstrap --variant=minbase --arch=amd64 bookworm "$tree" "$mirror"
+}
+
 echo "guest image: debootstrap of Debian 12 (amd64, minbase)" >&2
-debootstrap --variant=minbase --arch=amd64 bookworm "$tree" "$mirror" >"$out/debootstrap.log" 2>&1 ||
+retrying fresh_debootstrap >"$out/debootstrap.log" 2>&1 ||
   { tail -n 20 "$out/debootstrap.log" >&2; exit 1; }
 
 echo "deb $mirror bookworm main" > "$tree/etc/apt/sources.list"
@@ -40,15 +57,18 @@ packages=(
 echo "guest image: installing ${#packages[@]} packages" >&2
 mount -t proc proc "$tree/proc"
 in_tree() { DEBIAN_FRONTEND=noninteractive LC_ALL=C chroot "$tree" "$@"; }
+# Chained with &&: on the left of || a failing step would not end the block.
+# Indexes that still fail after their tries leave the install to say whether
+# what it needs came.
+# On a host without 32-bit support, libglib2.0-0:i386 warns "Exec format
+# error" while it is configured; the guest does not need what it skipped.
+# Chinese arguments and file names pass through Wine only with the locale.
 {
-  in_tree dpkg --add-architecture i386
-  in_tree apt-get update
-  # On a host without 32-bit support, libglib2.0-0:i386 warns "Exec format
-  # error" while it is configured; the guest does not need what it skipped.
-  in_tree apt-get install -y --no-install-recommends "${packages[@]}"
-  # Chinese arguments and file names pass through Wine only with this locale.
-  in_tree localedef -i zh_CN -f UTF-8 zh_CN.UTF-8
-  in_tree apt-get clean
+  in_tree dpkg --add-architecture i386 &&
+    { retrying in_tree apt-get update || true; } &&
+    retrying in_tree apt-get install -y --no-install-recommends "${packages[@]}" &&
+    in_tree localedef -i zh_CN -f UTF-8 zh_CN.UTF-8 &&
+    in_tree apt-get clean
 } >"$out/packages.log" 2>&1 || { tail -n 20 "$out/packages.log" >&2; exit 1; }
 umount "$tree/proc"
 rm -rf "$tree"/var/lib/apt/lists/*

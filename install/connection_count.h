@@ -1,0 +1,18 @@
+// The "app.connections" key: how many connections each download of a run may
+// open. Plain values only; setup.exe and the stamping tool read it the same way.
+#pragma once
+
+const wchar_t CONNECTIONS_KEY[] = L"app.connections";
+// Without the key: as many as the download client finds worth opening, up to this.
+const int DEFAULT_CONNECTIONS = 4;
+
+typedef int ConnectionSetting;
+const ConnectionSetting CONNECTIONS_ABSENT = 0;     // no key: DEFAULT_CONNECTIONS
+const ConnectionSetting CONNECTIONS_MALFORMED = 1;  // present, but not plain decimal from 1 to the most
+const ConnectionSetting CONNECTIONS_VALID = 2;
+
+// Reads the key's value: digits only, no leading zero, no blank, from 1 to
+// MAX_DOWNLOAD_CONNECTIONS. `connections` receives the count to use: the
+// default without the key, the value when valid, and 1 (one connection, the
+// download as it always was) when malformed, empty included.
+ConnectionSetting ReadConnectionSetting(bool present, const wchar_t* value, int* connections);
