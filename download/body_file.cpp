@@ -32,6 +32,20 @@ bool WriteBodyPiece(HANDLE file, const char* piece, DWORD size, BodyProgress* bo
   return true;
 }
 
+bool WriteBodyPieceAt(HANDLE file, long long offset, const char* piece, DWORD size, DWORD* failure) {
+  OVERLAPPED place;
+  DWORD wrote = 0;
+  ZeroMemory(&place, sizeof place);
+  place.Offset = static_cast<DWORD>(offset);
+  place.OffsetHigh = static_cast<DWORD>(offset >> 32);
+  // A synchronous handle: the write is done when the call returns, and the system serialises the threads' writes.
+  if (WriteFile(file, piece, size, &wrote, &place) && wrote == size) return true;
+  *failure = GetLastError();
+  LogFormat(L"data write error %d at byte %I64d: %d of %d bytes written", static_cast<int>(*failure), offset,
+            static_cast<int>(wrote), static_cast<int>(size));
+  return false;
+}
+
 // The file from byte `offset` on: what lies behind it goes (a whole new body
 // replaces it in place, so the file stays the one this process made).
 static bool PlaceFile(HANDLE file, long long offset, bool truncate) {

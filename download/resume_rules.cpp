@@ -71,32 +71,45 @@ static void FormatDecimal(long long value, char digits[LENGTH_DIGITS_MAX + 1]) {
   digits[count] = '\0';
 }
 
-int BuildResumeHeaders(const ResumePoint& point, char* headers, int size) {
-  char offset[LENGTH_DIGITS_MAX + 1];
+int BuildRangeHeaders(long long first, long long last, const Validator& validator, char* headers, int size) {
+  char from[LENGTH_DIGITS_MAX + 1];
+  char to[LENGTH_DIGITS_MAX + 1];
   int length = 0;
-  FormatDecimal(point.kept, offset);
+  FormatDecimal(first, from);
+  to[0] = '\0';
+  if (last >= 0) FormatDecimal(last, to);
   if (size <= 0) return -1;
   headers[0] = '\0';
-  bool fits = AppendText(headers, size, &length, "Range: bytes=") && AppendText(headers, size, &length, offset) &&
-              AppendText(headers, size, &length, "-\r\nIf-Range: ") &&
-              AppendText(headers, size, &length, point.validator.text) && AppendText(headers, size, &length, "\r\n");
+  bool fits = AppendText(headers, size, &length, "Range: bytes=") && AppendText(headers, size, &length, from) &&
+              AppendText(headers, size, &length, "-") && AppendText(headers, size, &length, to) &&
+              AppendText(headers, size, &length, "\r\nIf-Range: ") &&
+              AppendText(headers, size, &length, validator.text) && AppendText(headers, size, &length, "\r\n");
   return fits ? length : -1;
 }
 
-int ContinueRequest(const char* request, int length, const ResumePoint& point, char* continued) {
-  continued[0] = '\0';
+int BuildResumeHeaders(const ResumePoint& point, char* headers, int size) {
+  return BuildRangeHeaders(point.kept, -1, point.validator, headers, size);
+}
+
+int RangeRequest(const char* request, int length, long long first, long long last, const Validator& validator,
+                 char* ranged) {
+  ranged[0] = '\0';
   if (length < 2 || length >= REQUEST_BUFFER_SIZE) return -1;
   // The lines go in before the empty line that ends the first request.
   int end = length - 2;
-  memcpy(continued, request, end);
-  continued[end] = '\0';
-  int added = BuildResumeHeaders(point, continued + end, RESUME_REQUEST_BUFFER_SIZE - end);
+  memcpy(ranged, request, end);
+  ranged[end] = '\0';
+  int added = BuildRangeHeaders(first, last, validator, ranged + end, RESUME_REQUEST_BUFFER_SIZE - end);
   if (added >= 0) end += added;
-  if (added < 0 || !AppendText(continued, RESUME_REQUEST_BUFFER_SIZE, &end, "\r\n")) {
-    continued[0] = '\0';
+  if (added < 0 || !AppendText(ranged, RESUME_REQUEST_BUFFER_SIZE, &end, "\r\n")) {
+    ranged[0] = '\0';
     return -1;
   }
   return end;
+}
+
+int ContinueRequest(const char* request, int length, const ResumePoint& point, char* continued) {
+  return RangeRequest(request, length, point.kept, -1, point.validator, continued);
 }
 
 int BuildResumeRequest(const char* host, const char* path, const char* port, const ResumePoint& point,
