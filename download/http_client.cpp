@@ -84,27 +84,6 @@ static bool UsableHead(HeadRead headEnd, const HeadReader& reader, const Downloa
   return false;
 }
 
-// Receives the rest of the body into the attempt's file.
-static TryEnd ReceiveBody(SOCKET connection, DownloadTry* attempt, BodyProgress* body) {
-  char chunk[BODY_CHUNK_SIZE];
-  bool writtenWhole = true;
-  DWORD failure = 0;
-  while (body->received < body->contentLength) {
-    int got = recv(connection, chunk, BodyReceiveSize(body->contentLength, body->received), 0);
-    if (got == 0) break;
-    if (got == SOCKET_ERROR) {
-      failure = (DWORD)WSAGetLastError();
-      LogFormat(L"data download error %d", (int)failure);
-      break;
-    }
-    if (!WriteBodyPiece(attempt->file, chunk, (DWORD)got, body, &failure)) {
-      writtenWhole = false;
-      break;
-    }
-  }
-  return EndTryBody(attempt, *body, writtenWhole, failure);
-}
-
 // The Winsock road's part in a download in ranges: a connection per range,
 // its request the first one with the range's two lines.
 static RangeEnd OpenRange(const DownloadTry& attempt, long long first, long long last, RangeConnection* link,
@@ -197,7 +176,7 @@ TryEnd HttpTry(DownloadTry* attempt) {
     RangeConnection first = {connection, {NULL, NULL, NULL}};
     end = RangesAllowed(reader.head, attempt->point, attempt->connections)
               ? ReceiveInRanges(attempt, WINSOCK_RANGES, &first, &body)
-              : ReceiveBody(connection, attempt, &body);
+              : ReceiveWholeBody(attempt, WINSOCK_RANGES, &first, &body, BODY_CHUNK_SIZE);
   }
 
 done:

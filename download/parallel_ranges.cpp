@@ -15,14 +15,16 @@ struct RangeEngine {
   DWORD failure;
 };
 
+static const WCHAR OPENED[] = L"connection %d opened for bytes %I64d-%I64d";
+static const WCHAR RECEIVE_ERROR[] = L"data download error %d";
+
 struct RangeWorker {
   RangeEngine* engine;
   int connection;
 };
 
-static const char* const END_TEXTS[] = {"its range is in", "the connection broke", "no connection",
-                                        "the server is busy", "the answer is refused", "the file changed",
-                                        "the file did not take a write", "the download stopped"};
+static const char* const END_TEXTS[] = {"done", "broken", "not connected", "busy", "refused", "changed",
+                                        "write failed", "stopped"};
 static_assert(sizeof END_TEXTS / sizeof END_TEXTS[0] == RANGE_END_STOPPED + 1, "a text for every end");
 
 static RangeEnd EndOfAnswer(RangeAnswer answer) {
@@ -57,7 +59,7 @@ static RangeEnd ReceivePart(RangeEngine* engine, int part, RangeConnection* conn
     int got = engine->road->receive(connection, chunk, left < RANGE_CHUNK_SIZE ? static_cast<int>(left)
                                                                                : RANGE_CHUNK_SIZE, &failure);
     if (got <= 0) {
-      if (got < 0) LogFormat(L"data download error %d", static_cast<int>(failure));
+      if (got < 0) LogFormat(RECEIVE_ERROR, static_cast<int>(failure));
       engine->failure = failure;
       return RANGE_END_BROKEN;
     }
@@ -75,10 +77,8 @@ static RangeEnd ReceivePart(RangeEngine* engine, int part, RangeConnection* conn
 // The run log's line for a connection that closes: where its range stands and why.
 static void LogClosed(RangeEngine* engine, int connection, int part, long long first, long long last, RangeEnd end,
                       const char* why) {
-  EnterCriticalSection(&engine->lock);
-  long long next = engine->plan.parts[part].next;
-  LeaveCriticalSection(&engine->lock);
-  LogFormat(L"connection %d closed at byte %I64d of %I64d-%I64d: %S%S%S", connection, next, first, last,
+  // Only the range's own connection moves `next`: it needs no lock here.
+  LogFormat(L"connection %d closed at byte %I64d of %I64d-%I64d: %S%S%S", connection, engine->plan.parts[part].next, first, last,
             END_TEXTS[end], why[0] != '\0' ? ", " : "", why);
 }
 
@@ -95,7 +95,7 @@ static RangeEnd FetchPart(RangeEngine* engine, const DownloadTry& own, int conne
   LeaveCriticalSection(&engine->lock);
   if (stopped) return RANGE_END_STOPPED;
   if (first > last) return RANGE_END_DONE;
-  LogFormat(L"connection %d opened for bytes %I64d-%I64d", connection, first, last);
+  LogFormat(OPENED, connection, first, last);
   RangeEnd end = engine->road->open(own, first, last, &link, &answer);
   if (end == RANGE_END_DONE) {
     RangeAnswer judged = JudgeRangeAnswer(answer, engine->attempt->point, first, last, &why);
@@ -148,7 +148,7 @@ static void FetchRanges(RangeEngine* engine, int connection, RangeConnection* op
       EnterCriticalSection(&engine->lock);
       long long last = engine->plan.parts[part].end - 1;
       LeaveCriticalSection(&engine->lock);
-      LogFormat(L"connection 0 opened for bytes 0-%I64d: the first answer", last);
+      LogFormat(OPENED, 0, 0LL, last);
       end = ReceivePart(engine, part, opened);
       LogClosed(engine, 0, part, 0, last, end, "");
       opened = NULL;
@@ -181,16 +181,11 @@ static TryEnd EndRanges(RangeEngine* engine) {
   if (end == TRY_CHANGED) {
     BeginResumePoint(&attempt->point);
     attempt->connections = 1;
-    LogLine(L"the file changed during the download: it starts over on one connection");
+    LogLine(L"the file changed: starting over on one connection");
     return end;
   }
   // Every byte up to the prefix is in, and nothing behind it stays: a later start continues as after one connection.
-  LARGE_INTEGER position;
-  position.QuadPart = prefix;
-  if (!SetFilePointerEx(attempt->file, position, NULL, FILE_BEGIN) || !SetEndOfFile(attempt->file)) {
-    LogFormat(L"partial file not cut at byte %I64d. %d", prefix, static_cast<int>(GetLastError()));
-    BeginResumePoint(&attempt->point);
-  }
+  if (!PlaceBodyFile(attempt->file, prefix, true)) BeginResumePoint(&attempt->point);
   attempt->number = DOWNLOAD_TRIES;
   return end;
 }
@@ -208,7 +203,7 @@ static int StartConnections(RangeEngine* engine, RangeWorker* workers, HANDLE* t
       ++started;
       continue;
     }
-    LogFormat(L"connection %d not started: create thread failed %d", i, static_cast<int>(GetLastError()));
+    LogFormat(L"connection %d not started. %d", i, static_cast<int>(GetLastError()));
     EnterCriticalSection(&engine->lock);
     LeaveRanges(&engine->plan, i);
     LeaveCriticalSection(&engine->lock);
@@ -216,27 +211,45 @@ static int StartConnections(RangeEngine* engine, RangeWorker* workers, HANDLE* t
   return started;
 }
 
+TryEnd ReceiveWholeBody(DownloadTry* attempt, const RangeRoad& road, RangeConnection* link, BodyProgress* body,
+                        int chunkSize) {
+  char chunk[RANGE_CHUNK_SIZE];
+  bool writtenWhole = true;
+  DWORD failure = 0;
+  while (body->received < body->contentLength) {
+    long long left = body->contentLength - body->received;
+    int got = road.receive(link, chunk, left < chunkSize ? static_cast<int>(left) : chunkSize, &failure);
+    if (got <= 0) {
+      if (got < 0) LogFormat(RECEIVE_ERROR, static_cast<int>(failure));
+      break;
+    }
+    if (!WriteBodyPiece(attempt->file, chunk, static_cast<DWORD>(got), body, &failure)) {
+      writtenWhole = false;
+      break;
+    }
+  }
+  return EndTryBody(attempt, *body, writtenWhole, failure);
+}
+
 TryEnd ReceiveInRanges(DownloadTry* attempt, const RangeRoad& road, RangeConnection* first, BodyProgress* body) {
   RangeEngine engine;
   RangeWorker workers[MAX_DOWNLOAD_CONNECTIONS];
   HANDLE threads[MAX_DOWNLOAD_CONNECTIONS];
-  LARGE_INTEGER size;
+  long long size = attempt->point.total;
   engine.attempt = attempt;
   engine.road = &road;
   engine.body = body;
   engine.stopEnd = engine.lastEnd = RANGE_END_DONE;
   engine.failure = 0;
-  size.QuadPart = attempt->point.total;
   // The file takes its whole length first; every write then goes to its place.
-  if (!SetFilePointerEx(attempt->file, size, NULL, FILE_BEGIN) || !SetEndOfFile(attempt->file)) {
+  if (!PlaceBodyFile(attempt->file, size, true)) {
     attempt->failure = GetLastError();
-    LogFormat(L"file not sized to %I64d bytes. %d", size.QuadPart, static_cast<int>(attempt->failure));
     return TRY_REFUSED;
   }
   engine.stopEvent = CreateEventW(NULL, TRUE, FALSE, NULL);
   // Without the event no pause could be cut short: the first connection fetches alone.
-  SplitRanges(&engine.plan, size.QuadPart, engine.stopEvent != NULL ? attempt->connections : 1);
-  LogFormat(L"parallel ranges: %d connections for %I64d bytes", engine.plan.connections, size.QuadPart);
+  SplitRanges(&engine.plan, size, engine.stopEvent != NULL ? attempt->connections : 1);
+  LogFormat(L"parallel ranges: %d connections for %I64d bytes", engine.plan.connections, size);
   InitializeCriticalSection(&engine.lock);
   int started = StartConnections(&engine, workers, threads);
   FetchRanges(&engine, 0, first);

@@ -38,6 +38,12 @@ struct RangeRoad {
 // each under Wine, so larger ones keep up with several connections.
 const int RANGE_CHUNK_SIZE = 65536;
 
+// Receives the rest of a body over its one connection into the attempt's
+// file, each receive asking for at most `chunkSize` bytes (at most
+// RANGE_CHUNK_SIZE), as every download did before ranges.
+TryEnd ReceiveWholeBody(DownloadTry* attempt, const RangeRoad& road, RangeConnection* link, BodyProgress* body,
+                        int chunkSize);
+
 // Fetches the body of the first try (its 200 head taken by BeginTryBody, and
 // RangesAllowed) over up to attempt->connections connections: `first`, whose
 // body is unread, fetches the first range and stays open for the caller to

@@ -89,27 +89,15 @@ int StatusOfLine(const char* line) {
   return blank[4] == '\0' || blank[4] == ' ' ? status : 0;
 }
 
-// Why a 206 does not hold exactly bytes first..last of the first answer's
-// file; null when it does.
-static const char* PartFault(const HeadState& answer, const ResumePoint& point, long long first, long long last) {
-  const ContentRange& range = answer.range;
-  if (!answer.rangeValid) return answer.rangeSeen ? "content-range not understood" : "no content-range";
-  if (range.first != first || range.last != last) return "content-range is not the range asked for";
-  if (range.total != point.total) return "content-range total is not the first answer's length";
-  if (answer.lengthSeen && answer.contentLength != last - first + 1)
-    return "content length does not match the content-range";
-  return NULL;
-}
-
 RangeAnswer JudgeRangeAnswer(const HeadState& answer, const ResumePoint& point, long long first, long long last,
                              const char** why) {
   *why = "";
   if (answer.status == 200) {
-    *why = "a 200 answer: the file changed";
+    *why = "a 200 answer";
     return RANGE_ANSWER_CHANGED;
   }
   if (answer.status == 503 || answer.status == 429) {
-    *why = answer.status == 503 ? "503, the server is busy" : "429, too many requests";
+    *why = answer.status == 503 ? "503" : "429";
     return RANGE_ANSWER_BUSY;
   }
   if (answer.status != 206 || !answer.statusSeen) {
@@ -117,13 +105,13 @@ RangeAnswer JudgeRangeAnswer(const HeadState& answer, const ResumePoint& point, 
     return RANGE_ANSWER_WRONG;
   }
   // Either validator that differs: the answer is from another file.
-  if ((answer.etag[0] != '\0' && strcmp(answer.etag, point.etag) != 0) ||
-      (answer.lastModified[0] != '\0' && strcmp(answer.lastModified, point.lastModified) != 0)) {
-    *why = "another validator: the file changed";
+  const char* fault = ValidatorChange(answer, point);
+  if (fault != NULL) {
+    *why = fault;
     return RANGE_ANSWER_CHANGED;
   }
-  const char* fault = HeadRefusal(answer);
-  if (fault == NULL) fault = PartFault(answer, point, first, last);
+  fault = HeadRefusal(answer);
+  if (fault == NULL) fault = RangeFault(answer, first, last, point.total);
   if (fault == NULL) return RANGE_ANSWER_TAKEN;
   *why = fault;
   return RANGE_ANSWER_WRONG;

@@ -84,7 +84,9 @@ int BuildRangeHeaders(long long first, long long last, const Validator& validato
               AppendText(headers, size, &length, "-") && AppendText(headers, size, &length, to) &&
               AppendText(headers, size, &length, "\r\nIf-Range: ") &&
               AppendText(headers, size, &length, validator.text) && AppendText(headers, size, &length, "\r\n");
-  return fits ? length : -1;
+  if (fits) return length;
+  headers[0] = '\0';
+  return -1;
 }
 
 int BuildResumeHeaders(const ResumePoint& point, char* headers, int size) {
@@ -123,24 +125,20 @@ int BuildResumeRequest(const char* host, const char* path, const char* port, con
   return ContinueRequest(first, length, point, request);
 }
 
-// Why a 206 is of another file than the first answer's: an ETag or a
-// Last-Modified that it carries and that differs (a weak tag too, whose text
-// changes with the file). Null when none differs.
-static const char* ValidatorChange(const HeadState& answer, const ResumePoint& point) {
+const char* ValidatorChange(const HeadState& answer, const ResumePoint& point) {
   if (answer.etag[0] != '\0' && strcmp(answer.etag, point.etag) != 0) return "the etag changed";
   if (answer.lastModified[0] != '\0' && strcmp(answer.lastModified, point.lastModified) != 0)
     return "the last-modified date changed";
   return NULL;
 }
 
-// Why a 206 does not hold exactly the rest of `point`; null when it does.
-static const char* RangeFault(const HeadState& answer, const ResumePoint& point) {
+const char* RangeFault(const HeadState& answer, long long first, long long last, long long total) {
   const ContentRange& range = answer.range;
   if (!answer.rangeValid) return answer.rangeSeen ? "content-range not understood" : "no content-range";
-  if (range.first != point.kept) return "content-range does not start at the byte asked for";
-  if (range.total != point.total || range.last != point.total - 1)
-    return "content-range does not reach the end of the first answer's length";
-  if (answer.lengthSeen && answer.contentLength != point.total - point.kept)
+  if (range.first != first) return "content-range does not start at the byte asked for";
+  if (range.total != total || range.last != last)
+    return "content-range does not end at the byte asked for of the first answer's length";
+  if (answer.lengthSeen && answer.contentLength != last - first + 1)
     return "content length does not match the content-range";
   return NULL;
 }
@@ -158,7 +156,7 @@ ResumeAnswer JudgeResumeAnswer(const HeadState& answer, const ResumePoint& point
     *why = fault;
     return RESUME_CHANGED;
   }
-  fault = RangeFault(answer, point);
+  fault = RangeFault(answer, point.kept, point.total - 1, point.total);
   if (fault == NULL) return RESUME_APPEND;
   *why = fault;
   return RESUME_REFUSED;

@@ -89,6 +89,16 @@ enum ResumeAnswer {
   RESUME_REFUSED      // nothing that can be used: the download fails
 };
 
+// Why a 206 is of another file than the first answer's: an ETag or a
+// Last-Modified that it carries and that differs from the point's (a weak tag
+// too, whose text changes with the file). Null when none differs.
+const char* ValidatorChange(const HeadState& answer, const ResumePoint& point);
+
+// Why a 206 does not hold exactly bytes first..last of a file of `total`
+// bytes (its Content-Range, and its Content-Length where it has one); null
+// when it does.
+const char* RangeFault(const HeadState& answer, long long first, long long last, long long total);
+
 // What the accepted head `answer` (status 200 or 206) to a request for the
 // rest of `point` means. A 206 whose ETag or Last-Modified, where it has one,
 // is not the first answer's (weak tags included) is of a changed file.
