@@ -162,8 +162,9 @@ class RangesOnEveryRoad : public ::testing::Test {
       return;
     }
     long long share = each.file.size / each.connections;
-    // Each range starts where the split put it; its end may move before it opens, when another connection takes half.
-    for (int i = 1; i < each.connections; ++i)
+    // Each range starts where the split put it; its end may move before it opens, when another connection takes
+    // half. After a change the others may stop before they open.
+    for (int i = 1; i < each.connections && each.shape == 1; ++i)
       EXPECT_NE(std::string::npos, log.find("connection " + Number(i) + " opened for bytes " + Number(share * i) + "-"))
           << each.what << "\n" << log;
     EXPECT_NE(std::string::npos, log.find("connection 0 opened for bytes 0-" + Number(share - 1) + "\n"))
