@@ -47,9 +47,14 @@ std::string RequestHeader(const std::string& request, const std::string& name) {
 
 std::string Number(long long value) { return std::to_string(value); }
 
+std::wstring Wide(const std::string& text) { return std::wstring(text.begin(), text.end()); }
+
 LoopbackScript Send(const std::string& head, long long from, long long end) {
   return {SendBytes(head + "\r\n"), SendPattern(end, from), CloseConnection()};
 }
+
+// While set, every answer is cut just before this byte of the file (0: none).
+std::atomic<long long> PoisonAt(0);
 
 LoopbackResponder ServeRanged(const RangedFile& file) {
   auto twisted = std::make_shared<std::atomic<bool>>(false);
@@ -75,7 +80,9 @@ LoopbackResponder ServeRanged(const RangedFile& file) {
     long long shown = twist == WRONG_RANGE ? first + 1 : first;
     std::string head = "HTTP/1.1 206 Partial Content\r\nContent-Range: bytes " + Number(shown) + "-" + Number(last) +
                        "/" + Number(size) + "\r\nContent-Length: " + Number(last - shown + 1) + "\r\n" + lines;
-    return Send(head, shown, twist == BREAK_AFTER_100000 ? first + 100000 : last + 1);
+    long long end = twist == BREAK_AFTER_100000 ? first + 100000 : last + 1;
+    if (PoisonAt > 0 && first <= PoisonAt && PoisonAt < end) end = PoisonAt;
+    return Send(head, shown, end);
   };
 }
 
@@ -214,6 +221,34 @@ class RangesOnEveryRoad : public ::testing::Test {
 };
 
 TEST_F(RangesOnEveryRoad, DirectHttp) { RunCases(DIRECT); }
+
+// Every range that reaches one byte breaks there, on whichever connection
+// takes it, until every connection has spent its tries: the download fails
+// and keeps the file up to that byte, which a later start continues on one
+// connection.
+TEST_F(RangesOnEveryRoad, RangesThatAllBreakLeaveTheCompletePrefixForALaterStart) {
+  const long long size = 9 * MIB + 12345, poison = size / 4 * 2 + 100000;
+  LoopbackServer server = {};
+  server.concurrent = true;
+  ASSERT_TRUE(StartLoopbackRoutes(&server, {LoopbackRoute{"", {}, ServeRanged({size, ETAG, true, PLAIN, 0, 0})}}, 200));
+  std::wstring url = Wide(LoopbackUrl(&server, "/poisoned/setup.exe"));
+  ASSERT_NE(nullptr, OpenRunLogFile());
+  PoisonAt = poison;
+  EXPECT_EQ(DOWNLOAD_FAILED, DownloadToFile(url.c_str(), target.c_str(), RecordReport, 4));
+  PoisonAt = 0;
+  EXPECT_TRUE(PatternAt(0, static_cast<size_t>(poison)) == ReadFileBytes(target)) << "not the complete prefix";
+  EXPECT_EQ(DOWNLOAD_OK, DownloadToFile(url.c_str(), target.c_str(), RecordReport, 4));
+  StopLoopbackServer(&server);
+  EXPECT_TRUE(PatternAt(0, static_cast<size_t>(size)) == ReadFileBytes(target));
+  std::string log = LogText();
+  for (const std::string& line : {"partial download kept at byte " + Number(poison) + " of " + Number(size),
+                                  "continuing the partial download at byte " + Number(poison)})
+    EXPECT_NE(std::string::npos, log.find(line)) << line << "\n" << log;
+  EXPECT_EQ("bytes=" + Number(poison) + "-", "bytes=" + RequestHeader(server.requests.back(), "Range: bytes="));
+  EXPECT_EQ(1u, std::count_if(server.requests.begin(), server.requests.end(), [](const std::string& request) {
+              return RequestHeader(request, "Range: bytes=").empty();
+            })) << "the later start asks only for the rest";
+}
 
 TEST_F(RangesOnEveryRoad, HttpThroughTheUsersProxy) {
   ASSERT_TRUE(SetUserProxySettings(SETTINGS_DIRECT | SETTINGS_PROXY, "127.0.0.1:" + std::to_string(TlsProxyPort()), "", ""));
