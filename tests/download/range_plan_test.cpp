@@ -8,20 +8,11 @@
 #include <string>
 
 #include "download/range_plan.h"
+#include "head_of.h"
 
 namespace {
 
 const long long MIB = 1024 * 1024;
-
-HeadState HeadOf(const std::string& lines) {
-  HeadState head;
-  BeginHead(&head);
-  head.partialAllowed = true;
-  size_t start = 0;
-  for (size_t end; (end = lines.find('\n', start)) != std::string::npos; start = end + 1)
-    ExamineHeadLine(&head, lines.substr(start, end - start).c_str());
-  return head;
-}
 
 std::string Parts(const RangePlan& plan) {
   std::string text;
