@@ -12,7 +12,7 @@ struct RangeEngine {
   HANDLE stopEvent;  // set when every connection is to end; null: the plan has one connection
   RangeEnd stopEnd;  // what stopped them (RANGE_END_DONE while nothing has)
   RangeEnd lastEnd;  // the end of the last request of the last connection that left
-  DWORD failure;
+  LONG failure;      // the last receive's or write's error code, set by any connection
 };
 
 static const WCHAR OPENED[] = L"connection %d opened for bytes %I64d-%I64d";
@@ -60,11 +60,11 @@ static RangeEnd ReceivePart(RangeEngine* engine, int part, RangeConnection* conn
                                                                                : RANGE_CHUNK_SIZE, &failure);
     if (got <= 0) {
       if (got < 0) LogFormat(RECEIVE_ERROR, static_cast<int>(failure));
-      engine->failure = failure;
+      InterlockedExchange(&engine->failure, static_cast<LONG>(failure));
       return RANGE_END_BROKEN;
     }
     if (!WriteBodyPieceAt(engine->attempt->file, at, chunk, static_cast<DWORD>(got), &failure)) {
-      engine->failure = failure;
+      InterlockedExchange(&engine->failure, static_cast<LONG>(failure));
       return RANGE_END_FAILED;
     }
     EnterCriticalSection(&engine->lock);
@@ -78,8 +78,8 @@ static RangeEnd ReceivePart(RangeEngine* engine, int part, RangeConnection* conn
 static void LogClosed(RangeEngine* engine, int connection, int part, long long first, long long last, RangeEnd end,
                       const char* why) {
   // Only the range's own connection moves `next`: it needs no lock here.
-  LogFormat(L"connection %d closed at byte %I64d of %I64d-%I64d: %S%S%S", connection, engine->plan.parts[part].next, first, last,
-            END_TEXTS[end], why[0] != '\0' ? ", " : "", why);
+  LogFormat(L"connection %d closed at byte %I64d of %I64d-%I64d: %S%S%S", connection, engine->plan.parts[part].next,
+            first, last, END_TEXTS[end], why[0] != '\0' ? ", " : "", why);
 }
 
 // One request of `connection` for what range `part` still lacks, on a
@@ -175,7 +175,7 @@ static TryEnd EndRanges(RangeEngine* engine) {
   long long prefix = CompletePrefix(engine->plan);
   LogLine(L"end down");
   attempt->point.kept = prefix;
-  attempt->failure = engine->failure;
+  attempt->failure = static_cast<DWORD>(engine->failure);
   if (prefix == engine->plan.total) return TRY_COMPLETE;
   TryEnd end = DownloadEndOfRanges(engine->stopEnd != RANGE_END_DONE ? engine->stopEnd : engine->lastEnd);
   if (end == TRY_CHANGED) {
@@ -186,7 +186,8 @@ static TryEnd EndRanges(RangeEngine* engine) {
   }
   // Every byte up to the prefix is in, and nothing behind it stays: a later start continues as after one connection.
   if (!PlaceBodyFile(attempt->file, prefix, true)) BeginResumePoint(&attempt->point);
-  attempt->number = DOWNLOAD_TRIES;
+  // Every connection has spent its tries on the breaks: no try of the whole download follows.
+  if (end == TRY_BROKEN) attempt->number = DOWNLOAD_TRIES;
   return end;
 }
 

@@ -50,6 +50,8 @@ TryEnd ReceiveWholeBody(DownloadTry* attempt, const RangeRoad& road, RangeConnec
 // close. The file is sized to the whole length first. Returns TRY_COMPLETE
 // when every byte is in; TRY_CHANGED (the point begun anew, one connection
 // from then on) when an answer came from a changed file; otherwise the file
-// is cut to its complete prefix, which the point keeps, and the try's number
-// becomes the last, as every connection has spent its tries.
+// is cut to its complete prefix, which the point keeps, and either
+// TRY_REFUSED (the last connection's answer could not be used, or a write
+// failed) or TRY_BROKEN, whose try number becomes the last: every connection
+// has spent its tries.
 TryEnd ReceiveInRanges(DownloadTry* attempt, const RangeRoad& road, RangeConnection* first, BodyProgress* body);
