@@ -81,7 +81,7 @@ static long long BareDownload(const char* url, const WCHAR* targetPath) {
     if (file != INVALID_HANDLE_VALUE) {
       received = 0;
       while (received < head.contentLength) {
-        int got = recv(connection, chunk, BodyReceiveSize(head.contentLength, (int)received), 0);
+        int got = recv(connection, chunk, BodyReceiveSize(head.contentLength, received), 0);
         if (got <= 0) break;
         DWORD wrote = 0;
         WriteFile(file, chunk, (DWORD)got, &wrote, NULL);

@@ -4,8 +4,9 @@
 #include "log/platform_log.h"
 #include "log/run_log.h"
 #include "platform/fresh_file.h"
+#include "platform/protected_file.h"
 
-void BeginBodyProgress(BodyProgress* body, int contentLength, ProgressCallback progress) {
+void BeginBodyProgress(BodyProgress* body, long long contentLength, ProgressCallback progress) {
   body->contentLength = contentLength;
   body->received = 0;
   body->lastPercent = -1;
@@ -20,7 +21,7 @@ bool WriteBodyPiece(HANDLE file, const char* piece, DWORD size, BodyProgress* bo
               static_cast<int>(size));
     return false;
   }
-  body->received += static_cast<int>(size);
+  body->received += size;
   if (body->progress != NULL) {
     int percent = PercentReceived(body->received, body->contentLength);
     if (percent != body->lastPercent) {
@@ -33,49 +34,93 @@ bool WriteBodyPiece(HANDLE file, const char* piece, DWORD size, BodyProgress* bo
 
 // The file from byte `offset` on: what lies behind it goes (a whole new body
 // replaces it in place, so the file stays the one this process made).
-static bool PlaceFile(HANDLE file, int offset, bool truncate) {
-  LONG high = 0;
-  if (SetFilePointer(file, offset, &high, FILE_BEGIN) == INVALID_SET_FILE_POINTER && GetLastError() != NO_ERROR)
+static bool PlaceFile(HANDLE file, long long offset, bool truncate) {
+  LARGE_INTEGER position;
+  position.QuadPart = offset;
+  return SetFilePointerEx(file, position, NULL, FILE_BEGIN) && (!truncate || SetEndOfFile(file));
+}
+
+// The bytes free to this process on the volume of `path`'s folder. False when
+// the system does not say; the writes will tell then.
+static bool FreeBytesBeside(const WCHAR* path, unsigned long long* available) {
+  WCHAR folder[MAX_PATH];
+  ULARGE_INTEGER space;
+  int end = 0;  // units up to and with the last backslash, which a share's root needs
+  for (int i = 0; i < MAX_PATH && path[i] != L'\0'; ++i)
+    if (path[i] == L'\\') end = i + 1;
+  if (end == 0 || end >= MAX_PATH) return false;
+  lstrcpynW(folder, path, end + 1);
+  if (!GetDiskFreeSpaceExW(folder, &space, NULL, NULL)) return false;
+  *available = space.QuadPart;
+  return true;
+}
+
+// True when the rest of the body has room beside what the open file (if any)
+// holds; otherwise the try fails before the body, with both numbers logged:
+// nobody should wait for a download that cannot fit.
+static bool RoomForBody(DownloadTry* attempt) {
+  LARGE_INTEGER held;
+  unsigned long long available = 0;
+  held.QuadPart = 0;
+  if (attempt->file != INVALID_HANDLE_VALUE && !GetFileSizeEx(attempt->file, &held)) held.QuadPart = 0;
+  if (!FreeBytesBeside(attempt->targetPath, &available) ||
+      BodyFitsOnDisk(attempt->point.total, held.QuadPart, available))
+    return true;
+  attempt->failure = ERROR_DISK_FULL;
+  LogFormat(L"disk full: %I64d bytes to come, %I64u free", attempt->point.total - held.QuadPart, available);
+  return false;
+}
+
+// The file for the body: made afresh, with the installers' protected DACL, at
+// the first body; then placed behind the bytes it keeps, or emptied for a
+// whole new body.
+static bool OpenBodyFile(DownloadTry* attempt, bool startOver) {
+  if (attempt->file == INVALID_HANDLE_VALUE) {
+    FileFailure failure;
+    attempt->file = CreateFreshFile(attempt->targetPath, GENERIC_WRITE, FILE_SHARE_READ, &failure,
+                                    ProtectedFileAttributes());
+    if (attempt->file != INVALID_HANDLE_VALUE) return true;
+    LogFileFailure(failure, attempt->targetPath);
+    attempt->failure = failure.code;
     return false;
-  return !truncate || SetEndOfFile(file) != FALSE;
+  }
+  if (PlaceFile(attempt->file, attempt->point.kept, startOver)) return true;
+  attempt->failure = GetLastError();
+  LogFormat(L"partial file not placed at byte %I64d. %d", attempt->point.kept, static_cast<int>(attempt->failure));
+  return false;
+}
+
+// An answer to a request for the rest that cannot be appended: refused (the
+// download fails), or of a changed file (the next try starts over).
+static void RefuseAnswer(DownloadTry* attempt, const HeadState& answer, ResumeAnswer judged, const char* why,
+                         TryEnd* end) {
+  LogTryAnswer(attempt, judged == RESUME_CHANGED ? "206 of a changed file" : answer.status == 206 ? "206 refused"
+                                                                                                : "refused");
+  LogFormat(L"partial answer refused: %S", why);
+  *end = judged == RESUME_CHANGED ? TRY_CHANGED : TRY_REFUSED;
+  // The next try asks for the whole file.
+  if (judged == RESUME_CHANGED) BeginResumePoint(&attempt->point);
 }
 
 bool BeginTryBody(DownloadTry* attempt, const HeadState& answer, BodyProgress* body, TryEnd* end) {
   ResumePoint* point = &attempt->point;
   const char* why = "";
   ResumeAnswer judged = IsResumingTry(*attempt) ? JudgeResumeAnswer(answer, *point, &why) : RESUME_START_OVER;
-  int length = answer.contentLength;
   *end = TRY_REFUSED;
-  if (judged == RESUME_REFUSED) {
-    LogTryAnswer(attempt, answer.status == 206 ? "206 refused" : "refused");
-    LogFormat(L"partial answer refused: %S", why);
+  if (judged == RESUME_REFUSED || judged == RESUME_CHANGED) {
+    RefuseAnswer(attempt, answer, judged, why, end);
     return false;
   }
   if (judged == RESUME_APPEND) {
     LogTryAnswer(attempt, "206, continuing");
-    length = point->total - point->kept;
   } else {
     LogTryAnswer(attempt, "200, starting over");
-    ChooseValidator(answer, &point->validator);
-    point->kept = 0;
-    point->total = answer.contentLength;
+    StartResumePoint(answer, point);
   }
   attempt->bodyReached = true;
   ReportStep(attempt->progress, L"正在下载...");
-  LogFormat(L"content length: %d", length);
-  if (attempt->file == INVALID_HANDLE_VALUE) {
-    FileFailure failure;
-    attempt->file = CreateFreshFile(attempt->targetPath, GENERIC_WRITE, FILE_SHARE_READ, &failure);
-    if (attempt->file == INVALID_HANDLE_VALUE) {
-      LogFileFailure(failure, attempt->targetPath);
-      attempt->failure = failure.code;
-      return false;
-    }
-  } else if (!PlaceFile(attempt->file, point->kept, judged == RESUME_START_OVER)) {
-    attempt->failure = GetLastError();
-    LogFormat(L"partial file not placed at byte %d. %d", point->kept, static_cast<int>(attempt->failure));
-    return false;
-  }
+  LogFormat(L"content length: %I64d", point->total - point->kept);
+  if (!RoomForBody(attempt) || !OpenBodyFile(attempt, judged == RESUME_START_OVER)) return false;
   LogLine(L"start down");
   BeginBodyProgress(body, point->total, attempt->progress);
   body->received = point->kept;

@@ -11,13 +11,13 @@
 #include "download/progress_callback.h"
 
 struct BodyProgress {
-  int contentLength;  // the whole file's length, also when only its rest is coming
-  int received;       // bytes in the file, the kept ones included
+  long long contentLength;  // the whole file's length, also when only its rest is coming
+  long long received;       // bytes in the file, the kept ones included
   int lastPercent;
   ProgressCallback progress;
 };
 
-void BeginBodyProgress(BodyProgress* body, int contentLength, ProgressCallback progress);
+void BeginBodyProgress(BodyProgress* body, long long contentLength, ProgressCallback progress);
 
 // Writes `size` received bytes to `file`, counts them and reports the new
 // percentage if it changed. False, with *failure and a log line, when the file
@@ -25,10 +25,13 @@ void BeginBodyProgress(BodyProgress* body, int contentLength, ProgressCallback p
 bool WriteBodyPiece(HANDLE file, const char* piece, DWORD size, BodyProgress* body, DWORD* failure);
 
 // Takes the accepted head `answer` of a try: judges an answer to a request for
-// the rest, then makes the file, truncates it (the whole file anew) or keeps
-// its bytes, logs the length and "start down", and readies `body` to count from
-// the bytes kept to the whole length. False, with *end and the reason in the
-// run log, when the answer or the file refuses the try.
+// the rest, checks that what is to come has room on the disk, then makes the
+// file (with the DACL of protected_file.h), truncates it (the whole file anew)
+// or keeps its bytes, logs the length and "start down", and readies `body` to
+// count from the bytes kept to the whole length. False, with *end and the
+// reason in the run log, when the answer, the disk or the file refuses the
+// try; TRY_CHANGED when a continuation came from a changed file, whose next
+// try asks for the whole one.
 bool BeginTryBody(DownloadTry* attempt, const HeadState& answer, BodyProgress* body, TryEnd* end);
 
 // The body loop of a try has ended (`failure`: its error code, 0 for a

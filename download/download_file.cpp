@@ -85,13 +85,13 @@ static void TakeUpRemembered(DownloadTry* attempt) {
     return;
   }
   if (!GetFileSizeEx(file, &size) || size.QuadPart != point.kept) {
-    LogFormat(L"partial download not continued: its file does not hold the %d bytes written", point.kept);
+    LogFormat(L"partial download not continued: its file does not hold the %I64d bytes written", point.kept);
     CloseHandle(file);
     return;
   }
   attempt->file = file;
   attempt->point = point;
-  LogFormat(L"continuing the partial download at byte %d of %d", point.kept, point.total);
+  LogFormat(L"continuing the partial download at byte %I64d of %I64d", point.kept, point.total);
 }
 
 // After the last try failed: the file stays for a later start only while it
@@ -105,7 +105,7 @@ static void KeepOrDelete(DownloadTry* attempt, TryEnd end) {
     lstrcpynA(Remembered.url, attempt->url, URL_BUFFER_SIZE);
     lstrcpyW(Remembered.path, attempt->targetPath);
     Remembered.point = point;
-    LogFormat(L"partial download kept at byte %d of %d for a later start", point.kept, point.total);
+    LogFormat(L"partial download kept at byte %I64d of %I64d for a later start", point.kept, point.total);
     return;
   }
   // Only while the name still holds the file this process wrote.
@@ -113,14 +113,15 @@ static void KeepOrDelete(DownloadTry* attempt, TryEnd end) {
   if (!DeleteOwnFile(attempt->targetPath, &failure))
     LogFileFailure(failure, attempt->targetPath);
   else if (point.kept > 0)
-    LogFormat(L"partial download deleted at byte %d: it cannot be continued", point.kept);
+    LogFormat(L"partial download deleted at byte %I64d: it cannot be continued", point.kept);
 }
 
 static void LogBreak(const DownloadTry& attempt) {
   if (attempt.failure == 0)
-    LogFormat(L"download broke at byte %d of %d: the connection was closed", attempt.point.kept, attempt.point.total);
+    LogFormat(L"download broke at byte %I64d of %I64d: the connection was closed", attempt.point.kept,
+              attempt.point.total);
   else
-    LogFormat(L"download broke at byte %d of %d: %S (%d)", attempt.point.kept, attempt.point.total,
+    LogFormat(L"download broke at byte %I64d of %I64d: %S (%d)", attempt.point.kept, attempt.point.total,
               WinHttpErrorMeaning(attempt.failure), static_cast<int>(attempt.failure));
 }
 

@@ -3,13 +3,11 @@
 #include <string.h>
 
 #include "download/download_result.h"
+#include "download/http_date.h"
 
 static const char SCHEME[] = "http://";
 static const int SCHEME_LENGTH = sizeof SCHEME - 1;
-static const char CONTENT_LENGTH[] = "Content-Length: ";
-static const int CONTENT_LENGTH_PREFIX = sizeof CONTENT_LENGTH - 1;
 
-static_assert(CONTENT_LENGTH_PREFIX == 16, "the length line's prefix is 16 bytes");
 static_assert(PORT_BUFFER_SIZE == 6, "a port text holds at most 5 characters");
 
 static const char HTTPS_SCHEME[] = "https://";
@@ -134,10 +132,6 @@ bool IsPartialStatusLine(const char* line) {
   return line[12] == '\0' || line[12] == ' ';
 }
 
-bool IsContentLengthLine(const char* line) {
-  return strncmp(line, CONTENT_LENGTH, CONTENT_LENGTH_PREFIX) == 0;
-}
-
 static bool IsBlank(char c) {
   return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
 }
@@ -159,11 +153,7 @@ static bool ReadLengthDigits(const char** text, long long* value) {
   return true;
 }
 
-bool ParseContentLength(const char* line, int* value) {
-  return ParseLengthValue(line + CONTENT_LENGTH_PREFIX, value);
-}
-
-bool ParseLengthValue(const char* text, int* value) {
+bool ParseLengthValue(const char* text, long long* value) {
   const char* p = text;
   *value = 0;
   while (IsBlank(*p)) ++p;
@@ -174,7 +164,7 @@ bool ParseLengthValue(const char* text, int* value) {
   }
   long long number = 0;
   if (!ReadLengthDigits(&p, &number)) return false;
-  *value = static_cast<int>(negative ? -number : number);
+  *value = negative ? -number : number;
   return true;
 }
 
@@ -183,11 +173,8 @@ static char Lower(char c) {
 }
 
 // One to LENGTH_DIGITS_MAX digits; *text moves behind them.
-static bool ParseDecimal(const char** text, int* value) {
-  long long number = 0;
-  if (**text < '0' || **text > '9' || !ReadLengthDigits(text, &number)) return false;
-  *value = static_cast<int>(number);
-  return true;
+static bool ParseDecimal(const char** text, long long* value) {
+  return **text >= '0' && **text <= '9' && ReadLengthDigits(text, value);
 }
 
 bool ParseContentRange(const char* value, ContentRange* range) {
@@ -208,10 +195,12 @@ void BeginHead(HeadState* head) {
   head->statusSeen = false;
   head->status = 0;
   head->lengthSeen = false;
-  head->lengthValid = false;
+  head->lengthRefusal = NULL;
   head->contentLength = 0;
+  head->codingNamed = false;
   head->etag[0] = '\0';
   head->lastModified[0] = '\0';
+  head->date = HTTP_DATE_NONE;
   head->rangeSeen = false;
   head->rangeValid = false;
   head->range.first = head->range.last = head->range.total = 0;
@@ -243,26 +232,49 @@ static void TakeValidator(const char* value, char* validator) {
   validator[length] = '\0';
 }
 
-bool ExamineHeadLine(HeadState* head, const char* line, bool wholeLine) {
-  if (!head->statusSeen) {
-    if (IsAcceptedStatusLine(line))
-      head->status = 200;
-    else if (head->partialAllowed && IsPartialStatusLine(line))
-      head->status = 206;
-    else
-      return false;
-    head->statusSeen = true;
-  }
-  if (IsContentLengthLine(line)) {
-    head->lengthSeen = true;
-    head->lengthValid = ParseContentLength(line, &head->contentLength);
-  }
-  if (!wholeLine) return true;
+// A Content-Length line's value, the line whole or not. The first fault wins.
+static void TakeLength(HeadState* head, const char* value, bool whole) {
+  long long length = 0;
+  const char* refusal = NULL;
+  if (!whole)
+    refusal = "content length refused: its line is cut";
+  else if (!ParseLengthValue(value, &length))
+    refusal = "content length refused: more digits or a larger value than a length may have";
+  else if (head->lengthSeen && length != head->contentLength)
+    refusal = "content length refused: two different values";
+  if (head->lengthRefusal == NULL) head->lengthRefusal = refusal;
+  head->contentLength = head->lengthRefusal == NULL ? length : 0;
+  head->lengthSeen = true;
+}
+
+// The status line, the first line of the head (or the first piece of it).
+static bool TakeStatusLine(HeadState* head, const char* line) {
+  if (IsAcceptedStatusLine(line))
+    head->status = 200;
+  else if (head->partialAllowed && IsPartialStatusLine(line))
+    head->status = 206;
+  else
+    return false;
+  head->statusSeen = true;
+  return true;
+}
+
+bool ExamineHeadLine(HeadState* head, const char* line, LinePiece piece) {
+  if (!head->statusSeen) return TakeStatusLine(head, line);
+  if (piece == LINE_CUT_REST) return true;
   const char* value = NULL;
-  if ((value = HeaderValue(line, "ETag")) != NULL) {
+  if ((value = HeaderValue(line, "Content-Length")) != NULL) {
+    TakeLength(head, value, piece == LINE_WHOLE);
+  } else if (HeaderValue(line, "Transfer-Encoding") != NULL) {
+    head->codingNamed = true;
+  } else if (piece != LINE_WHOLE) {
+    return true;
+  } else if ((value = HeaderValue(line, "ETag")) != NULL) {
     TakeValidator(value, head->etag);
   } else if ((value = HeaderValue(line, "Last-Modified")) != NULL) {
     TakeValidator(value, head->lastModified);
+  } else if ((value = HeaderValue(line, "Date")) != NULL) {
+    head->date = ParseHttpDate(value);
   } else if ((value = HeaderValue(line, "Content-Range")) != NULL) {
     head->rangeSeen = true;
     head->rangeValid = ParseContentRange(value, &head->range);
@@ -271,8 +283,9 @@ bool ExamineHeadLine(HeadState* head, const char* line, bool wholeLine) {
 }
 
 const char* HeadRefusal(const HeadState& head) {
-  if (head.lengthSeen && !head.lengthValid)
-    return "content length refused: more digits or a larger value than a length may have";
+  // Chunk sizes and the like would be written into the file as if they were its bytes.
+  if (head.codingNamed) return "response head refused: a transfer coding is named";
+  if (head.lengthRefusal != NULL) return head.lengthRefusal;
   // Without a length the body's size is unknown: an empty or cut file would pass for a download.
   if (!head.lengthSeen && head.status != 206) return "no content length in the response head";
   return NULL;
@@ -316,8 +329,8 @@ static HeadRead EndHeadLine(HeadReader* reader) {
   }
   if (length == 0) return HEAD_READ_ENDED;
   reader->pieceWasCut = length == HEAD_LINE_SIZE;
-  bool wholeLine = !continuation && !reader->pieceWasCut;
-  return ExamineHeadLine(&reader->head, reader->line, wholeLine) ? HEAD_READ_MORE : HEAD_READ_REFUSED;
+  LinePiece piece = continuation ? LINE_CUT_REST : reader->pieceWasCut ? LINE_CUT_FIRST : LINE_WHOLE;
+  return ExamineHeadLine(&reader->head, reader->line, piece) ? HEAD_READ_MORE : HEAD_READ_REFUSED;
 }
 
 HeadRead ReadHeadByte(HeadReader* reader, char byte, unsigned nowTick) {
@@ -341,15 +354,20 @@ HeadRead CloseHead(HeadReader* reader) {
   return HEAD_READ_CUT;
 }
 
-int BodyReceiveSize(int contentLength, int received) {
-  int remaining = contentLength - received;
-  return remaining < BODY_CHUNK_SIZE ? remaining : BODY_CHUNK_SIZE;
+int BodyReceiveSize(long long contentLength, long long received) {
+  long long remaining = contentLength - received;
+  return remaining < BODY_CHUNK_SIZE ? static_cast<int>(remaining) : BODY_CHUNK_SIZE;
 }
 
-int PercentReceived(int received, int contentLength) {
+bool BodyFitsOnDisk(long long length, long long held, unsigned long long available) {
+  // Compared first: a negative length less a large count would overflow.
+  return length <= held || static_cast<unsigned long long>(length - held) <= available;
+}
+
+int PercentReceived(long long received, long long contentLength) {
   // Each step goes through a double in memory: the x87 unit would otherwise
   // truncate its wider intermediate (29 of 100 would report 28).
-  volatile double share = (double)received / contentLength;
+  volatile double share = static_cast<double>(received) / static_cast<double>(contentLength);
   volatile double percent = share * 100.0;
-  return (int)percent;
+  return static_cast<int>(percent);
 }

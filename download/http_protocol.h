@@ -55,15 +55,14 @@ bool IsAcceptedStatusLine(const char* line);
 // any reason text.
 bool IsPartialStatusLine(const char* line);
 
-// True when the line starts with "Content-Length: " exactly.
-bool IsContentLengthLine(const char* line);
-
 // The largest length the client takes, and so the largest number of a
-// Content-Range. Lengths are read as decimal digits, at most as many as this
-// value has: a longer run is refused whatever its digits (leading zeros
-// included), so that reading stays bounded and no other text stands for an
-// accepted value. Widening the lengths means changing this one value.
-const long long LENGTH_VALUE_MAX = 2147483647LL;
+// Content-Range and the largest file it writes: the largest signed 64-bit
+// value, so that every count of bytes, position and difference of two of them
+// fits the numbers that hold them. Lengths are read as decimal digits, at most
+// as many as this value has: a longer run is refused whatever its digits
+// (leading zeros included), so that reading stays bounded and no other text
+// stands for an accepted value; a larger value is refused too, never clamped.
+const long long LENGTH_VALUE_MAX = 9223372036854775807LL;
 
 constexpr int DecimalDigits(long long value) {
   return value < 10 ? 1 : 1 + DecimalDigits(value / 10);
@@ -71,14 +70,11 @@ constexpr int DecimalDigits(long long value) {
 const int LENGTH_DIGITS_MAX = DecimalDigits(LENGTH_VALUE_MAX);
 static_assert(LENGTH_DIGITS_MAX <= 19, "the value of that many digits fits an unsigned 64-bit number");
 
-// The decimal value behind "Content-Length: ": leading white space skipped, one
+// The decimal value of a length's text: leading white space skipped, one
 // sign, digits up to the first other character, 0 without digits. False (and
 // *value 0) when there are more than LENGTH_DIGITS_MAX digits or their value
 // is beyond LENGTH_VALUE_MAX, either sign.
-bool ParseContentLength(const char* line, int* value);
-
-// The same reading of a length's text alone (without the prefix).
-bool ParseLengthValue(const char* text, int* value);
+bool ParseLengthValue(const char* text, long long* value);
 
 // A validator's text (an entity tag or a date) as it is sent back, at most
 // VALIDATOR_SIZE - 1 bytes; a longer one is not taken.
@@ -86,9 +82,9 @@ const int VALIDATOR_SIZE = 256;
 
 // "bytes first-last/total" from a Content-Range line.
 struct ContentRange {
-  int first;
-  int last;
-  int total;
+  long long first;
+  long long last;
+  long long total;
 };
 
 // The value of a Content-Range header: "bytes" (any case), a blank, then
@@ -102,11 +98,13 @@ struct HeadState {
   bool partialAllowed;  // set by the caller when the request asked for a range: a 206 status line is taken too
   bool statusSeen;
   int status;           // 200, or 206, once the status line was accepted
-  bool lengthSeen;                    // a Content-Length line came (valid or not)
-  bool lengthValid;                   // ... and the last one's value was taken into `contentLength`
-  int contentLength;
+  bool lengthSeen;                    // a Content-Length line came
+  const char* lengthRefusal;          // why a length cannot be taken, in the run log's words; null while it can
+  long long contentLength;            // the length, once seen and not refused
+  bool codingNamed;                   // a Transfer-Encoding line came: the body is not the file's bytes as they are
   char etag[VALIDATOR_SIZE];          // the last ETag, trimmed; empty when none
   char lastModified[VALIDATOR_SIZE];  // the last Last-Modified, trimmed; empty when none
+  long long date;                     // the last Date, in seconds (http_date.h); HTTP_DATE_NONE when none is read
   bool rangeSeen;                     // a Content-Range header came (valid or not)
   bool rangeValid;                    // ... and `range` holds its value
   ContentRange range;
@@ -114,15 +112,24 @@ struct HeadState {
 
 void BeginHead(HeadState* head);
 
+// What a line handed to ExamineHeadLine is: a whole line, or a piece of one
+// that was cut at HEAD_LINE_SIZE characters (its first piece, or a later one).
+enum LinePiece { LINE_WHOLE, LINE_CUT_FIRST, LINE_CUT_REST };
+
 // Takes one line of the head into `head`. False when it is a refused status
-// line. ETag, Last-Modified and Content-Range (names in any case, blanks
-// around the value dropped) are taken from `wholeLine`s only: a piece of a
-// line cut at HEAD_LINE_SIZE could be any part of a longer value.
-bool ExamineHeadLine(HeadState* head, const char* line, bool wholeLine = true);
+// line. Header names are read in any case, directly followed by a colon, and
+// blanks around the value are dropped. Content-Length, ETag, Last-Modified,
+// Date and Content-Range are taken from whole lines only: a piece of a cut
+// line could be any part of a longer value; a length line that was cut
+// refuses the length, and a Transfer-Encoding line counts even when cut.
+// Length lines that repeat the same number count as one; two different ones
+// refuse the length.
+bool ExamineHeadLine(HeadState* head, const char* line, LinePiece piece = LINE_WHOLE);
 
 // Why a head that ended whole cannot be taken, in the run log's words; null
-// when it can: a length line whose value was refused, or no length at all
-// where the answer is not a partial one (which gives its size in its range).
+// when it can: a transfer coding named (this client writes the body as it
+// comes), a length refused, or no length at all where the answer is not a
+// partial one (which gives its size in its range).
 const char* HeadRefusal(const HeadState& head);
 
 // What reading the head may still spend: a hostile server that drips bytes, or
@@ -176,8 +183,16 @@ HeadRead ReadHeadByte(HeadReader* reader, char byte, unsigned nowTick);
 HeadRead CloseHead(HeadReader* reader);
 
 // How many bytes the next body receive asks for: what remains, at most a chunk.
-int BodyReceiveSize(int contentLength, int received);
+int BodyReceiveSize(long long contentLength, long long received);
 
-// The whole percentage of `received` out of `contentLength` (which is positive),
-// truncated toward zero.
-int PercentReceived(int received, int contentLength);
+// True when a file that holds `held` bytes (0 for a new one) and will hold
+// `length` when the body is in has room for them: what it grows by is at most
+// `available`, the bytes free on its volume. A file written anew from byte 0
+// frees what it held, so both an appended rest and a whole new body need the
+// same. A length below `held` always fits.
+bool BodyFitsOnDisk(long long length, long long held, unsigned long long available);
+
+// The whole percentage of `received` (0 to `contentLength`) out of
+// `contentLength` (which is positive), truncated toward zero: no count
+// overflows, and the share is exact to a byte up to 2^53 bytes (8 PiB).
+int PercentReceived(long long received, long long contentLength);

@@ -137,9 +137,11 @@ static bool ReadAnswerHead(const WinHttpFunctions* api, HINTERNET request, const
   if (!ExamineHeader(api, request, WINHTTP_QUERY_CONTENT_LENGTH, "Content-Length", head) ||
       !ExamineHeader(api, request, WINHTTP_QUERY_ETAG, "ETag", head) ||
       !ExamineHeader(api, request, WINHTTP_QUERY_LAST_MODIFIED, "Last-Modified", head) ||
+      !ExamineHeader(api, request, WINHTTP_QUERY_DATE, "Date", head) ||
       !ExamineHeader(api, request, WINHTTP_QUERY_CONTENT_RANGE, "Content-Range", head))
     return false;
-  // A chunked answer has no length either.
+  // The library decodes a chunked answer itself: a 206 without a length is
+  // taken, a 200 without one has no size to check the file against.
   const char* refusal = HeadRefusal(*head);
   if (refusal == NULL) return true;
   LogFormat(L"%S", refusal);

@@ -114,9 +114,9 @@ int DescribeCertificateFlags(unsigned long flags, char* text, int size) {
   return named;
 }
 
-int HttpsReadSize(int contentLength, int received, unsigned long available) {
-  int remaining = contentLength - received;
-  int size = remaining < HTTPS_READ_SIZE ? remaining : HTTPS_READ_SIZE;
+int HttpsReadSize(long long contentLength, long long received, unsigned long available) {
+  long long remaining = contentLength - received;
+  int size = remaining < HTTPS_READ_SIZE ? static_cast<int>(remaining) : HTTPS_READ_SIZE;
   return available < static_cast<unsigned long>(size) ? static_cast<int>(available) : size;
 }
 

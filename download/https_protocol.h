@@ -45,7 +45,7 @@ int DescribeCertificateFlags(unsigned long flags, char* text, int size);
 
 // How many bytes the next body read asks for: what remains, at most HTTPS_READ_SIZE
 // and at most what the library has `available`.
-int HttpsReadSize(int contentLength, int received, unsigned long available = HTTPS_READ_SIZE);
+int HttpsReadSize(long long contentLength, long long received, unsigned long available = HTTPS_READ_SIZE);
 
 // True when a header's value, as the library hands it over with its size in
 // bytes (the terminator not counted), holds a NUL before its end: read as

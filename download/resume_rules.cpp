@@ -2,6 +2,13 @@
 
 #include <string.h>
 
+#include "download/http_date.h"
+
+bool IsStrongDate(long long lastModified, long long date) {
+  // A date read is never negative: a Date that was not read (-1) is never 60 s later.
+  return lastModified != HTTP_DATE_NONE && date - lastModified >= STRONG_DATE_SECONDS;
+}
+
 void ChooseValidator(const HeadState& head, Validator* validator) {
   validator->kind = VALIDATOR_NONE;
   validator->text[0] = '\0';
@@ -9,7 +16,7 @@ void ChooseValidator(const HeadState& head, Validator* validator) {
   if (head.etag[0] != '\0' && strncmp(head.etag, "W/", 2) != 0) {
     validator->kind = VALIDATOR_ETAG;
     text = head.etag;
-  } else if (head.lastModified[0] != '\0') {
+  } else if (IsStrongDate(ParseHttpDate(head.lastModified), head.date)) {
     validator->kind = VALIDATOR_LAST_MODIFIED;
     text = head.lastModified;
   }
@@ -20,8 +27,19 @@ void ChooseValidator(const HeadState& head, Validator* validator) {
 void BeginResumePoint(ResumePoint* point) {
   point->validator.kind = VALIDATOR_NONE;
   point->validator.text[0] = '\0';
+  point->etag[0] = '\0';
+  point->lastModified[0] = '\0';
   point->kept = 0;
   point->total = 0;
+}
+
+void StartResumePoint(const HeadState& first, ResumePoint* point) {
+  ChooseValidator(first, &point->validator);
+  // Both shorter than VALIDATOR_SIZE: the head reader takes no longer one.
+  strcpy(point->etag, first.etag);
+  strcpy(point->lastModified, first.lastModified);
+  point->kept = 0;
+  point->total = first.contentLength;
 }
 
 bool CanContinue(const ResumePoint& point) {
@@ -37,20 +55,24 @@ static bool AppendText(char* buffer, int size, int* length, const char* text) {
   return true;
 }
 
-// The decimal digits of a non-negative number (no printf: its code would cost the exe room).
-static void FormatDecimal(int value, char digits[12]) {
-  char reversed[12];
+// The decimal digits of a non-negative number, by subtracting powers of ten:
+// no printf (its code would cost the exe room), and no 64-bit division, which
+// a 32-bit build takes from a library.
+static void FormatDecimal(long long value, char digits[LENGTH_DIGITS_MAX + 1]) {
+  unsigned long long rest = static_cast<unsigned long long>(value);
   int count = 0;
-  do {
-    reversed[count++] = static_cast<char>('0' + value % 10);
-    value /= 10;
-  } while (value > 0 && count < 11);
-  for (int i = 0; i < count; ++i) digits[i] = reversed[count - 1 - i];
+  for (int exponent = LENGTH_DIGITS_MAX - 1; exponent >= 0; --exponent) {
+    unsigned long long power = 1;
+    for (int i = 0; i < exponent; ++i) power *= 10;
+    char digit = '0';
+    for (; rest >= power; rest -= power) ++digit;
+    if (digit != '0' || count > 0 || exponent == 0) digits[count++] = digit;
+  }
   digits[count] = '\0';
 }
 
 int BuildResumeHeaders(const ResumePoint& point, char* headers, int size) {
-  char offset[12];
+  char offset[LENGTH_DIGITS_MAX + 1];
   int length = 0;
   FormatDecimal(point.kept, offset);
   if (size <= 0) return -1;
@@ -88,6 +110,28 @@ int BuildResumeRequest(const char* host, const char* path, const char* port, con
   return ContinueRequest(first, length, point, request);
 }
 
+// Why a 206 is of another file than the first answer's: an ETag or a
+// Last-Modified that it carries and that differs (a weak tag too, whose text
+// changes with the file). Null when none differs.
+static const char* ValidatorChange(const HeadState& answer, const ResumePoint& point) {
+  if (answer.etag[0] != '\0' && strcmp(answer.etag, point.etag) != 0) return "the etag changed";
+  if (answer.lastModified[0] != '\0' && strcmp(answer.lastModified, point.lastModified) != 0)
+    return "the last-modified date changed";
+  return NULL;
+}
+
+// Why a 206 does not hold exactly the rest of `point`; null when it does.
+static const char* RangeFault(const HeadState& answer, const ResumePoint& point) {
+  const ContentRange& range = answer.range;
+  if (!answer.rangeValid) return answer.rangeSeen ? "content-range not understood" : "no content-range";
+  if (range.first != point.kept) return "content-range does not start at the byte asked for";
+  if (range.total != point.total || range.last != point.total - 1)
+    return "content-range does not reach the end of the first answer's length";
+  if (answer.lengthSeen && answer.contentLength != point.total - point.kept)
+    return "content length does not match the content-range";
+  return NULL;
+}
+
 ResumeAnswer JudgeResumeAnswer(const HeadState& answer, const ResumePoint& point, const char** why) {
   *why = "";
   if (answer.status == 200) return RESUME_START_OVER;
@@ -95,24 +139,15 @@ ResumeAnswer JudgeResumeAnswer(const HeadState& answer, const ResumePoint& point
     *why = "not a 200 or 206 answer";
     return RESUME_REFUSED;
   }
-  const ContentRange& range = answer.range;
-  if (!answer.rangeValid) {
-    *why = answer.rangeSeen ? "content-range not understood" : "no content-range";
-  } else if (range.first != point.kept) {
-    *why = "content-range does not start at the byte asked for";
-  } else if (range.total != point.total || range.last != point.total - 1) {
-    *why = "content-range does not reach the end of the first answer's length";
-  } else if (answer.lengthSeen && answer.contentLength != point.total - point.kept) {
-    *why = "content length does not match the content-range";
-  } else {
-    Validator sent;
-    ChooseValidator(answer, &sent);
-    // A server that ignored If-Range would send the rest of another file.
-    if (sent.kind == point.validator.kind && strcmp(sent.text, point.validator.text) != 0)
-      *why = "the validator changed";
-    else
-      return RESUME_APPEND;
+  // A server that ignored If-Range, or whose file changed, would send the rest of another file.
+  const char* fault = ValidatorChange(answer, point);
+  if (fault != NULL) {
+    *why = fault;
+    return RESUME_CHANGED;
   }
+  fault = RangeFault(answer, point);
+  if (fault == NULL) return RESUME_APPEND;
+  *why = fault;
   return RESUME_REFUSED;
 }
 
@@ -127,6 +162,7 @@ AfterTry DecideAfterTry(TryEnd end, int number) {
       if (number <= 1) return AFTER_TRY_FAIL;
       break;
     case TRY_BROKEN:
+    case TRY_CHANGED:
       break;
   }
   return number < DOWNLOAD_TRIES ? AFTER_TRY_AGAIN : AFTER_TRY_FAIL;

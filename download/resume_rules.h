@@ -19,19 +19,36 @@ struct Validator {
   char text[VALIDATOR_SIZE];
 };
 
-// A strong entity tag, else the Last-Modified date, else none: a weak tag
-// ("W/...") may stay the same while the bytes change, so it cannot guard a splice.
+// A date's distance before the answer's own Date that makes it a strong
+// validator: a file changed twice within one second keeps its date.
+const long long STRONG_DATE_SECONDS = 60;
+
+// True when a Last-Modified date (seconds, http_date.h) can guard a splice:
+// both dates read, the answer dated at least STRONG_DATE_SECONDS later.
+bool IsStrongDate(long long lastModified, long long date);
+
+// A strong entity tag, else a strong Last-Modified date, else none: a weak tag
+// ("W/...") or a recent date may stay the same while the bytes change, so
+// neither can guard a splice.
 void ChooseValidator(const HeadState& head, Validator* validator);
 
-// Where a broken download stands: what guards the bytes the file holds, how
-// many it holds, and the whole length that the first answer announced.
+// Where a broken download stands: what guards the bytes the file holds (the
+// validator sent in If-Range, and both validators of the first answer, which
+// every continuation must repeat), how many it holds, and the whole length
+// that the first answer announced.
 struct ResumePoint {
   Validator validator;
-  int kept;
-  int total;
+  char etag[VALIDATOR_SIZE];
+  char lastModified[VALIDATOR_SIZE];
+  long long kept;
+  long long total;
 };
 
 void BeginResumePoint(ResumePoint* point);
+
+// The point of a download that takes the whole file from `first` (an
+// accepted answer with its length): its validators, none of it kept yet.
+void StartResumePoint(const HeadState& first, ResumePoint* point);
 
 // True when the rest can be asked for: a validator, and some but not all bytes.
 bool CanContinue(const ResumePoint& point);
@@ -54,14 +71,16 @@ int BuildResumeHeaders(const ResumePoint& point, char* headers, int size);
 enum ResumeAnswer {
   RESUME_APPEND,      // the rest, from exactly the byte asked for: append it
   RESUME_START_OVER,  // the whole file anew: truncate and take it from byte 0
+  RESUME_CHANGED,     // the rest of another file: the next try asks for the whole one
   RESUME_REFUSED      // nothing that can be used: the download fails
 };
 
 // What the accepted head `answer` (status 200 or 206) to a request for the
-// rest of `point` means. A 206 must give a Content-Range from exactly
-// point.kept to the end of point.total bytes, agree with its Content-Length if
-// it has one, and carry no other validator of the kind that was sent; *why
-// then says what was wrong.
+// rest of `point` means. A 206 whose ETag or Last-Modified, where it has one,
+// is not the first answer's (weak tags included) is of a changed file.
+// Otherwise it must give a Content-Range from exactly point.kept to the end of
+// point.total bytes and agree with its Content-Length if it has one. *why
+// says what was wrong.
 ResumeAnswer JudgeResumeAnswer(const HeadState& answer, const ResumePoint& point, const char** why);
 
 // How one try of a download ended.
@@ -69,17 +88,19 @@ enum TryEnd {
   TRY_COMPLETE,       // every byte of the body is in the file
   TRY_NOT_CONNECTED,  // resolution, connection or sending the request failed
   TRY_HEAD_CUT,       // the connection closed, reset or fell silent inside the head
-  TRY_REFUSED,        // the answer or the file refused it: status, head, range, length, a write
-  TRY_BROKEN          // the connection closed, reset or fell silent inside the body
+  TRY_REFUSED,        // the answer or the file refused it: status, head, range, length, room, a write
+  TRY_BROKEN,         // the connection closed, reset or fell silent inside the body
+  TRY_CHANGED         // a continuation came from a changed file: the next try asks for the whole one
 };
 
 enum AfterTry { AFTER_TRY_DONE, AFTER_TRY_AGAIN, AFTER_TRY_FAIL };
 
-// What follows try `number` (from 1). Only a break in the body starts the
-// retries: a first try that was not answered fails at once, as it always did,
-// so that the next mirror is not kept waiting. Once the body has broken, a try
-// that the network cuts short (resolution, connection, a head cut off) counts
-// and the next one follows; a refused answer ends the download.
+// What follows try `number` (from 1). Only a break in the body, or a file
+// that changed under a continuation, starts the retries: a first try that was
+// not answered fails at once, as it always did, so that the next mirror is not
+// kept waiting. Once the body has broken, a try that the network cuts short
+// (resolution, connection, a head cut off) counts and the next one follows; a
+// refused answer ends the download.
 AfterTry DecideAfterTry(TryEnd end, int number);
 
 // Whether a download that failed with `lastEnd` leaves its file for a later

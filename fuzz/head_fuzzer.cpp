@@ -1,13 +1,15 @@
 // The response head as the download client reads it, byte by byte: lines at
 // LF with every CR dropped, lines over 1,024 characters in pieces, the empty
 // rest of a cut line, the status line (a 206 one too when a range was asked
-// for) and the length lines, the validators and the range taken from whole
-// lines only, the whole head's size and time limits, a head that the
-// connection's end cuts before its empty line, a NUL byte inside the head, and
-// numbers with more digits than any accepted value. The reader is fed the
-// input's bytes (then the connection's end) and compared with a model worked
-// out on the whole input: where each piece of each line is complete, where the
-// head ends, and which comes first.
+// for), the length lines (names in any case, whole lines only, one number
+// however often it is repeated), a transfer coding named, the validators, the
+// date and the range taken from whole lines only, the whole head's size and
+// time limits, a head that the connection's end cuts before its empty line, a
+// NUL byte inside the head, and numbers with more digits than any accepted
+// value. The reader is fed the input's bytes (then the connection's end) and
+// compared with a model worked out on the whole input: where each piece of
+// each line is complete, where the head ends, and which comes first. A date
+// that is read is formatted back and must be the text it came from.
 #include <ctype.h>
 #include <string.h>
 #include <strings.h>
@@ -16,6 +18,9 @@
 #include <string>
 #include <vector>
 
+#include <time.h>
+
+#include "download/http_date.h"
 #include "download/http_protocol.h"
 #include "fuzz/fuzz_support.h"
 
@@ -30,11 +35,11 @@ static bool ModelNumber(const std::string& digits, long long* value) {
   return true;
 }
 
-// The value of a length line's text as the client defines it: skip blanks,
-// one sign, digits up to the first other character, none giving 0; false
-// (and 0) for a number it does not take, either sign.
+// The value of a length line's text behind its colon as the client defines
+// it: skip blanks, one sign, digits up to the first other character, none
+// giving 0; false (and 0) for a number it does not take, either sign.
 static bool ExpectedLength(const std::string& line, long long* value) {
-  size_t i = 16;
+  size_t i = line.find(':') + 1;
   while (i < line.size() && strchr(" \t\n\v\f\r", line[i]) != NULL) ++i;
   bool negative = false;
   if (i < line.size() && (line[i] == '+' || line[i] == '-')) negative = line[i++] == '-';
@@ -88,6 +93,7 @@ struct Piece {
   std::string text;
   size_t complete;
   bool whole;
+  bool first;  // the first piece of its line (the whole line when `whole`)
 };
 
 // The pieces of every line up to the empty line that ends the head, and where
@@ -113,12 +119,37 @@ static void ModelLines(const std::string& input, std::vector<Piece>& pieces, siz
       size_t length = std::min<size_t>(HEAD_LINE_SIZE, text.size() - p);
       // A full piece is complete at its last character, a shorter one at the line's end.
       Piece piece = {text.substr(p, length), length == static_cast<size_t>(HEAD_LINE_SIZE) ? at[p + length - 1] : lineFeed,
-                     text.size() < static_cast<size_t>(HEAD_LINE_SIZE)};
+                     text.size() < static_cast<size_t>(HEAD_LINE_SIZE), p == 0};
       pieces.push_back(piece);
     }
     if (lineFeed == input.size()) return;  // the connection's end: the head ends behind the last piece
     start = lineFeed + 1;
   }
+}
+
+// A date that the client reads, formatted back (the weekday left aside, which
+// it does not check), is the text it came from; a date of 1970 or later that
+// the C library reads in that form, and that formats back to exactly the same
+// text, is read by the client too, as the same second.
+static void CheckDate(const std::string& text) {
+  const char* const form = "%a, %d %b %Y %H:%M:%S GMT";
+  const long long seconds = ParseHttpDate(text.c_str());
+  char back[64] = "";
+  if (seconds != HTTP_DATE_NONE) {
+    time_t at = static_cast<time_t>(seconds);
+    struct tm when;
+    gmtime_r(&at, &when);
+    strftime(back, sizeof back, form, &when);
+    // A leap second (60) is the next minute's first once formatted.
+    FUZZ_CHECK(text.compare(5, 24, back + 5) == 0 || text.compare(23, 2, "60") == 0,
+               "a date read is the one its text names");
+  }
+  struct tm parts = {};
+  const char* end = strptime(text.c_str(), form, &parts);
+  if (end == NULL || *end != '\0') return;
+  time_t at = timegm(&parts);
+  if (at < 0 || strftime(back, sizeof back, form, &parts) == 0 || text != back) return;
+  FUZZ_CHECK(seconds == static_cast<long long>(at), "a date in the current form is read");
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size) {
@@ -173,10 +204,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size) {
       if (input[i] != '\r') nulLine += input[i];
     nulLine = nulLine.substr(nulLine.size() / HEAD_LINE_SIZE * HEAD_LINE_SIZE);  // the pieces before it were examined
   }
-  bool lengthSeen = false, lengthValid = false;
+  bool lengthSeen = false, lengthValid = true, codingNamed = false;
   long long length = 0;
   int status = 0;
-  std::string refused, etag, lastModified, value;
+  std::string refused, etag, lastModified, date, value;
   bool rangeSeen = false, rangeValid = false;
   long long range[3] = {0, 0, 0};
   for (size_t i = 0; i < pieces.size(); ++i) {
@@ -191,16 +222,30 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size) {
       refused = text;
       break;
     }
-    if (i == 0) status = partial ? 206 : 200;
-    if (text.compare(0, 16, "Content-Length: ") == 0) {
+    if (i == 0) {
+      status = partial ? 206 : 200;
+      continue;
+    }
+    // A piece behind a cut is no line; a first piece counts for a length (refused) and a coding.
+    if (!pieces[i].first) continue;
+    if (ModelHeader(text, "content-length", value)) {
+      long long number = 0;
+      bool taken = pieces[i].whole && ExpectedLength(text, &number);
+      lengthValid = lengthValid && taken && (!lengthSeen || number == length);
+      length = lengthValid ? number : 0;
       lengthSeen = true;
-      lengthValid = ExpectedLength(text, &length);
+    } else if (ModelHeader(text, "transfer-encoding", value)) {
+      codingNamed = true;
     }
     if (!pieces[i].whole) continue;
-    if (ModelHeader(text, "etag", value)) {
+    if (ModelHeader(text, "date", value)) {
+      date = value;
+      CheckDate(value);
+    } else if (ModelHeader(text, "etag", value)) {
       etag = ModelValidator(value);
     } else if (ModelHeader(text, "last-modified", value)) {
       lastModified = ModelValidator(value);
+      CheckDate(value);
     } else if (ModelHeader(text, "content-range", value)) {
       rangeSeen = true;
       rangeValid = ModelRange(value, range);
@@ -220,8 +265,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size) {
   const HeadState& head = reader.head;
   FUZZ_CHECK(head.statusSeen == (status != 0) && head.status == status, "the status line taken is the one expected");
   FUZZ_CHECK(head.lengthSeen == lengthSeen, "the length is seen exactly when a length line came");
-  FUZZ_CHECK(head.lengthValid == lengthValid && head.contentLength == length,
-             "the last length line counts, a number beyond the largest length refused");
+  FUZZ_CHECK((head.lengthRefusal == NULL) == lengthValid && head.contentLength == length,
+             "the length lines agree on one number, none beyond the largest length or cut");
+  FUZZ_CHECK(head.codingNamed == codingNamed, "a transfer coding is named exactly when a line names one");
+  FUZZ_CHECK(head.date == ParseHttpDate(date.c_str()), "the date is the last whole Date line's");
   FUZZ_CHECK(etag == head.etag && lastModified == head.lastModified,
              "the validators are the last whole lines' values, blanks dropped, none when unfit to send back");
   FUZZ_CHECK(head.rangeSeen == rangeSeen && head.rangeValid == rangeValid, "a content range is seen and judged");

@@ -39,7 +39,8 @@ static bool CheckSigner(HANDLE file, const WCHAR* path, const WCHAR* signerKey, 
   }
   FormatDigest(key, keyText);
   if (!SignerPinsMatch(pins, key)) {
-    LogFormat(L"signer %s mismatch: expected %s, received %s", signerKey, value, keyText);
+    LogFormat(L"signer %s mismatch: expected %s, received %s (chain 0x%08X)", signerKey, value, keyText,
+              static_cast<unsigned>(chainStatus));
     return false;
   }
   LogFormat(L"signer %s matched: %s (%S)", signerKey, keyText, DescribeTrustResult(trustResult));
@@ -85,7 +86,6 @@ PinCheck CheckPinnedDownload(const WCHAR* path, const WCHAR* pinKey, const WCHAR
   *held = INVALID_HANDLE_VALUE;
   PinSetting pin = ReadPinSetting(FindConfigValue(pinKey, value, PIN_DIGITS + 2), value, expected);
   bool signerGiven = FindConfigValue(signerKey, signerValue, SIGNER_VALUE_UNITS);
-  if (pin == PIN_ABSENT && !signerGiven) return PIN_NOT_CONFIGURED;
   if (pin == PIN_MALFORMED) {
     LogFormat(L"pin %s is not 64 hexadecimal digits, download refused", pinKey);
     goto done;
@@ -95,19 +95,20 @@ PinCheck CheckPinnedDownload(const WCHAR* path, const WCHAR* pinKey, const WCHAR
               signerKey);
     goto done;
   }
-  // Read sharing only: from here until the process exists nobody may write,
-  // rename or delete the file. An open write handle makes this open fail.
+  // Read sharing only, pins or none: from here until the process exists nobody
+  // may write, rename or delete the file. An open write handle makes this
+  // open fail, and so does another file put under the name since the download.
   file = OpenOwnFile(path, GENERIC_READ, FILE_SHARE_READ, &failure);
   if (file == INVALID_HANDLE_VALUE) {
     LogFileFailure(failure, path);
-    LogFormat(L"pinned download not opened for its check. %d", static_cast<int>(failure.code));
+    LogFormat(L"download not opened for its check. %d", static_cast<int>(failure.code));
     goto done;
   }
   if (pin == PIN_VALID && !CheckDigest(file, pinKey, expected)) goto done;
   if (signerGiven && !CheckSigner(file, path, signerKey, signerValue, signers)) goto done;
   *held = file;
   file = INVALID_HANDLE_VALUE;
-  result = PIN_MATCHED;
+  result = pin == PIN_ABSENT && !signerGiven ? PIN_NOT_CONFIGURED : PIN_MATCHED;
 
 done:
   if (file != INVALID_HANDLE_VALUE) CloseHandle(file);

@@ -1,5 +1,5 @@
 // Checking a downloaded installer against its configured pins (its SHA-256,
-// its signer's key), and keeping the checked file unchanged until the
+// its signer's key), and keeping the file unchanged, pins or none, until the
 // installer's process has been created.
 #pragma once
 
@@ -18,14 +18,15 @@ const PinSetting PIN_VALID = 2;      // `digest` holds the pin
 PinSetting ReadPinSetting(bool present, const WCHAR* value, unsigned char digest[SHA256_SIZE]);
 
 typedef int PinCheck;
-const PinCheck PIN_NOT_CONFIGURED = 0;  // neither key given; nothing is held
+const PinCheck PIN_NOT_CONFIGURED = 0;  // neither key given; *held is open without write or delete sharing
 const PinCheck PIN_MATCHED = 1;         // every pin given holds; *held is open without write or delete sharing
-const PinCheck PIN_REFUSED = 2;         // the file was deleted; the run log says why
+const PinCheck PIN_REFUSED = 2;         // the file was deleted (when still setup.exe's); the run log says why
 
-// Checks the file at `path` against the SHA-256 pin under `pinKey` and the
-// publisher pin under `signerKey`: each that is given must hold. On
-// PIN_MATCHED the caller owns *held and closes it once the installer's process
-// exists (or its start failed); otherwise *held is INVALID_HANDLE_VALUE.
+// Opens the file at `path` again, only while it is still the one the download
+// made, and checks it against the SHA-256 pin under `pinKey` and the
+// publisher pin under `signerKey`: each that is given must hold. Unless
+// PIN_REFUSED, the caller owns *held and closes it once the installer's
+// process exists (or its start failed); otherwise *held is INVALID_HANDLE_VALUE.
 PinCheck CheckPinnedDownload(const WCHAR* path, const WCHAR* pinKey, const WCHAR* signerKey, HANDLE* held);
 
 // Closes a handle from CheckPinnedDownload, if any, and resets it.

@@ -154,7 +154,8 @@ static void Report(FileFailure* failure, const char* what, const char* reason, D
 
 static LONG TempSerial;
 
-HANDLE CreateFreshFile(const WCHAR* path, DWORD access, DWORD share, FileFailure* failure) {
+HANDLE CreateFreshFile(const WCHAR* path, DWORD access, DWORD share, FileFailure* failure,
+                       SECURITY_ATTRIBUTES* security) {
   WCHAR temp[MAX_PATH];
   static_assert(sizeof(RenameInformation) < 1024, "fits on the stack of every thread that makes a file");
   RenameInformation rename;
@@ -175,8 +176,8 @@ HANDLE CreateFreshFile(const WCHAR* path, DWORD access, DWORD share, FileFailure
   // fails the creation, and nothing is followed. Not the final name itself:
   // clearing that first would need a deletion by name, and Wine, deleting a
   // symbolic link by name, deletes the file it names.
-  file = CreateFileW(temp, access | DELETE, share, NULL, CREATE_NEW, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT,
-                     NULL);
+  file = CreateFileW(temp, access | DELETE, share, security, CREATE_NEW,
+                     FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, NULL);
   if (file == INVALID_HANDLE_VALUE) {
     why = {"file not created afresh", NULL, GetLastError()};
     goto done;

@@ -36,8 +36,10 @@ bool NativePathOf(const WCHAR* path, WCHAR* native, int capacity);
 // name or is a reparse point, and remembered as this process's own.
 // INVALID_HANDLE_VALUE, with *failure (when given) and the failure's code as
 // the thread's last error, when any of that fails; no temporary file is left.
-// The handle also has DELETE access, for DeleteOpenFile.
-HANDLE CreateFreshFile(const WCHAR* path, DWORD access, DWORD share, FileFailure* failure = NULL);
+// The handle also has DELETE access, for DeleteOpenFile. With `security`,
+// the file is made with it (its DACL goes with the file under its new name).
+HANDLE CreateFreshFile(const WCHAR* path, DWORD access, DWORD share, FileFailure* failure = NULL,
+                       SECURITY_ATTRIBUTES* security = NULL);
 
 // Opens the file at `path` again, only when CreateFreshFile made it in this
 // process and it is still that file (same volume and index) with no other name.

@@ -29,6 +29,7 @@ guest_tests=(
   InstallRun.HttpProductReachableOnlyThroughTheUsersProxyInstalls         # http:// through the user's proxy
   InstallRun.RuntimePublisherPinMovesToTheNextMirror                      # the signature check, refused then matched
   InstallRun.LinksPlantedUnderItsFileNamesLeaveTheirTargetsUntouched      # files made afresh by rename
+  InstallRun.DownloadsThatCannotFitTheDiskFailBeforeTheirBody             # 64-bit lengths in 32-bit msvcrt's log lines
 )
 guest_targets=(install_e2e_tests setup_window_e2e_tests)
 

@@ -2,11 +2,15 @@
 
 #include <windows.h>
 
+#include <aclapi.h>
+#include <sddl.h>
+
 #include <wchar.h>
 
 #include <vector>
 
 #include "config/replace_all.h"
+#include "platform/protected_file.h"
 
 unsigned long ScaledWaitMs(unsigned long nativeMs) {
   wchar_t text[8] = L"";
@@ -52,6 +56,40 @@ bool WriteFileBytes(const std::wstring& path, const std::string& bytes) {
   BOOL ok = WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, NULL);
   CloseHandle(file);
   return ok && written == bytes.size();
+}
+
+std::wstring FileDaclText(const std::wstring& path) {
+  HANDLE file = CreateFileW(path.c_str(), READ_CONTROL, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL,
+                            OPEN_EXISTING, 0, NULL);
+  if (file == INVALID_HANDLE_VALUE) return L"(error " + std::to_wstring(GetLastError()) + L")";
+  PSECURITY_DESCRIPTOR descriptor = NULL;
+  DWORD error = GetSecurityInfo(file, SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, NULL, NULL, NULL, NULL, &descriptor);
+  CloseHandle(file);
+  if (error != ERROR_SUCCESS) return L"(error " + std::to_wstring(error) + L")";
+  LPWSTR text = NULL;
+  std::wstring result = L"(error in the notation)";
+  if (ConvertSecurityDescriptorToStringSecurityDescriptorW(descriptor, SDDL_REVISION_1, DACL_SECURITY_INFORMATION,
+                                                           &text, NULL))
+    result = text;
+  LocalFree(text);
+  LocalFree(descriptor);
+  return result;
+}
+
+std::wstring ProtectedDaclAsShown() {
+  if (GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version") == NULL) return PROTECTED_FILE_SDDL;
+  HANDLE token = NULL;
+  std::vector<BYTE> user(256);
+  DWORD size = 0;
+  LPWSTR text = NULL;
+  std::wstring sid = L"(user not read)";
+  if (OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token) &&
+      GetTokenInformation(token, TokenUser, user.data(), static_cast<DWORD>(user.size()), &size) &&
+      ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(user.data())->User.Sid, &text))
+    sid = text;
+  LocalFree(text);
+  if (token != NULL) CloseHandle(token);
+  return L"D:(A;;FA;;;SY)(A;;FA;;;" + sid + L")";
 }
 
 std::wstring TempFilePath(const wchar_t* name) {

@@ -11,6 +11,16 @@ std::string ReadFileBytes(const std::wstring& path);
 // short to have them is kept whole, marked "(short line) ".
 std::vector<std::string> RunLogTexts(const std::wstring& path);
 bool WriteFileBytes(const std::wstring& path, const std::string& bytes);
+// The DACL of the file at `path`, read back through an open handle with
+// GetSecurityInfo, in the system's notation ("D:P(A;;FA;;;BA)..."); "(error N)"
+// when it cannot be read.
+std::wstring FileDaclText(const std::wstring& path);
+// The DACL that FileDaclText shows for a file made with the installers'
+// protected DACL (platform/protected_file.h): that DACL itself on Windows.
+// Wine keeps no DACL given at a file's creation: it makes the file's Unix
+// permissions from it (here: nothing for others) and shows a DACL made from
+// those, SYSTEM and the process's user with full control and no one else.
+std::wstring ProtectedDaclAsShown();
 // `name` in the user's temporary folder.
 std::wstring TempFilePath(const wchar_t* name);
 

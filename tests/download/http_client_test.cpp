@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -117,6 +118,8 @@ TEST_F(HttpClientTest, DownloadSendsTheExactRequestAndWritesTheBody) {
   EXPECT_EQ((Lines{"url: " + Url("/dir/setup.exe?lang=zh&v=2"), "content length: 3000",
                    "start down", "end down"}),
             LogTexts());
+  // Made with the installers' protected DACL.
+  EXPECT_EQ(ProtectedDaclAsShown(), FileDaclText(target));
 }
 
 TEST_F(HttpClientTest, TenThousandBytesInThreePiecesReport40And81And100) {
@@ -320,16 +323,16 @@ TEST_F(HttpClientTest, HeadLinesEndWithLfAloneAndLoseEveryCr) {
 
 TEST_F(HttpClientTest, LongHeadLineIsExaminedIn1024CharacterPieces) {
   // 3,000 characters: the second piece holds a length line not at its start, the
-  // third piece starts with one; only that one counts.
+  // third piece starts with one; neither is a line of its own.
   std::string line = std::string(1030, 'a') + "Content-Length: 99";
   line += std::string(2048 - line.size(), 'b') + "Content-Length: 5";
   line += std::string(3000 - line.size(), 'c');
   ASSERT_EQ(3000u, line.size());
-  EXPECT_EQ(DOWNLOAD_OK, Fetch({SendBytes(Head(line + "\r\n") + "12345")}));
-  ExpectTarget("12345");
+  EXPECT_EQ(DOWNLOAD_FAILED, Fetch({SendBytes(Head(line + "\r\n") + "12345")}));
+  ExpectNoTarget();
   Lines lines = LogTexts();
   ASSERT_GE(lines.size(), 2u);
-  EXPECT_EQ("content length: 5", lines[1]);
+  EXPECT_EQ("no content length in the response head", lines[1]);
 
   // A refused status line of 1,500 characters is logged as its first piece.
   Reports.clear();
@@ -436,10 +439,14 @@ TEST_F(HttpClientTest, HeadDrippedPastItsTimeLimitFails) {
   ExpectNoTarget();
 }
 
-TEST_F(HttpClientTest, TheLaterOfTwoLengthLinesCounts) {
-  EXPECT_EQ(DOWNLOAD_OK,
-            Fetch({SendBytes(Head("Content-Length: 3\r\nContent-Length: 6\r\n") + "abcdef")}));
+TEST_F(HttpClientTest, TwoLengthLinesCountOnlyWhenTheyAgree) {
+  EXPECT_EQ(DOWNLOAD_OK, Fetch({SendBytes(Head("Content-Length: 6\r\ncontent-length: 6\r\n") + "abcdef")}));
   ExpectTarget("abcdef");
+  DeleteFileW(target.c_str());
+  EXPECT_EQ(DOWNLOAD_FAILED,
+            Fetch({SendBytes(Head("Content-Length: 3\r\nContent-Length: 6\r\n") + "abcdef")}));
+  ExpectNoTarget();
+  EXPECT_EQ("content length refused: two different values", LogTexts().back());
 }
 
 TEST_F(HttpClientTest, ExplicitZeroLengthIsAnEmptyDownload) {
@@ -509,10 +516,12 @@ TEST_F(HttpClientTest, HeadWithoutAUsableLengthFailsWithoutAFile) {
     Lines logged;  // after the "url: " line
   };
   const Case cases[] = {
-      {{SendBytes(Head("content-length: 4\r\n") + "body")}, {"no content length in the response head"}},
-      {{SendBytes(Head("Content-Length:4\r\n") + "body")}, {"no content length in the response head"}},
+      {{SendBytes(Head("Content-Length : 4\r\n") + "body")}, {"no content length in the response head"}},
+      // A chunked body would be written with its chunk sizes as if they were the file's bytes.
+      {{SendBytes(Head("Content-Length: 9\r\nTransfer-Encoding: chunked\r\n") + "4\r\nbody\r\n0\r\n\r\n")},
+       {"response head refused: a transfer coding is named"}},
       {{SendBytes(Head("Server: x\r\n") + "body")}, {"no content length in the response head"}},
-      {{SendBytes(Head("Content-Length: 00000000004\r\n") + "body")},
+      {{SendBytes(Head("Content-Length: 00000000000000000004\r\n") + "body")},
        {"content length refused: more digits or a larger value than a length may have"}},
       {{SendBytes(Head(std::string("Content-Length: 4\0" "0\r\n", 21)) + "body")},
        {"response head refused: a NUL byte in the line that begins \"Content-Length: 4\""}},
@@ -529,9 +538,88 @@ TEST_F(HttpClientTest, HeadWithoutAUsableLengthFailsWithoutAFile) {
     EXPECT_EQ(each.logged, Lines(lines.end() - each.logged.size(), lines.end()));
     ExpectNoTarget();
   }
-  // Ten digits are still a length.
-  EXPECT_EQ(DOWNLOAD_OK, Fetch({SendBytes(Head("Content-Length: 0000000004\r\n") + "body")}));
+  // Nineteen digits are still a length, and its name is read in any case.
+  EXPECT_EQ(DOWNLOAD_OK, Fetch({SendBytes(Head("content-LENGTH:0000000000000000004\r\n") + "body")}));
   ExpectTarget("body");
+}
+
+// A length that no disk holds (1 PiB) fails before the body, at once and for
+// good: no file, no second try, both numbers in the run log.
+TEST_F(HttpClientTest, LengthBeyondTheFreeDiskSpaceFailsBeforeTheBody) {
+  const std::string petabyte = std::to_string(1LL << 50);
+  EXPECT_EQ(DOWNLOAD_FAILED, Fetch({SendBytes(Head("Content-Length: " + petabyte + "\r\nETag: \"v1\"\r\n") +
+                                              Pattern(5000)),
+                                    AwaitClientClose(30000)}));
+  ExpectNoTarget();
+  EXPECT_EQ(1u, server.requests.size()) << "not tried again";
+  EXPECT_EQ((Steps{PREPARING, RESOLVING, CONNECTING, SENDING, PARSING, DOWNLOADING, FAILED}), Reports);
+  Lines lines = LogTexts();
+  ASSERT_EQ(4u, lines.size());
+  EXPECT_EQ("content length: " + petabyte, lines[1]);
+  const std::string room = "disk full: " + petabyte + " bytes to come, ";
+  ASSERT_EQ(0u, lines[2].find(room)) << lines[2];
+  ULARGE_INTEGER free;
+  ASSERT_TRUE(GetDiskFreeSpaceExW(folder.c_str(), &free, NULL, NULL));
+  // The folder's free bytes, give or take what others wrote meanwhile.
+  long long logged = std::stoll(lines[2].substr(room.size()));
+  EXPECT_LT(std::llabs(logged - static_cast<long long>(free.QuadPart)), 1LL << 30) << lines[2];
+  EXPECT_EQ(" free", lines[2].substr(lines[2].size() - 5));
+  EXPECT_EQ("data download-error : 112", lines[3]);  // ERROR_DISK_FULL
+}
+
+// A body past 4 GiB on setup.exe's own road, broken past 4 GiB and continued:
+// its length, the range asked for, the file's positions and the progress are
+// held in 64 bits. The server makes the body as it sends it; the file's size,
+// and bytes on both sides of 4 GiB, of the break and at its end, are checked
+// (reading all of it back would double the test's time).
+TEST_F(HttpClientTest, BodyPast4GibBrokenPast4GibIsContinuedInPlace) {
+  const long long size = (1LL << 32) + (1 << 20) + 1;
+  const long long broken = (1LL << 32) + (1 << 19) + 3;
+  const std::string length = std::to_string(size), from = std::to_string(broken);
+  ASSERT_TRUE(StartLoopbackRoutes(&server, {LoopbackRoute{"", {}, [&](const std::string& request, int connection) {
+    if (connection == 0)
+      return LoopbackScript{SendBytes(Head("Content-Length: " + length + "\r\nETag: \"big\"\r\n")),
+                            SendPattern(broken), CloseConnection()};
+    if (request.find("\r\nRange: bytes=" + from + "-\r\nIf-Range: \"big\"\r\n") == std::string::npos)
+      return LoopbackScript{SendBytes("HTTP/1.1 500 Not the range asked for\r\n\r\n"), CloseConnection()};
+    return LoopbackScript{SendBytes("HTTP/1.1 206 Partial Content\r\nContent-Range: bytes " + from + "-" +
+                                    std::to_string(size - 1) + "/" + length + "\r\nContent-Length: " +
+                                    std::to_string(size - broken) + "\r\nETag: \"big\"\r\n\r\n"),
+                          SendPattern(size, broken), CloseConnection()};
+  }}}, 2));
+  EXPECT_EQ(DOWNLOAD_OK, DownloadToFile(Wide(Url("/big.bin")).c_str(), target.c_str(), RecordReport));
+  EXPECT_TRUE(WaitLoopbackServer(&server, LOOPBACK_ACCEPT_TIMEOUT_MS));
+  WIN32_FILE_ATTRIBUTE_DATA attributes;
+  ASSERT_TRUE(GetFileAttributesExW(target.c_str(), GetFileExInfoStandard, &attributes));
+  EXPECT_EQ(size, (static_cast<long long>(attributes.nFileSizeHigh) << 32) | attributes.nFileSizeLow);
+  HANDLE file = CreateFileW(target.c_str(), GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
+  ASSERT_NE(INVALID_HANDLE_VALUE, file);
+  for (long long at : {0LL, (1LL << 32) - 65536, (1LL << 32) - 4, 1LL << 32, broken - 8, (1LL << 32) + 9 * 65536 + 5,
+                       size - 16}) {
+    char bytes[16] = {};
+    DWORD got = 0;
+    LARGE_INTEGER position;
+    position.QuadPart = at;
+    EXPECT_TRUE(SetFilePointerEx(file, position, NULL, FILE_BEGIN) && ReadFile(file, bytes, 16, &got, NULL));
+    EXPECT_EQ(16u, got) << at;
+    EXPECT_TRUE(PatternAt(at, 16) == std::string(bytes, 16)) << "the bytes at " << at;
+  }
+  CloseHandle(file);
+  // Every whole percentage once, in order: the continued try goes on from the kept bytes' 99.
+  std::vector<std::wstring> percents;
+  for (const std::wstring& report : Reports)
+    if (!report.empty() && iswdigit(report[0])) percents.push_back(report);
+  ASSERT_EQ(101u, percents.size());
+  for (int p = 0; p <= 100; ++p) EXPECT_EQ(std::to_wstring(p), percents[p]);
+  EXPECT_EQ(COMPLETE, Reports.back());
+  Lines lines = LogTexts();
+  ASSERT_EQ(9u, lines.size());
+  EXPECT_EQ((Lines{"content length: " + length, "start down", "end down",
+                   "download broke at byte " + from + " of " + length + ": the connection was closed",
+                   "try 2 of 5 from byte " + from + ": 206, continuing", "content length: " + std::to_string(size - broken),
+                   "start down", "end down"}),
+            Lines(lines.begin() + 1, lines.end()));
+  DeleteFileW(target.c_str());
 }
 
 // The one test that waits the real receive time-out.
@@ -628,9 +716,13 @@ TEST_F(HttpClientTest, FailedWriteIsLoggedAndNotCounted) {
   std::string piece = Pattern(4096);
   BodyProgress body;
   DWORD failure = 0;
+  DownloadTry attempt = {};
+  BeginResumePoint(&attempt.point);
   BeginBodyProgress(&body, 10000, RecordReport);
   bool first = WriteBodyPiece(writer, piece.data(), 4096, &body, &failure);
   bool second = WriteBodyPiece(writer, piece.data(), 4096, &body, &failure);
+  // A write that failed (a full disk) would fail again: no more tries.
+  TryEnd end = EndTryBody(&attempt, body, false, failure);
   bool readerEnded = WaitForSingleObject(reader, 30000) == WAIT_OBJECT_0;
   CloseHandle(writer);
   CloseHandle(reader);
@@ -643,8 +735,11 @@ TEST_F(HttpClientTest, FailedWriteIsLoggedAndNotCounted) {
   EXPECT_EQ(4096, body.received) << "the failed piece is not counted";
   EXPECT_EQ(233u, failure);  // ERROR_PIPE_NOT_CONNECTED
   EXPECT_EQ((Steps{L"40"}), Reports);
+  EXPECT_EQ(TRY_REFUSED, end);
+  EXPECT_EQ(4096, attempt.point.kept);
   Lines lines = LogTexts();
-  ASSERT_EQ(1u, lines.size());
+  ASSERT_EQ(2u, lines.size());
+  EXPECT_EQ("end down", lines[1]);
   // How much of the piece the platform counts as written may vary.
   EXPECT_EQ(0u, lines[0].find("data write error 233: ")) << lines[0];
   EXPECT_NE(std::string::npos, lines[0].find(" of 4096 bytes written")) << lines[0];

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "download/http_client.h"
+#include "download/http_date.h"
 #include "download/http_protocol.h"
 
 namespace {
@@ -135,96 +136,161 @@ TEST(StatusLine, OnlyTheTwoExact200LinesAreAccepted) {
 static_assert(DecimalDigits(9) == 1 && DecimalDigits(10) == 2 && DecimalDigits(2147483647) == 10 &&
                   DecimalDigits(9223372036854775807LL) == 19,
               "the digit limit follows from the largest length");
+static_assert(LENGTH_VALUE_MAX == 9223372036854775807LL && LENGTH_DIGITS_MAX == 19, "lengths are signed 64-bit");
 
 // Taken: blanks, one sign, digits up to another character (none give 0).
 // Refused: more digits than the largest length has, leading zeros or not, or a
 // larger value, either sign.
-TEST(ContentLength, ValuesAndRefusalsAtTheDigitAndValueLimits) {
+TEST(LengthValue, ValuesAndRefusalsAtTheDigitAndValueLimits) {
   struct Case {
-    const char* line;
+    const char* text;
     bool taken;
-    int value;
+    long long value;
   } cases[] = {
-      {"Content-Length: 10000", true, 10000},
-      {"Content-Length:   \t12 bytes", true, 12},
-      {"Content-Length: +7", true, 7},
-      {"Content-Length: -5", true, -5},
-      {"Content-Length: ", true, 0},
-      {"Content-Length: abc", true, 0},
-      {"Content-Length: - 5", true, 0},
-      {"Content-Length: 2147483647", true, 2147483647},
-      {"Content-Length: 2147483648", false, 0},
-      {"Content-Length: -2147483647", true, -2147483647},
-      {"Content-Length: -2147483648", false, 0},
-      {"Content-Length: 0000000123", true, 123},
-      {"Content-Length: 00000000123", false, 0},
-      {"Content-Length: 00000000000", false, 0},
-      {"Content-Length: 99999999999999999999999999", false, 0},
+      {"10000", true, 10000},
+      {"  \t12 bytes", true, 12},
+      {"+7", true, 7},
+      {"-5", true, -5},
+      {"", true, 0},
+      {"abc", true, 0},
+      {"- 5", true, 0},
+      {"9223372036854775807", true, LENGTH_VALUE_MAX},
+      {"9223372036854775808", false, 0},
+      {"-9223372036854775807", true, -LENGTH_VALUE_MAX},
+      {"-9223372036854775808", false, 0},
+      {"0000000000000000123", true, 123},
+      {"00000000000000000123", false, 0},
+      {"00000000000000000000", false, 0},
+      {"99999999999999999999999999", false, 0},
   };
   for (const Case& each : cases) {
-    int value = -1;
-    EXPECT_EQ(each.taken, ParseContentLength(each.line, &value)) << each.line;
-    EXPECT_EQ(each.value, value) << each.line;
+    long long value = -1;
+    EXPECT_EQ(each.taken, ParseLengthValue(each.text, &value)) << each.text;
+    EXPECT_EQ(each.value, value) << each.text;
   }
 }
 
-TEST(HeadLines, StatusFirstThenTheLastExactLengthLineCounts) {
+HeadRead FeedHead(HeadReader* reader, const std::string& bytes, bool partialAllowed) {
+  BeginHeadReader(reader, HEAD_SIZE_LIMIT, 0, HEAD_TIME_LIMIT_MS);
+  reader->head.partialAllowed = partialAllowed;
+  HeadRead step = HEAD_READ_MORE;
+  for (size_t i = 0; step == HEAD_READ_MORE && i < bytes.size(); ++i) step = ReadHeadByte(reader, bytes[i], 0);
+  return step;
+}
+
+// The length at the edges of the numbers that hold it and of the lines that
+// give it, each head read byte by byte as the client reads it: the length
+// taken, or why the head is refused.
+TEST(HeadLengths, EdgesOfTheNumbersAndOfTheLinesThatGiveThem) {
+  const char* const refused = "content length refused: more digits or a larger value than a length may have";
+  const char* const differ = "content length refused: two different values";
+  const char* const cut = "content length refused: its line is cut";
+  const char* const coding = "response head refused: a transfer coding is named";
+  const char* const none = "no content length in the response head";
+  // A line of exactly HEAD_LINE_SIZE characters is examined as a cut one.
+  const std::string pad = "X-Pad: " + std::string(HEAD_LINE_SIZE - 7, 'x');
+  const std::string longLength = "Content-Length: 5" + std::string(HEAD_LINE_SIZE - 18, ' ');
+  struct Case {
+    bool partial;       // a 206 answer (to a request for a range)
+    std::string lines;  // header lines, each ending in LF
+    long long length;
+    const char* refusal;
+  } cases[] = {
+      {false, "Content-Length: 2147483647\n", 2147483647LL, NULL},
+      {false, "Content-Length: 2147483648\n", 2147483648LL, NULL},
+      {false, "Content-Length: 4294967295\n", 4294967295LL, NULL},
+      {false, "Content-Length: 4294967296\n", 4294967296LL, NULL},
+      {false, "Content-Length: 4294967297\n", 4294967297LL, NULL},
+      {false, "Content-Length: 9223372036854775807\n", LENGTH_VALUE_MAX, NULL},
+      {false, "Content-Length: 9223372036854775808\n", 0, refused},
+      {false, "Content-Length: 0000000000000000005\n", 5, NULL},
+      {false, "Content-Length: 00000000000000000005\n", 0, refused},
+      // Names in any case, directly followed by their colon.
+      {false, "content-LENGTH:7\n", 7, NULL},
+      {false, "Content-Length : 7\n", 0, none},
+      {false, "X-Content-Length: 7\n", 0, none},
+      // The same number again is one length; another number, or a refused one first, refuses it.
+      {false, "Content-Length: 5\ncontent-length: 05\n", 5, NULL},
+      {false, "Content-Length: 5\nContent-Length: 6\n", 0, differ},
+      {false, "Content-Length: 99999999999999999999\nContent-Length: 5\n", 0, refused},
+      // A piece behind a cut is no line of its own; a length line that is cut is no length.
+      {false, pad + "Content-Length: 5\n", 0, none},
+      {false, pad + "Content-Length: 5\nContent-Length: 3\n", 3, NULL},
+      {false, longLength + "\n", 5, NULL},
+      {false, longLength + " \n", 0, cut},
+      // Any transfer coding, in any case, cut or whole, with a length or without.
+      {false, "Transfer-Encoding: chunked\n", 0, coding},
+      {false, "Content-Length: 10\ntransfer-encoding: CHUNKED\n", 10, coding},
+      {false, "Transfer-Encoding: identity\nContent-Length: 3\n", 3, coding},
+      {false, "Transfer-Encoding: " + std::string(HEAD_LINE_SIZE, 'g') + "\nContent-Length: 3\n", 3, coding},
+      {true, "Transfer-Encoding: chunked\nContent-Range: bytes 5-9/10\n", 0, coding},
+      {true, "Content-Range: bytes 5-9/10\n", 0, NULL},
+      {true, "Content-Range: bytes 5-9/10\nContent-Length: 5\n", 5, NULL},
+  };
+  for (const Case& each : cases) {
+    HeadReader reader;
+    std::string head = (each.partial ? "HTTP/1.1 206 Partial Content\r\n" : "HTTP/1.1 200 OK\r\n") + each.lines + "\r\n";
+    ASSERT_EQ(HEAD_READ_ENDED, FeedHead(&reader, head, each.partial)) << each.lines;
+    EXPECT_STREQ(each.refusal, HeadRefusal(reader.head)) << each.lines;
+    EXPECT_EQ(each.length, reader.head.contentLength) << each.lines;
+  }
+}
+
+TEST(HeadLines, TheStatusLineComesFirstAndIsNoHeader) {
   HeadState head;
   BeginHead(&head);
   EXPECT_FALSE(head.lengthSeen);
   EXPECT_FALSE(ExamineHeadLine(&head, "HTTP/1.1 302 Found"));
-
-  BeginHead(&head);
-  EXPECT_TRUE(ExamineHeadLine(&head, "HTTP/1.0 200 OK"));
-  // Only the exact prefix at the very start of a line counts.
-  for (const char* other : {"content-length: 9", "Content-Length:9", " Content-Length: 9",
-                            "X-Content-Length: 9", "Content-Length : 9"})
-    EXPECT_TRUE(ExamineHeadLine(&head, other)) << other;
-  EXPECT_FALSE(head.lengthSeen);
-  EXPECT_EQ(0, head.contentLength);
-
-  EXPECT_TRUE(ExamineHeadLine(&head, "Content-Length: 3"));
-  EXPECT_TRUE(ExamineHeadLine(&head, "Content-Length: 5"));
-  EXPECT_TRUE(head.lengthSeen);
-  EXPECT_EQ(5, head.contentLength);
-  // A later status-like line is just another head line.
-  EXPECT_TRUE(ExamineHeadLine(&head, "HTTP/1.1 500 Internal Server Error"));
-
   // A length line in place of the status line is a refused status line.
   BeginHead(&head);
   EXPECT_FALSE(ExamineHeadLine(&head, "Content-Length: 5"));
-}
 
-// The head after `lines` (the status line first), a range asked for.
-HeadState HeadAfter(std::initializer_list<const char*> lines) {
-  HeadState head;
   BeginHead(&head);
-  head.partialAllowed = true;
-  for (const char* line : lines) EXPECT_TRUE(ExamineHeadLine(&head, line)) << line;
-  return head;
+  EXPECT_TRUE(ExamineHeadLine(&head, "HTTP/1.0 200 OK"));
+  // A later status-like line is just another head line.
+  EXPECT_TRUE(ExamineHeadLine(&head, "HTTP/1.1 500 Internal Server Error"));
+  EXPECT_TRUE(ExamineHeadLine(&head, "Content-Length: 3", LINE_CUT_REST));
+  EXPECT_FALSE(head.lengthSeen) << "a piece behind a cut is no line";
+  EXPECT_TRUE(ExamineHeadLine(&head, "Content-Length: 3"));
+  EXPECT_EQ(3, head.contentLength);
+  EXPECT_EQ(NULL, HeadRefusal(head));
 }
 
-TEST(HeadLines, AHeadIsRefusedForARefusedLengthOrForNoneOutsideAPartialAnswer) {
-  const char* const none = "no content length in the response head";
-  const char* const refused = "content length refused: more digits or a larger value than a length may have";
+// The one current form of an HTTP date, to the second, and nothing else.
+TEST(HttpDate, TheImfFormToTheSecondAndNoOtherForm) {
   struct Case {
-    HeadState head;
-    const char* refusal;
+    const char* text;
+    long long seconds;
   } cases[] = {
-      {HeadAfter({"HTTP/1.1 200 OK", "Content-Length: 0000000005"}), NULL},
-      {HeadAfter({"HTTP/1.1 200 OK", "Content-Length: 00000000005"}), refused},
-      {HeadAfter({"HTTP/1.1 200 OK"}), none},
-      {HeadAfter({"HTTP/1.1 206"}), NULL},
-      {HeadAfter({"HTTP/1.1 206", "Content-Length: 2147483648"}), refused},
-      // The last length line counts, either way.
-      {HeadAfter({"HTTP/1.1 200 OK", "Content-Length: 99999999999", "Content-Length: 5"}), NULL},
-      {HeadAfter({"HTTP/1.1 200 OK", "Content-Length: 5", "Content-Length: 99999999999"}), refused},
+      {"Thu, 01 Jan 1970 00:00:00 GMT", 0},
+      {"Sun, 06 Nov 1994 08:49:37 GMT", 784111777},
+      {"Sun, 06 Nov 1994 08:49:37 GMT \t", 784111777},
+      {"Mon, 07 Dec 2026 10:00:00 GMT", 1796637600},
+      {"Tue, 29 Feb 2000 23:59:60 GMT", 951868800},
+      {"Fri, 31 Dec 9999 23:59:59 GMT", 253402300799LL},
+      // Dates that do not exist, numbers out of range, years before 1970.
+      {"Thu, 29 Feb 2100 00:00:00 GMT", HTTP_DATE_NONE},
+      {"Thu, 31 Apr 2026 00:00:00 GMT", HTTP_DATE_NONE},
+      {"Thu, 00 Jan 2026 00:00:00 GMT", HTTP_DATE_NONE},
+      {"Thu, 01 Jan 2026 24:00:00 GMT", HTTP_DATE_NONE},
+      {"Thu, 01 Jan 2026 00:60:00 GMT", HTTP_DATE_NONE},
+      {"Thu, 01 Jan 2026 00:00:61 GMT", HTTP_DATE_NONE},
+      {"Wed, 01 Jan 1969 00:00:00 GMT", HTTP_DATE_NONE},
+      // Not the form: case, names, blanks, zone, a cut or a longer text.
+      {"Sun, 06 nov 1994 08:49:37 GMT", HTTP_DATE_NONE},
+      {"Sun, 06 Nov 1994 08:49:37 gmt", HTTP_DATE_NONE},
+      {"Xyz, 06 Nov 1994 08:49:37 GMT", HTTP_DATE_NONE},
+      {"Sun, 6 Nov 1994 08:49:37 GMT", HTTP_DATE_NONE},
+      {"Sun, 06 Nov 1994 08:49:37 UTC", HTTP_DATE_NONE},
+      {"Sun, 06 Nov 1994 08:49:37 GMT+1", HTTP_DATE_NONE},
+      {"Sun, 06 Nov 1994 08:49:37 GM", HTTP_DATE_NONE},
+      {"Sun, 06 Nov 1994", HTTP_DATE_NONE},
+      {"", HTTP_DATE_NONE},
+      // The obsolete forms are not read: such a date never vouches for a file.
+      {"Sunday, 06-Nov-94 08:49:37 GMT", HTTP_DATE_NONE},
+      {"Sun Nov  6 08:49:37 1994", HTTP_DATE_NONE},
   };
-  for (const Case& each : cases) {
-    const char* refusal = HeadRefusal(each.head);
-    EXPECT_STREQ(each.refusal, refusal) << each.head.contentLength;
-    EXPECT_EQ(each.refusal != refused, each.head.lengthValid || !each.head.lengthSeen);
-  }
+  for (const auto& each : cases) EXPECT_EQ(each.seconds, ParseHttpDate(each.text)) << each.text;
 }
 
 TEST(BodyProgress, ReceiveSizesAndPercentages) {
@@ -232,6 +298,9 @@ TEST(BodyProgress, ReceiveSizesAndPercentages) {
   EXPECT_EQ(1808, BodyReceiveSize(10000, 8192));
   EXPECT_EQ(1, BodyReceiveSize(4097, 4096));
   EXPECT_EQ(4096, BodyReceiveSize(2147483647, 2147483647 - 5000));
+  EXPECT_EQ(10, BodyReceiveSize(4294967306LL, 4294967296LL));
+  EXPECT_EQ(4096, BodyReceiveSize(LENGTH_VALUE_MAX, 0));
+  EXPECT_EQ(1, BodyReceiveSize(LENGTH_VALUE_MAX, LENGTH_VALUE_MAX - 1));
 
   EXPECT_EQ(40, PercentReceived(4096, 10000));
   EXPECT_EQ(81, PercentReceived(8192, 10000));
@@ -239,6 +308,12 @@ TEST(BodyProgress, ReceiveSizesAndPercentages) {
   EXPECT_EQ(0, PercentReceived(1, 101));
   EXPECT_EQ(99, PercentReceived(2147483646, 2147483647));
   EXPECT_EQ(100, PercentReceived(2147483647, 2147483647));
+  // Past 32 bits: neither count wraps, and the shares stay right.
+  EXPECT_EQ(50, PercentReceived(4294967296LL, 8589934592LL));
+  EXPECT_EQ(99, PercentReceived(4294967295LL * 100 - 1, 4294967295LL * 100));
+  EXPECT_EQ(0, PercentReceived(LENGTH_VALUE_MAX / 101, LENGTH_VALUE_MAX));
+  EXPECT_EQ(1, PercentReceived(LENGTH_VALUE_MAX / 100 + 1024, LENGTH_VALUE_MAX));
+  EXPECT_EQ(100, PercentReceived(LENGTH_VALUE_MAX, LENGTH_VALUE_MAX));
   // Double precision, as on any other unit: k of 100 gives k, except where the
   // double quotient lies just below k / 100 (29, 57, 58). The x87 unit's wider
   // intermediate would give other answers.
@@ -246,6 +321,22 @@ TEST(BodyProgress, ReceiveSizesAndPercentages) {
     int expected = (k == 29 || k == 57 || k == 58) ? k - 1 : k;
     EXPECT_EQ(expected, PercentReceived(k, 100)) << k;
   }
+}
+
+// The rest of a body fits when what the file grows by is at most the free
+// bytes; a file written anew frees what it held.
+TEST(BodyFitsOnDisk, TheGrowthAgainstTheFreeBytesFromBothSides) {
+  EXPECT_TRUE(BodyFitsOnDisk(1000, 0, 1000));
+  EXPECT_FALSE(BodyFitsOnDisk(1001, 0, 1000));
+  EXPECT_TRUE(BodyFitsOnDisk(1000, 400, 600));
+  EXPECT_FALSE(BodyFitsOnDisk(1000, 399, 600));
+  EXPECT_TRUE(BodyFitsOnDisk(5, 400, 0)) << "smaller than what the file held";
+  EXPECT_TRUE(BodyFitsOnDisk(-5, 0, 0));
+  EXPECT_TRUE(BodyFitsOnDisk(-LENGTH_VALUE_MAX, 400, 0)) << "no overflow below the held bytes";
+  EXPECT_TRUE(BodyFitsOnDisk(LENGTH_VALUE_MAX, 0, 9223372036854775807ULL));
+  EXPECT_FALSE(BodyFitsOnDisk(LENGTH_VALUE_MAX, 0, 9223372036854775806ULL));
+  EXPECT_TRUE(BodyFitsOnDisk(4294967297LL, 1, 4294967296ULL));
+  EXPECT_FALSE(BodyFitsOnDisk(4294967297LL, 0, 4294967296ULL));
 }
 
 TEST(HeadBudget, SizeAndTimeLimitsHoldAcrossTheTickCountersWrap) {
@@ -288,10 +379,10 @@ TEST(HeadReader, EndsAtTheEmptyLineAndTakesNoByteOfTheBody) {
     EXPECT_EQ(HEAD_READ_ENDED, Feed(&reader, "HTTP/1.0 200 OK\n" + line + "\nContent-Length: 9\n\nbody", &used, false));
     EXPECT_EQ(9, reader.head.contentLength) << size;
   }
-  // A piece that begins with the length prefix sets the length.
+  // A piece that begins with a length line's name is no length line.
   EXPECT_EQ(HEAD_READ_ENDED,
             Feed(&reader, "HTTP/1.0 200 OK\nX: " + std::string(1021, 'x') + "Content-Length: 7\n\n", &used, false));
-  EXPECT_EQ(7, reader.head.contentLength);
+  EXPECT_FALSE(reader.head.lengthSeen);
 }
 
 TEST(HeadReader, RefusalsCutsAndTheConnectionsEnd) {

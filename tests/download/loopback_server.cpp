@@ -21,6 +21,23 @@ LoopbackStep AwaitClientClose(DWORD milliseconds) {
   return LoopbackStep{LOOPBACK_AWAIT_CLOSE, "", milliseconds};
 }
 
+LoopbackStep SendPattern(long long end, long long from) { return LoopbackStep{LOOPBACK_SEND_PATTERN, "", 0, end, from}; }
+
+static const long long PATTERN_BLOCK = 65536;
+
+static char PatternByte(long long offset) {
+  long long block = offset / PATTERN_BLOCK;
+  long long within = offset % PATTERN_BLOCK;
+  if (within < 8) return static_cast<char>((block * PATTERN_BLOCK) >> (8 * within));
+  return static_cast<char>(within * 7);
+}
+
+std::string PatternAt(long long offset, size_t count) {
+  std::string bytes(count, '\0');
+  for (size_t i = 0; i < count; ++i) bytes[i] = PatternByte(offset + static_cast<long long>(i));
+  return bytes;
+}
+
 LoopbackScript FileResponse(const std::string& body) {
   char head[96];
   snprintf(head, sizeof head, "HTTP/1.1 200 OK\r\nContent-Length: %u\r\n\r\n",
@@ -71,14 +88,33 @@ static const LoopbackRoute* FindRoute(const LoopbackServer* server, const std::s
   return NULL;
 }
 
-static void SendAll(LoopbackServer* server, SOCKET client, const std::string& bytes) {
+// True when every byte went.
+static bool SendAll(LoopbackServer* server, SOCKET client, const char* bytes, size_t size) {
   size_t sent = 0;
-  while (sent < bytes.size()) {
-    int chunk = bytes.size() - sent > 65536 ? 65536 : (int)(bytes.size() - sent);
-    int got = send(client, bytes.data() + sent, chunk, 0);
-    if (got <= 0) return;
+  while (sent < size) {
+    int chunk = size - sent > 65536 ? 65536 : (int)(size - sent);
+    int got = send(client, bytes + sent, chunk, 0);
+    if (got <= 0) return false;
     sent += (size_t)got;
     server->bytesSent += (size_t)got;
+  }
+  return true;
+}
+
+static void SendAll(LoopbackServer* server, SOCKET client, const std::string& bytes) {
+  SendAll(server, client, bytes.data(), bytes.size());
+}
+
+// The generated body from `from` up to `end`, a block at a time, until it is
+// sent or the client goes.
+static void SendPatternBody(LoopbackServer* server, SOCKET client, long long from, long long end) {
+  std::string block = PatternAt(0, PATTERN_BLOCK);
+  for (long long at = from - from % PATTERN_BLOCK; at < end; at += PATTERN_BLOCK) {
+    // Only the offset at its start differs from block to block.
+    for (int i = 0; i < 8; ++i) block[i] = PatternByte(at + i);
+    long long first = from > at ? from - at : 0;
+    long long last = end - at < PATTERN_BLOCK ? end - at : PATTERN_BLOCK;
+    if (!SendAll(server, client, block.data() + first, static_cast<size_t>(last - first))) return;
   }
 }
 
@@ -111,6 +147,9 @@ static void RunScript(LoopbackServer* server, SOCKET client, const LoopbackScrip
       }
       case LOOPBACK_AWAIT_CLOSE:
         AwaitClose(client, step.milliseconds);
+        break;
+      case LOOPBACK_SEND_PATTERN:
+        SendPatternBody(server, client, step.patternFrom, step.patternEnd);
         break;
     }
   }

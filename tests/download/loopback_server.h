@@ -19,12 +19,15 @@ enum LoopbackAction {
   LOOPBACK_CLOSE,        // graceful close (FIN); later steps are skipped
   LOOPBACK_RESET,        // abortive close (RST, SO_LINGER 0); later steps are skipped
   LOOPBACK_AWAIT_CLOSE,  // send nothing until the client closes, at most `milliseconds`
+  LOOPBACK_SEND_PATTERN, // send the generated body (PatternAt) from byte `patternFrom` up to `patternEnd`
 };
 
 struct LoopbackStep {
   LoopbackAction action;
   std::string bytes;
   DWORD milliseconds;
+  long long patternEnd = 0;
+  long long patternFrom = 0;
 };
 
 typedef std::vector<LoopbackStep> LoopbackScript;
@@ -34,6 +37,12 @@ LoopbackStep Pause(DWORD milliseconds);
 LoopbackStep CloseConnection();
 LoopbackStep ResetConnection();
 LoopbackStep AwaitClientClose(DWORD milliseconds);
+// A body of any size that is made as it is sent, never held whole, and can be
+// checked anywhere: each 64 KiB block begins with its own offset (8 bytes,
+// little-endian); its other bytes follow from their place in the block.
+LoopbackStep SendPattern(long long end, long long from = 0);
+// The `count` bytes of that body from `offset` on.
+std::string PatternAt(long long offset, size_t count);
 
 // "HTTP/1.1 200 OK", the exact "Content-Length: " of `body`, the body, a close.
 LoopbackScript FileResponse(const std::string& body);

@@ -53,25 +53,39 @@ class PinnedDownload : public ::testing::Test {
   }
 };
 
-TEST_F(PinnedDownload, MatchHoldsTheFileAgainstWritingRenamingAndDeleting) {
-  UseConfig(std::wstring(KEY) + L"=" + ABC_DIGEST + L"\n");
-  ASSERT_EQ(PIN_MATCHED, CheckPinnedDownload(path.c_str(), KEY, L"app.signer", &held));
-  ASSERT_NE(INVALID_HANDLE_VALUE, held);
+// With the pin, and with none (another key's does not apply), the file is
+// held without write or delete sharing until it is released: the folder's
+// owner could otherwise rename an unpinned download away and put another file
+// under its name before the installer starts.
+TEST_F(PinnedDownload, TheFileIsHeldAgainstWritingRenamingAndDeletingPinnedOrNot) {
+  const struct {
+    std::wstring config;
+    PinCheck result;
+  } cases[] = {
+      {std::wstring(KEY) + L"=" + ABC_DIGEST + L"\n", PIN_MATCHED},
+      {L"app.sha256.v2=0000000000000000000000000000000000000000000000000000000000000000\n", PIN_NOT_CONFIGURED},
+  };
+  for (const auto& each : cases) {
+    ASSERT_TRUE(WriteDownload(path, "abc"));
+    UseConfig(each.config);
+    ASSERT_EQ(each.result, CheckPinnedDownload(path.c_str(), KEY, L"app.signer", &held));
+    ASSERT_NE(INVALID_HANDLE_VALUE, held);
 
-  HANDLE writer = CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                              NULL, OPEN_EXISTING, 0, NULL);
-  EXPECT_EQ(INVALID_HANDLE_VALUE, writer) << "opened for writing while held";
-  if (writer != INVALID_HANDLE_VALUE) CloseHandle(writer);
-  EXPECT_FALSE(DeleteFileW(path.c_str()));
-  std::wstring moved = path + L".moved";
-  EXPECT_FALSE(MoveFileW(path.c_str(), moved.c_str()));
-  DeleteFileW(moved.c_str());
-  // Others may still read it, as the process creation does.
-  EXPECT_EQ("abc", ReadFileBytes(path));
+    HANDLE writer = CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                NULL, OPEN_EXISTING, 0, NULL);
+    EXPECT_EQ(INVALID_HANDLE_VALUE, writer) << "opened for writing while held";
+    if (writer != INVALID_HANDLE_VALUE) CloseHandle(writer);
+    EXPECT_FALSE(DeleteFileW(path.c_str()));
+    std::wstring moved = path + L".moved";
+    EXPECT_FALSE(MoveFileW(path.c_str(), moved.c_str()));
+    DeleteFileW(moved.c_str());
+    // Others may still read it, as the process creation does.
+    EXPECT_EQ("abc", ReadFileBytes(path));
 
-  ReleasePinnedDownload(&held);
-  EXPECT_EQ(INVALID_HANDLE_VALUE, held);
-  EXPECT_TRUE(DeleteFileW(path.c_str())) << "released";
+    ReleasePinnedDownload(&held);
+    EXPECT_EQ(INVALID_HANDLE_VALUE, held);
+    EXPECT_TRUE(DeleteFileW(path.c_str())) << "released";
+  }
 }
 
 TEST_F(PinnedDownload, MismatchAndMalformedPinsDeleteTheFile) {
@@ -90,14 +104,6 @@ TEST_F(PinnedDownload, MismatchAndMalformedPinsDeleteTheFile) {
   }
 }
 
-TEST_F(PinnedDownload, WithoutTheKeyNothingIsCheckedOrHeld) {
-  // Another key's pin does not apply.
-  UseConfig(L"app.sha256.v2=0000000000000000000000000000000000000000000000000000000000000000\n");
-  EXPECT_EQ(PIN_NOT_CONFIGURED, CheckPinnedDownload(path.c_str(), KEY, L"app.signer", &held));
-  EXPECT_EQ(INVALID_HANDLE_VALUE, held);
-  EXPECT_EQ("abc", ReadFileBytes(path));
-}
-
 TEST_F(PinnedDownload, FileThatSomeoneHoldsForWritingIsRefused) {
   UseConfig(std::wstring(KEY) + L"=" + ABC_DIGEST + L"\n");
   HANDLE writer = CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
@@ -109,15 +115,20 @@ TEST_F(PinnedDownload, FileThatSomeoneHoldsForWritingIsRefused) {
   EXPECT_FALSE(FileExists(path)) << "deleted once the writer let go (delete sharing allowed it)";
 }
 
+// With the pin or without one.
 TEST_F(PinnedDownload, FileSwappedAfterTheDownloadIsRefusedEvenWithTheRightBytes) {
-  UseConfig(std::wstring(KEY) + L"=" + ABC_DIGEST + L"\n");
-  // Ours moved away, another put in its place.
-  std::wstring moved = path + L".moved";
-  ASSERT_TRUE(MoveFileExW(path.c_str(), moved.c_str(), MOVEFILE_REPLACE_EXISTING));
-  ASSERT_TRUE(WriteFileBytes(path, "abc"));
-  EXPECT_EQ(PIN_REFUSED, CheckPinnedDownload(path.c_str(), KEY, L"app.signer", &held));
-  EXPECT_TRUE(FileExists(path)) << "not this process's file: left alone";
-  DeleteFileW(moved.c_str());
+  for (const std::wstring& config : {std::wstring(KEY) + L"=" + ABC_DIGEST + L"\n", std::wstring()}) {
+    ASSERT_TRUE(WriteDownload(path, "abc"));
+    UseConfig(config);
+    // Ours moved away, another put in its place.
+    std::wstring moved = path + L".moved";
+    ASSERT_TRUE(MoveFileExW(path.c_str(), moved.c_str(), MOVEFILE_REPLACE_EXISTING));
+    ASSERT_TRUE(WriteFileBytes(path, "abc"));
+    EXPECT_EQ(PIN_REFUSED, CheckPinnedDownload(path.c_str(), KEY, L"app.signer", &held));
+    EXPECT_EQ(INVALID_HANDLE_VALUE, held);
+    EXPECT_TRUE(FileExists(path)) << "not this process's file: left alone";
+    DeleteFileW(moved.c_str());
+  }
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 #include "config/setup_config.h"
 #include "download/http_protocol.h"
 #include "install/install_state.h"
+#include "install/payload_check.h"
 #include "install/runtime_step.h"
 #include "test_files.h"
 
@@ -45,6 +46,9 @@ TEST(RuntimeMirrors, EachMirrorInTurnUntilOneDeliversOrTheListEnds) {
     HANDLE held = INVALID_HANDLE_VALUE;
     EXPECT_EQ(each.delivered, DownloadRuntimeInstaller(installer, &held, 1)) << each.what;
     EXPECT_STREQ(each.delivered ? L"" : L"运行环境安装程序下载失败。(X003)", LastErrorText) << each.what;
+    // A delivered runtime is held, pin or none, until its installer starts.
+    EXPECT_EQ(each.delivered, held != INVALID_HANDLE_VALUE) << each.what;
+    ReleasePinnedDownload(&held);
     StopLoopbackServer(&server);
     std::vector<std::string> asked;
     for (const std::string& request : server.requests) asked.push_back(request.substr(4, request.find(' ', 4) - 4));

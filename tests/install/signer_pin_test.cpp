@@ -18,6 +18,9 @@ TEST(SignerPins, ListsOfDigestsInEitherCaseAndNothingElse) {
   unsigned char a[SHA256_SIZE];
   ASSERT_TRUE(ParsePin(A.c_str(), a));
   EXPECT_TRUE(SignerPinsMatch(pins, a)) << "the second listed key";
+  unsigned char b[SHA256_SIZE];
+  ASSERT_TRUE(ParsePin(B.c_str(), b));
+  EXPECT_TRUE(SignerPinsMatch(pins, b)) << "the first listed key";
   EXPECT_EQ(0xEF, pins.keys[0][7]);
   unsigned char other[SHA256_SIZE] = {};
   EXPECT_FALSE(SignerPinsMatch(pins, other));

@@ -250,6 +250,7 @@ TEST_F(InstallRun, Windows61FetchesV2AndStartsItThroughTheQuotedPath) {
 
   std::wstring installer = InFolder(PRODUCT_V2);
   EXPECT_EQ(FakeInstallerBytes(), ReadFileBytes(installer));
+  EXPECT_EQ(ProtectedDaclAsShown(), FileDaclText(installer)) << "made with the installers' protected DACL";
   std::vector<std::wstring> record = WaitForRecord(installer);
   ASSERT_EQ(2u, record.size());
   EXPECT_EQ(L"\"" + installer + L"\"", record[0]) << "quoted, and no arguments";
@@ -360,6 +361,31 @@ TEST_F(InstallRun, WindowsXpInstallsTheRuntimeFromTheSecondMirrorThenTheProduct)
   EXPECT_EQ(Quoted(runtime) + L" /q /noretart", record[0]);
   EXPECT_FALSE(FileExists(runtime)) << "the runtime installer is deleted after exit code 0";
   EXPECT_EQ(2u, WaitForRecord(InFolder(PRODUCT_V2)).size());
+}
+
+// Downloads announced at 1 PiB, far beyond any disk, fail before their body
+// as a failed download does, each at once with one request and no file: the
+// first runtime mirror's (the next mirror serves it), then the product's
+// ("(X005)"). The run log gives both numbers.
+TEST_F(InstallRun, DownloadsThatCannotFitTheDiskFailBeforeTheirBody) {
+  const std::string petabyte = std::to_string(1LL << 50);
+  const LoopbackScript huge = {
+      SendBytes("HTTP/1.1 200 OK\r\nContent-Length: " + petabyte + "\r\nETag: \"huge\"\r\n\r\n" + FakeInstallerBytes()),
+      AwaitClientClose(ScaledWaitMs(30000))};
+  Prepare(L"winxp", false,
+          {{MIRROR1_PATH, huge}, {MIRROR2_PATH, FileResponse(FakeInstallerBytes())}, {PRODUCT_V2_PATH, huge}}, 3,
+          Wide(MIRROR1_PATH), Wide(MIRROR2_PATH));
+  SetRuntimeExitCode(0);
+  StartAndPress();
+  EXPECT_EQ(X005, FailureBoxText());
+  EXPECT_TRUE(WaitLoopbackServer(&server, E2E_EXIT_TIMEOUT_MS));
+  ASSERT_EQ(3u, server.requests.size()) << "no download is tried twice";
+  EXPECT_TRUE(StartsWith(server.requests[2], std::string("GET ") + PRODUCT_V2_PATH + " "));
+  EXPECT_EQ(2u, WaitForRecord(InFolder(RUNTIME_FILE)).size()) << "the runtime from the second mirror ran";
+  EXPECT_FALSE(FileExists(InFolder(PRODUCT_V2)));
+  EXPECT_EQ(2u, LogLinesStartingWith(L"disk full: " + std::wstring(petabyte.begin(), petabyte.end()) +
+                                     L" bytes to come, ")
+                    .size());
 }
 
 TEST_F(InstallRun, RuntimeRestartDeclinedClosesWithoutRunOnceAndKeepsTheLog) {
@@ -809,7 +835,7 @@ TEST_F(InstallRun, PublisherPinStartsOnlyAProductSignedByAListedKey) {
       {"the second listed key, in upper case, and a SHA-256 pin that holds too", made.a,
        L"app.signer=" + made.keyB + L"," + Upper(made.keyA) + L"\napp.sha256.v2=" + DigestOf(made.a) + L"\n", false, L""},
       {"signed by another key", made.b, pinA, false,
-       L"signer app.signer mismatch: expected " + made.keyA + L", received " + made.keyB},
+       L"signer app.signer mismatch: expected " + made.keyA + L", received " + made.keyB + L" (chain 0x00000020)"},
       {"unsigned", FakeInstallerBytes(), pinA, false,
        L"signer app.signer refused: no signature (0x800B0100, chain 0x00000000)"},
       {"one byte changed", made.aChanged, pinA, false,
@@ -860,7 +886,8 @@ TEST_F(InstallRun, RuntimePublisherPinMovesToTheNextMirror) {
       story.push_back(line);
   const std::wstring base = L"url: http://127.0.0.1:" + std::to_wstring(server.port);
   EXPECT_EQ((std::vector<std::wstring>{base + Wide(MIRROR1_PATH),
-                                       L"signer net2.signer mismatch: expected " + made.keyA + L", received " + made.keyB,
+                                       L"signer net2.signer mismatch: expected " + made.keyA + L", received " + made.keyB +
+                                           L" (chain 0x00000020)",
                                        base + Wide(MIRROR2_PATH),
                                        L"signer net2.signer matched: " + made.keyA + L" (signature verified)",
                                        L"starting installer ...", base + Wide(PRODUCT_V2_PATH)}),

@@ -121,6 +121,14 @@ void ExpectStampedWell(const std::string& source, const std::string& stamped, co
 
 TEST(ResourceWriter, GrowsAndShrinksWithTheSectionsBehind) {
   const std::string source = MakeImage(true, ".reloc", std::string(2000, 'c'));
+  // The keys read back are the ones written, a named one's text whole.
+  std::vector<ResourceEntry> written = SampleEntries(std::string(2000, 'c')), read;
+  ASSERT_EQ(RESOURCES_OK, ReadResources(source, read));
+  ASSERT_EQ(written.size(), read.size());
+  for (size_t i = 0; i < read.size(); ++i) {
+    EXPECT_EQ(0, CompareResourceKeys(written[i].type, read[i].type)) << i;
+    EXPECT_EQ(0, CompareResourceKeys(written[i].name, read[i].name)) << i;
+  }
   // The same size, within the last page, onto the next pages, smaller.
   const size_t sizes[] = {2000, 2100, 9000, 100, 0};
   for (size_t i = 0; i < sizeof(sizes) / sizeof(sizes[0]); ++i) {

@@ -3,7 +3,10 @@
 
 #include <string>
 
+#include <sddl.h>
+
 #include "platform/fresh_file.h"
+#include "platform/protected_file.h"
 #include "test_files.h"
 
 namespace {
@@ -46,6 +49,26 @@ TEST(RefusalOfOpenedFile, OnlyAPlainFileWithOneNameIsUsed) {
   EXPECT_NE(nullptr, RefusalOfOpenedFile(FILE_ATTRIBUTE_NORMAL, 2));
   EXPECT_NE(nullptr, RefusalOfOpenedFile(FILE_ATTRIBUTE_REPARSE_POINT, 1));
   EXPECT_NE(nullptr, RefusalOfOpenedFile(FILE_ATTRIBUTE_NORMAL, 0));
+}
+
+// The installers' descriptor is valid and, in the system's notation, exactly
+// the protected DACL; a file made with it shows it (as Wine shows it: a plain
+// file there also grants everyone reading).
+TEST_F(FreshFile, ProtectedFileCarriesTheInstallersDacl) {
+  SECURITY_ATTRIBUTES* protection = ProtectedFileAttributes();
+  ASSERT_TRUE(IsValidSecurityDescriptor(protection->lpSecurityDescriptor));
+  LPWSTR text = NULL;
+  ASSERT_TRUE(ConvertSecurityDescriptorToStringSecurityDescriptorW(protection->lpSecurityDescriptor, SDDL_REVISION_1,
+                                                                   DACL_SECURITY_INFORMATION, &text, NULL));
+  EXPECT_STREQ(PROTECTED_FILE_SDDL, text);
+  LocalFree(text);
+
+  HANDLE file = CreateFreshFile(name.c_str(), GENERIC_WRITE, FILE_SHARE_READ, NULL, protection);
+  ASSERT_NE(INVALID_HANDLE_VALUE, file);
+  CloseHandle(file);
+  EXPECT_EQ(ProtectedDaclAsShown(), FileDaclText(name));
+  ASSERT_TRUE(WriteFresh("plain"));
+  EXPECT_NE(ProtectedDaclAsShown(), FileDaclText(name));
 }
 
 TEST_F(FreshFile, PlantedHardLinkIsReplacedAndWhatItNamesStaysUntouched) {
