@@ -68,7 +68,7 @@ if [ "$I686_GUEST" = 1 ]; then
   # downloading and unpacking packages) is made while this host compiles.
   # The test programs for i686; the guest has Debian's python3 at this path.
   configure_build i686 "$guest" -DSETUP_BUILD_TESTS=ON -DSETUP_WINE_TESTS=ON -DPython3_EXECUTABLE=/usr/bin/python3
-  "$root/tests/harness/i686-guest.sh" --image-only "$guest" >"$guest.image.log" 2>&1 &
+  "$root/tests/harness/i686-guest.sh" --image-only "$guest" >"$guest/image.log" 2>&1 &
   image_job=$!
 fi
 
@@ -98,7 +98,7 @@ if [ -n "$image_job" ]; then
   # processors from tests that run under their own time limits.
   image_status=0
   wait "$image_job" || image_status=$?
-  sed 's/^/test: /' "$guest.image.log"
+  sed 's/^/test: /' "$guest/image.log"
   if [ $image_status -eq 0 ]; then
     guest_ready=1
   else
