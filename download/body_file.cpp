@@ -32,12 +32,28 @@ bool WriteBodyPiece(HANDLE file, const char* piece, DWORD size, BodyProgress* bo
   return true;
 }
 
-// The file from byte `offset` on: what lies behind it goes (a whole new body
-// replaces it in place, so the file stays the one this process made).
-static bool PlaceFile(HANDLE file, long long offset, bool truncate) {
+bool WriteBodyPieceAt(HANDLE file, long long offset, const char* piece, DWORD size, DWORD* failure) {
+  OVERLAPPED place;
+  DWORD wrote = 0;
+  ZeroMemory(&place, sizeof place);
+  place.Offset = static_cast<DWORD>(offset);
+  place.OffsetHigh = static_cast<DWORD>(offset >> 32);
+  // A synchronous handle: the write is done when the call returns, and the system serialises the threads' writes.
+  if (WriteFile(file, piece, size, &wrote, &place) && wrote == size) return true;
+  *failure = GetLastError();
+  LogFormat(L"data write error %d at byte %I64d: %d of %d bytes written", static_cast<int>(*failure), offset,
+            static_cast<int>(wrote), static_cast<int>(size));
+  return false;
+}
+
+bool PlaceBodyFile(HANDLE file, long long offset, bool setEnd) {
   LARGE_INTEGER position;
   position.QuadPart = offset;
-  return SetFilePointerEx(file, position, NULL, FILE_BEGIN) && (!truncate || SetEndOfFile(file));
+  if (SetFilePointerEx(file, position, NULL, FILE_BEGIN) && (!setEnd || SetEndOfFile(file))) return true;
+  DWORD error = GetLastError();
+  LogFormat(L"partial file not placed at byte %I64d. %d", offset, static_cast<int>(error));
+  SetLastError(error);  // for the caller, past the log's own calls
+  return false;
 }
 
 // The bytes free to this process on the volume of `path`'s folder. False when
@@ -84,9 +100,8 @@ static bool OpenBodyFile(DownloadTry* attempt, bool startOver) {
     attempt->failure = failure.code;
     return false;
   }
-  if (PlaceFile(attempt->file, attempt->point.kept, startOver)) return true;
+  if (PlaceBodyFile(attempt->file, attempt->point.kept, startOver)) return true;
   attempt->failure = GetLastError();
-  LogFormat(L"partial file not placed at byte %I64d. %d", attempt->point.kept, static_cast<int>(attempt->failure));
   return false;
 }
 

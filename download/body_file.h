@@ -24,6 +24,17 @@ void BeginBodyProgress(BodyProgress* body, long long contentLength, ProgressCall
 // did not take all of them; nothing is counted then.
 bool WriteBodyPiece(HANDLE file, const char* piece, DWORD size, BodyProgress* body, DWORD* failure);
 
+// Moves the file pointer of `file` to byte `offset` and, with `setEnd`, makes
+// that the file's end: what lies behind it goes, or the file grows to it. A
+// new body replaces the old one in place, so the file stays the one this
+// process made. False, with a log line, when the system refuses.
+bool PlaceBodyFile(HANDLE file, long long offset, bool setEnd);
+
+// Writes `size` received bytes at byte `offset` of `file`, whatever its file
+// pointer: the connections of a download in ranges share one handle. False,
+// with *failure and a log line, when the file did not take all of them.
+bool WriteBodyPieceAt(HANDLE file, long long offset, const char* piece, DWORD size, DWORD* failure);
+
 // Takes the accepted head `answer` of a try: judges an answer to a request for
 // the rest, checks that what is to come has room on the disk, then makes the
 // file (with the DACL of protected_file.h), truncates it (the whole file anew)

@@ -23,9 +23,6 @@ struct BrokenDownload {
 };
 static BrokenDownload Remembered;
 
-// The pauses' random part; seeded at the first pause.
-static unsigned PauseRandom;
-
 // The system's HTTP library takes a host and a port number.
 static bool AcceptsLibraryAddress(const char* host, const char* port) {
   if (host[0] == '\0') {
@@ -125,16 +122,6 @@ static void LogBreak(const DownloadTry& attempt) {
               WinHttpErrorMeaning(attempt.failure), static_cast<int>(attempt.failure));
 }
 
-static DWORD NextPauseMs(int number) {
-  if (PauseRandom == 0) {
-    LARGE_INTEGER counter;
-    QueryPerformanceCounter(&counter);
-    PauseRandom = GetTickCount() ^ (GetCurrentProcessId() << 16) ^ counter.LowPart;
-    if (PauseRandom == 0) PauseRandom = 1;
-  }
-  return RetryPauseMs(number, NextRandom(&PauseRandom), DownloadSettings.pausePercent);
-}
-
 // An address split into the parts that the clients take.
 struct DownloadAddress {
   UrlScheme scheme;
@@ -188,7 +175,7 @@ static TryEnd MakeTries(DownloadTry* attempt, DownloadRoad road) {
     if (DecideAfterTry(end, attempt->number) != AFTER_TRY_AGAIN) return end;
     // The bar keeps its place; closing the window now ends the process as during a download.
     ReportStep(attempt->progress, L"连接中断，正在继续下载...");
-    Sleep(NextPauseMs(attempt->number + 1));
+    Sleep(PauseBeforeTry(*attempt, attempt->number + 1));
   }
 }
 

@@ -20,7 +20,8 @@ extern DownloadTuning DownloadSettings;
 // file. A failed download leaves its file only while a later start of the same
 // address in this process can continue it; then it continues there.
 // `connections` (1 to MAX_DOWNLOAD_CONNECTIONS) is the most connections the
-// download may open; the clients open one whatever it says, so far.
+// download may open at once: a large file from a server that serves ranges
+// comes over that many (parallel_ranges.h), anything else over one.
 int DownloadToFile(const WCHAR* url, const WCHAR* targetPath, ProgressCallback progress, int connections = 1);
 
 // At exit: a file kept for a later start can no longer be continued (another

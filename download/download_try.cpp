@@ -20,3 +20,16 @@ void LogTryAnswer(DownloadTry* attempt, const char* answer) {
             IsResumingTry(*attempt) ? attempt->point.kept : 0LL, answer);
   attempt->answerLogged = true;
 }
+
+// The pauses' random part; seeded at the first pause.
+static unsigned PauseRandom;
+
+DWORD PauseBeforeTry(const DownloadTry& attempt, int number) {
+  if (PauseRandom == 0) {
+    LARGE_INTEGER counter;
+    QueryPerformanceCounter(&counter);
+    PauseRandom = GetTickCount() ^ (GetCurrentProcessId() << 16) ^ counter.LowPart;
+    if (PauseRandom == 0) PauseRandom = 1;
+  }
+  return RetryPauseMs(number, NextRandom(&PauseRandom), attempt.tuning->pausePercent);
+}

@@ -24,7 +24,7 @@ struct DownloadTry {
   const DownloadTuning* tuning;
   const WCHAR* targetPath;
   ProgressCallback progress;
-  int connections;  // the most the download may open (1 to MAX_DOWNLOAD_CONNECTIONS); the clients use one so far
+  int connections;  // the most the download may open (1 to MAX_DOWNLOAD_CONNECTIONS); 1 after the file changed
   int number;       // this try's number, from 1
 
   // Kept from try to try: the file, open from the first body on, and the bytes it holds.
@@ -50,3 +50,8 @@ ProgressCallback TryStepProgress(const DownloadTry& attempt);
 // The run log's line for the answer of a try that repeats or continues the
 // download: "try 2 of 5 from byte 400: <answer>".
 void LogTryAnswer(DownloadTry* attempt, const char* answer);
+
+// Milliseconds to wait before try `number` of the download (RetryPauseMs with
+// a random part). Not for two threads at once: the engine of ranges calls it
+// under its lock.
+DWORD PauseBeforeTry(const DownloadTry& attempt, int number);

@@ -3,6 +3,7 @@
 #include <ws2tcpip.h>
 
 #include "download/body_file.h"
+#include "download/parallel_ranges.h"
 #include "log/run_log.h"
 
 static_assert(sizeof(HTTP_RECEIVE_TIMEOUT_MS) == 4, "SO_RCVTIMEO takes a 4-byte value");
@@ -83,26 +84,54 @@ static bool UsableHead(HeadRead headEnd, const HeadReader& reader, const Downloa
   return false;
 }
 
-// Receives the rest of the body into the attempt's file.
-static TryEnd ReceiveBody(SOCKET connection, DownloadTry* attempt, BodyProgress* body) {
-  char chunk[BODY_CHUNK_SIZE];
-  bool writtenWhole = true;
-  DWORD failure = 0;
-  while (body->received < body->contentLength) {
-    int got = recv(connection, chunk, BodyReceiveSize(body->contentLength, body->received), 0);
-    if (got == 0) break;
-    if (got == SOCKET_ERROR) {
-      failure = (DWORD)WSAGetLastError();
-      LogFormat(L"data download error %d", (int)failure);
-      break;
-    }
-    if (!WriteBodyPiece(attempt->file, chunk, (DWORD)got, body, &failure)) {
-      writtenWhole = false;
-      break;
-    }
+// The Winsock road's part in a download in ranges: a connection per range,
+// its request the first one with the range's two lines.
+static RangeEnd OpenRange(const DownloadTry& attempt, long long first, long long last, RangeConnection* link,
+                          HeadState* answer) {
+  char request[RESUME_REQUEST_BUFFER_SIZE];
+  HeadReader reader;
+  TryEnd end = TRY_REFUSED;
+  int length = RangeRequest(attempt.request, attempt.requestLength, first, last, attempt.point.validator, request);
+  if (length < 0) {
+    LogLine(L"request for a range does not fit");
+    return RANGE_END_WRONG;
   }
-  return EndTryBody(attempt, *body, writtenWhole, failure);
+  link->socket = ConnectToServer(attempt);
+  if (link->socket == INVALID_SOCKET) return RANGE_END_NOT_CONNECTED;
+  int sent = send(link->socket, request, length, 0);
+  if (sent != length) {
+    LogFormat(L"request send error: %d/%d", sent, length);
+    return RANGE_END_NOT_CONNECTED;
+  }
+  BeginHeadReader(&reader, HEAD_SIZE_LIMIT, GetTickCount(), attempt.tuning->headTimeLimitMs);
+  reader.head.partialAllowed = true;
+  HeadRead read = ReceiveHead(link->socket, &reader);
+  *answer = reader.head;
+  if (read == HEAD_READ_ENDED) return RANGE_END_DONE;
+  if (read == HEAD_READ_REFUSED) {
+    LogFormat(L"http error : %S", reader.line);
+    answer->status = StatusOfLine(reader.line);
+    return RANGE_END_DONE;
+  }
+  UsableHead(read, reader, *attempt.tuning, &end);
+  return end == TRY_HEAD_CUT ? RANGE_END_BROKEN : RANGE_END_WRONG;
 }
+
+static int ReceiveRange(RangeConnection* link, char* buffer, int size, DWORD* failure) {
+  int got = recv(link->socket, buffer, size, 0);
+  if (got != SOCKET_ERROR) return got;
+  *failure = static_cast<DWORD>(WSAGetLastError());
+  return -1;
+}
+
+static void CloseRange(RangeConnection* link) {
+  if (link->socket == INVALID_SOCKET) return;
+  shutdown(link->socket, SD_BOTH);
+  closesocket(link->socket);
+  link->socket = INVALID_SOCKET;
+}
+
+static const RangeRoad WINSOCK_RANGES = {OpenRange, ReceiveRange, CloseRange};
 
 TryEnd HttpTry(DownloadTry* attempt) {
   char continued[RESUME_REQUEST_BUFFER_SIZE];
@@ -142,8 +171,13 @@ TryEnd HttpTry(DownloadTry* attempt) {
   ReportStep(TryStepProgress(*attempt), L"解析响应...");
   BeginHeadReader(&reader, HEAD_SIZE_LIMIT, GetTickCount(), attempt->tuning->headTimeLimitMs);
   reader.head.partialAllowed = resuming;
-  if (UsableHead(ReceiveHead(connection, &reader), reader, *attempt->tuning, &end) && BeginTryBody(attempt, reader.head, &body, &end))
-    end = ReceiveBody(connection, attempt, &body);
+  if (UsableHead(ReceiveHead(connection, &reader), reader, *attempt->tuning, &end) &&
+      BeginTryBody(attempt, reader.head, &body, &end)) {
+    RangeConnection first = {connection, {NULL, NULL, NULL}};
+    end = RangesAllowed(reader.head, attempt->point, attempt->connections)
+              ? ReceiveInRanges(attempt, WINSOCK_RANGES, &first, &body)
+              : ReceiveWholeBody(attempt, WINSOCK_RANGES, &first, &body, BODY_CHUNK_SIZE);
+  }
 
 done:
   if (connection != INVALID_SOCKET) {

@@ -177,11 +177,23 @@ static bool ParseDecimal(const char** text, long long* value) {
   return **text >= '0' && **text <= '9' && ReadLengthDigits(text, value);
 }
 
+// "bytes" in any case at *text, moved behind it.
+static bool SkipBytesUnit(const char** text) {
+  for (const char* unit = "bytes"; *unit != '\0'; ++unit, ++*text)
+    if (Lower(**text) != *unit) return false;
+  return true;
+}
+
+// An Accept-Ranges value of the byte unit alone, trailing blanks allowed.
+static bool IsBytesUnit(const char* value) {
+  if (!SkipBytesUnit(&value)) return false;
+  while (*value == ' ' || *value == '\t') ++value;
+  return *value == '\0';
+}
+
 bool ParseContentRange(const char* value, ContentRange* range) {
   const char* p = value;
-  for (const char* unit = "bytes"; *unit != '\0'; ++unit, ++p)
-    if (Lower(*p) != *unit) return false;
-  if (*p != ' ') return false;
+  if (!SkipBytesUnit(&p) || *p != ' ') return false;
   while (*p == ' ') ++p;
   if (!ParseDecimal(&p, &range->first) || *p++ != '-') return false;
   if (!ParseDecimal(&p, &range->last) || *p++ != '/') return false;
@@ -204,6 +216,7 @@ void BeginHead(HeadState* head) {
   head->rangeSeen = false;
   head->rangeValid = false;
   head->range.first = head->range.last = head->range.total = 0;
+  head->acceptsByteRanges = false;
 }
 
 // The value of the header `name` (any case) in `line`, blanks after the colon
@@ -278,6 +291,8 @@ bool ExamineHeadLine(HeadState* head, const char* line, LinePiece piece) {
   } else if ((value = HeaderValue(line, "Content-Range")) != NULL) {
     head->rangeSeen = true;
     head->rangeValid = ParseContentRange(value, &head->range);
+  } else if ((value = HeaderValue(line, "Accept-Ranges")) != NULL) {
+    head->acceptsByteRanges = IsBytesUnit(value);
   }
   return true;
 }

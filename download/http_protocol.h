@@ -108,6 +108,7 @@ struct HeadState {
   bool rangeSeen;                     // a Content-Range header came (valid or not)
   bool rangeValid;                    // ... and `range` holds its value
   ContentRange range;
+  bool acceptsByteRanges;             // an "Accept-Ranges: bytes" line came
 };
 
 void BeginHead(HeadState* head);

@@ -1,6 +1,10 @@
+// First: the engine's header below needs Winsock's headers before windows.h.
+#include "platform/windows_headers.h"
+
 #include "download/https_client.h"
 
 #include "download/body_file.h"
+#include "download/parallel_ranges.h"
 #include "download/http_protocol.h"
 #include "download/https_protocol.h"
 #include "download/winhttp_library.h"
@@ -113,13 +117,13 @@ static bool ExamineHeader(const WinHttpFunctions* api, HINTERNET request, DWORD 
 
 // Reads the answer's head into `head` and holds it to the scheme's rules.
 // False, with the reason in the run log, when it is refused.
-static bool ReadAnswerHead(const WinHttpFunctions* api, HINTERNET request, const DownloadTry& attempt,
+static bool ReadAnswerHead(const WinHttpFunctions* api, HINTERNET request, const DownloadTry& attempt, bool partial,
                            HeadState* head) {
   char statusLine[HEAD_LINE_SIZE + 1];
   DWORD status = 0;
   DWORD size = sizeof status;
   BeginHead(head);
-  head->partialAllowed = IsResumingTry(attempt);
+  head->partialAllowed = partial;
   if (!api->queryHeaders(request, WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
                          WINHTTP_HEADER_NAME_BY_INDEX, &status, &size, WINHTTP_NO_HEADER_INDEX))
     status = 0;
@@ -127,18 +131,19 @@ static bool ReadAnswerHead(const WinHttpFunctions* api, HINTERNET request, const
   // http:// keeps its exact status lines; https:// goes by the number.
   bool accepted = attempt.scheme == URL_SCHEME_HTTP ? ExamineHeadLine(head, statusLine)
                                                     : status == 200 || (status == 206 && head->partialAllowed);
+  head->status = static_cast<int>(status);  // a refused one's number too, which ranges judge
   if (!accepted) {
     LogFormat(L"http error : %S", statusLine);
     if (status == 407) LogLine(L"the proxy asks for authentication, which setup.exe does not give");
     return false;
   }
   head->statusSeen = true;
-  head->status = static_cast<int>(status);
   if (!ExamineHeader(api, request, WINHTTP_QUERY_CONTENT_LENGTH, "Content-Length", head) ||
       !ExamineHeader(api, request, WINHTTP_QUERY_ETAG, "ETag", head) ||
       !ExamineHeader(api, request, WINHTTP_QUERY_LAST_MODIFIED, "Last-Modified", head) ||
       !ExamineHeader(api, request, WINHTTP_QUERY_DATE, "Date", head) ||
-      !ExamineHeader(api, request, WINHTTP_QUERY_CONTENT_RANGE, "Content-Range", head))
+      !ExamineHeader(api, request, WINHTTP_QUERY_CONTENT_RANGE, "Content-Range", head) ||
+      !ExamineHeader(api, request, WINHTTP_QUERY_ACCEPT_RANGES, "Accept-Ranges", head))
     return false;
   // The library decodes a chunked answer itself: a 206 without a length is
   // taken, a 200 without one has no size to check the file against.
@@ -146,36 +151,6 @@ static bool ReadAnswerHead(const WinHttpFunctions* api, HINTERNET request, const
   if (refusal == NULL) return true;
   LogFormat(L"%S", refusal);
   return false;
-}
-
-// Receives the rest of the body into the attempt's file.
-static TryEnd ReceiveBody(const WinHttpFunctions* api, HINTERNET request, DownloadTry* attempt,
-                          BodyProgress* body) {
-  char chunk[HTTPS_READ_SIZE];
-  bool writtenWhole = true;
-  DWORD failure = 0;
-  while (body->received < body->contentLength) {
-    DWORD available = 0;
-    DWORD got = 0;
-    // Asked first, then read: a read of more than has come may wait to fill
-    // its buffer, and some versions of the library drop what it held when the
-    // connection then breaks or falls silent.
-    if (!api->queryDataAvailable(request, &available) ||
-        (available > 0 && !api->readData(request, chunk,
-                                          static_cast<DWORD>(HttpsReadSize(body->contentLength, body->received,
-                                                                           available)),
-                                          &got))) {
-      failure = GetLastError();
-      LogFormat(L"data download error %d", static_cast<int>(failure));
-      break;
-    }
-    if (got == 0) break;  // the answer ended early
-    if (!WriteBodyPiece(attempt->file, chunk, got, body, &failure)) {
-      writtenWhole = false;
-      break;
-    }
-  }
-  return EndTryBody(attempt, *body, writtenWhole, failure);
 }
 
 // The handles of one request, released in reverse order of opening.
@@ -234,16 +209,15 @@ static bool OpenRequest(const WinHttpFunctions* api, const DownloadTry& attempt,
   return true;
 }
 
-// Sends the request (with the lines that ask for the rest, when resuming) and
-// waits for the answer's head. TRY_COMPLETE when a whole head came in time;
-// otherwise how the try ended, with a log line.
-static TryEnd SendRequest(const WinHttpFunctions* api, HINTERNET request, const DownloadTry& attempt,
-                          DWORD headTimeLimit, RequestNotices* notices) {
-  char resumeHeaders[64 + VALIDATOR_SIZE];
-  WCHAR wideHeaders[64 + VALIDATOR_SIZE];
+// Sends the request with the header lines `headers` (the range asked for, or
+// none) and waits for the answer's head. TRY_COMPLETE when a whole head came
+// in time; otherwise how the try ended, with a log line.
+static TryEnd SendRequest(const WinHttpFunctions* api, HINTERNET request, const char* headers, DWORD headTimeLimit,
+                          RequestNotices* notices) {
+  WCHAR wideHeaders[RANGE_HEADERS_SIZE];
   wideHeaders[0] = L'\0';
-  if (IsResumingTry(attempt) && BuildResumeHeaders(attempt.point, resumeHeaders, sizeof resumeHeaders) > 0)
-    MultiByteToWideChar(CP_ACP, 0, resumeHeaders, -1, wideHeaders, sizeof wideHeaders / sizeof wideHeaders[0]);
+  if (headers[0] != '\0')
+    MultiByteToWideChar(CP_ACP, 0, headers, -1, wideHeaders, sizeof wideHeaders / sizeof wideHeaders[0]);
   if (!api->sendRequest(request, wideHeaders[0] != L'\0' ? wideHeaders : WINHTTP_NO_ADDITIONAL_HEADERS,
                         wideHeaders[0] != L'\0' ? static_cast<DWORD>(-1L) : 0, WINHTTP_NO_REQUEST_DATA, 0, 0,
                         reinterpret_cast<DWORD_PTR>(notices))) {
@@ -265,28 +239,91 @@ static TryEnd SendRequest(const WinHttpFunctions* api, HINTERNET request, const 
   return TRY_COMPLETE;
 }
 
+// The time limit of a head: http:// keeps its own limit for the whole head;
+// https:// has always had the receive time-out.
+static DWORD HeadTimeLimit(const DownloadTry& attempt) {
+  return attempt.scheme == URL_SCHEME_HTTPS ? attempt.tuning->receiveTimeoutMs : attempt.tuning->headTimeLimitMs;
+}
+
+static void CloseRequest(const WinHttpFunctions* api, const RequestHandles& handles) {
+  if (handles.request != NULL) api->closeHandle(handles.request);
+  if (handles.connection != NULL) api->closeHandle(handles.connection);
+  if (handles.session != NULL) api->closeHandle(handles.session);
+}
+
+// The library's part in a download in ranges: a session, connection and
+// request of its own for each range.
+static RangeEnd OpenRange(const DownloadTry& attempt, long long first, long long last, RangeConnection* link,
+                          HeadState* answer) {
+  const WinHttpFunctions* api = LoadWinHttp();
+  RequestHandles handles = {NULL, NULL, NULL};
+  RequestNotices notices = {NULL, HTTPS_STEP_LOOKING_UP, 0, false, 0};
+  char headers[RANGE_HEADERS_SIZE];
+  BeginHead(answer);
+  if (api == NULL || BuildRangeHeaders(first, last, attempt.point.validator, headers, sizeof headers) < 0)
+    return RANGE_END_NOT_CONNECTED;
+  bool opened = OpenRequest(api, attempt, HeadTimeLimit(attempt), &handles);
+  link->handles[0] = handles.session;
+  link->handles[1] = handles.connection;
+  link->handles[2] = handles.request;
+  if (!opened) return RANGE_END_NOT_CONNECTED;
+  TryEnd sent = SendRequest(api, handles.request, headers, HeadTimeLimit(attempt), &notices);
+  if (sent != TRY_COMPLETE) return sent == TRY_HEAD_CUT ? RANGE_END_BROKEN : RANGE_END_NOT_CONNECTED;
+  // A refused status line is judged by its number; a head refused past it is not used.
+  if (!ReadAnswerHead(api, handles.request, attempt, true, answer) && answer->statusSeen) return RANGE_END_WRONG;
+  return RANGE_END_DONE;
+}
+
+static int ReceiveRange(RangeConnection* link, char* buffer, int size, DWORD* failure) {
+  const WinHttpFunctions* api = LoadWinHttp();
+  DWORD available = 0;
+  DWORD got = 0;
+  // Asked first, then read: a read of more than has come may wait to fill
+  // its buffer, and some versions of the library drop what it held when the
+  // connection then breaks or falls silent.
+  if (!api->queryDataAvailable(link->handles[2], &available) ||
+      (available > 0 && !api->readData(link->handles[2], buffer,
+                                        available < static_cast<DWORD>(size) ? available : size, &got))) {
+    *failure = GetLastError();
+    return -1;
+  }
+  return static_cast<int>(got);
+}
+
+static void CloseRange(RangeConnection* link) {
+  const WinHttpFunctions* api = LoadWinHttp();
+  RequestHandles handles = {link->handles[0], link->handles[1], link->handles[2]};
+  if (api != NULL) CloseRequest(api, handles);
+}
+
+static const RangeRoad LIBRARY_RANGES = {OpenRange, ReceiveRange, CloseRange};
+
 TryEnd WinHttpTry(DownloadTry* attempt) {
   const WinHttpFunctions* api = LoadWinHttp();
   RequestHandles handles = {NULL, NULL, NULL};
   RequestNotices notices = {TryStepProgress(*attempt), HTTPS_STEP_LOOKING_UP, 0, false, 0};
-  // http:// keeps its own limit for the whole head; https:// has always had the receive time-out.
-  DWORD headTimeLimit =
-      attempt->scheme == URL_SCHEME_HTTPS ? attempt->tuning->receiveTimeoutMs : attempt->tuning->headTimeLimitMs;
+  DWORD headTimeLimit = HeadTimeLimit(*attempt);
+  char resumeHeaders[RANGE_HEADERS_SIZE];
   HeadState head;
   BodyProgress body;
   TryEnd end = TRY_NOT_CONNECTED;
 
+  resumeHeaders[0] = '\0';
+  if (IsResumingTry(*attempt)) BuildResumeHeaders(attempt->point, resumeHeaders, sizeof resumeHeaders);
   if (api == NULL) return TRY_NOT_CONNECTED;
   if (!OpenRequest(api, *attempt, headTimeLimit, &handles)) goto done;
-  end = SendRequest(api, handles.request, *attempt, headTimeLimit, &notices);
+  end = SendRequest(api, handles.request, resumeHeaders, headTimeLimit, &notices);
   if (end != TRY_COMPLETE) goto done;
   end = TRY_REFUSED;
-  if (ReadAnswerHead(api, handles.request, *attempt, &head) && BeginTryBody(attempt, head, &body, &end))
-    end = ReceiveBody(api, handles.request, attempt, &body);
+  if (ReadAnswerHead(api, handles.request, *attempt, IsResumingTry(*attempt), &head) &&
+      BeginTryBody(attempt, head, &body, &end)) {
+    RangeConnection first = {INVALID_SOCKET, {handles.session, handles.connection, handles.request}};
+    end = RangesAllowed(head, attempt->point, attempt->connections)
+              ? ReceiveInRanges(attempt, LIBRARY_RANGES, &first, &body)
+              : ReceiveWholeBody(attempt, LIBRARY_RANGES, &first, &body, HTTPS_READ_SIZE);
+  }
 
 done:
-  if (handles.request != NULL) api->closeHandle(handles.request);
-  if (handles.connection != NULL) api->closeHandle(handles.connection);
-  if (handles.session != NULL) api->closeHandle(handles.session);
+  CloseRequest(api, handles);
   return end;
 }

@@ -71,32 +71,47 @@ static void FormatDecimal(long long value, char digits[LENGTH_DIGITS_MAX + 1]) {
   digits[count] = '\0';
 }
 
-int BuildResumeHeaders(const ResumePoint& point, char* headers, int size) {
-  char offset[LENGTH_DIGITS_MAX + 1];
+int BuildRangeHeaders(long long first, long long last, const Validator& validator, char* headers, int size) {
+  char from[LENGTH_DIGITS_MAX + 1];
+  char to[LENGTH_DIGITS_MAX + 1];
   int length = 0;
-  FormatDecimal(point.kept, offset);
+  FormatDecimal(first, from);
+  to[0] = '\0';
+  if (last >= 0) FormatDecimal(last, to);
   if (size <= 0) return -1;
   headers[0] = '\0';
-  bool fits = AppendText(headers, size, &length, "Range: bytes=") && AppendText(headers, size, &length, offset) &&
-              AppendText(headers, size, &length, "-\r\nIf-Range: ") &&
-              AppendText(headers, size, &length, point.validator.text) && AppendText(headers, size, &length, "\r\n");
-  return fits ? length : -1;
+  bool fits = AppendText(headers, size, &length, "Range: bytes=") && AppendText(headers, size, &length, from) &&
+              AppendText(headers, size, &length, "-") && AppendText(headers, size, &length, to) &&
+              AppendText(headers, size, &length, "\r\nIf-Range: ") &&
+              AppendText(headers, size, &length, validator.text) && AppendText(headers, size, &length, "\r\n");
+  if (fits) return length;
+  headers[0] = '\0';
+  return -1;
 }
 
-int ContinueRequest(const char* request, int length, const ResumePoint& point, char* continued) {
-  continued[0] = '\0';
+int BuildResumeHeaders(const ResumePoint& point, char* headers, int size) {
+  return BuildRangeHeaders(point.kept, -1, point.validator, headers, size);
+}
+
+int RangeRequest(const char* request, int length, long long first, long long last, const Validator& validator,
+                 char* ranged) {
+  ranged[0] = '\0';
   if (length < 2 || length >= REQUEST_BUFFER_SIZE) return -1;
   // The lines go in before the empty line that ends the first request.
   int end = length - 2;
-  memcpy(continued, request, end);
-  continued[end] = '\0';
-  int added = BuildResumeHeaders(point, continued + end, RESUME_REQUEST_BUFFER_SIZE - end);
+  memcpy(ranged, request, end);
+  ranged[end] = '\0';
+  int added = BuildRangeHeaders(first, last, validator, ranged + end, RESUME_REQUEST_BUFFER_SIZE - end);
   if (added >= 0) end += added;
-  if (added < 0 || !AppendText(continued, RESUME_REQUEST_BUFFER_SIZE, &end, "\r\n")) {
-    continued[0] = '\0';
+  if (added < 0 || !AppendText(ranged, RESUME_REQUEST_BUFFER_SIZE, &end, "\r\n")) {
+    ranged[0] = '\0';
     return -1;
   }
   return end;
+}
+
+int ContinueRequest(const char* request, int length, const ResumePoint& point, char* continued) {
+  return RangeRequest(request, length, point.kept, -1, point.validator, continued);
 }
 
 int BuildResumeRequest(const char* host, const char* path, const char* port, const ResumePoint& point,
@@ -110,24 +125,20 @@ int BuildResumeRequest(const char* host, const char* path, const char* port, con
   return ContinueRequest(first, length, point, request);
 }
 
-// Why a 206 is of another file than the first answer's: an ETag or a
-// Last-Modified that it carries and that differs (a weak tag too, whose text
-// changes with the file). Null when none differs.
-static const char* ValidatorChange(const HeadState& answer, const ResumePoint& point) {
+const char* ValidatorChange(const HeadState& answer, const ResumePoint& point) {
   if (answer.etag[0] != '\0' && strcmp(answer.etag, point.etag) != 0) return "the etag changed";
   if (answer.lastModified[0] != '\0' && strcmp(answer.lastModified, point.lastModified) != 0)
     return "the last-modified date changed";
   return NULL;
 }
 
-// Why a 206 does not hold exactly the rest of `point`; null when it does.
-static const char* RangeFault(const HeadState& answer, const ResumePoint& point) {
+const char* RangeFault(const HeadState& answer, long long first, long long last, long long total) {
   const ContentRange& range = answer.range;
   if (!answer.rangeValid) return answer.rangeSeen ? "content-range not understood" : "no content-range";
-  if (range.first != point.kept) return "content-range does not start at the byte asked for";
-  if (range.total != point.total || range.last != point.total - 1)
-    return "content-range does not reach the end of the first answer's length";
-  if (answer.lengthSeen && answer.contentLength != point.total - point.kept)
+  if (range.first != first) return "content-range does not start at the byte asked for";
+  if (range.total != total || range.last != last)
+    return "content-range does not end at the byte asked for of the first answer's length";
+  if (answer.lengthSeen && answer.contentLength != last - first + 1)
     return "content length does not match the content-range";
   return NULL;
 }
@@ -145,7 +156,7 @@ ResumeAnswer JudgeResumeAnswer(const HeadState& answer, const ResumePoint& point
     *why = fault;
     return RESUME_CHANGED;
   }
-  fault = RangeFault(answer, point);
+  fault = RangeFault(answer, point.kept, point.total - 1, point.total);
   if (fault == NULL) return RESUME_APPEND;
   *why = fault;
   return RESUME_REFUSED;

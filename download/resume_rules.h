@@ -9,8 +9,12 @@
 // Tries of one download in all, the first one included.
 const int DOWNLOAD_TRIES = 5;
 
+// A Range line with two numbers of LENGTH_DIGITS_MAX digits and an If-Range
+// line with a validator, each with its CR LF, and a terminator: 68 bytes and
+// the validator's.
+const int RANGE_HEADERS_SIZE = 96 + VALIDATOR_SIZE;
 // The first request, then at most a Range and an If-Range line.
-const int RESUME_REQUEST_BUFFER_SIZE = REQUEST_BUFFER_SIZE + 64 + VALIDATOR_SIZE;
+const int RESUME_REQUEST_BUFFER_SIZE = REQUEST_BUFFER_SIZE + RANGE_HEADERS_SIZE;
 
 enum ValidatorKind { VALIDATOR_NONE, VALIDATOR_ETAG, VALIDATOR_LAST_MODIFIED };
 
@@ -63,6 +67,16 @@ int ContinueRequest(const char* request, int length, const ResumePoint& point, c
 int BuildResumeRequest(const char* host, const char* path, const char* port, const ResumePoint& point,
                        char* request);
 
+// "Range: bytes=<first>-<last>\r\nIf-Range: <validator>\r\n" into `headers`
+// of `size` bytes, "<last>" left out when it is negative (the rest of the
+// file). Its length, or -1 when it does not fit.
+int BuildRangeHeaders(long long first, long long last, const Validator& validator, char* headers, int size);
+
+// The first request with those two lines before its empty line, into
+// `ranged` (RESUME_REQUEST_BUFFER_SIZE bytes). Its length, or -1.
+int RangeRequest(const char* request, int length, long long first, long long last, const Validator& validator,
+                 char* ranged);
+
 // The text of an If-Range header line's value and a Range line, for a client
 // that takes extra header lines: "Range: bytes=<kept>-\r\nIf-Range: <v>\r\n",
 // into `headers` of `size` bytes. Its length, or -1 when it does not fit.
@@ -74,6 +88,16 @@ enum ResumeAnswer {
   RESUME_CHANGED,     // the rest of another file: the next try asks for the whole one
   RESUME_REFUSED      // nothing that can be used: the download fails
 };
+
+// Why a 206 is of another file than the first answer's: an ETag or a
+// Last-Modified that it carries and that differs from the point's (a weak tag
+// too, whose text changes with the file). Null when none differs.
+const char* ValidatorChange(const HeadState& answer, const ResumePoint& point);
+
+// Why a 206 does not hold exactly bytes first..last of a file of `total`
+// bytes (its Content-Range, and its Content-Length where it has one); null
+// when it does.
+const char* RangeFault(const HeadState& answer, long long first, long long last, long long total);
 
 // What the accepted head `answer` (status 200 or 206) to a request for the
 // rest of `point` means. A 206 whose ETag or Last-Modified, where it has one,

@@ -30,6 +30,7 @@ guest_tests=(
   InstallRun.RuntimePublisherPinMovesToTheNextMirror                      # the signature check, refused then matched
   InstallRun.LinksPlantedUnderItsFileNamesLeaveTheirTargetsUntouched      # files made afresh by rename
   InstallRun.DownloadsThatCannotFitTheDiskFailBeforeTheirBody             # 64-bit lengths in 32-bit msvcrt's log lines
+  InstallRun.LargeProductComesOverFourConnectionsAndStarts                # threads, positional writes at 64-bit offsets
 )
 guest_targets=(install_e2e_tests setup_window_e2e_tests)
 

@@ -4,6 +4,7 @@
 #include <stdlib.h>
 
 #include <algorithm>
+#include <thread>
 #include <ws2tcpip.h>
 
 #include "test_files.h"
@@ -96,6 +97,7 @@ static bool SendAll(LoopbackServer* server, SOCKET client, const char* bytes, si
     int got = send(client, bytes + sent, chunk, 0);
     if (got <= 0) return false;
     sent += (size_t)got;
+    std::lock_guard<std::mutex> hold(*server->guard);
     server->bytesSent += (size_t)got;
   }
   return true;
@@ -156,24 +158,36 @@ static void RunScript(LoopbackServer* server, SOCKET client, const LoopbackScrip
   closesocket(client);
 }
 
-static DWORD WINAPI LoopbackThread(LPVOID parameter) {
-  LoopbackServer* server = (LoopbackServer*)parameter;
+static void ServeConnection(LoopbackServer* server, SOCKET client, int served) {
   static const LoopbackScript notFound = {
       SendBytes("HTTP/1.1 404 Not Found\r\nContent-Length: 0\r\n\r\n"), CloseConnection()};
+  std::string request = ReadRequest(client);
+  {
+    std::lock_guard<std::mutex> hold(*server->guard);
+    server->requests.push_back(request);
+  }
+  const LoopbackRoute* route = FindRoute(server, RequestPath(request));
+  if (route == NULL)
+    RunScript(server, client, notFound);
+  else
+    RunScript(server, client, route->respond ? route->respond(request, served) : route->script);
+}
+
+static DWORD WINAPI LoopbackThread(LPVOID parameter) {
+  LoopbackServer* server = (LoopbackServer*)parameter;
+  std::vector<std::thread> running;
   for (int served = 0; served < server->connections && !server->stopping; ++served) {
     SOCKET client = AcceptWithin(server);
     if (client == INVALID_SOCKET) break;
-    std::string request = ReadRequest(client);
-    server->requests.push_back(request);
-    const LoopbackRoute* route = FindRoute(server, RequestPath(request));
-    if (route == NULL)
-      RunScript(server, client, notFound);
+    if (server->concurrent)
+      running.emplace_back(ServeConnection, server, client, served);
     else
-      RunScript(server, client, route->respond ? route->respond(request, served) : route->script);
+      ServeConnection(server, client, served);
   }
   // Whoever comes later is refused at once, not left waiting in the backlog.
   closesocket(server->listener);
   server->listener = INVALID_SOCKET;
+  for (std::thread& connection : running) connection.join();
   return 0;
 }
 
@@ -207,6 +221,8 @@ bool StartLoopbackRoutes(LoopbackServer* server, const std::vector<LoopbackRoute
   server->stopping = 0;
   server->requests.clear();
   server->bytesSent = 0;
+  static std::mutex guard;
+  server->guard = &guard;
   server->winsockStarted = WSAStartup(MAKEWORD(2, 2), &winsock) == 0;
   if (!server->winsockStarted) return false;
 
@@ -309,13 +325,16 @@ LoopbackResponder ServeTries(const std::vector<ServedTry>& tries) {
     std::string range = RequestHeader(request, "Range: bytes=");
     size_t size = serve.body.size(), from = 0;
     std::string head = "HTTP/1.1 200 OK\r\n";
+    size_t end = size;  // behind the last byte asked for
     if (!range.empty() && !validator.empty() && RequestHeader(request, "If-Range: ") == validator) {
       from = (size_t)atol(range.c_str());
+      size_t dash = range.find('-');
+      if (dash + 1 < range.size()) end = std::min(size, (size_t)atol(range.c_str() + dash + 1) + 1);
       head = "HTTP/1.1 206 Partial Content\r\nContent-Range: bytes " + std::to_string(from) + "-" +
-             std::to_string(size - 1) + "/" + std::to_string(size) + "\r\n";
+             std::to_string(end - 1) + "/" + std::to_string(size) + "\r\n";
     }
-    head += "Content-Length: " + std::to_string(size - from) + "\r\n" + serve.validators + "\r\n";
-    size_t to = serve.breakAt >= 0 && (size_t)serve.breakAt >= from && (size_t)serve.breakAt < size ? serve.breakAt : size;
-    return SendThenEnd(head + serve.body.substr(from, to - from), to < size ? serve.how : LOOPBACK_CLOSE);
+    head += "Content-Length: " + std::to_string(end - from) + "\r\n" + serve.validators + "\r\n";
+    size_t to = serve.breakAt >= 0 && (size_t)serve.breakAt >= from && (size_t)serve.breakAt < end ? serve.breakAt : end;
+    return SendThenEnd(head + serve.body.substr(from, to - from), to < end ? serve.how : LOOPBACK_CLOSE);
   };
 }

@@ -10,6 +10,7 @@
 #include <windows.h>
 
 #include <functional>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -94,6 +95,8 @@ struct LoopbackServer {
   bool winsockStarted;
   std::vector<std::string> requests;  // exact bytes of each request, in order
   size_t bytesSent;                   // by every script, heads included
+  bool concurrent;                    // set before starting: each connection is served on a thread of its own
+  std::mutex* guard;                  // the requests and the count while connections run at once
 };
 
 // 30 s, scaled in the emulated guest (ScaledWaitMs).

@@ -9,19 +9,9 @@
 #include "download/http_date.h"
 #include "download/proxy_rules.h"
 #include "download/resume_rules.h"
+#include "head_of.h"
 
 namespace {
-
-// A head as the reader leaves it after `lines` (status line first), a range asked for.
-HeadState HeadOf(const std::string& lines) {
-  HeadState head;
-  BeginHead(&head);
-  head.partialAllowed = true;
-  size_t start = 0;
-  for (size_t end; (end = lines.find('\n', start)) != std::string::npos; start = end + 1)
-    EXPECT_TRUE(ExamineHeadLine(&head, lines.substr(start, end - start).c_str())) << lines.substr(start, end - start);
-  return head;
-}
 
 ResumePoint PointAt(long long kept, long long total, const char* etag) {
   ResumePoint point;

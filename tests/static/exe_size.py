@@ -22,8 +22,9 @@ NOT_IN_FILE = ('.bss', '.debug', '.zdebug', '.stab', '.edata', '.endjunk')
 # short names that --forbid takes.
 PARTS = [
     ('resources', 'resources (icons, version, manifest, configuration)', re.compile(r'\.res\)?$')),
+    # Optimised whole at link time, setupcore and the entry point come out as one object.
     ('ours', 'our code (setupcore, the exe\'s own objects)',
-     re.compile(r'libsetupcore\.a|\.dir/objects\.a|\.cpp\.obj\)?$')),
+     re.compile(r'libsetupcore\.a|\.dir/objects\.a|\.cpp\.obj\)?$|\.ltrans\d+\.ltrans\.o$')),
     ('libstdc++', 'libstdc++ (std::wstring, std::map, exception support)', re.compile(r'libstdc\+\+\.a')),
     ('winpthread', 'winpthread (posix thread model)', re.compile(r'libpthread\.a|libwinpthread')),
     ('unwinder', 'libgcc unwinder (libgcc_eh)', re.compile(r'libgcc_eh\.a')),
