@@ -8,9 +8,10 @@
 
 static_assert(sizeof(HTTP_RECEIVE_TIMEOUT_MS) == 4, "SO_RCVTIMEO takes a 4-byte value");
 
-// Resolves, creates the socket and connects to the first address. Owns the
-// address list, released before it returns. INVALID_SOCKET on failure.
-static SOCKET ConnectToServer(const DownloadTry& attempt) {
+// Resolves the attempt's host and makes a socket for its first address, with
+// the receive time-out, into *address. Owns the address list, released before
+// it returns. INVALID_SOCKET on failure, logged.
+static SOCKET MakeSocket(const DownloadTry& attempt, sockaddr_in* address) {
   addrinfo hints;
   addrinfo* addresses = NULL;
   SOCKET connection = INVALID_SOCKET;
@@ -38,13 +39,23 @@ static SOCKET ConnectToServer(const DownloadTry& attempt) {
   } else {
     // Result not examined: without the time-out the download still works, only waits longer.
     setsockopt(connection, SOL_SOCKET, SO_RCVTIMEO, (const char*)&timeout, sizeof timeout);
-    if (connect(connection, addresses->ai_addr, (int)addresses->ai_addrlen) == SOCKET_ERROR) {
-      LogFormat(L"connect error: %d", WSAGetLastError());
-      closesocket(connection);
-      connection = INVALID_SOCKET;
-    }
+    // An IPv4 address, asked for above.
+    CopyMemory(address, addresses->ai_addr, sizeof *address);
   }
   freeaddrinfo(addresses);
+  return connection;
+}
+
+// Resolves, creates the socket and connects to the first address. INVALID_SOCKET on failure.
+static SOCKET ConnectToServer(const DownloadTry& attempt) {
+  sockaddr_in address;
+  SOCKET connection = MakeSocket(attempt, &address);
+  if (connection != INVALID_SOCKET &&
+      connect(connection, reinterpret_cast<const sockaddr*>(&address), sizeof address) == SOCKET_ERROR) {
+    LogFormat(L"connect error: %d", WSAGetLastError());
+    closesocket(connection);
+    connection = INVALID_SOCKET;
+  }
   return connection;
 }
 
@@ -84,28 +95,78 @@ static bool UsableHead(HeadRead headEnd, const HeadReader& reader, const Downloa
   return false;
 }
 
-// The Winsock road's part in a download in ranges: a connection per range,
-// its request the first one with the range's two lines.
-static RangeEnd OpenRange(const DownloadTry& attempt, long long first, long long last, RangeConnection* link,
-                          HeadState* answer) {
-  char request[RESUME_REQUEST_BUFFER_SIZE];
+// The Winsock road's part in a download in ranges: a connection per
+// request, which is the first request, with the range's two lines unless it
+// is asked for as it is.
+static RangeEnd MakeRange(const DownloadTry& attempt, DWORD, RangeConnection* link) {
+  link->socket = MakeSocket(attempt, &link->address);
+  return link->socket != INVALID_SOCKET ? RANGE_END_DONE : RANGE_END_NOT_CONNECTED;
+}
+
+// Connects within `limitMs`. The wait goes in slices of 100 ms: a stop,
+// which closes the socket, ends it within one.
+static bool ConnectWithin(RangeConnection* link, DWORD limitMs) {
+  u_long nonBlocking = 1;
+  DWORD started = GetTickCount();
+  int error = 0;
+  ioctlsocket(link->socket, FIONBIO, &nonBlocking);
+  if (connect(link->socket, reinterpret_cast<const sockaddr*>(&link->address), sizeof link->address) == SOCKET_ERROR)
+    error = WSAGetLastError();
+  while (error == WSAEWOULDBLOCK && !link->cancelled) {
+    // One socket in each set: a connection that stands is writable, one that failed is in the second set.
+    fd_set writable;
+    fd_set failed;
+    writable.fd_count = failed.fd_count = 1;
+    writable.fd_array[0] = failed.fd_array[0] = link->socket;
+    timeval slice = {0, 100000};
+    int size = sizeof error;
+    int ready = select(0, NULL, &writable, &failed, &slice);
+    if (ready < 0)
+      error = WSAGetLastError();
+    else if (failed.fd_count == 1 && ready > 0)
+      getsockopt(link->socket, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&error), &size);
+    else if (ready > 0)
+      error = 0;
+    else if (GetTickCount() - started >= limitMs)
+      error = WSAETIMEDOUT;
+  }
+  nonBlocking = 0;
+  ioctlsocket(link->socket, FIONBIO, &nonBlocking);
+  if (error == 0) return true;
+  LogFormat(L"connect error: %d", error);
+  return false;
+}
+
+// Connects, sends the request and reads its head, each within the receive
+// time-out, or `headLimitMs` when there is one; the body has the download's own.
+static RangeEnd AskRange(const DownloadTry& attempt, const RangeAsk& ask, DWORD headLimitMs, RangeConnection* link,
+                         HeadState* answer) {
+  char ranged[RESUME_REQUEST_BUFFER_SIZE];
   HeadReader reader;
   TryEnd end = TRY_REFUSED;
-  int length = RangeRequest(attempt.request, attempt.requestLength, first, last, attempt.point.validator, request);
+  const bool plain = ask.first == PLAIN_ASK;
+  const char* request = plain ? attempt.request : ranged;
+  int length = plain ? attempt.requestLength
+                     : RangeRequest(attempt.request, attempt.requestLength, ask.first, ask.last,
+                                    attempt.point.validator, ranged);
+  DWORD receiveLimit = headLimitMs != 0 ? headLimitMs : attempt.tuning->receiveTimeoutMs;
+  BeginHead(answer);
   if (length < 0) {
     LogLine(L"request for a range does not fit");
     return RANGE_END_WRONG;
   }
-  link->socket = ConnectToServer(attempt);
-  if (link->socket == INVALID_SOCKET) return RANGE_END_NOT_CONNECTED;
+  if (!ConnectWithin(link, receiveLimit)) return RANGE_END_NOT_CONNECTED;
   int sent = send(link->socket, request, length, 0);
   if (sent != length) {
     LogFormat(L"request send error: %d/%d", sent, length);
     return RANGE_END_NOT_CONNECTED;
   }
-  BeginHeadReader(&reader, HEAD_SIZE_LIMIT, GetTickCount(), attempt.tuning->headTimeLimitMs);
-  reader.head.partialAllowed = true;
+  setsockopt(link->socket, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&receiveLimit), sizeof receiveLimit);
+  BeginHeadReader(&reader, HEAD_SIZE_LIMIT, GetTickCount(), headLimitMs != 0 ? headLimitMs : attempt.tuning->headTimeLimitMs);
+  reader.head.partialAllowed = !plain;
   HeadRead read = ReceiveHead(link->socket, &reader);
+  receiveLimit = attempt.tuning->receiveTimeoutMs;
+  setsockopt(link->socket, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&receiveLimit), sizeof receiveLimit);
   *answer = reader.head;
   if (read == HEAD_READ_ENDED) return RANGE_END_DONE;
   if (read == HEAD_READ_REFUSED) {
@@ -113,6 +174,8 @@ static RangeEnd OpenRange(const DownloadTry& attempt, long long first, long long
     answer->status = StatusOfLine(reader.line);
     return RANGE_END_DONE;
   }
+  // A stop closed the socket: nothing to tell of the head.
+  if (link->cancelled) return RANGE_END_BROKEN;
   UsableHead(read, reader, *attempt.tuning, &end);
   return end == TRY_HEAD_CUT ? RANGE_END_BROKEN : RANGE_END_WRONG;
 }
@@ -131,7 +194,15 @@ static void CloseRange(RangeConnection* link) {
   link->socket = INVALID_SOCKET;
 }
 
-static const RangeRoad WINSOCK_RANGES = {OpenRange, ReceiveRange, CloseRange};
+// Closing the socket ends a receive, send or connect that another thread waits in.
+static void CancelRange(RangeConnection* link) {
+  SOCKET socket = link->socket;
+  link->cancelled = 1;
+  link->socket = INVALID_SOCKET;
+  if (socket != INVALID_SOCKET) closesocket(socket);
+}
+
+static const RangeRoad WINSOCK_RANGES = {MakeRange, AskRange, ReceiveRange, CloseRange, CancelRange};
 
 TryEnd HttpTry(DownloadTry* attempt) {
   char continued[RESUME_REQUEST_BUFFER_SIZE];
@@ -173,10 +244,12 @@ TryEnd HttpTry(DownloadTry* attempt) {
   reader.head.partialAllowed = resuming;
   if (UsableHead(ReceiveHead(connection, &reader), reader, *attempt->tuning, &end) &&
       BeginTryBody(attempt, reader.head, &body, &end)) {
-    RangeConnection first = {connection, {NULL, NULL, NULL}};
-    end = RangesAllowed(reader.head, attempt->point, attempt->connections)
+    RangeConnection first;
+    BeginRangeConnection(&first, connection, NULL, NULL, NULL);
+    end = RangesAllowed(reader.head, attempt->point, AllowedConnections(*attempt))
               ? ReceiveInRanges(attempt, WINSOCK_RANGES, &first, &body)
               : ReceiveWholeBody(attempt, WINSOCK_RANGES, &first, &body, BODY_CHUNK_SIZE);
+    connection = first.socket;  // the engine closes the connection it takes over
   }
 
 done:

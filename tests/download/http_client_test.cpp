@@ -56,7 +56,7 @@ class HttpClientTest : public ::testing::Test {
 
   void TearDown() override {
     WaitLoopbackServer(&server, LOOPBACK_ACCEPT_TIMEOUT_MS);
-    DownloadSettings = DownloadTuning{HTTP_RECEIVE_TIMEOUT_MS, HEAD_TIME_LIMIT_MS, 100, true};
+    DownloadSettings = DownloadTuning{HTTP_RECEIVE_TIMEOUT_MS, HEAD_TIME_LIMIT_MS, 100, true, RANGE_HEAD_LIMIT_MS};
     DeleteRunLog();
     DeleteFileW(target.c_str());
   }
