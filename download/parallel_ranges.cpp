@@ -19,13 +19,12 @@ static DWORD WINAPI RangeThread(LPVOID parameter) {
 // Every write goes to its place in the file. On NTFS a write far behind the
 // end first fills everything before it with zeros, inside that write and
 // with every other connection waiting on the one handle: a sparse file skips
-// that. Where the volume has no sparse files, the file grows as the writes
-// come, and is not sized first. False when the system refuses the size.
+// that. Where the volume has no sparse files (FAT32), the file grows as the
+// writes come, and is not sized first. False when the system refuses the size.
 static bool PlaceRangeFile(HANDLE file, long long size) {
   DWORD returned = 0;
-  if (DeviceIoControl(file, FSCTL_SET_SPARSE, NULL, 0, NULL, 0, &returned, NULL)) return PlaceBodyFile(file, size, true);
-  LogFormat(L"file not sparse. %d", static_cast<int>(GetLastError()));
-  return true;
+  return !DeviceIoControl(file, FSCTL_SET_SPARSE, NULL, 0, NULL, 0, &returned, NULL) ||
+         PlaceBodyFile(file, size, true);
 }
 
 // After the last connection: complete, changed, or cut to its complete prefix.
@@ -121,7 +120,6 @@ TryEnd ReceiveInRanges(DownloadTry* attempt, const RangeRoad& road, RangeConnect
   }
   LogFormat(L"parallel ranges: %d connections for %I64d bytes", engine.plan.connections, engine.plan.total);
   InitializeCriticalSection(&engine.lock);
-  InitializeCriticalSection(&engine.reporting);
   int started = StartConnections(&engine, workers, threads);
   RunRangeConnection(&engine, 0);
   // Each thread ends within its tries, pauses and time-outs, and at once when the download stops.
@@ -129,7 +127,6 @@ TryEnd ReceiveInRanges(DownloadTry* attempt, const RangeRoad& road, RangeConnect
   for (int i = 0; i < started; ++i) CloseHandle(threads[i]);
   ReportRanges(&engine);
   *first = engine.links[0];
-  DeleteCriticalSection(&engine.reporting);
   DeleteCriticalSection(&engine.lock);
   CloseHandle(engine.stopEvent);
   return EndRanges(&engine);

@@ -145,7 +145,7 @@ static void SwitchOff(RangeEngine* engine, int connection, RangeEnd end) {
   if (!engine->plan.off)
     LogFormat(L"ranges refused by the server: one connection from byte %I64d", engine->plan.parts[0].next);
   engine->plan.off = true;
-  CancelFurtherRequests(engine, connection);
+  CloseRequests(engine, connection, false);
 }
 
 // Under the lock: what `connection` does after a request that ended with

@@ -6,19 +6,18 @@ static const char* const END_TEXTS[] = {"done", "broken", "not connected", "busy
                                         "write failed", "stopped"};
 static_assert(sizeof END_TEXTS / sizeof END_TEXTS[0] == RANGE_END_STOPPED + 1, "a text for every end");
 
+void CloseRequests(RangeEngine* engine, int connection, bool firstToo) {
+  // Closed here, never again by their owners: a closed socket or request ends the call that waits on it.
+  for (int i = firstToo ? 0 : 1; i < MAX_DOWNLOAD_CONNECTIONS; ++i)
+    if (i != connection && engine->enlisted[i]) engine->road->cancel(&engine->links[i]);
+}
+
 void StopRanges(RangeEngine* engine, int connection, RangeEnd end) {
   if (engine->stopped) return;
   engine->stopped = true;
   engine->stopEnd = end;
-  // Closed here, never again by their owners: a closed socket or request ends the call that waits on it.
-  for (int i = 0; i < MAX_DOWNLOAD_CONNECTIONS; ++i)
-    if (i != connection && engine->enlisted[i]) engine->road->cancel(&engine->links[i]);
+  CloseRequests(engine, connection, true);
   SetEvent(engine->stopEvent);
-}
-
-void CancelFurtherRequests(RangeEngine* engine, int connection) {
-  for (int i = 1; i < MAX_DOWNLOAD_CONNECTIONS; ++i)
-    if (i != connection && engine->enlisted[i]) engine->road->cancel(&engine->links[i]);
 }
 
 bool EnlistLink(RangeEngine* engine, int connection) {
@@ -46,7 +45,7 @@ void CountReceived(RangeEngine* engine, long long count) {
 void ReportRanges(RangeEngine* engine) {
   ProgressCallback progress = engine->body->progress;
   // Each report is a call into the window's thread: no connection waits for it, and the bar never goes back.
-  if (progress == NULL || !TryEnterCriticalSection(&engine->reporting)) return;
+  if (progress == NULL || InterlockedCompareExchange(&engine->reporting, 1, 0) != 0) return;
   for (;;) {
     EnterCriticalSection(&engine->lock);
     int percent = engine->body->lastPercent;
@@ -55,7 +54,7 @@ void ReportRanges(RangeEngine* engine) {
     engine->reported = percent;
     progress(NULL, percent);
   }
-  LeaveCriticalSection(&engine->reporting);
+  InterlockedExchange(&engine->reporting, 0);
 }
 
 void LogOpened(int connection, long long first, long long last) {

@@ -10,8 +10,8 @@
 #include "download/body_file.h"
 
 struct RangeEngine {
-  CRITICAL_SECTION lock;       // guards everything below but `reported`
-  CRITICAL_SECTION reporting;  // held by the one thread that calls the progress callback
+  CRITICAL_SECTION lock;  // guards everything below but `reporting` and `reported`
+  volatile LONG reporting;  // 1 while a thread calls the progress callback
   RangePlan plan;
   DownloadTry* attempt;  // its number is the download's try, moved on by any connection
   const RangeRoad* road;
@@ -23,15 +23,16 @@ struct RangeEngine {
   RangeEnd stopEnd;  // what stopped the download (RANGE_END_DONE: every byte is in)
   RangeEnd lastEnd;  // the end of the last request of the last connection that left
   LONG failure;      // the last receive's or write's error code, set by any connection
-  int reported;      // the percentage last shown
+  int reported;      // the percentage last shown, by the thread that holds `reporting`
 };
 
 // Under the lock: every connection ends. The sockets and requests that the
 // others wait on are closed, pauses end, and no request opens from now on.
 void StopRanges(RangeEngine* engine, int connection, RangeEnd end);
 
-// Under the lock: the requests of the further connections, but `connection`'s, are closed.
-void CancelFurtherRequests(RangeEngine* engine, int connection);
+// Under the lock: the requests of the other connections than `connection`
+// (connection 0's only `firstToo`) are closed; their owners' calls end.
+void CloseRequests(RangeEngine* engine, int connection, bool firstToo);
 
 // Enlists links[connection] for the stop. False, enlisting nothing, once the
 // download has stopped, or, for a further connection, once ranges are off.

@@ -12,16 +12,15 @@ bool RangesAllowed(const HeadState& first, const ResumePoint& point, int connect
 void BeginRangePlan(RangePlan* plan, long long total, int connections) {
   if (connections < 1) connections = 1;
   if (connections > MAX_DOWNLOAD_CONNECTIONS) connections = MAX_DOWNLOAD_CONNECTIONS;
+  // Every other range empty, so done, whatever its owner.
+  *plan = RangePlan();
   plan->total = total;
   plan->connections = connections;
-  plan->worked = plan->off = plan->plain = false;
-  for (RangePart& part : plan->parts) part = RangePart{total, total, NO_OWNER};
   plan->parts[0] = RangePart{0, total, 0};
   long long share = total / connections;
-  for (int i = 0; i < MAX_DOWNLOAD_CONNECTIONS; ++i) {
-    plan->asks[i] = NO_ASK;
-    if (i > 0 && i < connections) plan->asks[i] = RangeAsk{share * i, i + 1 == connections ? total - 1 : share * (i + 1) - 1};
-  }
+  for (int i = 0; i < MAX_DOWNLOAD_CONNECTIONS; ++i)
+    plan->asks[i] = i > 0 && i < connections ? RangeAsk{share * i, i + 1 == connections ? total - 1 : share * (i + 1) - 1}
+                                             : NO_ASK;
 }
 
 static long long Left(const RangePart& part) {
@@ -125,27 +124,10 @@ int FollowStream(RangePlan* plan, int connection, long long at) {
   return found;
 }
 
-// A range given back joins the ranges nobody owns on either side of it, so that they take one slot.
-static void JoinNeighbours(RangePlan* plan, RangePart* given) {
-  for (RangePart& other : plan->parts) {
-    if (&other == given || other.owner != NO_OWNER || Left(other) <= 0) continue;
-    if (other.next == given->end) {
-      given->end = other.end;
-      other.next = other.end;
-    } else if (other.end == given->next) {
-      given->next = other.next;
-      other.next = other.end;
-    }
-  }
-}
-
 void GiveBack(RangePlan* plan, int connection) {
   plan->asks[connection] = NO_ASK;
-  for (RangePart& part : plan->parts) {
-    if (part.owner != connection) continue;
-    part.owner = NO_OWNER;
-    if (Left(part) > 0) JoinNeighbours(plan, &part);
-  }
+  for (RangePart& part : plan->parts)
+    if (part.owner == connection) part.owner = NO_OWNER;
 }
 
 void LeaveRanges(RangePlan* plan, int connection) {
