@@ -70,11 +70,19 @@ constexpr int DecimalDigits(long long value) {
 const int LENGTH_DIGITS_MAX = DecimalDigits(LENGTH_VALUE_MAX);
 static_assert(LENGTH_DIGITS_MAX <= 19, "the value of that many digits fits an unsigned 64-bit number");
 
-// The decimal value of a length's text: leading white space skipped, one
-// sign, digits up to the first other character, 0 without digits. False (and
-// *value 0) when there are more than LENGTH_DIGITS_MAX digits or their value
-// is beyond LENGTH_VALUE_MAX, either sign.
-bool ParseLengthValue(const char* text, long long* value);
+// How a Content-Length value reads (RFC 9110 sections 8.6 and 5.6.1).
+enum LengthValue {
+  LENGTH_VALUE_TAKEN,
+  LENGTH_VALUE_NOT_DIGITS,    // empty, a sign, a blank inside, hex, other text, an empty list member
+  LENGTH_VALUE_TOO_LARGE,     // more than LENGTH_DIGITS_MAX digits or a value beyond LENGTH_VALUE_MAX
+  LENGTH_VALUE_LIST_DIFFERS   // a comma-separated list of different values
+};
+
+// A length's text: one or more decimal digits and nothing else, blanks (space
+// and tab) allowed around it; or a comma-separated list of such numbers, all
+// of one value, which then stands for it. *value is the value when TAKEN, 0
+// otherwise.
+LengthValue ParseLengthValue(const char* text, long long* value);
 
 // A validator's text (an entity tag or a date) as it is sent back, at most
 // VALIDATOR_SIZE - 1 bytes; a longer one is not taken.
@@ -107,6 +115,7 @@ struct HeadState {
   long long date;                     // the last Date, in seconds (http_date.h); HTTP_DATE_NONE when none is read
   bool rangeSeen;                     // a Content-Range header came (valid or not)
   bool rangeValid;                    // ... and `range` holds its value
+  bool rangesDiffer;                  // two Content-Range headers were read differently
   ContentRange range;
   bool acceptsByteRanges;             // an "Accept-Ranges: bytes" line came
 };
@@ -124,13 +133,13 @@ enum LinePiece { LINE_WHOLE, LINE_CUT_FIRST, LINE_CUT_REST };
 // line could be any part of a longer value; a length line that was cut
 // refuses the length, and a Transfer-Encoding line counts even when cut.
 // Length lines that repeat the same number count as one; two different ones
-// refuse the length.
+// refuse the length. Two Content-Range lines read differently refuse the head.
 bool ExamineHeadLine(HeadState* head, const char* line, LinePiece piece = LINE_WHOLE);
 
 // Why a head that ended whole cannot be taken, in the run log's words; null
 // when it can: a transfer coding named (this client writes the body as it
-// comes), a length refused, or no length at all where the answer is not a
-// partial one (which gives its size in its range).
+// comes), a length refused, two different ranges, or no length at all where
+// the answer is not a partial one (which gives its size in its range).
 const char* HeadRefusal(const HeadState& head);
 
 // What reading the head may still spend: a hostile server that drips bytes, or

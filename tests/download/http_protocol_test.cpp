@@ -138,34 +138,27 @@ static_assert(DecimalDigits(9) == 1 && DecimalDigits(10) == 2 && DecimalDigits(2
               "the digit limit follows from the largest length");
 static_assert(LENGTH_VALUE_MAX == 9223372036854775807LL && LENGTH_DIGITS_MAX == 19, "lengths are signed 64-bit");
 
-// Taken: blanks, one sign, digits up to another character (none give 0).
-// Refused: more digits than the largest length has, leading zeros or not, or a
-// larger value, either sign.
+// The digit and value limits of a length, each member of a list alike
+// (the forms a head may give are judged in the head table below).
 TEST(LengthValue, ValuesAndRefusalsAtTheDigitAndValueLimits) {
   struct Case {
     const char* text;
-    bool taken;
+    LengthValue read;
     long long value;
   } cases[] = {
-      {"10000", true, 10000},
-      {"  \t12 bytes", true, 12},
-      {"+7", true, 7},
-      {"-5", true, -5},
-      {"", true, 0},
-      {"abc", true, 0},
-      {"- 5", true, 0},
-      {"9223372036854775807", true, LENGTH_VALUE_MAX},
-      {"9223372036854775808", false, 0},
-      {"-9223372036854775807", true, -LENGTH_VALUE_MAX},
-      {"-9223372036854775808", false, 0},
-      {"0000000000000000123", true, 123},
-      {"00000000000000000123", false, 0},
-      {"00000000000000000000", false, 0},
-      {"99999999999999999999999999", false, 0},
+      {"9223372036854775807", LENGTH_VALUE_TAKEN, LENGTH_VALUE_MAX},
+      {"9223372036854775808", LENGTH_VALUE_TOO_LARGE, 0},
+      {"0000000000000000123", LENGTH_VALUE_TAKEN, 123},
+      {"00000000000000000123", LENGTH_VALUE_TOO_LARGE, 0},
+      {"00000000000000000000", LENGTH_VALUE_TOO_LARGE, 0},
+      {"99999999999999999999999999", LENGTH_VALUE_TOO_LARGE, 0},
+      {"9223372036854775807, 9223372036854775807", LENGTH_VALUE_TAKEN, LENGTH_VALUE_MAX},
+      {"5, 00000000000000000005", LENGTH_VALUE_TOO_LARGE, 0},
+      {"9223372036854775807, 9223372036854775806", LENGTH_VALUE_LIST_DIFFERS, 0},
   };
   for (const Case& each : cases) {
     long long value = -1;
-    EXPECT_EQ(each.taken, ParseLengthValue(each.text, &value)) << each.text;
+    EXPECT_EQ(each.read, ParseLengthValue(each.text, &value)) << each.text;
     EXPECT_EQ(each.value, value) << each.text;
   }
 }
@@ -187,6 +180,8 @@ TEST(HeadLengths, EdgesOfTheNumbersAndOfTheLinesThatGiveThem) {
   const char* const cut = "content length refused: its line is cut";
   const char* const coding = "response head refused: a transfer coding is named";
   const char* const none = "no content length in the response head";
+  const char* const notNumber = "content length refused: not a decimal number";
+  const char* const ranges = "response head refused: two different content ranges";
   // A line of exactly HEAD_LINE_SIZE characters is examined as a cut one.
   const std::string pad = "X-Pad: " + std::string(HEAD_LINE_SIZE - 7, 'x');
   const std::string longLength = "Content-Length: 5" + std::string(HEAD_LINE_SIZE - 18, ' ');
@@ -205,6 +200,25 @@ TEST(HeadLengths, EdgesOfTheNumbersAndOfTheLinesThatGiveThem) {
       {false, "Content-Length: 9223372036854775808\n", 0, refused},
       {false, "Content-Length: 0000000000000000005\n", 5, NULL},
       {false, "Content-Length: 00000000000000000005\n", 0, refused},
+      // Digits and nothing else (RFC 9110 section 8.6), blanks around them allowed.
+      {false, "Content-Length: \t12 \t\n", 12, NULL},
+      {false, "Content-Length: \n", 0, notNumber},
+      {false, "Content-Length: abc\n", 0, notNumber},
+      {false, "Content-Length: 12 bytes\n", 0, notNumber},
+      {false, "Content-Length: 100abc\n", 0, notNumber},
+      {false, "Content-Length: 0x10\n", 0, notNumber},
+      {false, "Content-Length: +7\n", 0, notNumber},
+      {false, "Content-Length: -5\n", 0, notNumber},
+      {false, "Content-Length: 1 2\n", 0, notNumber},
+      {false, "Content-Length: \v5\n", 0, notNumber},
+      // A list of one value stands for it; different values or an empty member refuse it.
+      {false, "Content-Length: 100, 100\n", 100, NULL},
+      {false, "Content-Length: 7,7\t, 7 \nContent-Length: 7\n", 7, NULL},
+      {false, "Content-Length: 100, 200\n", 0, differ},
+      {false, "Content-Length: 5, 5\nContent-Length: 6\n", 0, differ},
+      {false, "Content-Length: 5,,5\n", 0, notNumber},
+      {false, "Content-Length: 5,\n", 0, notNumber},
+      {false, "Content-Length: ,5\n", 0, notNumber},
       // Names in any case, directly followed by their colon.
       {false, "content-LENGTH:7\n", 7, NULL},
       {false, "Content-Length : 7\n", 0, none},
@@ -216,6 +230,8 @@ TEST(HeadLengths, EdgesOfTheNumbersAndOfTheLinesThatGiveThem) {
       // A piece behind a cut is no line of its own; a length line that is cut is no length.
       {false, pad + "Content-Length: 5\n", 0, none},
       {false, pad + "Content-Length: 5\nContent-Length: 3\n", 3, NULL},
+      // A line of three pieces: its second one is a rest of it, although cut again.
+      {false, pad + "Content-Length: 5" + std::string(HEAD_LINE_SIZE, 'y') + "\nContent-Length: 3\n", 3, NULL},
       {false, longLength + "\n", 5, NULL},
       {false, longLength + " \n", 0, cut},
       // Any transfer coding, in any case, cut or whole, with a length or without.
@@ -226,6 +242,11 @@ TEST(HeadLengths, EdgesOfTheNumbersAndOfTheLinesThatGiveThem) {
       {true, "Transfer-Encoding: chunked\nContent-Range: bytes 5-9/10\n", 0, coding},
       {true, "Content-Range: bytes 5-9/10\n", 0, NULL},
       {true, "Content-Range: bytes 5-9/10\nContent-Length: 5\n", 5, NULL},
+      // A range given twice must read the same both times.
+      {true, "Content-Range: bytes 5-9/10\ncontent-range: bytes 5-9/10 \n", 0, NULL},
+      {true, "Content-Range: bytes 5-9/10\nContent-Range: bytes 0-4/10\n", 0, ranges},
+      {true, "Content-Range: bytes 5-9/10\nContent-Range: bytes 5-9/11\n", 0, ranges},
+      {true, "Content-Range: bytes 5-9/10\nContent-Range: bytes */10\n", 0, ranges},
   };
   for (const Case& each : cases) {
     HeadReader reader;
