@@ -559,8 +559,53 @@ TEST_F(HttpClientTest, LengthBeyondTheFreeDiskSpaceFailsBeforeTheBody) {
   // The folder's free bytes, give or take what others wrote meanwhile.
   long long logged = std::stoll(lines[2].substr(room.size()));
   EXPECT_LT(std::llabs(logged - static_cast<long long>(free.QuadPart)), 1LL << 30) << lines[2];
-  EXPECT_EQ(" free", lines[2].substr(lines[2].size() - 5));
+  EXPECT_EQ(", 0 in the file it replaces", lines[2].substr(lines[2].find(" free") + 5));
   EXPECT_EQ("data download-error : 112", lines[3]);  // ERROR_DISK_FULL
+}
+
+// The old file of the same name, which the new one replaces, frees its bytes
+// for it: a length beyond the free bytes by less than the old file's size
+// fits. An old file with a second name keeps its bytes, so it frees none. The
+// old file is 64 GiB, sparse on the Linux side; the lengths leave 32 GiB for
+// what others write meanwhile.
+TEST_F(HttpClientTest, TheFileThatADownloadReplacesCountsAsFreeSpace) {
+  const long long old = 1LL << 36;
+  const std::wstring link = target + L".link";
+  ULARGE_INTEGER free;
+  ASSERT_TRUE(GetDiskFreeSpaceExW(folder.c_str(), &free, NULL, NULL));
+  const std::string beyond = std::to_string(static_cast<long long>(free.QuadPart) + old / 2);
+  struct Case {
+    std::string length;
+    bool secondName;
+    std::string logged;  // the line behind "content length: ..."
+  } cases[] = {
+      {std::to_string(1LL << 50), false, "disk full: 1125899906842624 bytes to come, "},
+      {beyond, false, "start down"},
+      {beyond, true, "disk full: " + beyond + " bytes to come, "},
+  };
+  for (const Case& each : cases) {
+    HANDLE file = CreateFileW(target.c_str(), GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, 0, NULL);
+    ASSERT_NE(INVALID_HANDLE_VALUE, file);
+    LARGE_INTEGER end;
+    end.QuadPart = old;
+    EXPECT_TRUE(SetFilePointerEx(file, end, NULL, FILE_BEGIN) && SetEndOfFile(file));
+    CloseHandle(file);
+    if (each.secondName) {
+      ASSERT_TRUE(CreateHardLinkW(link.c_str(), target.c_str(), NULL));
+    }
+    DeleteRunLog();
+    ASSERT_NE(nullptr, OpenRunLogFile());
+    EXPECT_EQ(DOWNLOAD_FAILED, Fetch({SendBytes(Head("Content-Length: " + each.length + "\r\n") + "abc"),
+                                      CloseConnection()}));
+    DeleteFileW(link.c_str());
+    Lines lines = LogTexts();
+    ASSERT_GE(lines.size(), 3u);
+    EXPECT_EQ(0u, lines[2].find(each.logged)) << lines[2];
+    if (each.logged != "start down") {
+      const std::string counted = each.secondName ? "0" : std::to_string(old);
+      EXPECT_EQ(", " + counted + " in the file it replaces", lines[2].substr(lines[2].find(" free") + 5));
+    }
+  }
 }
 
 // A body past 4 GiB on setup.exe's own road, broken past 4 GiB and continued:

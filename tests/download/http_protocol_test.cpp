@@ -345,19 +345,32 @@ TEST(BodyProgress, ReceiveSizesAndPercentages) {
 }
 
 // The rest of a body fits when what the file grows by is at most the free
-// bytes; a file written anew frees what it held.
+// bytes; a file written anew frees what it held, and so does the file it
+// replaces. A FAT volume takes 4 GiB - 1 bytes and not one more.
 TEST(BodyFitsOnDisk, TheGrowthAgainstTheFreeBytesFromBothSides) {
   EXPECT_TRUE(BodyFitsOnDisk(1000, 0, 1000));
   EXPECT_FALSE(BodyFitsOnDisk(1001, 0, 1000));
   EXPECT_TRUE(BodyFitsOnDisk(1000, 400, 600));
   EXPECT_FALSE(BodyFitsOnDisk(1000, 399, 600));
   EXPECT_TRUE(BodyFitsOnDisk(5, 400, 0)) << "smaller than what the file held";
-  EXPECT_TRUE(BodyFitsOnDisk(-5, 0, 0));
-  EXPECT_TRUE(BodyFitsOnDisk(-LENGTH_VALUE_MAX, 400, 0)) << "no overflow below the held bytes";
+  EXPECT_FALSE(BodyFitsOnDisk(-5, 0, ~0ULL)) << "a negative length never fits";
+  EXPECT_FALSE(BodyFitsOnDisk(-LENGTH_VALUE_MAX, 400, 0));
   EXPECT_TRUE(BodyFitsOnDisk(LENGTH_VALUE_MAX, 0, 9223372036854775807ULL));
   EXPECT_FALSE(BodyFitsOnDisk(LENGTH_VALUE_MAX, 0, 9223372036854775806ULL));
   EXPECT_TRUE(BodyFitsOnDisk(4294967297LL, 1, 4294967296ULL));
   EXPECT_FALSE(BodyFitsOnDisk(4294967297LL, 0, 4294967296ULL));
+
+  const long long any = LENGTH_VALUE_MAX;
+  EXPECT_EQ(BODY_ROOM_FITS, JudgeBodyRoom(1000, 0, 400, 600, any));
+  EXPECT_EQ(BODY_ROOM_DISK_FULL, JudgeBodyRoom(1000, 0, 399, 600, any));
+  EXPECT_EQ(BODY_ROOM_FITS, JudgeBodyRoom(1000, 300, 100, 600, any));
+  EXPECT_EQ(BODY_ROOM_DISK_FULL, JudgeBodyRoom(1000, 300, 99, 600, any));
+  EXPECT_EQ(BODY_ROOM_FITS, JudgeBodyRoom(LENGTH_VALUE_MAX, 0, LENGTH_VALUE_MAX, ~0ULL, any)) << "no overflow";
+  EXPECT_EQ(BODY_ROOM_DISK_FULL, JudgeBodyRoom(-1, 0, 400, ~0ULL, any));
+  EXPECT_EQ(BODY_ROOM_FITS, JudgeBodyRoom(4294967295LL, 0, 0, ~0ULL, FAT_FILE_SIZE_MAX));
+  EXPECT_EQ(BODY_ROOM_FILE_TOO_LARGE, JudgeBodyRoom(4294967296LL, 0, 0, ~0ULL, FAT_FILE_SIZE_MAX));
+  EXPECT_EQ(BODY_ROOM_FILE_TOO_LARGE, JudgeBodyRoom(4294967296LL, 4294967295LL, 0, 0, FAT_FILE_SIZE_MAX))
+      << "before the free bytes: a kept file that fits does not make its whole fit";
 }
 
 TEST(HeadBudget, SizeAndTimeLimitsHoldAcrossTheTickCountersWrap) {
