@@ -786,4 +786,22 @@ TEST_F(HttpClientTest, FailedWriteIsLoggedAndNotCounted) {
   EXPECT_NE(std::string::npos, lines[0].find(" of 4096 bytes written")) << lines[0];
 }
 
+// A piece written by its offset past 4 GiB (as ranges write) lands there: the
+// file ends behind it and holds it there. Sparse on the Linux side.
+TEST_F(HttpClientTest, PieceWrittenAtAnOffsetPast4GibLandsThere) {
+  const long long at = (1LL << 32) + 5;
+  HANDLE file = CreateFileW(target.c_str(), GENERIC_READ | GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, 0, NULL);
+  ASSERT_NE(INVALID_HANDLE_VALUE, file);
+  DWORD failure = 0, got = 0;
+  char bytes[4] = {};
+  LARGE_INTEGER size = {}, position = {};
+  position.QuadPart = at;
+  EXPECT_TRUE(WriteBodyPieceAt(file, at, "abc", 3, &failure));
+  EXPECT_TRUE(GetFileSizeEx(file, &size));
+  EXPECT_TRUE(SetFilePointerEx(file, position, NULL, FILE_BEGIN) && ReadFile(file, bytes, 4, &got, NULL));
+  CloseHandle(file);
+  EXPECT_EQ(at + 3, size.QuadPart);
+  EXPECT_EQ("abc", std::string(bytes, got));
+}
+
 }  // namespace

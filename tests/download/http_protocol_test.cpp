@@ -288,6 +288,7 @@ TEST(HttpDate, TheImfFormToTheSecondAndNoOtherForm) {
       {"Sun, 06 Nov 1994 08:49:37 GMT \t", 784111777},
       {"Mon, 07 Dec 2026 10:00:00 GMT", 1796637600},
       {"Tue, 29 Feb 2000 23:59:60 GMT", 951868800},
+      {"Fri, 01 Mar 2024 00:00:00 GMT", 1709251200},
       {"Fri, 31 Dec 9999 23:59:59 GMT", 253402300799LL},
       // Dates that do not exist, numbers out of range, years before 1970.
       {"Thu, 29 Feb 2100 00:00:00 GMT", HTTP_DATE_NONE},
