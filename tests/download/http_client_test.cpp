@@ -512,10 +512,7 @@ TEST_F(HttpClientTest, HeadWithoutAUsableLengthFailsWithoutAFile) {
       {{SendBytes(Head("Server: x\r\n") + "body")}, {"no content length in the response head"}},
       {{SendBytes(Head("Content-Length: 00000000000000000004\r\n") + "body")},
        {"content length refused: more digits or a larger value than a length may have"}},
-      // Digits and nothing else: an empty, signed or wordy value would count a short file as whole.
-      {{SendBytes(Head("Content-Length: \r\n") + "body")}, {"content length refused: not a decimal number"}},
-      {{SendBytes(Head("Content-Length: abc\r\n") + "body")}, {"content length refused: not a decimal number"}},
-      {{SendBytes(Head("Content-Length: 12 bytes\r\n") + "body")}, {"content length refused: not a decimal number"}},
+      // Digits and nothing else (more forms, on every road, in the resume table).
       {{SendBytes(Head("Content-Length: 0x4\r\n") + "body")}, {"content length refused: not a decimal number"}},
       {{SendBytes(Head("Content-Length: -5\r\n") + "body")}, {"content length refused: not a decimal number"}},
       {{SendBytes(Head("Content-Length: 4, 40\r\n") + "body")}, {"content length refused: two different values"}},
