@@ -46,19 +46,6 @@ static SOCKET MakeSocket(const DownloadTry& attempt, sockaddr_in* address) {
   return connection;
 }
 
-// Resolves, creates the socket and connects to the first address. INVALID_SOCKET on failure.
-static SOCKET ConnectToServer(const DownloadTry& attempt) {
-  sockaddr_in address;
-  SOCKET connection = MakeSocket(attempt, &address);
-  if (connection != INVALID_SOCKET &&
-      connect(connection, reinterpret_cast<const sockaddr*>(&address), sizeof address) == SOCKET_ERROR) {
-    LogFormat(L"connect error: %d", WSAGetLastError());
-    closesocket(connection);
-    connection = INVALID_SOCKET;
-  }
-  return connection;
-}
-
 // True when the head ended whole and can be taken; otherwise *end says how
 // the try ended and the run log why.
 static bool UsableHead(HeadRead headEnd, const HeadReader& reader, const DownloadTuning& tuning, TryEnd* end) {
@@ -137,30 +124,43 @@ static bool ConnectWithin(RangeConnection* link, DWORD limitMs) {
   return false;
 }
 
-// Connects, sends the request and reads its head, each within the receive
-// time-out, or `headLimitMs` when there is one; the body has the download's own.
+// Connects as the first request always did, within the platform's own time-out.
+static bool ConnectNow(RangeConnection* link) {
+  if (connect(link->socket, reinterpret_cast<const sockaddr*>(&link->address), sizeof link->address) == 0)
+    return true;
+  LogFormat(L"connect error: %d", WSAGetLastError());
+  return false;
+}
+
+// Connects, sends the request and reads its head: each within `headLimitMs`
+// when there is one, else within the download's own limits; the body has the
+// download's receive time-out. The first try's step texts go to the window.
 static RangeEnd AskRange(const DownloadTry& attempt, const RangeAsk& ask, DWORD headLimitMs, RangeConnection* link,
                          HeadState* answer) {
   char ranged[RESUME_REQUEST_BUFFER_SIZE];
   HeadReader reader;
   TryEnd end = TRY_REFUSED;
   const bool plain = ask.first == PLAIN_ASK;
+  // The first request's bytes are the ones the client always sent; only a range adds its two lines.
   const char* request = plain ? attempt.request : ranged;
   int length = plain ? attempt.requestLength
                      : RangeRequest(attempt.request, attempt.requestLength, ask.first, ask.last,
                                     attempt.point.validator, ranged);
   DWORD receiveLimit = headLimitMs != 0 ? headLimitMs : attempt.tuning->receiveTimeoutMs;
   BeginHead(answer);
+  // Not expected: the buffer holds the longest first request with both lines.
   if (length < 0) {
     LogLine(L"request for a range does not fit");
     return RANGE_END_WRONG;
   }
-  if (!ConnectWithin(link, receiveLimit)) return RANGE_END_NOT_CONNECTED;
+  if (headLimitMs != 0 ? !ConnectWithin(link, headLimitMs) : !ConnectNow(link)) return RANGE_END_NOT_CONNECTED;
+  ReportStep(TryStepProgress(attempt), L"发送请求...");
   int sent = send(link->socket, request, length, 0);
   if (sent != length) {
     LogFormat(L"request send error: %d/%d", sent, length);
     return RANGE_END_NOT_CONNECTED;
   }
+  ReportStep(TryStepProgress(attempt), L"解析响应...");
   setsockopt(link->socket, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&receiveLimit), sizeof receiveLimit);
   BeginHeadReader(&reader, HEAD_SIZE_LIMIT, GetTickCount(), headLimitMs != 0 ? headLimitMs : attempt.tuning->headTimeLimitMs);
   reader.head.partialAllowed = !plain;
@@ -168,7 +168,7 @@ static RangeEnd AskRange(const DownloadTry& attempt, const RangeAsk& ask, DWORD 
   receiveLimit = attempt.tuning->receiveTimeoutMs;
   setsockopt(link->socket, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&receiveLimit), sizeof receiveLimit);
   *answer = reader.head;
-  if (read == HEAD_READ_ENDED) return RANGE_END_DONE;
+  // A refused status line is judged by its number.
   if (read == HEAD_READ_REFUSED) {
     LogFormat(L"http error : %S", reader.line);
     answer->status = StatusOfLine(reader.line);
@@ -176,7 +176,7 @@ static RangeEnd AskRange(const DownloadTry& attempt, const RangeAsk& ask, DWORD 
   }
   // A stop closed the socket: nothing to tell of the head.
   if (link->cancelled) return RANGE_END_BROKEN;
-  UsableHead(read, reader, *attempt.tuning, &end);
+  if (UsableHead(read, reader, *attempt.tuning, &end)) return RANGE_END_DONE;
   return end == TRY_HEAD_CUT ? RANGE_END_BROKEN : RANGE_END_WRONG;
 }
 
@@ -205,58 +205,10 @@ static void CancelRange(RangeConnection* link) {
 static const RangeRoad WINSOCK_RANGES = {MakeRange, AskRange, ReceiveRange, CloseRange, CancelRange};
 
 TryEnd HttpTry(DownloadTry* attempt) {
-  char continued[RESUME_REQUEST_BUFFER_SIZE];
-  const char* request = attempt->request;
-  int requestLength = attempt->requestLength;
-  HeadReader reader;
-  BodyProgress body;
   WSADATA winsock;
-  bool winsockStarted = false;
-  SOCKET connection = INVALID_SOCKET;
-  TryEnd end = TRY_NOT_CONNECTED;
-  const bool resuming = IsResumingTry(*attempt);
-  int sent = 0;
-
-  // The first request's bytes are the ones the client always sent; only a continuation adds its two lines.
-  if (resuming) {
-    request = continued;
-    requestLength = ContinueRequest(attempt->request, attempt->requestLength, attempt->point, continued);
-    // Not expected: the buffer holds the longest first request with both lines.
-    if (requestLength < 0) {
-      LogLine(L"request for the rest does not fit");
-      return TRY_REFUSED;
-    }
-  }
   // A failed start is not examined here: resolution fails next and logs it.
-  winsockStarted = WSAStartup(MAKEWORD(2, 2), &winsock) == 0;
-  connection = ConnectToServer(*attempt);
-  if (connection == INVALID_SOCKET) goto done;
-
-  ReportStep(TryStepProgress(*attempt), L"发送请求...");
-  sent = send(connection, request, requestLength, 0);
-  if (sent != requestLength) {
-    LogFormat(L"request send error: %d/%d", sent, requestLength);
-    goto done;
-  }
-
-  ReportStep(TryStepProgress(*attempt), L"解析响应...");
-  BeginHeadReader(&reader, HEAD_SIZE_LIMIT, GetTickCount(), attempt->tuning->headTimeLimitMs);
-  reader.head.partialAllowed = resuming;
-  if (UsableHead(ReceiveHead(connection, &reader), reader, *attempt->tuning, &end) &&
-      BeginTryBody(attempt, reader.head, &body, &end)) {
-    RangeConnection first;
-    BeginRangeConnection(&first, connection, NULL, NULL, NULL);
-    end = RangesAllowed(reader.head, attempt->point, AllowedConnections(*attempt))
-              ? ReceiveInRanges(attempt, WINSOCK_RANGES, &first, &body)
-              : ReceiveWholeBody(attempt, WINSOCK_RANGES, &first, &body, BODY_CHUNK_SIZE);
-    connection = first.socket;  // the engine closes the connection it takes over
-  }
-
-done:
-  if (connection != INVALID_SOCKET) {
-    shutdown(connection, SD_BOTH);
-    closesocket(connection);
-  }
+  bool winsockStarted = WSAStartup(MAKEWORD(2, 2), &winsock) == 0;
+  TryEnd end = TryOverRoad(attempt, WINSOCK_RANGES, BODY_CHUNK_SIZE);
   if (winsockStarted) WSACleanup();
   return end;
 }

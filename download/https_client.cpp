@@ -284,8 +284,9 @@ static RangeEnd AskRange(const DownloadTry& attempt, const RangeAsk& ask, DWORD 
   BeginHead(answer);
   if (!plain && BuildRangeHeaders(ask.first, ask.last, attempt.point.validator, headers, sizeof headers) < 0)
     return RANGE_END_WRONG;
-  // The notices live in the link as long as the request's handle: the library hands them to every notification.
-  link->notices = RequestNotices{NULL, HTTPS_STEP_LOOKING_UP, 0, false, 0};
+  // The notices live in the link as long as the request's handle: the library hands them to every
+  // notification. The first try's step texts go to the window.
+  link->notices = RequestNotices{TryStepProgress(attempt), HTTPS_STEP_LOOKING_UP, 0, false, 0};
   TryEnd sent = SendRequest(api, request, headers, headLimitMs != 0 ? headLimitMs : HeadTimeLimit(attempt),
                             &link->notices);
   if (sent != TRY_COMPLETE) return sent == TRY_HEAD_CUT ? RANGE_END_BROKEN : RANGE_END_NOT_CONNECTED;
@@ -329,34 +330,5 @@ static void CancelRange(RangeConnection* link) {
 static const RangeRoad LIBRARY_RANGES = {MakeRange, AskRange, ReceiveRange, CloseRange, CancelRange};
 
 TryEnd WinHttpTry(DownloadTry* attempt) {
-  const WinHttpFunctions* api = LoadWinHttp();
-  RequestHandles handles = {NULL, NULL, NULL};
-  RequestNotices notices = {TryStepProgress(*attempt), HTTPS_STEP_LOOKING_UP, 0, false, 0};
-  DWORD headTimeLimit = HeadTimeLimit(*attempt);
-  char resumeHeaders[RANGE_HEADERS_SIZE];
-  HeadState head;
-  BodyProgress body;
-  TryEnd end = TRY_NOT_CONNECTED;
-
-  resumeHeaders[0] = '\0';
-  if (IsResumingTry(*attempt)) BuildResumeHeaders(attempt->point, resumeHeaders, sizeof resumeHeaders);
-  if (api == NULL) return TRY_NOT_CONNECTED;
-  if (!OpenRequest(api, *attempt, headTimeLimit, &handles)) goto done;
-  end = SendRequest(api, handles.request, resumeHeaders, headTimeLimit, &notices);
-  if (end != TRY_COMPLETE) goto done;
-  end = TRY_REFUSED;
-  if (ReadAnswerHead(api, handles.request, *attempt, IsResumingTry(*attempt), &head) &&
-      BeginTryBody(attempt, head, &body, &end)) {
-    RangeConnection first;
-    BeginRangeConnection(&first, INVALID_SOCKET, handles.session, handles.connection, handles.request);
-    end = RangesAllowed(head, attempt->point, AllowedConnections(*attempt))
-              ? ReceiveInRanges(attempt, LIBRARY_RANGES, &first, &body)
-              : ReceiveWholeBody(attempt, LIBRARY_RANGES, &first, &body, HTTPS_READ_SIZE);
-    // The engine closes the handles it takes over.
-    handles = RequestHandles{first.handles[0], first.handles[1], first.handles[2]};
-  }
-
-done:
-  CloseRequest(api, handles);
-  return end;
+  return TryOverRoad(attempt, LIBRARY_RANGES, HTTPS_READ_SIZE);
 }

@@ -68,8 +68,9 @@ static int StartConnections(RangeEngine* engine, RangeWorker* workers, HANDLE* t
   return started;
 }
 
-TryEnd ReceiveWholeBody(DownloadTry* attempt, const RangeRoad& road, RangeConnection* link, BodyProgress* body,
-                        int chunkSize) {
+// The body over its one connection, as every download before ranges.
+static TryEnd ReceiveWholeBody(DownloadTry* attempt, const RangeRoad& road, RangeConnection* link, BodyProgress* body,
+                               int chunkSize) {
   char chunk[RANGE_CHUNK_SIZE];
   bool writtenWhole = true;
   DWORD failure = 0;
@@ -110,7 +111,10 @@ static bool BeginEngine(RangeEngine* engine, DownloadTry* attempt, const RangeRo
   return false;
 }
 
-TryEnd ReceiveInRanges(DownloadTry* attempt, const RangeRoad& road, RangeConnection* first, BodyProgress* body) {
+// The body over up to attempt->connections connections, `first` (whose body is
+// unread) as connection 0; the engine closes it and leaves it closed.
+static TryEnd ReceiveInRanges(DownloadTry* attempt, const RangeRoad& road, RangeConnection* first,
+                              BodyProgress* body) {
   RangeEngine engine;
   RangeWorker workers[MAX_DOWNLOAD_CONNECTIONS];
   HANDLE threads[MAX_DOWNLOAD_CONNECTIONS];
@@ -130,4 +134,23 @@ TryEnd ReceiveInRanges(DownloadTry* attempt, const RangeRoad& road, RangeConnect
   DeleteCriticalSection(&engine.lock);
   CloseHandle(engine.stopEvent);
   return EndRanges(&engine);
+}
+
+TryEnd TryOverRoad(DownloadTry* attempt, const RangeRoad& road, int chunkSize) {
+  RangeConnection link;
+  HeadState head;
+  BodyProgress body;
+  // The first request as it is, or continued from the bytes kept.
+  const RangeAsk ask = {IsResumingTry(*attempt) ? attempt->point.kept : PLAIN_ASK, -1};
+  BeginRangeConnection(&link, INVALID_SOCKET, NULL, NULL, NULL);
+  RangeEnd asked = road.make(*attempt, 0, &link);
+  if (asked == RANGE_END_DONE) asked = road.ask(*attempt, ask, 0, &link, &head);
+  TryEnd end = TryEndOfAsk(asked);
+  if (asked == RANGE_END_DONE && head.statusSeen && BeginTryBody(attempt, head, &body, &end))
+    end = RangesAllowed(head, attempt->point, AllowedConnections(*attempt))
+              ? ReceiveInRanges(attempt, road, &link, &body)
+              : ReceiveWholeBody(attempt, road, &link, &body, chunkSize);
+  // What the engine took over it has closed.
+  road.close(&link);
+  return end;
 }

@@ -14,20 +14,17 @@
 
 #include "download/body_file.h"
 
-// Receives the rest of a body over its one connection into the attempt's
-// file, each receive asking for at most `chunkSize` bytes (at most
-// RANGE_CHUNK_SIZE), as every download did before ranges.
-TryEnd ReceiveWholeBody(DownloadTry* attempt, const RangeRoad& road, RangeConnection* link, BodyProgress* body,
-                        int chunkSize);
-
-// Fetches the body of the first try (its 200 head taken by BeginTryBody, and
-// RangesAllowed) over up to attempt->connections connections, `first` (whose
-// body is unread) being connection 0. The engine closes `first` and leaves it
-// closed (its socket INVALID_SOCKET, its handles null) for the caller's
-// clean-up. Returns TRY_COMPLETE when every byte is in; TRY_CHANGED (the
-// point begun anew, one connection from then on) when an answer came from a
-// changed file; otherwise the file is cut to its complete prefix, which the
-// point keeps, and either TRY_REFUSED (the answers could not be used, or a
-// write failed) or TRY_BROKEN: the download's tries are spent, or ranges did
-// not work here and the first connection broke (one connection from then on).
-TryEnd ReceiveInRanges(DownloadTry* attempt, const RangeRoad& road, RangeConnection* first, BodyProgress* body);
+// One try of a download on `road`: sends the first request (or, when the
+// attempt continues, the first request with the Range and If-Range of its
+// rest), judges its head (BeginTryBody), and receives the body into the
+// attempt's file: over several connections when RangesAllowed (the first
+// one's answer read on as connection 0), otherwise over the one connection,
+// each receive asking for at most `chunkSize` bytes (at most
+// RANGE_CHUNK_SIZE), as every download did before ranges. In ranges: when
+// an answer came from a changed file, TRY_CHANGED (the point begun anew, one
+// connection from then on); with bytes missing, the file is cut to its
+// complete prefix, which the point keeps, and TRY_REFUSED (the answers could
+// not be used, or a write failed) or TRY_BROKEN: the download's tries are
+// spent, or ranges did not work here and the first connection broke (one
+// connection from then on).
+TryEnd TryOverRoad(DownloadTry* attempt, const RangeRoad& road, int chunkSize);

@@ -95,7 +95,7 @@ static RangeEnd TakeAnswer(RangeEngine* engine, int connection, const RangeAsk& 
   bool off = engine->plan.off;
   LeaveCriticalSection(&engine->lock);
   if (ask.first != PLAIN_ASK && part < 0) {
-    *why = part == FULL_PLAN ? "no room for another range" : off ? "ranges off" : "fetched meanwhile";
+    *why = part == FULL_PLAN ? "no room" : off ? "ranges off" : "fetched meanwhile";
     // Bytes that another stream brought meanwhile: this connection asks again.
     return part == NO_RANGE && !off ? RANGE_END_DONE : RANGE_END_STOPPED;
   }
@@ -143,7 +143,7 @@ static void SwitchOff(RangeEngine* engine, int connection, RangeEnd end) {
     return;
   }
   if (!engine->plan.off)
-    LogFormat(L"ranges refused by the server: one connection from byte %I64d", engine->plan.parts[0].next);
+    LogFormat(L"ranges off: one connection from byte %I64d", engine->plan.parts[0].next);
   engine->plan.off = true;
   CloseRequests(engine, connection, false);
 }
@@ -166,7 +166,7 @@ static bool DecideNext(RangeEngine* engine, int connection, RangeEnd end, RangeA
     case RANGE_STEP_PLAIN:
       plan->plain = true;
       attempt->oneConnection = true;
-      LogLine(L"ranges refused: the missing bytes over one plain request");
+      LogLine(L"plain request for the missing bytes");
       return NextAsk(plan, connection, ask);
     case RANGE_STEP_OFF:
       SwitchOff(engine, connection, end);

@@ -201,6 +201,10 @@ RangeStep DecideRangeStep(RangeEnd end, const RangePlan& plan, int number) {
   return number < DOWNLOAD_TRIES ? RANGE_STEP_RETRY : RANGE_STEP_LEAVE;
 }
 
+TryEnd TryEndOfAsk(RangeEnd end) {
+  return end == RANGE_END_NOT_CONNECTED ? TRY_NOT_CONNECTED : end == RANGE_END_BROKEN ? TRY_HEAD_CUT : TRY_REFUSED;
+}
+
 TryEnd DownloadEndOfRanges(RangeEnd last) {
   switch (last) {
     case RANGE_END_CHANGED:

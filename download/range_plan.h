@@ -134,6 +134,11 @@ enum RangeStep {
 // ends it while others remain (the last one falls back to the first request).
 RangeStep DecideRangeStep(RangeEnd end, const RangePlan& plan, int number);
 
+// How a try ends whose first request ended with `end` (not RANGE_END_DONE)
+// before its body, or with a head whose status line was refused: not
+// connected, a head cut off, or refused.
+TryEnd TryEndOfAsk(RangeEnd end);
+
 // The end of a whole download that stopped with bytes missing, after `last`
 // was the end of the last connection to stop: a changed file starts over, a
 // write that failed or answers that cannot be used end it, breaks leave it
