@@ -112,24 +112,31 @@ static RangeEnd EndRequest(RangeEngine* engine, int connection, RangeEnd end, co
   return end;
 }
 
-// One request of `connection` for `ask`, on a connection of its own; `own` is
-// the attempt as this connection's copy.
-static RangeEnd FetchAsked(RangeEngine* engine, const DownloadTry& own, int connection, const RangeAsk& ask) {
+// One request of `connection` for `ask`, on a connection of its own, or,
+// `opened`, connection 0's first answer, whose stream from byte 0 is in
+// links[0]; `own` is the attempt as this connection's copy.
+static RangeEnd FetchAsked(RangeEngine* engine, const DownloadTry& own, int connection, const RangeAsk& ask,
+                           bool opened) {
   RangeConnection* link = &engine->links[connection];
   HeadState answer;
   const char* why = "";
   long long first = ask.first == PLAIN_ASK ? 0 : ask.first;
-  RangeStream stream = {first, ask.last + 1, NO_RANGE};
+  RangeStream stream = {first, ask.last + 1, opened ? 0 : NO_RANGE};
   EnterCriticalSection(&engine->lock);
   // Until ranges have worked here, a silent server must not keep the download waiting.
   DWORD limit = engine->plan.worked || ask.first == PLAIN_ASK ? 0 : own.tuning->rangeHeadLimitMs;
   LeaveCriticalSection(&engine->lock);
   LogOpened(connection, first, ask.last);
-  BeginRangeConnection(link, INVALID_SOCKET, NULL, NULL, NULL);
-  RangeEnd end = engine->road->make(own, limit, link);
-  if (end == RANGE_END_DONE && !EnlistLink(engine, connection)) end = RANGE_END_STOPPED;
-  if (end == RANGE_END_DONE) end = engine->road->ask(own, ask, limit, link, &answer);
-  if (end == RANGE_END_DONE) end = TakeAnswer(engine, connection, ask, answer, &stream, &why);
+  RangeEnd end = RANGE_END_DONE;
+  if (opened) {
+    end = ReceiveStream(engine, connection, &stream);
+  } else {
+    BeginRangeConnection(link, INVALID_SOCKET, NULL, NULL, NULL);
+    end = engine->road->make(own, limit, link);
+    if (end == RANGE_END_DONE && !EnlistLink(engine, connection)) end = RANGE_END_STOPPED;
+    if (end == RANGE_END_DONE) end = engine->road->ask(own, ask, limit, link, &answer);
+    if (end == RANGE_END_DONE) end = TakeAnswer(engine, connection, ask, answer, &stream, &why);
+  }
   return EndRequest(engine, connection, end, stream, first, why);
 }
 
@@ -201,25 +208,11 @@ static bool NextRequest(RangeEngine* engine, int connection, RangeEnd end, Range
   return going;
 }
 
-// Connection 0's own 200, from byte 0, for as long as it can be read.
-static RangeEnd ReadFirstAnswer(RangeEngine* engine) {
-  RangeStream stream = {0, engine->plan.total, 0};
-  LogOpened(0, 0, stream.end - 1);
-  RangeEnd end = ReceiveStream(engine, 0, &stream);
-  return EndRequest(engine, 0, end, stream, 0, "");
-}
-
 void RunRangeConnection(RangeEngine* engine, int connection) {
   DownloadTry own = *engine->attempt;
   own.progress = NULL;  // the window shows the download's steps, not a connection's
-  RangeAsk ask;
-  RangeEnd end = RANGE_END_DONE;
-  if (connection == 0) {
-    end = ReadFirstAnswer(engine);
-  } else {
-    // Only this connection changes its own ask.
-    ask = engine->plan.asks[connection];
-    end = FetchAsked(engine, own, connection, ask);
-  }
-  while (NextRequest(engine, connection, end, &ask)) end = FetchAsked(engine, own, connection, ask);
+  // Connection 0 reads its own 200 for as long as it can; only this connection changes its own ask.
+  RangeAsk ask = connection == 0 ? RangeAsk{0, engine->plan.total - 1} : engine->plan.asks[connection];
+  RangeEnd end = FetchAsked(engine, own, connection, ask, connection == 0);
+  while (NextRequest(engine, connection, end, &ask)) end = FetchAsked(engine, own, connection, ask, false);
 }
