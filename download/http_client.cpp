@@ -90,10 +90,11 @@ static RangeEnd MakeRange(const DownloadTry& attempt, DWORD, RangeConnection* li
   return link->socket != INVALID_SOCKET ? RANGE_END_DONE : RANGE_END_NOT_CONNECTED;
 }
 
-// Connects within `limitMs`. The wait goes in slices of 100 ms: a stop,
-// which closes the socket, ends it within one.
+// Connects within `limitMs`, in slices of 100 ms: a stop, which closes the
+// socket, ends the wait within one. Without a limit it connects as the first
+// request always did, within the platform's own time-out.
 static bool ConnectWithin(RangeConnection* link, DWORD limitMs) {
-  u_long nonBlocking = 1;
+  u_long nonBlocking = limitMs != 0 ? 1 : 0;
   DWORD started = GetTickCount();
   int error = 0;
   ioctlsocket(link->socket, FIONBIO, &nonBlocking);
@@ -124,14 +125,6 @@ static bool ConnectWithin(RangeConnection* link, DWORD limitMs) {
   return false;
 }
 
-// Connects as the first request always did, within the platform's own time-out.
-static bool ConnectNow(RangeConnection* link) {
-  if (connect(link->socket, reinterpret_cast<const sockaddr*>(&link->address), sizeof link->address) == 0)
-    return true;
-  LogFormat(L"connect error: %d", WSAGetLastError());
-  return false;
-}
-
 // Connects, sends the request and reads its head: each within `headLimitMs`
 // when there is one, else within the download's own limits; the body has the
 // download's receive time-out. The first try's step texts go to the window.
@@ -153,7 +146,7 @@ static RangeEnd AskRange(const DownloadTry& attempt, const RangeAsk& ask, DWORD 
     LogLine(L"request for a range does not fit");
     return RANGE_END_WRONG;
   }
-  if (headLimitMs != 0 ? !ConnectWithin(link, headLimitMs) : !ConnectNow(link)) return RANGE_END_NOT_CONNECTED;
+  if (!ConnectWithin(link, headLimitMs)) return RANGE_END_NOT_CONNECTED;
   ReportStep(TryStepProgress(attempt), L"发送请求...");
   int sent = send(link->socket, request, length, 0);
   if (sent != length) {
