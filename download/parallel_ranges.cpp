@@ -68,41 +68,23 @@ static int StartConnections(RangeEngine* engine, RangeWorker* workers, HANDLE* t
   return started;
 }
 
-// The body over its one connection, as every download before ranges.
-static TryEnd ReceiveWholeBody(DownloadTry* attempt, const RangeRoad& road, RangeConnection* link, BodyProgress* body,
-                               int chunkSize) {
-  char chunk[RANGE_CHUNK_SIZE];
-  bool writtenWhole = true;
-  DWORD failure = 0;
-  while (body->received < body->contentLength) {
-    long long left = body->contentLength - body->received;
-    int got = road.receive(link, chunk, left < chunkSize ? static_cast<int>(left) : chunkSize, &failure);
-    if (got <= 0) {
-      if (got < 0) LogFormat(L"data download error %d", static_cast<int>(failure));
-      break;
-    }
-    if (!WriteBodyPiece(attempt->file, chunk, static_cast<DWORD>(got), body, &failure)) {
-      writtenWhole = false;
-      break;
-    }
-  }
-  return EndTryBody(attempt, *body, writtenWhole, failure);
-}
-
 // Readies the engine for `first`'s download; false when the system refuses the event or the file's size.
 static bool BeginEngine(RangeEngine* engine, DownloadTry* attempt, const RangeRoad& road, RangeConnection* first,
-                        BodyProgress* body) {
+                        BodyProgress* body, int connections) {
   ZeroMemory(engine, sizeof *engine);
   engine->attempt = attempt;
   engine->road = &road;
   engine->body = body;
+  engine->ranged = connections > 1;
   engine->stopEnd = engine->lastEnd = RANGE_END_DONE;
   engine->reported = body->lastPercent;
   // Without the event no stop could cut a pause short.
   engine->stopEvent = CreateEventW(NULL, TRUE, FALSE, NULL);
   if (engine->stopEvent == NULL) return false;
-  if (PlaceRangeFile(attempt->file, attempt->point.total)) {
-    BeginRangePlan(&engine->plan, attempt->point.total, attempt->connections);
+  if (!engine->ranged || PlaceRangeFile(attempt->file, attempt->point.total)) {
+    BeginRangePlan(&engine->plan, attempt->point.total, connections);
+    // One connection continues from the bytes kept.
+    engine->plan.parts[0].next = attempt->point.kept;
     engine->links[0] = *first;
     engine->enlisted[0] = true;
     return true;
@@ -111,18 +93,22 @@ static bool BeginEngine(RangeEngine* engine, DownloadTry* attempt, const RangeRo
   return false;
 }
 
-// The body over up to attempt->connections connections, `first` (whose body is
-// unread) as connection 0; the engine closes it and leaves it closed.
+// The body over up to `connections` connections, `first` (whose body is
+// unread) as connection 0, receiving at most `chunkSize` bytes at a time;
+// the engine closes `first` and leaves it closed. One connection is the
+// download of before ranges: no line of the engine in the run log.
 static TryEnd ReceiveInRanges(DownloadTry* attempt, const RangeRoad& road, RangeConnection* first,
-                              BodyProgress* body) {
+                              BodyProgress* body, int connections, int chunkSize) {
   RangeEngine engine;
   RangeWorker workers[MAX_DOWNLOAD_CONNECTIONS];
   HANDLE threads[MAX_DOWNLOAD_CONNECTIONS];
-  if (!BeginEngine(&engine, attempt, road, first, body)) {
+  if (!BeginEngine(&engine, attempt, road, first, body, connections)) {
     attempt->failure = GetLastError();
     return TRY_REFUSED;
   }
-  LogFormat(L"parallel ranges: %d connections for %I64d bytes", engine.plan.connections, engine.plan.total);
+  engine.chunkSize = chunkSize;
+  if (engine.ranged)
+    LogFormat(L"parallel ranges: %d connections for %I64d bytes", engine.plan.connections, engine.plan.total);
   InitializeCriticalSection(&engine.lock);
   int started = StartConnections(&engine, workers, threads);
   RunRangeConnection(&engine, 0);
@@ -146,10 +132,11 @@ TryEnd TryOverRoad(DownloadTry* attempt, const RangeRoad& road, int chunkSize) {
   RangeEnd asked = road.make(*attempt, 0, &link);
   if (asked == RANGE_END_DONE) asked = road.ask(*attempt, ask, 0, &link, &head);
   TryEnd end = TryEndOfAsk(asked);
-  if (asked == RANGE_END_DONE && head.statusSeen && BeginTryBody(attempt, head, &body, &end))
-    end = RangesAllowed(head, attempt->point, AllowedConnections(*attempt))
-              ? ReceiveInRanges(attempt, road, &link, &body)
-              : ReceiveWholeBody(attempt, road, &link, &body, chunkSize);
+  if (asked == RANGE_END_DONE && head.statusSeen && BeginTryBody(attempt, head, &body, &end)) {
+    bool ranged = RangesAllowed(head, attempt->point, AllowedConnections(*attempt));
+    end = ReceiveInRanges(attempt, road, &link, &body, ranged ? attempt->connections : 1,
+                          ranged ? RANGE_CHUNK_SIZE : chunkSize);
+  }
   // What the engine took over it has closed.
   road.close(&link);
   return end;

@@ -63,7 +63,7 @@ static RangeEnd ReceiveStream(RangeEngine* engine, int connection, RangeStream* 
     if (!going) return stopped ? RANGE_END_STOPPED : RANGE_END_DONE;
     long long left = stream->at < writeFrom ? writeFrom - stream->at : writeEnd - stream->at;
     DWORD failure = 0;
-    int got = engine->road->receive(link, chunk, left < RANGE_CHUNK_SIZE ? static_cast<int>(left) : RANGE_CHUNK_SIZE,
+    int got = engine->road->receive(link, chunk, left < engine->chunkSize ? static_cast<int>(left) : engine->chunkSize,
                                     &failure);
     if (got <= 0) {
       if (got < 0) LogFormat(L"data download error %d", static_cast<int>(failure));
@@ -108,7 +108,7 @@ static RangeEnd EndRequest(RangeEngine* engine, int connection, RangeEnd end, co
                            long long first, const char* why) {
   if (end != RANGE_END_DONE && engine->links[connection].cancelled) end = RANGE_END_STOPPED;
   CloseLink(engine, connection);
-  LogClosed(connection, stream.at, first, stream.end - 1, end, why);
+  if (engine->ranged) LogClosed(connection, stream.at, first, stream.end - 1, end, why);
   return end;
 }
 
@@ -126,7 +126,7 @@ static RangeEnd FetchAsked(RangeEngine* engine, const DownloadTry& own, int conn
   // Until ranges have worked here, a silent server must not keep the download waiting.
   DWORD limit = engine->plan.worked || ask.first == PLAIN_ASK ? 0 : own.tuning->rangeHeadLimitMs;
   LeaveCriticalSection(&engine->lock);
-  LogOpened(connection, first, ask.last);
+  if (engine->ranged) LogOpened(connection, first, ask.last);
   RangeEnd end = RANGE_END_DONE;
   if (opened) {
     end = ReceiveStream(engine, connection, &stream);
@@ -144,7 +144,7 @@ static RangeEnd FetchAsked(RangeEngine* engine, const DownloadTry& own, int conn
 // connection 0 to read its 200 alone; connection 0 itself (its 200 broke)
 // ends the download's try, which goes on over one connection.
 static void SwitchOff(RangeEngine* engine, int connection, RangeEnd end) {
-  engine->attempt->oneConnection = true;
+  if (engine->ranged) engine->attempt->oneConnection = true;
   if (connection == 0) {
     StopRanges(engine, 0, end);
     return;

@@ -16,6 +16,8 @@ struct RangeEngine {
   DownloadTry* attempt;  // its number is the download's try, moved on by any connection
   const RangeRoad* road;
   BodyProgress* body;
+  bool ranged;    // more than one connection: the engine's lines go to the run log
+  int chunkSize;  // the most that one receive asks for
   RangeConnection links[MAX_DOWNLOAD_CONNECTIONS];
   bool enlisted[MAX_DOWNLOAD_CONNECTIONS];  // links[i] holds what a stop closes
   HANDLE stopEvent;  // set by the stop: pauses end early
