@@ -161,30 +161,21 @@ static bool DecideNext(RangeEngine* engine, int connection, RangeEnd end, RangeA
   RangePlan* plan = &engine->plan;
   DownloadTry* attempt = engine->attempt;
   RangeStep step = engine->stopped ? RANGE_STEP_LEAVE : DecideRangeStep(end, *plan, attempt->number);
-  switch (step) {
-    case RANGE_STEP_ASK:
-      return NextAsk(plan, connection, ask);
-    case RANGE_STEP_RETRY:
-      GiveBack(plan, connection);
-      *ask = RangeAsk{0, -1};  // chosen after the pause
-      *pause = PauseBeforeTry(*attempt, ++attempt->number);
-      LogFormat(L"connection %d: try %d of %d", connection, attempt->number, DOWNLOAD_TRIES);
-      return true;
-    case RANGE_STEP_PLAIN:
-      plan->plain = true;
-      attempt->oneConnection = true;
-      LogLine(L"plain request for the missing bytes");
-      return NextAsk(plan, connection, ask);
-    case RANGE_STEP_OFF:
-      SwitchOff(engine, connection, end);
-      return false;
-    case RANGE_STEP_STOP:
-      StopRanges(engine, connection, end);
-      return false;
-    case RANGE_STEP_LEAVE:
-      break;
+  if (step == RANGE_STEP_OFF) SwitchOff(engine, connection, end);
+  if (step == RANGE_STEP_STOP) StopRanges(engine, connection, end);
+  if (step == RANGE_STEP_RETRY) {
+    GiveBack(plan, connection);
+    *ask = RangeAsk{0, -1};  // chosen after the pause
+    *pause = PauseBeforeTry(*attempt, ++attempt->number);
+    LogFormat(L"connection %d: try %d of %d", connection, attempt->number, DOWNLOAD_TRIES);
+    return true;
   }
-  return false;
+  if (step == RANGE_STEP_PLAIN) {
+    plan->plain = true;
+    attempt->oneConnection = true;
+    LogLine(L"plain request for the missing bytes");
+  }
+  return (step == RANGE_STEP_ASK || step == RANGE_STEP_PLAIN) && NextAsk(plan, connection, ask);
 }
 
 // After a request that ended with `end`: true with the next one's *ask

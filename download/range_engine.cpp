@@ -44,13 +44,13 @@ void CountReceived(RangeEngine* engine, long long count) {
 
 void ReportRanges(RangeEngine* engine) {
   ProgressCallback progress = engine->body->progress;
-  // Each report is a call into the window's thread: no connection waits for it, and the bar never goes back.
+  // Each report is a call into the window's thread: no connection waits for
+  // it, and the bar never goes back. A report skipped here comes with the next.
   if (progress == NULL || InterlockedCompareExchange(&engine->reporting, 1, 0) != 0) return;
-  for (;;) {
-    EnterCriticalSection(&engine->lock);
-    int percent = engine->body->lastPercent;
-    LeaveCriticalSection(&engine->lock);
-    if (percent <= engine->reported) break;
+  EnterCriticalSection(&engine->lock);
+  int percent = engine->body->lastPercent;
+  LeaveCriticalSection(&engine->lock);
+  if (percent > engine->reported) {
     engine->reported = percent;
     progress(NULL, percent);
   }
