@@ -95,9 +95,10 @@ static RangeEnd TakeAnswer(RangeEngine* engine, int connection, const RangeAsk& 
   bool off = engine->plan.off;
   LeaveCriticalSection(&engine->lock);
   if (ask.first != PLAIN_ASK && part < 0) {
-    *why = part == FULL_PLAN ? "no room" : off ? "ranges off" : "fetched meanwhile";
     // Bytes that another stream brought meanwhile: this connection asks again.
-    return part == NO_RANGE && !off ? RANGE_END_DONE : RANGE_END_STOPPED;
+    bool again = part == NO_RANGE && !off;
+    *why = again ? "fetched meanwhile" : "ranges off";
+    return again ? RANGE_END_DONE : RANGE_END_STOPPED;
   }
   stream->part = part;
   return ReceiveStream(engine, connection, stream);
