@@ -101,20 +101,18 @@ static bool ConnectWithin(RangeConnection* link, DWORD limitMs) {
   if (connect(link->socket, reinterpret_cast<const sockaddr*>(&link->address), sizeof link->address) == SOCKET_ERROR)
     error = WSAGetLastError();
   while (error == WSAEWOULDBLOCK && !link->cancelled) {
-    // One socket in each set: a connection that stands is writable, one that failed is in the second set.
+    // One socket in each set: a connection that stands is writable, one that
+    // failed (refused, unreachable) is in the second set, logged as refused.
     fd_set writable;
     fd_set failed;
     writable.fd_count = failed.fd_count = 1;
     writable.fd_array[0] = failed.fd_array[0] = link->socket;
     timeval slice = {0, 100000};
-    int size = sizeof error;
     int ready = select(0, NULL, &writable, &failed, &slice);
     if (ready < 0)
       error = WSAGetLastError();
-    else if (failed.fd_count == 1 && ready > 0)
-      getsockopt(link->socket, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&error), &size);
     else if (ready > 0)
-      error = 0;
+      error = failed.fd_count == 1 ? WSAECONNREFUSED : 0;
     else if (GetTickCount() - started >= limitMs)
       error = WSAETIMEDOUT;
   }

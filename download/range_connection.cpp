@@ -58,9 +58,9 @@ static RangeEnd ReceiveStream(RangeEngine* engine, int connection, RangeStream* 
     long long writeEnd = 0;
     EnterCriticalSection(&engine->lock);
     bool going = WhereNext(engine, connection, stream, &writeFrom, &writeEnd);
-    bool stopped = engine->stopped;
     LeaveCriticalSection(&engine->lock);
-    if (!going) return stopped ? RANGE_END_STOPPED : RANGE_END_DONE;
+    // After a stop the next step is to leave, whatever this end says.
+    if (!going) return RANGE_END_DONE;
     long long left = stream->at < writeFrom ? writeFrom - stream->at : writeEnd - stream->at;
     DWORD failure = 0;
     int got = engine->road->receive(link, chunk, left < engine->chunkSize ? static_cast<int>(left) : engine->chunkSize,
