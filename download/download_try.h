@@ -28,7 +28,7 @@ struct DownloadTry {
   int number;       // this try's number, from 1; the engine of ranges moves it on for the tries it makes
 
   // Kept from try to try: the file, open from the first body on, and the bytes it holds;
-  // one connection from now on, after the file changed or ranges did not work.
+  // one connection from now on, after the file changed, ranges did not work, or the first answer broke.
   HANDLE file;
   ResumePoint point;
   bool oneConnection;

@@ -48,7 +48,7 @@ static TryEnd EndRanges(RangeEngine* engine) {
 }
 
 // Starts connections 1 to n - 1 on threads of their own; a thread that
-// cannot start leaves the plan. The number started.
+// cannot start leaves the plan (the download goes on with fewer). The number started.
 static int StartConnections(RangeEngine* engine, RangeWorker* workers, HANDLE* threads) {
   int started = 0;
   int planned = engine->plan.connections;
@@ -60,7 +60,6 @@ static int StartConnections(RangeEngine* engine, RangeWorker* workers, HANDLE* t
       ++started;
       continue;
     }
-    LogFormat(L"connection %d not started. %d", i, static_cast<int>(GetLastError()));
     EnterCriticalSection(&engine->lock);
     LeaveRanges(&engine->plan, i);
     LeaveCriticalSection(&engine->lock);

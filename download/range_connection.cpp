@@ -85,10 +85,10 @@ static RangeEnd ReceiveStream(RangeEngine* engine, int connection, RangeStream* 
 // The answer to `ask` came: judged, its range taken over, its stream read.
 static RangeEnd TakeAnswer(RangeEngine* engine, int connection, const RangeAsk& ask, const HeadState& answer,
                            RangeStream* stream, const char** why) {
+  static const RangeEnd ENDS[] = {RANGE_END_DONE, RANGE_END_BUSY, RANGE_END_WRONG, RANGE_END_CHANGED};
+  static_assert(RANGE_ANSWER_CHANGED == 3, "an end for every answer");
   RangeAnswer judged = JudgeRangeAnswer(answer, engine->attempt->point, ask, why);
-  if (judged == RANGE_ANSWER_BUSY) return RANGE_END_BUSY;
-  if (judged == RANGE_ANSWER_CHANGED) return RANGE_END_CHANGED;
-  if (judged == RANGE_ANSWER_WRONG) return RANGE_END_WRONG;
+  if (judged != RANGE_ANSWER_TAKEN) return ENDS[judged];
   EnterCriticalSection(&engine->lock);
   stream->end = ask.first == PLAIN_ASK ? engine->plan.total : answer.range.last + 1;
   int part = ask.first == PLAIN_ASK ? NO_RANGE : ClaimRange(&engine->plan, connection, ask.first);
@@ -141,11 +141,11 @@ static RangeEnd FetchAsked(RangeEngine* engine, const DownloadTry& own, int conn
   return EndRequest(engine, connection, end, stream, first, why);
 }
 
-// Under the lock: ranges do not work here. A further connection leaves
-// connection 0 to read its 200 alone; connection 0 itself (its 200 broke)
-// ends the download's try, which goes on over one connection.
+// Under the lock: ranges do not work here, or have not yet. A further
+// connection leaves connection 0 to read its 200 alone; connection 0 itself
+// (its answer broke) ends the download's try, which goes on over one connection.
 static void SwitchOff(RangeEngine* engine, int connection, RangeEnd end) {
-  if (engine->ranged) engine->attempt->oneConnection = true;
+  engine->attempt->oneConnection = true;
   if (connection == 0) {
     StopRanges(engine, 0, end);
     return;
@@ -173,7 +173,6 @@ static bool DecideNext(RangeEngine* engine, int connection, RangeEnd end, RangeA
   }
   if (step == RANGE_STEP_PLAIN) {
     plan->plain = true;
-    attempt->oneConnection = true;
     LogLine(L"plain request for the missing bytes");
   }
   return (step == RANGE_STEP_ASK || step == RANGE_STEP_PLAIN) && NextAsk(plan, connection, ask);

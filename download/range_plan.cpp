@@ -61,16 +61,14 @@ bool NextAsk(RangePlan* plan, int connection, RangeAsk* ask) {
     return CompletePrefix(*plan) < plan->total;
   }
   if (plan->off) return false;
-  // Runs that begin where an owner stands are being fetched; every other run is nobody's.
+  // A range's run from its next byte up to the first byte another connection
+  // asked for: being fetched when the range has an owner, else nobody's.
   ByteRun free = {0, 0};
   ByteRun fetched = {0, 0};
   for (const RangePart& part : plan->parts) {
-    for (long long at = part.next; at < part.end;) {
-      bool covered = false;
-      long long end = RunEnd(*plan, connection, at, part.end, &covered);
-      if (!covered) KeepLarger(part.owner != NO_OWNER && at == part.next ? &fetched : &free, at, end);
-      at = end;
-    }
+    bool covered = part.next >= part.end;
+    long long end = covered ? 0 : RunEnd(*plan, connection, part.next, part.end, &covered);
+    if (!covered) KeepLarger(part.owner != NO_OWNER ? &fetched : &free, part.next, end);
   }
   long long half = (fetched.end - fetched.first) / 2;
   if (free.end > free.first)
