@@ -156,8 +156,6 @@ static RangeEnd AskRange(const DownloadTry& attempt, const RangeAsk& ask, DWORD 
   BeginHeadReader(&reader, HEAD_SIZE_LIMIT, GetTickCount(), headLimitMs != 0 ? headLimitMs : attempt.tuning->headTimeLimitMs);
   reader.head.partialAllowed = !plain;
   HeadRead read = ReceiveHead(link->socket, &reader);
-  receiveLimit = attempt.tuning->receiveTimeoutMs;
-  setsockopt(link->socket, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&receiveLimit), sizeof receiveLimit);
   *answer = reader.head;
   // A refused status line is judged by its number.
   if (read == HEAD_READ_REFUSED) {
@@ -167,8 +165,11 @@ static RangeEnd AskRange(const DownloadTry& attempt, const RangeAsk& ask, DWORD 
   }
   // A stop closed the socket: nothing to tell of the head.
   if (link->cancelled) return RANGE_END_BROKEN;
-  if (UsableHead(read, reader, *attempt.tuning, &end)) return RANGE_END_DONE;
-  return end == TRY_HEAD_CUT ? RANGE_END_BROKEN : RANGE_END_WRONG;
+  // Its log line names the receive's error: the time-out goes back after it.
+  if (!UsableHead(read, reader, *attempt.tuning, &end)) return end == TRY_HEAD_CUT ? RANGE_END_BROKEN : RANGE_END_WRONG;
+  receiveLimit = attempt.tuning->receiveTimeoutMs;
+  setsockopt(link->socket, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&receiveLimit), sizeof receiveLimit);
+  return RANGE_END_DONE;
 }
 
 static int ReceiveRange(RangeConnection* link, char* buffer, int size, DWORD* failure) {

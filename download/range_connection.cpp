@@ -202,8 +202,10 @@ static bool NextRequest(RangeEngine* engine, int connection, RangeEnd end, Range
 void RunRangeConnection(RangeEngine* engine, int connection) {
   DownloadTry own = *engine->attempt;
   own.progress = NULL;  // the window shows the download's steps, not a connection's
-  // Connection 0 reads its own 200 for as long as it can; only this connection changes its own ask.
-  RangeAsk ask = connection == 0 ? RangeAsk{0, engine->plan.total - 1} : engine->plan.asks[connection];
+  // Connection 0 reads its own answer (from byte 0, or the rest from the bytes
+  // kept) for as long as it can; only this connection changes its own ask.
+  RangeAsk ask = connection == 0 ? RangeAsk{engine->plan.parts[0].next, engine->plan.total - 1}
+                                 : engine->plan.asks[connection];
   RangeEnd end = FetchAsked(engine, own, connection, ask, connection == 0);
   while (NextRequest(engine, connection, end, &ask)) end = FetchAsked(engine, own, connection, ask, false);
 }
