@@ -193,7 +193,7 @@ static bool NextRequest(RangeEngine* engine, int connection, RangeEnd end, Range
     LeaveRanges(&engine->plan, connection);
     engine->lastEnd = end;
     // The last byte is in: whoever still waits for a head or a pause ends now.
-    if (CompletePrefix(engine->plan) == engine->plan.total) StopRanges(engine, connection, RANGE_END_DONE);
+    if (engine->body->received == engine->body->contentLength) StopRanges(engine, connection, RANGE_END_DONE);
   }
   LeaveCriticalSection(&engine->lock);
   return going;
