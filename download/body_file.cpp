@@ -13,14 +13,14 @@ void BeginBodyProgress(BodyProgress* body, long long contentLength, ProgressCall
   body->progress = progress;
 }
 
-bool WriteBodyPieceAt(HANDLE file, long long offset, const char* piece, DWORD size, DWORD* failure) {
+bool WriteBodyPieceAt(HANDLE file, long long offset, const char* piece, DWORD size, DWORD* failure, bool follows) {
   OVERLAPPED place;
   DWORD wrote = 0;
   ZeroMemory(&place, sizeof place);
   place.Offset = static_cast<DWORD>(offset);
   place.OffsetHigh = static_cast<DWORD>(offset >> 32);
   // A synchronous handle: the write is done when the call returns, and the system serialises the threads' writes.
-  if (WriteFile(file, piece, size, &wrote, &place) && wrote == size) return true;
+  if (WriteFile(file, piece, size, &wrote, follows ? NULL : &place) && wrote == size) return true;
   *failure = GetLastError();
   LogFormat(L"data write error %d at byte %I64d: %d of %d bytes written", static_cast<int>(*failure), offset,
             static_cast<int>(wrote), static_cast<int>(size));

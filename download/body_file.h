@@ -29,7 +29,11 @@ bool PlaceBodyFile(HANDLE file, long long offset, bool setEnd);
 // Writes `size` received bytes at byte `offset` of `file`, whatever its file
 // pointer: the connections of a download in ranges share one handle. False,
 // with *failure and a log line, when the file did not take all of them.
-bool WriteBodyPieceAt(HANDLE file, long long offset, const char* piece, DWORD size, DWORD* failure);
+// With `follows`, the file pointer stands at `offset` already (one
+// connection, whose pieces follow each other): a plain write, which Wine
+// serves faster than one at an offset.
+bool WriteBodyPieceAt(HANDLE file, long long offset, const char* piece, DWORD size, DWORD* failure,
+                      bool follows = false);
 
 // Takes the accepted head `answer` of a try: judges an answer to a request for
 // the rest, checks that what is to come has room on the disk, then makes the

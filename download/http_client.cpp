@@ -153,7 +153,8 @@ static RangeEnd AskRange(const DownloadTry& attempt, const RangeAsk& ask, DWORD 
   }
   ReportStep(TryStepProgress(attempt), L"解析响应...");
   setsockopt(link->socket, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&receiveLimit), sizeof receiveLimit);
-  BeginHeadReader(&reader, HEAD_SIZE_LIMIT, GetTickCount(), headLimitMs != 0 ? headLimitMs : attempt.tuning->headTimeLimitMs);
+  BeginHeadReader(&reader, HEAD_SIZE_LIMIT, GetTickCount(),
+                  headLimitMs != 0 ? headLimitMs : attempt.tuning->headTimeLimitMs);
   reader.head.partialAllowed = !plain;
   HeadRead read = ReceiveHead(link->socket, &reader);
   *answer = reader.head;
@@ -166,7 +167,8 @@ static RangeEnd AskRange(const DownloadTry& attempt, const RangeAsk& ask, DWORD 
   // A stop closed the socket: nothing to tell of the head.
   if (link->cancelled) return RANGE_END_BROKEN;
   // Its log line names the receive's error: the time-out goes back after it.
-  if (!UsableHead(read, reader, *attempt.tuning, &end)) return end == TRY_HEAD_CUT ? RANGE_END_BROKEN : RANGE_END_WRONG;
+  if (!UsableHead(read, reader, *attempt.tuning, &end))
+    return end == TRY_HEAD_CUT ? RANGE_END_BROKEN : RANGE_END_WRONG;
   receiveLimit = attempt.tuning->receiveTimeoutMs;
   setsockopt(link->socket, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&receiveLimit), sizeof receiveLimit);
   return RANGE_END_DONE;

@@ -70,8 +70,8 @@ static RangeEnd ReceiveStream(RangeEngine* engine, int connection, RangeStream* 
       InterlockedExchange(&engine->failure, static_cast<LONG>(failure));
       return RANGE_END_BROKEN;
     }
-    if (stream->at >= writeFrom &&
-        !WriteBodyPieceAt(engine->attempt->file, stream->at, chunk, static_cast<DWORD>(got), &failure)) {
+    if (stream->at >= writeFrom && !WriteBodyPieceAt(engine->attempt->file, stream->at, chunk,
+                                                     static_cast<DWORD>(got), &failure, !engine->ranged)) {
       InterlockedExchange(&engine->failure, static_cast<LONG>(failure));
       return RANGE_END_FAILED;
     }

@@ -18,9 +18,10 @@ void BeginRangePlan(RangePlan* plan, long long total, int connections) {
   plan->connections = connections;
   plan->parts[0] = RangePart{0, total, 0};
   long long share = total / connections;
-  for (int i = 0; i < MAX_DOWNLOAD_CONNECTIONS; ++i)
-    plan->asks[i] = i > 0 && i < connections ? RangeAsk{share * i, i + 1 == connections ? total - 1 : share * (i + 1) - 1}
-                                             : NO_ASK;
+  for (int i = 0; i < MAX_DOWNLOAD_CONNECTIONS; ++i) {
+    long long last = i + 1 == connections ? total - 1 : share * (i + 1) - 1;
+    plan->asks[i] = i > 0 && i < connections ? RangeAsk{share * i, last} : NO_ASK;
+  }
 }
 
 static long long Left(const RangePart& part) {
