@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Serves one generated file on 127.0.0.1 at a capped rate per connection.
 
-Usage: capped_server.py SIZE PORTFILE [--rate BYTES_PER_S] [--total BYTES_PER_S]
+Usage: capped_server.py SIZE PORTFILE [--rate BYTES_PER_S] [--total BYTES_PER_S] [--silent-ranges]
 
 A file of SIZE bytes (a repeating pattern) answers every GET with a strong
 ETag and "Accept-Ranges: bytes". "Range: bytes=A-B", "bytes=A-" and
@@ -9,6 +9,10 @@ ETag and "Accept-Ranges: bytes". "Range: bytes=A-B", "bytes=A-" and
 names another validator (then the whole file, 200); a range that starts past
 the end gets a 416. Connections are kept open between requests (HTTP/1.1)
 unless the client says "Connection: close".
+
+--silent-ranges reads every request with a Range and never answers it (the
+connection stays open until the client goes), as a host that takes further
+connections and leaves them waiting.
 
 --rate caps what each connection sends (a token bucket per connection);
 --total caps all connections together (one bucket that they share). Without
@@ -124,7 +128,7 @@ def read_request(connection, pending):
     return head, rest
 
 
-def serve(connection, body, rate, total, counts):
+def serve(connection, body, rate, total, counts, silent_ranges=False):
     own = Bucket(rate) if rate else None
     counted = False
     pending = b""
@@ -151,6 +155,10 @@ def serve(connection, body, rate, total, counts):
                     counts.add(connections=1)
                     counted = True
                 counts.add(requests=1)
+                if silent_ranges and b"range" in fields:
+                    while connection.recv(4096):  # until the client gives up
+                        pass
+                    return
                 status, start, end = choose_range(fields, len(body))
                 connection.sendall(head_for(status, start, end, len(body), keep_open))
                 at = start
@@ -175,12 +183,14 @@ def main():
     parser.add_argument("portfile")
     parser.add_argument("--rate", type=int, default=0, help="bytes per second per connection (0: no cap)")
     parser.add_argument("--total", type=int, default=0, help="bytes per second in all (0: no cap)")
+    parser.add_argument("--silent-ranges", action="store_true", help="never answer a request with a Range")
     arguments = parser.parse_args()
     pattern = bytes(range(256))
     body = memoryview(pattern * (arguments.size // 256) + pattern[: arguments.size % 256])
     total = Bucket(arguments.total) if arguments.total else None
     counts = Counts()
-    listen_and_serve(arguments.portfile, lambda connection: serve(connection, body, arguments.rate, total, counts))
+    listen_and_serve(arguments.portfile,
+                     lambda connection: serve(connection, body, arguments.rate, total, counts, arguments.silent_ranges))
 
 
 if __name__ == "__main__":

@@ -13,33 +13,14 @@ void BeginBodyProgress(BodyProgress* body, long long contentLength, ProgressCall
   body->progress = progress;
 }
 
-bool WriteBodyPiece(HANDLE file, const char* piece, DWORD size, BodyProgress* body, DWORD* failure) {
-  DWORD wrote = 0;
-  if (!WriteFile(file, piece, size, &wrote, NULL) || wrote != size) {
-    *failure = GetLastError();
-    LogFormat(L"data write error %d: %d of %d bytes written", static_cast<int>(*failure), static_cast<int>(wrote),
-              static_cast<int>(size));
-    return false;
-  }
-  body->received += size;
-  if (body->progress != NULL) {
-    int percent = PercentReceived(body->received, body->contentLength);
-    if (percent != body->lastPercent) {
-      body->lastPercent = percent;
-      body->progress(NULL, percent);
-    }
-  }
-  return true;
-}
-
-bool WriteBodyPieceAt(HANDLE file, long long offset, const char* piece, DWORD size, DWORD* failure) {
+bool WriteBodyPieceAt(HANDLE file, long long offset, const char* piece, DWORD size, DWORD* failure, bool follows) {
   OVERLAPPED place;
   DWORD wrote = 0;
   ZeroMemory(&place, sizeof place);
   place.Offset = static_cast<DWORD>(offset);
   place.OffsetHigh = static_cast<DWORD>(offset >> 32);
   // A synchronous handle: the write is done when the call returns, and the system serialises the threads' writes.
-  if (WriteFile(file, piece, size, &wrote, &place) && wrote == size) return true;
+  if (WriteFile(file, piece, size, &wrote, follows ? NULL : &place) && wrote == size) return true;
   *failure = GetLastError();
   LogFormat(L"data write error %d at byte %I64d: %d of %d bytes written", static_cast<int>(*failure), offset,
             static_cast<int>(wrote), static_cast<int>(size));
@@ -167,14 +148,4 @@ bool BeginTryBody(DownloadTry* attempt, const HeadState& answer, BodyProgress* b
   // The bar stays where the kept bytes put it: no report until it moves on.
   if (point->kept > 0) body->lastPercent = PercentReceived(point->kept, point->total);
   return true;
-}
-
-TryEnd EndTryBody(DownloadTry* attempt, const BodyProgress& body, bool writtenWhole, DWORD failure) {
-  LogLine(L"end down");
-  attempt->point.kept = body.received;
-  attempt->failure = failure;
-  if (writtenWhole && body.received == body.contentLength) return TRY_COMPLETE;
-  // A negative length is a bad head; a write that failed will fail again.
-  if (!writtenWhole || body.contentLength < 0) return TRY_REFUSED;
-  return TRY_BROKEN;
 }

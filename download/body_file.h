@@ -1,7 +1,8 @@
 // Writing a download's body to its file, as both download clients do, across
 // the tries of one download: the file made at the first body and kept open,
-// an answer to a resumed request judged, each received piece written whole,
-// the whole percentage reported when it changes.
+// an answer to a resumed request judged, each received piece written whole at
+// its place (the engine of parallel_ranges.h counts it and reports the
+// percentage).
 #pragma once
 
 #include <windows.h>
@@ -19,11 +20,6 @@ struct BodyProgress {
 
 void BeginBodyProgress(BodyProgress* body, long long contentLength, ProgressCallback progress);
 
-// Writes `size` received bytes to `file`, counts them and reports the new
-// percentage if it changed. False, with *failure and a log line, when the file
-// did not take all of them; nothing is counted then.
-bool WriteBodyPiece(HANDLE file, const char* piece, DWORD size, BodyProgress* body, DWORD* failure);
-
 // Moves the file pointer of `file` to byte `offset` and, with `setEnd`, makes
 // that the file's end: what lies behind it goes, or the file grows to it. A
 // new body replaces the old one in place, so the file stays the one this
@@ -33,7 +29,11 @@ bool PlaceBodyFile(HANDLE file, long long offset, bool setEnd);
 // Writes `size` received bytes at byte `offset` of `file`, whatever its file
 // pointer: the connections of a download in ranges share one handle. False,
 // with *failure and a log line, when the file did not take all of them.
-bool WriteBodyPieceAt(HANDLE file, long long offset, const char* piece, DWORD size, DWORD* failure);
+// With `follows`, the file pointer stands at `offset` already (one
+// connection, whose pieces follow each other): a plain write, which Wine
+// serves faster than one at an offset.
+bool WriteBodyPieceAt(HANDLE file, long long offset, const char* piece, DWORD size, DWORD* failure,
+                      bool follows = false);
 
 // Takes the accepted head `answer` of a try: judges an answer to a request for
 // the rest, checks that what is to come has room on the disk, then makes the
@@ -44,7 +44,3 @@ bool WriteBodyPieceAt(HANDLE file, long long offset, const char* piece, DWORD si
 // try; TRY_CHANGED when a continuation came from a changed file, whose next
 // try asks for the whole one.
 bool BeginTryBody(DownloadTry* attempt, const HeadState& answer, BodyProgress* body, TryEnd* end);
-
-// The body loop of a try has ended (`failure`: its error code, 0 for a
-// connection closed early): logs "end down" and tells how the try ended.
-TryEnd EndTryBody(DownloadTry* attempt, const BodyProgress& body, bool writtenWhole, DWORD failure);

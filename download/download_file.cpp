@@ -12,7 +12,7 @@
 #include "log/run_log.h"
 #include "platform/fresh_file.h"
 
-DownloadTuning DownloadSettings = {HTTP_RECEIVE_TIMEOUT_MS, HEAD_TIME_LIMIT_MS, 100, true};
+DownloadTuning DownloadSettings = {HTTP_RECEIVE_TIMEOUT_MS, HEAD_TIME_LIMIT_MS, 100, true, RANGE_HEAD_LIMIT_MS};
 
 // A download that broke and failed, whose file the next start of the same
 // address may continue. Download threads run one at a time: no lock.
@@ -221,6 +221,7 @@ static int Download(const char* url, const WCHAR* targetPath, ProgressCallback p
   attempt.targetPath = targetPath;
   attempt.progress = progress;
   attempt.connections = connections;
+  attempt.oneConnection = false;
   attempt.file = INVALID_HANDLE_VALUE;
   BeginResumePoint(&attempt.point);
   attempt.failure = 0;

@@ -2,6 +2,10 @@
 
 #include "log/run_log.h"
 
+int AllowedConnections(const DownloadTry& attempt) {
+  return attempt.oneConnection ? 1 : attempt.connections;
+}
+
 bool IsResumingTry(const DownloadTry& attempt) {
   return CanContinue(attempt.point);
 }

@@ -24,18 +24,24 @@ struct DownloadTry {
   const DownloadTuning* tuning;
   const WCHAR* targetPath;
   ProgressCallback progress;
-  int connections;  // the most the download may open (1 to MAX_DOWNLOAD_CONNECTIONS); 1 after the file changed
-  int number;       // this try's number, from 1
+  int connections;  // the most the download may open (1 to MAX_DOWNLOAD_CONNECTIONS)
+  int number;       // this try's number, from 1; the engine of ranges moves it on for the tries it makes
 
-  // Kept from try to try: the file, open from the first body on, and the bytes it holds.
+  // Kept from try to try: the file, open from the first body on, and the bytes it holds;
+  // one connection from now on, after the file changed, ranges did not work, or the first answer broke.
   HANDLE file;
   ResumePoint point;
+  bool oneConnection;
 
   // Handed back by the try.
   DWORD failure;      // the last failure's error code; 0 for a connection closed by the server
   bool bodyReached;   // some try's head was accepted: the file was made or asked for
   bool answerLogged;  // this try's answer to a resumed or repeated request is in the run log
 };
+
+// The most connections this try may open: attempt.connections, or 1 once the
+// download has to go on over one connection.
+int AllowedConnections(const DownloadTry& attempt);
 
 // True when this try asks for the rest of the file rather than the whole of it.
 bool IsResumingTry(const DownloadTry& attempt);

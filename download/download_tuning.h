@@ -3,6 +3,10 @@
 #pragma once
 
 const unsigned long HTTP_RECEIVE_TIMEOUT_MS = 15000;
+// Until ranges have worked on a server, a further connection's connect and
+// head must come within this: a server that leaves them unanswered costs
+// the download no more than this, while its first connection reads on.
+const unsigned long RANGE_HEAD_LIMIT_MS = 5000;
 
 // The most connections that one download may be given (the configuration's
 // "app.connections"); 1 is the single connection of every download so far.
@@ -17,4 +21,5 @@ struct DownloadTuning {
   unsigned long headTimeLimitMs;   // the whole head of an http:// answer
   unsigned pausePercent;           // share of the pauses between tries (about 1, 2, 4, 8 s)
   bool mayUseAutomaticProxy;       // https:// may take the library's automatic proxy road (Windows 8.1 and later)
+  unsigned long rangeHeadLimitMs;  // RANGE_HEAD_LIMIT_MS
 };

@@ -8,9 +8,10 @@
 
 static_assert(sizeof(HTTP_RECEIVE_TIMEOUT_MS) == 4, "SO_RCVTIMEO takes a 4-byte value");
 
-// Resolves, creates the socket and connects to the first address. Owns the
-// address list, released before it returns. INVALID_SOCKET on failure.
-static SOCKET ConnectToServer(const DownloadTry& attempt) {
+// Resolves the attempt's host and makes a socket for its first address, with
+// the receive time-out, into *address. Owns the address list, released before
+// it returns. INVALID_SOCKET on failure, logged.
+static SOCKET MakeSocket(const DownloadTry& attempt, sockaddr_in* address) {
   addrinfo hints;
   addrinfo* addresses = NULL;
   SOCKET connection = INVALID_SOCKET;
@@ -38,11 +39,8 @@ static SOCKET ConnectToServer(const DownloadTry& attempt) {
   } else {
     // Result not examined: without the time-out the download still works, only waits longer.
     setsockopt(connection, SOL_SOCKET, SO_RCVTIMEO, (const char*)&timeout, sizeof timeout);
-    if (connect(connection, addresses->ai_addr, (int)addresses->ai_addrlen) == SOCKET_ERROR) {
-      LogFormat(L"connect error: %d", WSAGetLastError());
-      closesocket(connection);
-      connection = INVALID_SOCKET;
-    }
+    // An IPv4 address, asked for above.
+    CopyMemory(address, addresses->ai_addr, sizeof *address);
   }
   freeaddrinfo(addresses);
   return connection;
@@ -84,37 +82,96 @@ static bool UsableHead(HeadRead headEnd, const HeadReader& reader, const Downloa
   return false;
 }
 
-// The Winsock road's part in a download in ranges: a connection per range,
-// its request the first one with the range's two lines.
-static RangeEnd OpenRange(const DownloadTry& attempt, long long first, long long last, RangeConnection* link,
-                          HeadState* answer) {
-  char request[RESUME_REQUEST_BUFFER_SIZE];
+// The Winsock road's part in a download in ranges: a connection per
+// request, which is the first request, with the range's two lines unless it
+// is asked for as it is.
+static RangeEnd MakeRange(const DownloadTry& attempt, DWORD, RangeConnection* link) {
+  link->socket = MakeSocket(attempt, &link->address);
+  return link->socket != INVALID_SOCKET ? RANGE_END_DONE : RANGE_END_NOT_CONNECTED;
+}
+
+// Connects within `limitMs`, in slices of 100 ms: a stop, which closes the
+// socket, ends the wait within one. Without a limit it connects as the first
+// request always did, within the platform's own time-out.
+static bool ConnectWithin(RangeConnection* link, DWORD limitMs) {
+  u_long nonBlocking = limitMs != 0 ? 1 : 0;
+  DWORD started = GetTickCount();
+  int error = 0;
+  ioctlsocket(link->socket, FIONBIO, &nonBlocking);
+  if (connect(link->socket, reinterpret_cast<const sockaddr*>(&link->address), sizeof link->address) == SOCKET_ERROR)
+    error = WSAGetLastError();
+  while (error == WSAEWOULDBLOCK && !link->cancelled) {
+    // One socket in each set: a connection that stands is writable, one that
+    // failed (refused, unreachable) is in the second set, logged as refused.
+    fd_set writable;
+    fd_set failed;
+    writable.fd_count = failed.fd_count = 1;
+    writable.fd_array[0] = failed.fd_array[0] = link->socket;
+    timeval slice = {0, 100000};
+    int ready = select(0, NULL, &writable, &failed, &slice);
+    if (ready < 0)
+      error = WSAGetLastError();
+    else if (ready > 0)
+      error = failed.fd_count == 1 ? WSAECONNREFUSED : 0;
+    else if (GetTickCount() - started >= limitMs)
+      error = WSAETIMEDOUT;
+  }
+  nonBlocking = 0;
+  ioctlsocket(link->socket, FIONBIO, &nonBlocking);
+  if (error == 0) return true;
+  LogFormat(L"connect error: %d", error);
+  return false;
+}
+
+// Connects, sends the request and reads its head: each within `headLimitMs`
+// when there is one, else within the download's own limits; the body has the
+// download's receive time-out. The first try's step texts go to the window.
+static RangeEnd AskRange(const DownloadTry& attempt, const RangeAsk& ask, DWORD headLimitMs, RangeConnection* link,
+                         HeadState* answer) {
+  char ranged[RESUME_REQUEST_BUFFER_SIZE];
   HeadReader reader;
   TryEnd end = TRY_REFUSED;
-  int length = RangeRequest(attempt.request, attempt.requestLength, first, last, attempt.point.validator, request);
+  const bool plain = ask.first == PLAIN_ASK;
+  // The first request's bytes are the ones the client always sent; only a range adds its two lines.
+  const char* request = plain ? attempt.request : ranged;
+  int length = plain ? attempt.requestLength
+                     : RangeRequest(attempt.request, attempt.requestLength, ask.first, ask.last,
+                                    attempt.point.validator, ranged);
+  DWORD receiveLimit = headLimitMs != 0 ? headLimitMs : attempt.tuning->receiveTimeoutMs;
+  BeginHead(answer);
+  // Not expected: the buffer holds the longest first request with both lines.
   if (length < 0) {
     LogLine(L"request for a range does not fit");
     return RANGE_END_WRONG;
   }
-  link->socket = ConnectToServer(attempt);
-  if (link->socket == INVALID_SOCKET) return RANGE_END_NOT_CONNECTED;
+  if (!ConnectWithin(link, headLimitMs)) return RANGE_END_NOT_CONNECTED;
+  ReportStep(TryStepProgress(attempt), L"发送请求...");
   int sent = send(link->socket, request, length, 0);
   if (sent != length) {
     LogFormat(L"request send error: %d/%d", sent, length);
     return RANGE_END_NOT_CONNECTED;
   }
-  BeginHeadReader(&reader, HEAD_SIZE_LIMIT, GetTickCount(), attempt.tuning->headTimeLimitMs);
-  reader.head.partialAllowed = true;
+  ReportStep(TryStepProgress(attempt), L"解析响应...");
+  setsockopt(link->socket, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&receiveLimit), sizeof receiveLimit);
+  BeginHeadReader(&reader, HEAD_SIZE_LIMIT, GetTickCount(),
+                  headLimitMs != 0 ? headLimitMs : attempt.tuning->headTimeLimitMs);
+  reader.head.partialAllowed = !plain;
   HeadRead read = ReceiveHead(link->socket, &reader);
   *answer = reader.head;
-  if (read == HEAD_READ_ENDED) return RANGE_END_DONE;
+  // A refused status line is judged by its number.
   if (read == HEAD_READ_REFUSED) {
     LogFormat(L"http error : %S", reader.line);
     answer->status = StatusOfLine(reader.line);
     return RANGE_END_DONE;
   }
-  UsableHead(read, reader, *attempt.tuning, &end);
-  return end == TRY_HEAD_CUT ? RANGE_END_BROKEN : RANGE_END_WRONG;
+  // A stop closed the socket: nothing to tell of the head.
+  if (link->cancelled) return RANGE_END_BROKEN;
+  // Its log line names the receive's error: the time-out goes back after it.
+  if (!UsableHead(read, reader, *attempt.tuning, &end))
+    return end == TRY_HEAD_CUT ? RANGE_END_BROKEN : RANGE_END_WRONG;
+  receiveLimit = attempt.tuning->receiveTimeoutMs;
+  setsockopt(link->socket, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&receiveLimit), sizeof receiveLimit);
+  return RANGE_END_DONE;
 }
 
 static int ReceiveRange(RangeConnection* link, char* buffer, int size, DWORD* failure) {
@@ -131,59 +188,21 @@ static void CloseRange(RangeConnection* link) {
   link->socket = INVALID_SOCKET;
 }
 
-static const RangeRoad WINSOCK_RANGES = {OpenRange, ReceiveRange, CloseRange};
+// Closing the socket ends a receive, send or connect that another thread waits in.
+static void CancelRange(RangeConnection* link) {
+  SOCKET socket = link->socket;
+  link->cancelled = 1;
+  link->socket = INVALID_SOCKET;
+  if (socket != INVALID_SOCKET) closesocket(socket);
+}
+
+static const RangeRoad WINSOCK_RANGES = {MakeRange, AskRange, ReceiveRange, CloseRange, CancelRange};
 
 TryEnd HttpTry(DownloadTry* attempt) {
-  char continued[RESUME_REQUEST_BUFFER_SIZE];
-  const char* request = attempt->request;
-  int requestLength = attempt->requestLength;
-  HeadReader reader;
-  BodyProgress body;
   WSADATA winsock;
-  bool winsockStarted = false;
-  SOCKET connection = INVALID_SOCKET;
-  TryEnd end = TRY_NOT_CONNECTED;
-  const bool resuming = IsResumingTry(*attempt);
-  int sent = 0;
-
-  // The first request's bytes are the ones the client always sent; only a continuation adds its two lines.
-  if (resuming) {
-    request = continued;
-    requestLength = ContinueRequest(attempt->request, attempt->requestLength, attempt->point, continued);
-    // Not expected: the buffer holds the longest first request with both lines.
-    if (requestLength < 0) {
-      LogLine(L"request for the rest does not fit");
-      return TRY_REFUSED;
-    }
-  }
   // A failed start is not examined here: resolution fails next and logs it.
-  winsockStarted = WSAStartup(MAKEWORD(2, 2), &winsock) == 0;
-  connection = ConnectToServer(*attempt);
-  if (connection == INVALID_SOCKET) goto done;
-
-  ReportStep(TryStepProgress(*attempt), L"发送请求...");
-  sent = send(connection, request, requestLength, 0);
-  if (sent != requestLength) {
-    LogFormat(L"request send error: %d/%d", sent, requestLength);
-    goto done;
-  }
-
-  ReportStep(TryStepProgress(*attempt), L"解析响应...");
-  BeginHeadReader(&reader, HEAD_SIZE_LIMIT, GetTickCount(), attempt->tuning->headTimeLimitMs);
-  reader.head.partialAllowed = resuming;
-  if (UsableHead(ReceiveHead(connection, &reader), reader, *attempt->tuning, &end) &&
-      BeginTryBody(attempt, reader.head, &body, &end)) {
-    RangeConnection first = {connection, {NULL, NULL, NULL}};
-    end = RangesAllowed(reader.head, attempt->point, attempt->connections)
-              ? ReceiveInRanges(attempt, WINSOCK_RANGES, &first, &body)
-              : ReceiveWholeBody(attempt, WINSOCK_RANGES, &first, &body, BODY_CHUNK_SIZE);
-  }
-
-done:
-  if (connection != INVALID_SOCKET) {
-    shutdown(connection, SD_BOTH);
-    closesocket(connection);
-  }
+  bool winsockStarted = WSAStartup(MAKEWORD(2, 2), &winsock) == 0;
+  TryEnd end = TryOverRoad(attempt, WINSOCK_RANGES, BODY_CHUNK_SIZE);
   if (winsockStarted) WSACleanup();
   return end;
 }

@@ -23,15 +23,6 @@ static const DWORD CURRENT_TLS_PROTOCOLS =
 static const DWORD NOTICES = WINHTTP_CALLBACK_FLAG_CONNECT_TO_SERVER | WINHTTP_CALLBACK_FLAG_SEND_REQUEST |
                              WINHTTP_CALLBACK_FLAG_SECURE_FAILURE;
 
-// What the library's notifications tell during one request.
-struct RequestNotices {
-  ProgressCallback progress;
-  HttpsStep reached;
-  DWORD certificateFlags;
-  bool sending;     // the request went out, the connection standing,
-  DWORD sendingAt;  // at this tick
-};
-
 // Called by the library on the downloading thread itself (the session is synchronous).
 static void CALLBACK OnNotice(HINTERNET, DWORD_PTR context, DWORD notice, LPVOID information, DWORD length) {
   RequestNotices* notices = reinterpret_cast<RequestNotices*>(context);
@@ -263,25 +254,44 @@ static void CloseRequest(const WinHttpFunctions* api, const RequestHandles& hand
 }
 
 // The library's part in a download in ranges: a session, connection and
-// request of its own for each range.
-static RangeEnd OpenRange(const DownloadTry& attempt, long long first, long long last, RangeConnection* link,
-                          HeadState* answer) {
+// request of their own for each request; with `headLimitMs`, the request's
+// connection and head within it.
+static RangeEnd MakeRange(const DownloadTry& attempt, DWORD headLimitMs, RangeConnection* link) {
   const WinHttpFunctions* api = LoadWinHttp();
   RequestHandles handles = {NULL, NULL, NULL};
-  RequestNotices notices = {NULL, HTTPS_STEP_LOOKING_UP, 0, false, 0};
-  char headers[RANGE_HEADERS_SIZE];
-  BeginHead(answer);
-  if (api == NULL || BuildRangeHeaders(first, last, attempt.point.validator, headers, sizeof headers) < 0)
-    return RANGE_END_NOT_CONNECTED;
-  bool opened = OpenRequest(api, attempt, HeadTimeLimit(attempt), &handles);
+  bool opened = api != NULL && OpenRequest(api, attempt, headLimitMs != 0 ? headLimitMs : HeadTimeLimit(attempt),
+                                           &handles);
   link->handles[0] = handles.session;
   link->handles[1] = handles.connection;
   link->handles[2] = handles.request;
-  if (!opened) return RANGE_END_NOT_CONNECTED;
-  TryEnd sent = SendRequest(api, handles.request, headers, HeadTimeLimit(attempt), &notices);
+  // The connection within the limit, the head within it by the option that
+  // OpenRequest set; each receive keeps the download's own time-out, which
+  // some versions of the library (Wine's) keep for the body too. Result not
+  // examined: without it the request keeps the download's own limits.
+  if (opened && headLimitMs != 0)
+    api->setTimeouts(handles.request, HTTPS_RESOLVE_TIMEOUT_MS, headLimitMs, HTTPS_SEND_TIMEOUT_MS,
+                     attempt.tuning->receiveTimeoutMs);
+  return opened ? RANGE_END_DONE : RANGE_END_NOT_CONNECTED;
+}
+
+static RangeEnd AskRange(const DownloadTry& attempt, const RangeAsk& ask, DWORD headLimitMs, RangeConnection* link,
+                         HeadState* answer) {
+  const WinHttpFunctions* api = LoadWinHttp();
+  HINTERNET request = link->handles[2];
+  const bool plain = ask.first == PLAIN_ASK;
+  char headers[RANGE_HEADERS_SIZE];
+  headers[0] = '\0';
+  BeginHead(answer);
+  if (!plain && BuildRangeHeaders(ask.first, ask.last, attempt.point.validator, headers, sizeof headers) < 0)
+    return RANGE_END_WRONG;
+  // The notices live in the link as long as the request's handle: the library hands them to every
+  // notification. The first try's step texts go to the window.
+  link->notices = RequestNotices{TryStepProgress(attempt), HTTPS_STEP_LOOKING_UP, 0, false, 0};
+  TryEnd sent = SendRequest(api, request, headers, headLimitMs != 0 ? headLimitMs : HeadTimeLimit(attempt),
+                            &link->notices);
   if (sent != TRY_COMPLETE) return sent == TRY_HEAD_CUT ? RANGE_END_BROKEN : RANGE_END_NOT_CONNECTED;
   // A refused status line is judged by its number; a head refused past it is not used.
-  if (!ReadAnswerHead(api, handles.request, attempt, true, answer) && answer->statusSeen) return RANGE_END_WRONG;
+  if (!ReadAnswerHead(api, request, attempt, !plain, answer) && answer->statusSeen) return RANGE_END_WRONG;
   return RANGE_END_DONE;
 }
 
@@ -305,36 +315,20 @@ static void CloseRange(RangeConnection* link) {
   const WinHttpFunctions* api = LoadWinHttp();
   RequestHandles handles = {link->handles[0], link->handles[1], link->handles[2]};
   if (api != NULL) CloseRequest(api, handles);
+  link->handles[0] = link->handles[1] = link->handles[2] = NULL;
 }
 
-static const RangeRoad LIBRARY_RANGES = {OpenRange, ReceiveRange, CloseRange};
+// Closing the request's handle ends the library's call that another thread waits in.
+static void CancelRange(RangeConnection* link) {
+  const WinHttpFunctions* api = LoadWinHttp();
+  HINTERNET request = link->handles[2];
+  link->cancelled = 1;
+  link->handles[2] = NULL;
+  if (api != NULL && request != NULL) api->closeHandle(request);
+}
+
+static const RangeRoad LIBRARY_RANGES = {MakeRange, AskRange, ReceiveRange, CloseRange, CancelRange};
 
 TryEnd WinHttpTry(DownloadTry* attempt) {
-  const WinHttpFunctions* api = LoadWinHttp();
-  RequestHandles handles = {NULL, NULL, NULL};
-  RequestNotices notices = {TryStepProgress(*attempt), HTTPS_STEP_LOOKING_UP, 0, false, 0};
-  DWORD headTimeLimit = HeadTimeLimit(*attempt);
-  char resumeHeaders[RANGE_HEADERS_SIZE];
-  HeadState head;
-  BodyProgress body;
-  TryEnd end = TRY_NOT_CONNECTED;
-
-  resumeHeaders[0] = '\0';
-  if (IsResumingTry(*attempt)) BuildResumeHeaders(attempt->point, resumeHeaders, sizeof resumeHeaders);
-  if (api == NULL) return TRY_NOT_CONNECTED;
-  if (!OpenRequest(api, *attempt, headTimeLimit, &handles)) goto done;
-  end = SendRequest(api, handles.request, resumeHeaders, headTimeLimit, &notices);
-  if (end != TRY_COMPLETE) goto done;
-  end = TRY_REFUSED;
-  if (ReadAnswerHead(api, handles.request, *attempt, IsResumingTry(*attempt), &head) &&
-      BeginTryBody(attempt, head, &body, &end)) {
-    RangeConnection first = {INVALID_SOCKET, {handles.session, handles.connection, handles.request}};
-    end = RangesAllowed(head, attempt->point, attempt->connections)
-              ? ReceiveInRanges(attempt, LIBRARY_RANGES, &first, &body)
-              : ReceiveWholeBody(attempt, LIBRARY_RANGES, &first, &body, HTTPS_READ_SIZE);
-  }
-
-done:
-  CloseRequest(api, handles);
-  return end;
+  return TryOverRoad(attempt, LIBRARY_RANGES, HTTPS_READ_SIZE);
 }

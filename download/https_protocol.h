@@ -20,6 +20,16 @@ enum HttpsStep {
   HTTPS_STEP_PARSING = 3,     // "解析响应..."
 };
 
+// What the library's notifications tell during one request; it lives as long
+// as the request's handle, which hands it to every notification.
+struct RequestNotices {
+  ProgressCallback progress;
+  HttpsStep reached;
+  unsigned long certificateFlags;
+  bool sending;              // the request went out, the connection standing,
+  unsigned long sendingAt;   // at this tick
+};
+
 // The library's notification values that mark a step (its callback status codes).
 const unsigned long HTTPS_NOTICE_CONNECTING_TO_SERVER = 0x00000004;
 const unsigned long HTTPS_NOTICE_SENDING_REQUEST = 0x00000010;

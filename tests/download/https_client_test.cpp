@@ -63,7 +63,7 @@ class HttpsClientTest : public ::testing::Test {
       ADD_FAILURE() << "the run log:\n" << log;
     }
     ClearUserProxySettings();
-    DownloadSettings = DownloadTuning{HTTP_RECEIVE_TIMEOUT_MS, HEAD_TIME_LIMIT_MS, 100, true};
+    DownloadSettings = DownloadTuning{HTTP_RECEIVE_TIMEOUT_MS, HEAD_TIME_LIMIT_MS, 100, true, RANGE_HEAD_LIMIT_MS};
     DeleteRunLog();
     DeleteFileW(target.c_str());
   }
@@ -437,7 +437,7 @@ class ResumeOnEveryRoad : public HttpsClientTest {
   const std::string v1 = Pattern(100000), v2 = Pattern(40001).substr(1);
 
   void RunCases(Road road) {
-    DownloadSettings = DownloadTuning{1500, 3000, 0, true};
+    DownloadSettings = DownloadTuning{1500, 3000, 0, true, RANGE_HEAD_LIMIT_MS};
     const std::string answer206 = "HTTP/1.1 206 Partial Content\r\nContent-Length: 50000\r\nContent-Range: bytes ";
     const ResumeCase cases[] = {
         {"head stalls after its length", {Answer("HTTP/1.1 200 OK\r\nContent-Length: 9\r\n", LOOPBACK_AWAIT_CLOSE)},

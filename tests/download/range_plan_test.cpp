@@ -1,6 +1,6 @@
-// The plan of a download fetched in ranges, called directly: when ranges are
-// allowed, the split, what a connection takes next, the complete prefix, and
-// what an answer and a request's end mean.
+// The plan of a download fetched in ranges, called directly at the edges of
+// its decisions: when ranges are allowed, where a range is split, what a
+// connection asks for next, the complete prefix, and what an answer means.
 #include <gtest/gtest.h>
 
 #include <string.h>
@@ -46,59 +46,65 @@ TEST(RangePlan, RangesNeedA200Of8MibWithAStrongValidatorByteRangesAndTwoConnecti
   }
 }
 
-TEST(RangePlan, SplitGivesEqualRangesAndTheRestToTheLast) {
+std::string Ask(const RangeAsk& ask) { return std::to_string(ask.first) + "-" + std::to_string(ask.last); }
+
+// Connection 0 owns everything; the further ones ask for equal shares, the
+// last one for the rest; a range becomes an asker's only when it claims it.
+TEST(RangePlan, ARangeIsSplitWhenItsHeadIsTakenNotWhenAskedFor) {
   RangePlan plan;
-  SplitRanges(&plan, 8 * MIB + 3, 4);
-  EXPECT_EQ("0-2097152@0 2097152-4194304@1 4194304-6291456@2 6291456-8388611@3 ", Parts(plan));
-  EXPECT_EQ(4, plan.connections);
-  SplitRanges(&plan, 10, 1);
-  EXPECT_EQ("0-10@0 ", Parts(plan));
-  SplitRanges(&plan, 80, 9);
+  BeginRangePlan(&plan, 8 * MIB + 3, 4);
+  EXPECT_EQ("0-8388611@0 ", Parts(plan));
+  EXPECT_EQ("2097152-4194303", Ask(plan.asks[1]));
+  EXPECT_EQ("6291456-8388610", Ask(plan.asks[3]));
+  ASSERT_GE(ClaimRange(&plan, 3, 6291456), 0);
+  EXPECT_EQ("0-6291456@0 6291456-8388611@3 ", Parts(plan));
+  plan.parts[0].next = 2097152 + 10;  // connection 0 read past where connection 1 asked for
+  EXPECT_EQ(NO_RANGE, ClaimRange(&plan, 1, 2097152)) << "a byte fetched meanwhile is no range";
+  EXPECT_TRUE(plan.worked);
+  BeginRangePlan(&plan, 80, 9);
   EXPECT_EQ(8, plan.connections);
-  EXPECT_EQ(0, CompletePrefix(plan));
+  plan.off = true;
+  EXPECT_EQ(NO_RANGE, ClaimRange(&plan, 1, 10)) << "no range once ranges are off";
 }
 
-// A range given back goes first (the largest of them); else the later half
-// of the largest range being fetched, down to exactly 1 MiB and not below.
-TEST(RangePlan, NextRangeIsOneGivenBackElseHalfOfTheLargest) {
+// Runs that nobody fetches or asked for go first, whatever their size; else
+// the later half of the largest run being fetched, down to exactly 1 MiB.
+TEST(RangePlan, NextAskSkipsPendingAsksAndTakesHalvesOfAtLeastOneMib) {
   RangePlan plan;
-  SplitRanges(&plan, 16 * MIB, 4);
-  plan.parts[0].next = plan.parts[0].end;  // connection 0 is done
-  plan.parts[1].next = 8 * MIB - 2 * MIB;
-  plan.parts[2].next = 12 * MIB - 3 * MIB;  // the largest
-  plan.parts[3].next = 16 * MIB - 2 * MIB - 1;
-  ASSERT_EQ(0, TakeNextRange(&plan, 0));
-  EXPECT_EQ("11010048-12582912@0 6291456-8388608@1 9437184-11010048@2 14680063-16777216@3 ", Parts(plan));
-
-  // Connection 3 leaves with bytes to come: connection 1, done, gets them rather than a half.
-  LeaveRanges(&plan, 3);
-  EXPECT_EQ(3, plan.connections);
-  plan.parts[1].next = plan.parts[1].end;
-  EXPECT_EQ(3, TakeNextRange(&plan, 1));
-  EXPECT_EQ("11010048-12582912@0 9437184-11010048@2 14680063-16777216@1 ", Parts(plan));
-  EXPECT_EQ(9437184, CompletePrefix(plan));
+  BeginRangePlan(&plan, 16 * MIB, 4);
+  GiveBack(&plan, 0);  // 0-16 MiB nobody's; asks pending at 4, 8 and 12 MiB
+  RangeAsk ask;
+  ASSERT_TRUE(NextAsk(&plan, 0, &ask));
+  EXPECT_EQ("0-4194303", Ask(ask));
+  for (int i = 1; i < 4; ++i) ClaimRange(&plan, i, i * 4 * MIB);
+  ClaimRange(&plan, 0, 0);
+  plan.parts[0].next = 4 * MIB;  // connection 0 is done
+  ASSERT_TRUE(NextAsk(&plan, 0, &ask));
+  EXPECT_EQ("6291456-8388607", Ask(ask)) << "the later half of the first of the largest runs";
+  plan.parts[2].next = 9 * MIB;
+  plan.parts[3].next = plan.parts[3].end;  // connection 3 is done
+  ASSERT_TRUE(NextAsk(&plan, 3, &ask));
+  EXPECT_EQ("11010048-12582911", Ask(ask)) << "connection 0's pending half shortens connection 1's run";
 
   struct Case {
     long long left;
-    bool taken;
+    bool asked;
   } edges[] = {{2 * MIB, true}, {2 * MIB + 1, true}, {2 * MIB - 1, false}};
   for (const Case& c : edges) {
-    SplitRanges(&plan, 16 * MIB, 2);
+    BeginRangePlan(&plan, 16 * MIB, 2);
+    ClaimRange(&plan, 1, 16 * MIB - c.left);
     plan.parts[0].next = plan.parts[0].end;
-    plan.parts[1].next = plan.parts[1].end - c.left;
-    int range = TakeNextRange(&plan, 0);
-    EXPECT_EQ(c.taken, range != NO_RANGE) << c.left;
-    if (range != NO_RANGE) {
-      EXPECT_EQ(c.left / 2, plan.parts[range].end - plan.parts[range].next);
-      EXPECT_EQ(16 * MIB, plan.parts[range].end);
-      EXPECT_EQ(plan.parts[range].next, plan.parts[1].end);
+    EXPECT_EQ(c.asked, NextAsk(&plan, 0, &ask)) << c.left;
+    if (c.asked) {
+      EXPECT_EQ(std::to_string(16 * MIB - c.left / 2) + "-" + std::to_string(16 * MIB - 1), Ask(ask));
     }
   }
 }
 
 TEST(RangePlan, CompletePrefixEndsAtTheFirstByteStillToCome) {
   RangePlan plan;
-  SplitRanges(&plan, 16 * MIB, 4);
+  BeginRangePlan(&plan, 16 * MIB, 4);
+  for (int i = 1; i < 4; ++i) ClaimRange(&plan, i, i * 4 * MIB);
   plan.parts[0].next = 100;
   EXPECT_EQ(100, CompletePrefix(plan));
   plan.parts[0].next = plan.parts[0].end;
@@ -112,32 +118,44 @@ TEST(RangePlan, CompletePrefixEndsAtTheFirstByteStillToCome) {
   EXPECT_EQ(16 * MIB, CompletePrefix(plan));
 }
 
-TEST(RangePlan, AnExtraAnswerMustBeExactlyTheRangeOfTheSameFile) {
+// A range must start at the byte asked for and reach at least the last one
+// (it may run on); the validators come first; the first request sent again
+// must bring the first answer's file.
+TEST(RangePlan, AnAnswerMustStartAtTheByteAskedForOfTheSameFile) {
   ResumePoint point;
-  StartResumePoint(HeadOf("HTTP/1.1 200 OK\nContent-Length: 1000\nETag: \"v\"\nLast-Modified: " 
-                          "Mon, 07 Dec 2026 10:00:00 GMT\n"),
-                   &point);
+  const std::string modified = "Last-Modified: Mon, 07 Dec 2026 10:00:00 GMT\n";
+  StartResumePoint(HeadOf("HTTP/1.1 200 OK\nContent-Length: 1000\nETag: \"v\"\n" + modified), &point);
   const std::string range = "HTTP/1.1 206 Partial\nContent-Range: bytes 100-199/1000\n";
+  const std::string whole = "HTTP/1.1 200 OK\nContent-Length: 1000\n";
+  const RangeAsk asked = {100, 199}, plain = {PLAIN_ASK, 999};
   struct Case {
     std::string lines;
     RangeAnswer answer;
+    RangeAsk ask;
   } cases[] = {
-      {range + "Content-Length: 100\nETag: \"v\"\n", RANGE_ANSWER_TAKEN},
-      {range, RANGE_ANSWER_TAKEN},
-      {range + "ETag: \"w\"\n", RANGE_ANSWER_CHANGED},
-      {range + "Last-Modified: Mon, 07 Dec 2026 10:00:01 GMT\n", RANGE_ANSWER_CHANGED},
-      {"HTTP/1.1 200 OK\nContent-Length: 1000\nETag: \"v\"\n", RANGE_ANSWER_CHANGED},
-      {range + "Content-Length: 101\n", RANGE_ANSWER_WRONG},
-      {range + "Transfer-Encoding: chunked\n", RANGE_ANSWER_WRONG},
-      {"HTTP/1.1 206 Partial\nContent-Range: bytes 100-198/1000\n", RANGE_ANSWER_WRONG},
-      {"HTTP/1.1 206 Partial\nContent-Range: bytes 101-199/1000\n", RANGE_ANSWER_WRONG},
-      {"HTTP/1.1 206 Partial\nContent-Range: bytes 100-199/1001\n", RANGE_ANSWER_WRONG},
-      {"HTTP/1.1 206 Partial\nContent-Range: bytes */1000\n", RANGE_ANSWER_WRONG},
-      {"HTTP/1.1 206 Partial\n", RANGE_ANSWER_WRONG},
+      {range + "Content-Length: 100\nETag: \"v\"\n", RANGE_ANSWER_TAKEN, asked},
+      {range, RANGE_ANSWER_TAKEN, asked},
+      {"HTTP/1.1 206 Partial\nContent-Range: bytes 100-999/1000\n", RANGE_ANSWER_TAKEN, asked},
+      {"HTTP/1.1 206 Partial\nContent-Range: bytes 100-999/1000\nContent-Length: 100\n", RANGE_ANSWER_WRONG, asked},
+      {range + "ETag: \"w\"\n", RANGE_ANSWER_CHANGED, asked},
+      {"HTTP/1.1 206 Partial\nContent-Range: bytes 101-199/1000\nETag: \"w\"\n", RANGE_ANSWER_CHANGED, asked},
+      {range + "Last-Modified: Mon, 07 Dec 2026 10:00:01 GMT\n", RANGE_ANSWER_CHANGED, asked},
+      {whole + "ETag: \"v\"\n", RANGE_ANSWER_CHANGED, asked},
+      {range + "Content-Length: 101\n", RANGE_ANSWER_WRONG, asked},
+      {range + "Transfer-Encoding: chunked\n", RANGE_ANSWER_WRONG, asked},
+      {"HTTP/1.1 206 Partial\nContent-Range: bytes 100-198/1000\n", RANGE_ANSWER_WRONG, asked},
+      {"HTTP/1.1 206 Partial\nContent-Range: bytes 101-199/1000\n", RANGE_ANSWER_WRONG, asked},
+      {"HTTP/1.1 206 Partial\nContent-Range: bytes 100-199/1001\n", RANGE_ANSWER_WRONG, asked},
+      {"HTTP/1.1 206 Partial\nContent-Range: bytes */1000\n", RANGE_ANSWER_WRONG, asked},
+      {"HTTP/1.1 206 Partial\n", RANGE_ANSWER_WRONG, asked},
+      {whole + "ETag: \"v\"\n" + modified, RANGE_ANSWER_TAKEN, plain},
+      {whole + "ETag: \"v\"\n", RANGE_ANSWER_CHANGED, plain},
+      {"HTTP/1.1 200 OK\nContent-Length: 999\nETag: \"v\"\n" + modified, RANGE_ANSWER_CHANGED, plain},
+      {range + "ETag: \"v\"\n" + modified, RANGE_ANSWER_WRONG, plain},
   };
   for (const Case& c : cases) {
     const char* why = NULL;
-    EXPECT_EQ(c.answer, JudgeRangeAnswer(HeadOf(c.lines), point, 100, 199, &why)) << c.lines;
+    EXPECT_EQ(c.answer, JudgeRangeAnswer(HeadOf(c.lines), point, c.ask, &why)) << c.lines;
     EXPECT_EQ(c.answer == RANGE_ANSWER_TAKEN, std::string(why).empty()) << c.lines;
   }
   // Refused status lines: the engine hands in their number.
@@ -145,13 +163,13 @@ TEST(RangePlan, AnExtraAnswerMustBeExactlyTheRangeOfTheSameFile) {
     int status;
     RangeAnswer answer;
   } statuses[] = {{503, RANGE_ANSWER_BUSY}, {429, RANGE_ANSWER_BUSY}, {404, RANGE_ANSWER_WRONG},
-                  {502, RANGE_ANSWER_WRONG}, {0, RANGE_ANSWER_WRONG}};
+                  {416, RANGE_ANSWER_WRONG}, {0, RANGE_ANSWER_WRONG}};
   for (const Status& s : statuses) {
     HeadState head;
     BeginHead(&head);
     head.status = s.status;
     const char* why = NULL;
-    EXPECT_EQ(s.answer, JudgeRangeAnswer(head, point, 100, 199, &why)) << s.status;
+    EXPECT_EQ(s.answer, JudgeRangeAnswer(head, point, asked, &why)) << s.status;
   }
 }
 
@@ -162,38 +180,6 @@ TEST(RangePlan, StatusNumbersAreReadFromWholeStatusLines) {
   EXPECT_EQ(0, StatusOfLine("HTTP/1.1 50"));
   EXPECT_EQ(0, StatusOfLine("HTTP/1.1"));
   EXPECT_EQ(0, StatusOfLine("ICY 200 OK"));
-}
-
-// Breaks are tried again up to the download's tries; a busy server or a
-// refused connection ends an extra connection at once, while the first goes on.
-TEST(RangePlan, ARequestsEndDecidesTheConnectionsNextStep) {
-  struct Case {
-    RangeEnd end;
-    int connection;
-    int number;
-    RangeStep step;
-  } cases[] = {
-      {RANGE_END_DONE, 2, 5, RANGE_STEP_NEXT},
-      {RANGE_END_BROKEN, 2, 1, RANGE_STEP_AGAIN},
-      {RANGE_END_BROKEN, 2, DOWNLOAD_TRIES - 1, RANGE_STEP_AGAIN},
-      {RANGE_END_BROKEN, 2, DOWNLOAD_TRIES, RANGE_STEP_LEAVE},
-      {RANGE_END_BUSY, 1, 1, RANGE_STEP_LEAVE},
-      {RANGE_END_NOT_CONNECTED, 1, 1, RANGE_STEP_LEAVE},
-      {RANGE_END_BUSY, 0, 1, RANGE_STEP_AGAIN},
-      {RANGE_END_NOT_CONNECTED, 0, DOWNLOAD_TRIES - 1, RANGE_STEP_AGAIN},
-      {RANGE_END_NOT_CONNECTED, 0, DOWNLOAD_TRIES, RANGE_STEP_LEAVE},
-      {RANGE_END_WRONG, 0, 1, RANGE_STEP_LEAVE},
-      {RANGE_END_CHANGED, 3, 1, RANGE_STEP_STOP},
-      {RANGE_END_FAILED, 0, 1, RANGE_STEP_STOP},
-      {RANGE_END_STOPPED, 1, 1, RANGE_STEP_STOP},
-  };
-  for (const Case& c : cases)
-    EXPECT_EQ(c.step, DecideRangeStep(c.end, c.connection, c.number)) << c.end << " " << c.connection << " " << c.number;
-  EXPECT_EQ(TRY_CHANGED, DownloadEndOfRanges(RANGE_END_CHANGED));
-  EXPECT_EQ(TRY_REFUSED, DownloadEndOfRanges(RANGE_END_WRONG));
-  EXPECT_EQ(TRY_REFUSED, DownloadEndOfRanges(RANGE_END_FAILED));
-  EXPECT_EQ(TRY_BROKEN, DownloadEndOfRanges(RANGE_END_BROKEN));
-  EXPECT_EQ(TRY_BROKEN, DownloadEndOfRanges(RANGE_END_BUSY));
 }
 
 }  // namespace

@@ -549,7 +549,7 @@ TEST_F(InstallRun, LargeProductComesOverFourConnectionsAndStarts) {
     const size_t share = size / 4;
     std::vector<std::wstring> expected = {
         L"parallel ranges: 4 connections for " + std::to_wstring(size) + L" bytes",
-        L"connection 0 opened for bytes 0-" + std::to_wstring(share - 1),
+        L"connection 0 opened for bytes 0-" + std::to_wstring(size - 1),
         L"connection 1 opened for bytes " + std::to_wstring(share) + L"-",
         L"connection 3 opened for bytes " + std::to_wstring(3 * share) + L"-"};
     size_t closed = 0;
