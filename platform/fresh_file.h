@@ -24,6 +24,8 @@ const char* RefusalOfOpenedFile(DWORD attributes, DWORD numberOfLinks);
 // is made before it takes the name; `serial` makes it unique in the process.
 // False when the result does not fit.
 bool FreshFileTempPath(const WCHAR* path, DWORD processId, DWORD serial, WCHAR* temp);
+// Every such temporary name matches this pattern (one that a crash left behind too).
+const WCHAR FRESH_FILE_TEMP_PATTERN[] = L"~setup-*-*.new";
 
 // The native form of an absolute `path` ("\??\C:\...", "\??\UNC\server\...")
 // into `native` (`capacity` units). False when it does not fit.
@@ -53,3 +55,9 @@ bool DeleteOpenFile(HANDLE file);
 // Deletes the file at `path` only while it is the one this process made;
 // otherwise leaves the name alone, with *failure when given.
 bool DeleteOwnFile(const WCHAR* path, FileFailure* failure = NULL);
+
+// Deletes the file at `path`, whoever made it, through a handle, unless it is
+// a reparse point or has another name (the name is then left, and what it
+// leads to untouched) or someone holds it without delete sharing; *failure
+// when given says why.
+bool DeletePlainFile(const WCHAR* path, FileFailure* failure = NULL);
