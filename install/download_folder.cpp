@@ -70,18 +70,25 @@ void ChooseDownloadFolder() {
   WCHAR expected[MAX_PATH] = L"";
   WCHAR fresh[MAX_PATH] = L"";
   FolderObjection objection;
+  bool kept = false;
   if (DownloadDir[0] != L'\0' || InstallDir[0] == L'\0') return;
   DWORD error = ExpectedFolderPath(expected);
   if (error == 0) error = MakeProtectedFolder(expected, &HeldFolder);
-  if (error == 0) return UseHeldFolder(expected, true);
   if (error == ERROR_ALREADY_EXISTS) {
-    if (OpenExistingFolder(expected, &HeldFolder, &objection) == FOLDER_TRUSTED) return UseHeldFolder(expected, false);
-    LogRefusal(expected, objection);
-    error = MakeFreshFolder(expected, fresh);
-    if (error == 0) return UseHeldFolder(fresh, true);
+    kept = OpenExistingFolder(expected, &HeldFolder, &objection) == FOLDER_TRUSTED;
+    if (kept) {
+      error = 0;
+    } else {
+      LogRefusal(expected, objection);
+      error = MakeFreshFolder(expected, fresh);
+    }
   }
-  LogFormat(L"download folder %s not made, downloads go beside setup.exe. %d", fresh[0] != L'\0' ? fresh : expected,
-            static_cast<int>(error));
+  const WCHAR* chosen = fresh[0] != L'\0' ? fresh : expected;
+  if (error == 0) {
+    UseHeldFolder(chosen, !kept);
+    return;
+  }
+  LogFormat(L"download folder %s not made, downloads go beside setup.exe. %d", chosen, static_cast<int>(error));
   lstrcpyW(DownloadDir, InstallDir);
 }
 

@@ -1,9 +1,10 @@
-// The files that setup.exe writes in its own folder (the installers, the run
-// log). The folder is one that the logged-on user can write, while setup.exe
-// runs elevated: a hard or symbolic link planted under one of these names would
-// redirect an elevated write into any file the link names. So every such file
-// is made afresh, a file is opened again only while it is still the one that
-// this process made, and removed only then.
+// The files that setup.exe writes (the installers, the run log). Its own
+// folder, where the log always goes and the installers when it has no
+// protected download folder, is one that the logged-on user can write, while
+// setup.exe runs elevated: a hard or symbolic link planted under one of these
+// names would redirect an elevated write into any file the link names. So
+// every such file is made afresh, a file is opened again only while it is
+// still the one that this process made, and removed only then.
 #pragma once
 
 #include <windows.h>

@@ -86,7 +86,7 @@ TEST_F(FreshFile, ProtectedFileCarriesTheInstallersDacl) {
 }
 
 // Whoever made it, a plain file is deleted through a handle; a name with
-// another name beside it, or held without delete sharing, is left as it is.
+// another name beside it is left, and so is the other file.
 TEST_F(FreshFile, PlainFileIsDeletedOthersAreLeft) {
   ASSERT_TRUE(WriteFileBytes(name, "not ours"));
   FileFailure failure;
@@ -97,15 +97,6 @@ TEST_F(FreshFile, PlainFileIsDeletedOthersAreLeft) {
   EXPECT_FALSE(DeletePlainFile(name.c_str(), &failure));
   EXPECT_STREQ("it has more than one name", failure.reason);
   EXPECT_EQ("system file", ReadFileBytes(name));
-  ASSERT_TRUE(DeleteFileW(name.c_str()));
-
-  ASSERT_TRUE(WriteFileBytes(name, "held"));
-  HANDLE holder = CreateFileW(name.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_EXISTING, 0, NULL);
-  ASSERT_NE(INVALID_HANDLE_VALUE, holder);
-  EXPECT_FALSE(DeletePlainFile(name.c_str(), &failure));
-  EXPECT_EQ(static_cast<DWORD>(ERROR_SHARING_VIOLATION), failure.code);
-  CloseHandle(holder);
-  EXPECT_EQ("held", ReadFileBytes(name));
 }
 
 TEST_F(FreshFile, PlantedHardLinkIsReplacedAndWhatItNamesStaysUntouched) {
