@@ -328,6 +328,10 @@ TEST_F(InstallRun, ProductThatCannotBeStartedShowsX006) {
   StartAndPress();
   EXPECT_EQ(L"产品系统安装程序启动失败。请确认是以管理员身份启动的该安装程序。(X006)", FailureBoxText());
   EXPECT_TRUE(FileExists(InFolder(PRODUCT_V2))) << "the download stays";
+  // Held while setup.exe runs: nobody renames the folder away to put a link in its place.
+  const std::wstring folder = ProtectedDownloadFolder();
+  EXPECT_FALSE(MoveFileW(folder.c_str(), (folder + L".moved").c_str()));
+  EXPECT_EQ(static_cast<DWORD>(ERROR_SHARING_VIOLATION), GetLastError());
 }
 
 // Beside setup.exe, where downloads go when the protected folder cannot be made.
