@@ -56,34 +56,59 @@ bool PlaceBodyFile(HANDLE file, long long offset, bool setEnd) {
   return false;
 }
 
-// The bytes free to this process on the volume of `path`'s folder. False when
-// the system does not say; the writes will tell then.
-static bool FreeBytesBeside(const WCHAR* path, unsigned long long* available) {
+// What the volume of `path`'s folder takes: the bytes free to this process,
+// and the largest file its file system holds, whose name goes to `fileSystem`
+// (MAX_PATH + 1 units). What the system does not say stays unlimited: the
+// writes will tell then.
+static void VolumeRoomBeside(const WCHAR* path, unsigned long long* available, long long* largestFile,
+                             WCHAR* fileSystem) {
   WCHAR folder[MAX_PATH];
+  WCHAR root[MAX_PATH];
   ULARGE_INTEGER space;
   int end = 0;  // units up to and with the last backslash, which a share's root needs
+  *available = ~0ULL;
+  *largestFile = LENGTH_VALUE_MAX;
+  fileSystem[0] = L'\0';
   for (int i = 0; i < MAX_PATH && path[i] != L'\0'; ++i)
     if (path[i] == L'\\') end = i + 1;
-  if (end == 0 || end >= MAX_PATH) return false;
+  if (end == 0 || end >= MAX_PATH) return;
   lstrcpynW(folder, path, end + 1);
-  if (!GetDiskFreeSpaceExW(folder, &space, NULL, NULL)) return false;
-  *available = space.QuadPart;
-  return true;
+  if (GetDiskFreeSpaceExW(folder, &space, NULL, NULL)) *available = space.QuadPart;
+  // FAT and FAT32 keep a file's size in 32 bits; exFAT and NTFS do not.
+  if (GetVolumePathNameW(folder, root, MAX_PATH) &&
+      GetVolumeInformationW(root, NULL, 0, NULL, NULL, NULL, fileSystem, MAX_PATH + 1) &&
+      (lstrcmpiW(fileSystem, L"FAT") == 0 || lstrcmpiW(fileSystem, L"FAT32") == 0))
+    *largestFile = FAT_FILE_SIZE_MAX;
 }
 
-// True when the rest of the body has room beside what the open file (if any)
-// holds; otherwise the try fails before the body, with both numbers logged:
-// nobody should wait for a download that cannot fit.
+// True when the body has room on the disk beside what the open file (if any)
+// holds, or what the file it replaces frees, and its file system holds a file
+// of its length; otherwise the try fails before the body, with the numbers
+// logged: nobody should wait for a download that cannot fit.
 static bool RoomForBody(DownloadTry* attempt) {
   LARGE_INTEGER held;
   unsigned long long available = 0;
+  long long largest = 0;
+  long long replaced = 0;
+  WCHAR fileSystem[MAX_PATH + 1];
+  const long long total = attempt->point.total;
   held.QuadPart = 0;
-  if (attempt->file != INVALID_HANDLE_VALUE && !GetFileSizeEx(attempt->file, &held)) held.QuadPart = 0;
-  if (!FreeBytesBeside(attempt->targetPath, &available) ||
-      BodyFitsOnDisk(attempt->point.total, held.QuadPart, available))
-    return true;
+  // The first body's file is made afresh in the place of whatever has the name.
+  if (attempt->file == INVALID_HANDLE_VALUE)
+    replaced = BytesFreedByReplacing(attempt->targetPath);
+  else if (!GetFileSizeEx(attempt->file, &held))
+    held.QuadPart = 0;
+  VolumeRoomBeside(attempt->targetPath, &available, &largest, fileSystem);
+  BodyRoom room = JudgeBodyRoom(total, held.QuadPart, replaced, available, largest);
+  if (room == BODY_ROOM_FITS) return true;
+  if (room == BODY_ROOM_FILE_TOO_LARGE) {
+    attempt->failure = ERROR_FILE_TOO_LARGE;
+    LogFormat(L"file too large for its volume: %I64d bytes, %s holds at most %I64d", total, fileSystem, largest);
+    return false;
+  }
   attempt->failure = ERROR_DISK_FULL;
-  LogFormat(L"disk full: %I64d bytes to come, %I64u free", attempt->point.total - held.QuadPart, available);
+  LogFormat(L"disk full: %I64d bytes to come, %I64u free, %I64d in the file it replaces", total - held.QuadPart,
+            available, replaced);
   return false;
 }
 

@@ -132,10 +132,6 @@ bool IsPartialStatusLine(const char* line) {
   return line[12] == '\0' || line[12] == ' ';
 }
 
-static bool IsBlank(char c) {
-  return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
-}
-
 // A run of decimal digits at *text, moved behind it: at most
 // LENGTH_DIGITS_MAX of them, worth at most LENGTH_VALUE_MAX. False for a
 // longer run (stopped one digit past the limit) or a larger value. No digits
@@ -153,19 +149,28 @@ static bool ReadLengthDigits(const char** text, long long* value) {
   return true;
 }
 
-bool ParseLengthValue(const char* text, long long* value) {
-  const char* p = text;
+static const char* SkipBlanks(const char* text) {
+  while (*text == ' ' || *text == '\t') ++text;
+  return text;
+}
+
+LengthValue ParseLengthValue(const char* text, long long* value) {
+  LengthValue read = LENGTH_VALUE_TAKEN;
+  long long first = -1;
   *value = 0;
-  while (IsBlank(*p)) ++p;
-  bool negative = false;
-  if (*p == '+' || *p == '-') {
-    negative = *p == '-';
-    ++p;
+  // Each member takes at least one digit: the loop ends within the text.
+  for (const char* p = SkipBlanks(text);; p = SkipBlanks(p + 1)) {
+    long long member = 0;
+    if (*p < '0' || *p > '9') return LENGTH_VALUE_NOT_DIGITS;
+    if (!ReadLengthDigits(&p, &member)) return LENGTH_VALUE_TOO_LARGE;
+    if (first >= 0 && member != first) read = LENGTH_VALUE_LIST_DIFFERS;
+    if (first < 0) first = member;
+    p = SkipBlanks(p);
+    if (*p == '\0') break;
+    if (*p != ',') return LENGTH_VALUE_NOT_DIGITS;
   }
-  long long number = 0;
-  if (!ReadLengthDigits(&p, &number)) return false;
-  *value = negative ? -number : number;
-  return true;
+  if (read == LENGTH_VALUE_TAKEN) *value = first;
+  return read;
 }
 
 static char Lower(char c) {
@@ -186,9 +191,7 @@ static bool SkipBytesUnit(const char** text) {
 
 // An Accept-Ranges value of the byte unit alone, trailing blanks allowed.
 static bool IsBytesUnit(const char* value) {
-  if (!SkipBytesUnit(&value)) return false;
-  while (*value == ' ' || *value == '\t') ++value;
-  return *value == '\0';
+  return SkipBytesUnit(&value) && *SkipBlanks(value) == '\0';
 }
 
 bool ParseContentRange(const char* value, ContentRange* range) {
@@ -198,8 +201,7 @@ bool ParseContentRange(const char* value, ContentRange* range) {
   if (!ParseDecimal(&p, &range->first) || *p++ != '-') return false;
   if (!ParseDecimal(&p, &range->last) || *p++ != '/') return false;
   if (!ParseDecimal(&p, &range->total)) return false;
-  while (*p == ' ' || *p == '\t') ++p;
-  return *p == '\0' && range->first <= range->last && range->last < range->total;
+  return *SkipBlanks(p) == '\0' && range->first <= range->last && range->last < range->total;
 }
 
 void BeginHead(HeadState* head) {
@@ -215,6 +217,7 @@ void BeginHead(HeadState* head) {
   head->date = HTTP_DATE_NONE;
   head->rangeSeen = false;
   head->rangeValid = false;
+  head->rangesDiffer = false;
   head->range.first = head->range.last = head->range.total = 0;
   head->acceptsByteRanges = false;
 }
@@ -249,15 +252,30 @@ static void TakeValidator(const char* value, char* validator) {
 static void TakeLength(HeadState* head, const char* value, bool whole) {
   long long length = 0;
   const char* refusal = NULL;
+  LengthValue read = whole ? ParseLengthValue(value, &length) : LENGTH_VALUE_TAKEN;
   if (!whole)
     refusal = "content length refused: its line is cut";
-  else if (!ParseLengthValue(value, &length))
+  else if (read == LENGTH_VALUE_NOT_DIGITS)
+    refusal = "content length refused: not a decimal number";
+  else if (read == LENGTH_VALUE_TOO_LARGE)
     refusal = "content length refused: more digits or a larger value than a length may have";
-  else if (head->lengthSeen && length != head->contentLength)
+  else if (read == LENGTH_VALUE_LIST_DIFFERS || (head->lengthSeen && length != head->contentLength))
     refusal = "content length refused: two different values";
   if (head->lengthRefusal == NULL) head->lengthRefusal = refusal;
   head->contentLength = head->lengthRefusal == NULL ? length : 0;
   head->lengthSeen = true;
+}
+
+// A Content-Range line's value: a second one must read as the first did.
+static void TakeRange(HeadState* head, const char* value) {
+  ContentRange range = {0, 0, 0};
+  bool valid = ParseContentRange(value, &range);
+  bool same = valid == head->rangeValid && (!valid || (range.first == head->range.first &&
+                                                       range.last == head->range.last && range.total == head->range.total));
+  if (head->rangeSeen && !same) head->rangesDiffer = true;
+  head->rangeSeen = true;
+  head->rangeValid = valid;
+  head->range = range;
 }
 
 // The status line, the first line of the head (or the first piece of it).
@@ -289,8 +307,7 @@ bool ExamineHeadLine(HeadState* head, const char* line, LinePiece piece) {
   } else if ((value = HeaderValue(line, "Date")) != NULL) {
     head->date = ParseHttpDate(value);
   } else if ((value = HeaderValue(line, "Content-Range")) != NULL) {
-    head->rangeSeen = true;
-    head->rangeValid = ParseContentRange(value, &head->range);
+    TakeRange(head, value);
   } else if ((value = HeaderValue(line, "Accept-Ranges")) != NULL) {
     head->acceptsByteRanges = IsBytesUnit(value);
   }
@@ -301,6 +318,8 @@ const char* HeadRefusal(const HeadState& head) {
   // Chunk sizes and the like would be written into the file as if they were its bytes.
   if (head.codingNamed) return "response head refused: a transfer coding is named";
   if (head.lengthRefusal != NULL) return head.lengthRefusal;
+  // Either could be the one that tells where the body's bytes belong.
+  if (head.rangesDiffer) return "response head refused: two different content ranges";
   // Without a length the body's size is unknown: an empty or cut file would pass for a download.
   if (!head.lengthSeen && head.status != 206) return "no content length in the response head";
   return NULL;
@@ -376,7 +395,15 @@ int BodyReceiveSize(long long contentLength, long long received) {
 
 bool BodyFitsOnDisk(long long length, long long held, unsigned long long available) {
   // Compared first: a negative length less a large count would overflow.
-  return length <= held || static_cast<unsigned long long>(length - held) <= available;
+  return length >= 0 && (length <= held || static_cast<unsigned long long>(length - held) <= available);
+}
+
+BodyRoom JudgeBodyRoom(long long length, long long held, long long replaced, unsigned long long available,
+                       long long largestFile) {
+  if (length > largestFile) return BODY_ROOM_FILE_TOO_LARGE;
+  // Added without overflow: what a replaced file frees counts as free bytes.
+  if (replaced > 0) available = available > ~0ULL - replaced ? ~0ULL : available + replaced;
+  return BodyFitsOnDisk(length, held, available) ? BODY_ROOM_FITS : BODY_ROOM_DISK_FULL;
 }
 
 int PercentReceived(long long received, long long contentLength) {

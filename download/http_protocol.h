@@ -70,11 +70,19 @@ constexpr int DecimalDigits(long long value) {
 const int LENGTH_DIGITS_MAX = DecimalDigits(LENGTH_VALUE_MAX);
 static_assert(LENGTH_DIGITS_MAX <= 19, "the value of that many digits fits an unsigned 64-bit number");
 
-// The decimal value of a length's text: leading white space skipped, one
-// sign, digits up to the first other character, 0 without digits. False (and
-// *value 0) when there are more than LENGTH_DIGITS_MAX digits or their value
-// is beyond LENGTH_VALUE_MAX, either sign.
-bool ParseLengthValue(const char* text, long long* value);
+// How a Content-Length value reads (RFC 9110 sections 8.6 and 5.6.1).
+enum LengthValue {
+  LENGTH_VALUE_TAKEN,
+  LENGTH_VALUE_NOT_DIGITS,    // empty, a sign, a blank inside, hex, other text, an empty list member
+  LENGTH_VALUE_TOO_LARGE,     // more than LENGTH_DIGITS_MAX digits or a value beyond LENGTH_VALUE_MAX
+  LENGTH_VALUE_LIST_DIFFERS   // a comma-separated list of different values
+};
+
+// A length's text: one or more decimal digits and nothing else, blanks (space
+// and tab) allowed around it; or a comma-separated list of such numbers, all
+// of one value, which then stands for it. *value is the value when TAKEN, 0
+// otherwise.
+LengthValue ParseLengthValue(const char* text, long long* value);
 
 // A validator's text (an entity tag or a date) as it is sent back, at most
 // VALIDATOR_SIZE - 1 bytes; a longer one is not taken.
@@ -107,6 +115,7 @@ struct HeadState {
   long long date;                     // the last Date, in seconds (http_date.h); HTTP_DATE_NONE when none is read
   bool rangeSeen;                     // a Content-Range header came (valid or not)
   bool rangeValid;                    // ... and `range` holds its value
+  bool rangesDiffer;                  // two Content-Range headers were read differently
   ContentRange range;
   bool acceptsByteRanges;             // an "Accept-Ranges: bytes" line came
 };
@@ -124,13 +133,13 @@ enum LinePiece { LINE_WHOLE, LINE_CUT_FIRST, LINE_CUT_REST };
 // line could be any part of a longer value; a length line that was cut
 // refuses the length, and a Transfer-Encoding line counts even when cut.
 // Length lines that repeat the same number count as one; two different ones
-// refuse the length.
+// refuse the length. Two Content-Range lines read differently refuse the head.
 bool ExamineHeadLine(HeadState* head, const char* line, LinePiece piece = LINE_WHOLE);
 
 // Why a head that ended whole cannot be taken, in the run log's words; null
 // when it can: a transfer coding named (this client writes the body as it
-// comes), a length refused, or no length at all where the answer is not a
-// partial one (which gives its size in its range).
+// comes), a length refused, two different ranges, or no length at all where
+// the answer is not a partial one (which gives its size in its range).
 const char* HeadRefusal(const HeadState& head);
 
 // What reading the head may still spend: a hostile server that drips bytes, or
@@ -190,8 +199,25 @@ int BodyReceiveSize(long long contentLength, long long received);
 // `length` when the body is in has room for them: what it grows by is at most
 // `available`, the bytes free on its volume. A file written anew from byte 0
 // frees what it held, so both an appended rest and a whole new body need the
-// same. A length below `held` always fits.
+// same. A length below `held` always fits; a negative one never does.
 bool BodyFitsOnDisk(long long length, long long held, unsigned long long available);
+
+// The largest file that a FAT or FAT32 volume holds: its sizes have 32 bits.
+const long long FAT_FILE_SIZE_MAX = 4294967295LL;
+
+enum BodyRoom {
+  BODY_ROOM_FITS,
+  BODY_ROOM_DISK_FULL,    // more than the free bytes (a negative length too)
+  BODY_ROOM_FILE_TOO_LARGE  // larger than any file the volume's file system holds
+};
+
+// Whether a file of `length` bytes can be written: no larger than
+// `largestFile`, the volume's largest, and growing by no more than
+// `available` beyond what it frees, which is `held` (the bytes the open file
+// holds) and `replaced` (the bytes of the file it takes the place of, freed
+// when it does).
+BodyRoom JudgeBodyRoom(long long length, long long held, long long replaced, unsigned long long available,
+                       long long largestFile);
 
 // The whole percentage of `received` (0 to `contentLength`) out of
 // `contentLength` (which is positive), truncated toward zero: no count

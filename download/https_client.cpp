@@ -89,29 +89,40 @@ static void ReadStatusLine(const WinHttpFunctions* api, HINTERNET request, DWORD
   line[HEAD_LINE_SIZE] = '\0';
 }
 
-// Hands the answer's header `name` to the head as the line "name: value", so
-// that both clients read lengths, validators and ranges with the same code. A
-// header that is missing, or too long for a line, is left out. False, with
-// the reason in the run log, when the value holds a NUL before the end the
-// library gives it, which the Winsock road refuses too (Wine's library ends
-// a value at a NUL itself: then there is none to see).
+// The most occurrences of one header read: the library holds a head of at
+// most HEAD_SIZE_LIMIT bytes (its default, and the limit set below).
+const DWORD HEADER_OCCURRENCES_MAX = HEAD_SIZE_LIMIT / 4;
+
+// Hands every occurrence of the answer's header `name` to the head as the
+// line "name: value", so that both clients read lengths, validators and
+// ranges with the same code, repeated ones included. One too long for a line
+// is handed on as a cut one, as the Winsock road reads it. False, with the
+// reason in the run log, when a value holds a NUL before the end the library
+// gives it, which the Winsock road refuses too (Wine's library ends a value
+// at a NUL itself: then there is none to see).
 static bool ExamineHeader(const WinHttpFunctions* api, HINTERNET request, DWORD query, const char* name,
                           HeadState* head) {
   WCHAR value[HEAD_LINE_SIZE];
   char line[HEAD_LINE_SIZE + 1];
-  DWORD size = sizeof value;
-  if (!api->queryHeaders(request, query, WINHTTP_HEADER_NAME_BY_INDEX, value, &size, WINHTTP_NO_HEADER_INDEX))
-    return true;
-  if (HeaderValueHoldsNul(value, size)) {
-    LogFormat(L"response head refused: a NUL byte in the %S header", name);
-    return false;
-  }
-  int length = lstrlenA(name);
+  const int length = lstrlenA(name) + 2;
   lstrcpyA(line, name);
-  lstrcpyA(line + length, ": ");
-  length += 2;
-  if (WideCharToMultiByte(CP_ACP, 0, value, -1, line + length, HEAD_LINE_SIZE - length, NULL, NULL) > 0)
-    ExamineHeadLine(head, line);
+  lstrcpyA(line + length - 2, ": ");
+  for (DWORD index = 0; index < HEADER_OCCURRENCES_MAX; ++index) {
+    DWORD size = sizeof value;
+    DWORD at = index;  // WINHTTP_NO_HEADER_INDEX would give the first occurrence only
+    bool read = api->queryHeaders(request, query, WINHTTP_HEADER_NAME_BY_INDEX, value, &size, &at) != FALSE;
+    if (!read && GetLastError() != ERROR_INSUFFICIENT_BUFFER) break;
+    if (read && HeaderValueHoldsNul(value, size)) {
+      LogFormat(L"response head refused: a NUL byte in the %S header", name);
+      return false;
+    }
+    if (read && WideCharToMultiByte(CP_ACP, 0, value, -1, line + length, HEAD_LINE_SIZE - length, NULL, NULL) > 0) {
+      ExamineHeadLine(head, line);
+    } else {
+      line[length] = '\0';
+      ExamineHeadLine(head, line, LINE_CUT_FIRST);
+    }
+  }
   return true;
 }
 

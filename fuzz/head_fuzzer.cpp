@@ -1,9 +1,11 @@
 // The response head as the download client reads it, byte by byte: lines at
 // LF with every CR dropped, lines over 1,024 characters in pieces, the empty
 // rest of a cut line, the status line (a 206 one too when a range was asked
-// for), the length lines (names in any case, whole lines only, one number
-// however often it is repeated), a transfer coding named, the validators, the
-// date and the range taken from whole lines only, the whole head's size and
+// for), the length lines (names in any case, whole lines only, digits and
+// nothing else or a list of one value, one number however often it is
+// repeated), a transfer coding named, the validators, the date and the range
+// taken from whole lines only (two ranges read differently refusing the
+// head), the whole head's size and
 // time limits, a head that the connection's end cuts before its empty line, a
 // NUL byte inside the head, and numbers with more digits than any accepted
 // value. The reader is fed the input's bytes (then the connection's end) and
@@ -35,18 +37,26 @@ static bool ModelNumber(const std::string& digits, long long* value) {
   return true;
 }
 
-// The value of a length line's text behind its colon as the client defines
-// it: skip blanks, one sign, digits up to the first other character, none
-// giving 0; false (and 0) for a number it does not take, either sign.
-static bool ExpectedLength(const std::string& line, long long* value) {
-  size_t i = line.find(':') + 1;
-  while (i < line.size() && strchr(" \t\n\v\f\r", line[i]) != NULL) ++i;
-  bool negative = false;
-  if (i < line.size() && (line[i] == '+' || line[i] == '-')) negative = line[i++] == '-';
-  std::string digits;
-  while (i < line.size() && line[i] >= '0' && line[i] <= '9') digits += line[i++];
-  if (!ModelNumber(digits, value)) return false;
-  if (negative) *value = -*value;
+// A length line's value (blanks around it dropped) as the client takes it:
+// digits and nothing else, or a comma-separated list of such numbers, blanks
+// around each, all of one value; false (and 0) for anything else, and for a
+// number it does not take.
+static bool ExpectedLength(const std::string& value, long long* length) {
+  long long first = -1;
+  *length = 0;
+  for (size_t start = 0; start <= value.size();) {
+    size_t comma = std::min(value.find(',', start), value.size());
+    std::string member = value.substr(start, comma - start);
+    size_t from = member.find_first_not_of(" \t"), to = member.find_last_not_of(" \t");
+    member = from == std::string::npos ? std::string() : member.substr(from, to - from + 1);
+    long long number = 0;
+    if (member.empty() || member.find_first_not_of("0123456789") != std::string::npos || !ModelNumber(member, &number) ||
+        (first >= 0 && number != first))
+      return false;
+    first = number;
+    start = comma + 1;
+  }
+  *length = first;
   return true;
 }
 
@@ -208,7 +218,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size) {
   long long length = 0;
   int status = 0;
   std::string refused, etag, lastModified, date, value;
-  bool rangeSeen = false, rangeValid = false;
+  bool rangeSeen = false, rangeValid = false, rangesDiffer = false;
   long long range[3] = {0, 0, 0};
   for (size_t i = 0; i < pieces.size(); ++i) {
     // A piece completed by the NUL byte, or behind it, is never examined.
@@ -230,7 +240,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size) {
     if (!pieces[i].first) continue;
     if (ModelHeader(text, "content-length", value)) {
       long long number = 0;
-      bool taken = pieces[i].whole && ExpectedLength(text, &number);
+      bool taken = pieces[i].whole && ExpectedLength(value, &number);
       lengthValid = lengthValid && taken && (!lengthSeen || number == length);
       length = lengthValid ? number : 0;
       lengthSeen = true;
@@ -247,8 +257,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size) {
       lastModified = ModelValidator(value);
       CheckDate(value);
     } else if (ModelHeader(text, "content-range", value)) {
+      long long earlier[3] = {range[0], range[1], range[2]};
+      bool valid = ModelRange(value, range);
+      if (rangeSeen && (valid != rangeValid || (valid && !std::equal(range, range + 3, earlier)))) rangesDiffer = true;
       rangeSeen = true;
-      rangeValid = ModelRange(value, range);
+      rangeValid = valid;
     }
   }
   if (decided >= bound) {
@@ -272,6 +285,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size) {
   FUZZ_CHECK(etag == head.etag && lastModified == head.lastModified,
              "the validators are the last whole lines' values, blanks dropped, none when unfit to send back");
   FUZZ_CHECK(head.rangeSeen == rangeSeen && head.rangeValid == rangeValid, "a content range is seen and judged");
+  FUZZ_CHECK(head.rangesDiffer == rangesDiffer, "two content ranges differ exactly when they are read differently");
   if (rangeValid)
     FUZZ_CHECK(head.range.first == range[0] && head.range.last == range[1] && head.range.total == range[2],
                "the content range's numbers are the ones sent");

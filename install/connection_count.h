@@ -3,8 +3,9 @@
 #pragma once
 
 const wchar_t CONNECTIONS_KEY[] = L"app.connections";
-// Without the key: as many as the download client finds worth opening, up to this.
-const int DEFAULT_CONNECTIONS = 4;
+// Without the key: one connection, the download as it always was. The maker,
+// who knows the server's limits, asks for more (2 to 8 turn ranges on).
+const int DEFAULT_CONNECTIONS = 1;
 
 typedef int ConnectionSetting;
 const ConnectionSetting CONNECTIONS_ABSENT = 0;     // no key: DEFAULT_CONNECTIONS

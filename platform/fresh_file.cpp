@@ -206,6 +206,29 @@ done:
   return file;
 }
 
+long long BytesFreedByReplacing(const WCHAR* path) {
+  BY_HANDLE_FILE_INFORMATION information;
+  long long bytes = 0;
+  // Its attributes only, shared every way: the name's own entry, never what a link names.
+  HANDLE file = CreateFileW(path, FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL,
+                            OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, NULL);
+  if (file == INVALID_HANDLE_VALUE) return 0;
+  if (CheckOpenedFile(file, &information) == NULL && (information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+    bytes = (static_cast<long long>(information.nFileSizeHigh) << 32) | information.nFileSizeLow;
+    // A sparse or compressed file frees what it takes on the disk, no more.
+    if ((information.dwFileAttributes & (FILE_ATTRIBUTE_SPARSE_FILE | FILE_ATTRIBUTE_COMPRESSED)) != 0) {
+      DWORD high = 0;
+      SetLastError(NO_ERROR);
+      DWORD low = GetCompressedFileSizeW(path, &high);
+      long long allocated = (static_cast<long long>(high) << 32) | low;
+      if (low == INVALID_FILE_SIZE && GetLastError() != NO_ERROR) allocated = 0;
+      if (allocated < bytes) bytes = allocated;
+    }
+  }
+  CloseHandle(file);
+  return bytes;
+}
+
 // The file at `path` itself (a reparse point is opened, not followed), when it
 // is a plain file with one name; otherwise INVALID_HANDLE_VALUE and *why.
 static HANDLE OpenPlainFile(const WCHAR* path, DWORD access, DWORD share, BY_HANDLE_FILE_INFORMATION* information,

@@ -44,6 +44,13 @@ bool NativePathOf(const WCHAR* path, WCHAR* native, int capacity);
 HANDLE CreateFreshFile(const WCHAR* path, DWORD access, DWORD share, FileFailure* failure = NULL,
                        SECURITY_ATTRIBUTES* security = NULL);
 
+// The bytes that CreateFreshFile frees on `path`'s volume when its new file
+// takes the place of what has the name: a plain file's, where it has no other
+// name (its allocation, where that is smaller: a sparse or compressed file);
+// nothing for a link (what it names stays), a reparse point, a folder, or no
+// file at all.
+long long BytesFreedByReplacing(const WCHAR* path);
+
 // Opens the file at `path` again, only when CreateFreshFile made it in this
 // process and it is still that file (same volume and index) with no other name.
 // INVALID_HANDLE_VALUE otherwise, with *failure when given.

@@ -459,17 +459,6 @@ TEST_F(HttpClientTest, ExplicitZeroLengthIsAnEmptyDownload) {
   EXPECT_EQ((Lines{lines[0], "content length: 0", "start down", "end down"}), lines);
 }
 
-TEST_F(HttpClientTest, NegativeLengthFailsAndLeavesNoFile) {
-  EXPECT_EQ(DOWNLOAD_FAILED, Fetch({SendBytes(Head("Content-Length: -5\r\n") + "abcde")}));
-  ExpectNoTarget();
-  EXPECT_EQ(FAILED, Reports.back());
-  Lines lines = LogTexts();
-  ASSERT_EQ(5u, lines.size());
-  EXPECT_EQ((Lines{"content length: -5", "start down", "end down"}),
-            Lines(lines.begin() + 1, lines.begin() + 4));
-  EXPECT_EQ(0u, lines[4].find("data download-error : ")) << lines[4];
-}
-
 // Without a validator a broken body cannot be continued: each later try asks
 // for the whole file again (here nobody answers them), and the cut file goes.
 TEST_F(HttpClientTest, BodyShorterThanAnnouncedIsTriedFiveTimesThenDeleted) {
@@ -523,6 +512,10 @@ TEST_F(HttpClientTest, HeadWithoutAUsableLengthFailsWithoutAFile) {
       {{SendBytes(Head("Server: x\r\n") + "body")}, {"no content length in the response head"}},
       {{SendBytes(Head("Content-Length: 00000000000000000004\r\n") + "body")},
        {"content length refused: more digits or a larger value than a length may have"}},
+      // Digits and nothing else (more forms, on every road, in the resume table).
+      {{SendBytes(Head("Content-Length: 0x4\r\n") + "body")}, {"content length refused: not a decimal number"}},
+      {{SendBytes(Head("Content-Length: -5\r\n") + "body")}, {"content length refused: not a decimal number"}},
+      {{SendBytes(Head("Content-Length: 4, 40\r\n") + "body")}, {"content length refused: two different values"}},
       {{SendBytes(Head(std::string("Content-Length: 4\0" "0\r\n", 21)) + "body")},
        {"response head refused: a NUL byte in the line that begins \"Content-Length: 4\""}},
       // Closed at once, and reset at once, before any line: no head at all.
@@ -563,8 +556,53 @@ TEST_F(HttpClientTest, LengthBeyondTheFreeDiskSpaceFailsBeforeTheBody) {
   // The folder's free bytes, give or take what others wrote meanwhile.
   long long logged = std::stoll(lines[2].substr(room.size()));
   EXPECT_LT(std::llabs(logged - static_cast<long long>(free.QuadPart)), 1LL << 30) << lines[2];
-  EXPECT_EQ(" free", lines[2].substr(lines[2].size() - 5));
+  EXPECT_EQ(", 0 in the file it replaces", lines[2].substr(lines[2].find(" free") + 5));
   EXPECT_EQ("data download-error : 112", lines[3]);  // ERROR_DISK_FULL
+}
+
+// The old file of the same name, which the new one replaces, frees its bytes
+// for it: a length beyond the free bytes by less than the old file's size
+// fits. An old file with a second name keeps its bytes, so it frees none. The
+// old file is 64 GiB, sparse on the Linux side; the lengths leave 32 GiB for
+// what others write meanwhile.
+TEST_F(HttpClientTest, TheFileThatADownloadReplacesCountsAsFreeSpace) {
+  const long long old = 1LL << 36;
+  const std::wstring link = target + L".link";
+  ULARGE_INTEGER free;
+  ASSERT_TRUE(GetDiskFreeSpaceExW(folder.c_str(), &free, NULL, NULL));
+  const std::string beyond = std::to_string(static_cast<long long>(free.QuadPart) + old / 2);
+  struct Case {
+    std::string length;
+    bool secondName;
+    std::string logged;  // the line behind "content length: ..."
+  } cases[] = {
+      {std::to_string(1LL << 50), false, "disk full: 1125899906842624 bytes to come, "},
+      {beyond, false, "start down"},
+      {beyond, true, "disk full: " + beyond + " bytes to come, "},
+  };
+  for (const Case& each : cases) {
+    HANDLE file = CreateFileW(target.c_str(), GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, 0, NULL);
+    ASSERT_NE(INVALID_HANDLE_VALUE, file);
+    LARGE_INTEGER end;
+    end.QuadPart = old;
+    EXPECT_TRUE(SetFilePointerEx(file, end, NULL, FILE_BEGIN) && SetEndOfFile(file));
+    CloseHandle(file);
+    if (each.secondName) {
+      ASSERT_TRUE(CreateHardLinkW(link.c_str(), target.c_str(), NULL));
+    }
+    DeleteRunLog();
+    ASSERT_NE(nullptr, OpenRunLogFile());
+    EXPECT_EQ(DOWNLOAD_FAILED, Fetch({SendBytes(Head("Content-Length: " + each.length + "\r\n") + "abc"),
+                                      CloseConnection()}));
+    DeleteFileW(link.c_str());
+    Lines lines = LogTexts();
+    ASSERT_GE(lines.size(), 3u);
+    EXPECT_EQ(0u, lines[2].find(each.logged)) << lines[2];
+    if (each.logged != "start down") {
+      const std::string counted = each.secondName ? "0" : std::to_string(old);
+      EXPECT_EQ(", " + counted + " in the file it replaces", lines[2].substr(lines[2].find(" free") + 5));
+    }
+  }
 }
 
 // A body past 4 GiB on setup.exe's own road, broken past 4 GiB and continued:
@@ -743,6 +781,24 @@ TEST_F(HttpClientTest, FailedWriteIsLoggedAndNotCounted) {
   // How much of the piece the platform counts as written may vary.
   EXPECT_EQ(0u, lines[0].find("data write error 233: ")) << lines[0];
   EXPECT_NE(std::string::npos, lines[0].find(" of 4096 bytes written")) << lines[0];
+}
+
+// A piece written by its offset past 4 GiB (as ranges write) lands there: the
+// file ends behind it and holds it there. Sparse on the Linux side.
+TEST_F(HttpClientTest, PieceWrittenAtAnOffsetPast4GibLandsThere) {
+  const long long at = (1LL << 32) + 5;
+  HANDLE file = CreateFileW(target.c_str(), GENERIC_READ | GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, 0, NULL);
+  ASSERT_NE(INVALID_HANDLE_VALUE, file);
+  DWORD failure = 0, got = 0;
+  char bytes[4] = {};
+  LARGE_INTEGER size = {}, position = {};
+  position.QuadPart = at;
+  EXPECT_TRUE(WriteBodyPieceAt(file, at, "abc", 3, &failure));
+  EXPECT_TRUE(GetFileSizeEx(file, &size));
+  EXPECT_TRUE(SetFilePointerEx(file, position, NULL, FILE_BEGIN) && ReadFile(file, bytes, 4, &got, NULL));
+  CloseHandle(file);
+  EXPECT_EQ(at + 3, size.QuadPart);
+  EXPECT_EQ("abc", std::string(bytes, got));
 }
 
 }  // namespace

@@ -138,34 +138,27 @@ static_assert(DecimalDigits(9) == 1 && DecimalDigits(10) == 2 && DecimalDigits(2
               "the digit limit follows from the largest length");
 static_assert(LENGTH_VALUE_MAX == 9223372036854775807LL && LENGTH_DIGITS_MAX == 19, "lengths are signed 64-bit");
 
-// Taken: blanks, one sign, digits up to another character (none give 0).
-// Refused: more digits than the largest length has, leading zeros or not, or a
-// larger value, either sign.
+// The digit and value limits of a length, each member of a list alike
+// (the forms a head may give are judged in the head table below).
 TEST(LengthValue, ValuesAndRefusalsAtTheDigitAndValueLimits) {
   struct Case {
     const char* text;
-    bool taken;
+    LengthValue read;
     long long value;
   } cases[] = {
-      {"10000", true, 10000},
-      {"  \t12 bytes", true, 12},
-      {"+7", true, 7},
-      {"-5", true, -5},
-      {"", true, 0},
-      {"abc", true, 0},
-      {"- 5", true, 0},
-      {"9223372036854775807", true, LENGTH_VALUE_MAX},
-      {"9223372036854775808", false, 0},
-      {"-9223372036854775807", true, -LENGTH_VALUE_MAX},
-      {"-9223372036854775808", false, 0},
-      {"0000000000000000123", true, 123},
-      {"00000000000000000123", false, 0},
-      {"00000000000000000000", false, 0},
-      {"99999999999999999999999999", false, 0},
+      {"9223372036854775807", LENGTH_VALUE_TAKEN, LENGTH_VALUE_MAX},
+      {"9223372036854775808", LENGTH_VALUE_TOO_LARGE, 0},
+      {"0000000000000000123", LENGTH_VALUE_TAKEN, 123},
+      {"00000000000000000123", LENGTH_VALUE_TOO_LARGE, 0},
+      {"00000000000000000000", LENGTH_VALUE_TOO_LARGE, 0},
+      {"99999999999999999999999999", LENGTH_VALUE_TOO_LARGE, 0},
+      {"9223372036854775807, 9223372036854775807", LENGTH_VALUE_TAKEN, LENGTH_VALUE_MAX},
+      {"5, 00000000000000000005", LENGTH_VALUE_TOO_LARGE, 0},
+      {"9223372036854775807, 9223372036854775806", LENGTH_VALUE_LIST_DIFFERS, 0},
   };
   for (const Case& each : cases) {
     long long value = -1;
-    EXPECT_EQ(each.taken, ParseLengthValue(each.text, &value)) << each.text;
+    EXPECT_EQ(each.read, ParseLengthValue(each.text, &value)) << each.text;
     EXPECT_EQ(each.value, value) << each.text;
   }
 }
@@ -187,6 +180,8 @@ TEST(HeadLengths, EdgesOfTheNumbersAndOfTheLinesThatGiveThem) {
   const char* const cut = "content length refused: its line is cut";
   const char* const coding = "response head refused: a transfer coding is named";
   const char* const none = "no content length in the response head";
+  const char* const notNumber = "content length refused: not a decimal number";
+  const char* const ranges = "response head refused: two different content ranges";
   // A line of exactly HEAD_LINE_SIZE characters is examined as a cut one.
   const std::string pad = "X-Pad: " + std::string(HEAD_LINE_SIZE - 7, 'x');
   const std::string longLength = "Content-Length: 5" + std::string(HEAD_LINE_SIZE - 18, ' ');
@@ -205,6 +200,21 @@ TEST(HeadLengths, EdgesOfTheNumbersAndOfTheLinesThatGiveThem) {
       {false, "Content-Length: 9223372036854775808\n", 0, refused},
       {false, "Content-Length: 0000000000000000005\n", 5, NULL},
       {false, "Content-Length: 00000000000000000005\n", 0, refused},
+      // Digits and nothing else (RFC 9110 section 8.6), blanks around them allowed.
+      {false, "Content-Length: \t12 \t\n", 12, NULL},
+      {false, "Content-Length: \n", 0, notNumber},
+      {false, "Content-Length: abc\n", 0, notNumber},
+      {false, "Content-Length: 12 bytes\n", 0, notNumber},
+      {false, "Content-Length: 0x10\n", 0, notNumber},
+      {false, "Content-Length: -5\n", 0, notNumber},
+      {false, "Content-Length: 1 2\n", 0, notNumber},
+      // A list of one value stands for it; different values or an empty member refuse it.
+      {false, "Content-Length: 100, 100\n", 100, NULL},
+      {false, "Content-Length: 7,7\t, 7 \nContent-Length: 7\n", 7, NULL},
+      {false, "Content-Length: 100, 200\n", 0, differ},
+      {false, "Content-Length: 5, 5\nContent-Length: 6\n", 0, differ},
+      {false, "Content-Length: 5,,5\n", 0, notNumber},
+      {false, "Content-Length: 5,\n", 0, notNumber},
       // Names in any case, directly followed by their colon.
       {false, "content-LENGTH:7\n", 7, NULL},
       {false, "Content-Length : 7\n", 0, none},
@@ -216,6 +226,8 @@ TEST(HeadLengths, EdgesOfTheNumbersAndOfTheLinesThatGiveThem) {
       // A piece behind a cut is no line of its own; a length line that is cut is no length.
       {false, pad + "Content-Length: 5\n", 0, none},
       {false, pad + "Content-Length: 5\nContent-Length: 3\n", 3, NULL},
+      // A line of three pieces: its second one is a rest of it, although cut again.
+      {false, pad + "Content-Length: 5" + std::string(HEAD_LINE_SIZE, 'y') + "\nContent-Length: 3\n", 3, NULL},
       {false, longLength + "\n", 5, NULL},
       {false, longLength + " \n", 0, cut},
       // Any transfer coding, in any case, cut or whole, with a length or without.
@@ -226,6 +238,10 @@ TEST(HeadLengths, EdgesOfTheNumbersAndOfTheLinesThatGiveThem) {
       {true, "Transfer-Encoding: chunked\nContent-Range: bytes 5-9/10\n", 0, coding},
       {true, "Content-Range: bytes 5-9/10\n", 0, NULL},
       {true, "Content-Range: bytes 5-9/10\nContent-Length: 5\n", 5, NULL},
+      // A range given twice must read the same both times.
+      {true, "Content-Range: bytes 5-9/10\ncontent-range: bytes 5-9/10 \n", 0, NULL},
+      {true, "Content-Range: bytes 5-9/10\nContent-Range: bytes 0-4/10\n", 0, ranges},
+      {true, "Content-Range: bytes 5-9/10\nContent-Range: bytes */10\n", 0, ranges},
   };
   for (const Case& each : cases) {
     HeadReader reader;
@@ -267,6 +283,7 @@ TEST(HttpDate, TheImfFormToTheSecondAndNoOtherForm) {
       {"Sun, 06 Nov 1994 08:49:37 GMT \t", 784111777},
       {"Mon, 07 Dec 2026 10:00:00 GMT", 1796637600},
       {"Tue, 29 Feb 2000 23:59:60 GMT", 951868800},
+      {"Fri, 01 Mar 2024 00:00:00 GMT", 1709251200},
       {"Fri, 31 Dec 9999 23:59:59 GMT", 253402300799LL},
       // Dates that do not exist, numbers out of range, years before 1970.
       {"Thu, 29 Feb 2100 00:00:00 GMT", HTTP_DATE_NONE},
@@ -324,19 +341,32 @@ TEST(BodyProgress, ReceiveSizesAndPercentages) {
 }
 
 // The rest of a body fits when what the file grows by is at most the free
-// bytes; a file written anew frees what it held.
+// bytes; a file written anew frees what it held, and so does the file it
+// replaces. A FAT volume takes 4 GiB - 1 bytes and not one more.
 TEST(BodyFitsOnDisk, TheGrowthAgainstTheFreeBytesFromBothSides) {
   EXPECT_TRUE(BodyFitsOnDisk(1000, 0, 1000));
   EXPECT_FALSE(BodyFitsOnDisk(1001, 0, 1000));
   EXPECT_TRUE(BodyFitsOnDisk(1000, 400, 600));
   EXPECT_FALSE(BodyFitsOnDisk(1000, 399, 600));
   EXPECT_TRUE(BodyFitsOnDisk(5, 400, 0)) << "smaller than what the file held";
-  EXPECT_TRUE(BodyFitsOnDisk(-5, 0, 0));
-  EXPECT_TRUE(BodyFitsOnDisk(-LENGTH_VALUE_MAX, 400, 0)) << "no overflow below the held bytes";
+  EXPECT_FALSE(BodyFitsOnDisk(-5, 0, ~0ULL)) << "a negative length never fits";
+  EXPECT_FALSE(BodyFitsOnDisk(-LENGTH_VALUE_MAX, 400, 0));
   EXPECT_TRUE(BodyFitsOnDisk(LENGTH_VALUE_MAX, 0, 9223372036854775807ULL));
   EXPECT_FALSE(BodyFitsOnDisk(LENGTH_VALUE_MAX, 0, 9223372036854775806ULL));
   EXPECT_TRUE(BodyFitsOnDisk(4294967297LL, 1, 4294967296ULL));
   EXPECT_FALSE(BodyFitsOnDisk(4294967297LL, 0, 4294967296ULL));
+
+  const long long any = LENGTH_VALUE_MAX;
+  EXPECT_EQ(BODY_ROOM_FITS, JudgeBodyRoom(1000, 0, 400, 600, any));
+  EXPECT_EQ(BODY_ROOM_DISK_FULL, JudgeBodyRoom(1000, 0, 399, 600, any));
+  EXPECT_EQ(BODY_ROOM_FITS, JudgeBodyRoom(1000, 300, 100, 600, any));
+  EXPECT_EQ(BODY_ROOM_DISK_FULL, JudgeBodyRoom(1000, 300, 99, 600, any));
+  EXPECT_EQ(BODY_ROOM_FITS, JudgeBodyRoom(LENGTH_VALUE_MAX, 0, LENGTH_VALUE_MAX, ~0ULL, any)) << "no overflow";
+  EXPECT_EQ(BODY_ROOM_DISK_FULL, JudgeBodyRoom(-1, 0, 400, ~0ULL, any));
+  EXPECT_EQ(BODY_ROOM_FITS, JudgeBodyRoom(4294967295LL, 0, 0, ~0ULL, FAT_FILE_SIZE_MAX));
+  EXPECT_EQ(BODY_ROOM_FILE_TOO_LARGE, JudgeBodyRoom(4294967296LL, 0, 0, ~0ULL, FAT_FILE_SIZE_MAX));
+  EXPECT_EQ(BODY_ROOM_FILE_TOO_LARGE, JudgeBodyRoom(4294967296LL, 4294967295LL, 0, 0, FAT_FILE_SIZE_MAX))
+      << "before the free bytes: a kept file that fits does not make its whole fit";
 }
 
 TEST(HeadBudget, SizeAndTimeLimitsHoldAcrossTheTickCountersWrap) {

@@ -475,6 +475,19 @@ class ResumeOnEveryRoad : public HttpsClientTest {
                                          "Transfer-Encoding: chunked\r\n" + ETAG + "\r\nc350\r\n" + v1.substr(50000) +
                                          "\r\n0\r\n\r\n")},
          DOWNLOAD_OK, 1, {"", "50000-"}, "try 2 of 5 from byte 50000: 206, continuing", true},
+        {"206 with two different ranges",
+         {Serve(v1, ETAG, 50000), Answer(answer206 + "50000-99999/100000\r\nContent-Range: bytes 0-49999/100000\r\n" +
+                                         ETAG + "\r\n" + v1.substr(50000))},
+         DOWNLOAD_FAILED, 0, {"", "50000-"}, "response head refused: two different content ranges"},
+        // Lengths of digits only: a short or empty file never passes for the whole one.
+        {"an empty length", {Answer("HTTP/1.1 200 OK\r\nContent-Length: \r\n\r\nbody")}, DOWNLOAD_FAILED, 0, {""},
+         "content length refused: not a decimal number"},
+        {"a length in words", {Answer("HTTP/1.1 200 OK\r\nContent-Length: abc\r\n\r\nbody")}, DOWNLOAD_FAILED, 0,
+         {""}, "content length refused: not a decimal number"},
+        {"a length with a word behind it", {Answer("HTTP/1.1 200 OK\r\nContent-Length: 12 bytes\r\n\r\nbody")},
+         DOWNLOAD_FAILED, 0, {""}, "content length refused: not a decimal number"},
+        {"two different lengths", {Answer("HTTP/1.1 200 OK\r\nContent-Length: 4\r\nContent-Length: 40\r\n\r\nbody")},
+         DOWNLOAD_FAILED, 0, {""}, "content length refused: two different values"},
         {"416", {Serve(v1, ETAG, 50000), Answer("HTTP/1.1 416 Range Not Satisfiable\r\nContent-Length: 0\r\n\r\n")},
          DOWNLOAD_FAILED, 0, {"", "50000-"}, "http error : HTTP/1.1 416 Range Not Satisfiable"},
         {"every try breaks", {Serve(v1, ETAG, 10000), Serve(v1, ETAG, 20000), Serve(v1, ETAG, 30000),

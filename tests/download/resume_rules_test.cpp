@@ -41,6 +41,8 @@ TEST(ResumeRules, ValidatorIsAStrongTagElseAStrongDateElseNone) {
       {"Last-Modified: Mon, 07 Dec 2026 10:00:00 GMT\nDate: Mon, 07 Dec 2026 10:00:00 GMT\n", VALIDATOR_NONE, ""},
       {"Last-Modified: Mon, 07 Dec 2026 10:00:00 GMT\nDate: Sun, 06 Dec 2026 10:00:00 GMT\n", VALIDATOR_NONE, ""},
       {"Last-Modified: Mon, 07 Dec 2026 10:00:00 GMT\n", VALIDATOR_NONE, ""},
+      // 30 s apart across the end of March in a leap year.
+      {"Last-Modified: Sun, 31 Mar 2024 23:59:30 GMT\nDate: Mon, 01 Apr 2024 00:00:00 GMT\n", VALIDATOR_NONE, ""},
       // Dates in the obsolete forms are not read, and so never strong.
       {"Last-Modified: Monday, 07-Dec-26 10:00:00 GMT\nDate: Tue, 08 Dec 2026 10:00:00 GMT\n", VALIDATOR_NONE, ""},
       {"Last-Modified: Mon, 07 Dec 2026 10:00:00 GMT\nDate: Tue Dec  8 10:00:00 2026\n", VALIDATOR_NONE, ""},
@@ -102,9 +104,9 @@ TEST(ResumeRules, TheResumedRequestIsTheFirstOneWithRangeAndIfRange) {
   // "Range: bytes=9223372036854775806-" and "If-Range: " with the validator, each with its CR LF.
   EXPECT_EQ(1023 + 35 + 10 + 255 + 2, BuildResumeRequest("h", path.c_str(), "80", point, request));
   EXPECT_NE(nullptr, strstr(request, "\r\nRange: bytes=9223372036854775806-\r\n"));
-  // Every count of digits, past 32 bits too.
+  // Every count of digits, from byte 0 on, past 32 bits too.
   char headers[64 + VALIDATOR_SIZE];
-  for (long long kept : {1LL, 9LL, 10LL, 4294967295LL, 4294967296LL, 1000000000000000000LL}) {
+  for (long long kept : {0LL, 1LL, 9LL, 10LL, 4294967295LL, 4294967296LL, 1000000000000000000LL}) {
     point.kept = kept;
     ASSERT_GT(BuildResumeHeaders(point, headers, sizeof headers), 0);
     EXPECT_EQ("Range: bytes=" + std::to_string(kept) + "-", std::string(headers, strchr(headers, '\r'))) << kept;

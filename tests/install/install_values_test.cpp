@@ -217,7 +217,7 @@ TEST(ConnectionSetting, OneToEightInPlainDecimalElseOne) {
     ConnectionSetting setting;
     int connections;
   } rows[] = {
-      {false, L"", CONNECTIONS_ABSENT, 4},     {true, L"1", CONNECTIONS_VALID, 1},
+      {false, L"", CONNECTIONS_ABSENT, 1},     {true, L"1", CONNECTIONS_VALID, 1},
       {true, L"8", CONNECTIONS_VALID, 8},      {true, L"4", CONNECTIONS_VALID, 4},
       {true, L"9", CONNECTIONS_MALFORMED, 1},  {true, L"0", CONNECTIONS_MALFORMED, 1},
       {true, L"", CONNECTIONS_MALFORMED, 1},   {true, L"04", CONNECTIONS_MALFORMED, 1},

@@ -559,41 +559,51 @@ TEST_F(InstallRun, ProductWhoseConnectionBreaksIsContinuedAndStarted) {
 }
 
 // A product of 8 MiB and more from a server that answers ranges comes over
-// four connections (the default): each one's range in the log, the file
-// exact under its pin, the product started.
+// the four connections that app.connections asks for: each one's range in the
+// log, the file exact under its pin, the product started. Without the key the
+// same file comes over one connection, in one request without a range.
 TEST_F(InstallRun, LargeProductComesOverFourConnectionsAndStarts) {
   std::string product = FakeInstallerBytes();
   const size_t size = 8 * 1024 * 1024 + 4099;
   product += PatternAt(0, size - product.size());  // behind the image: the installer still starts
-  server.concurrent = true;
-  Prepare(L"win7", false, {{PRODUCT_V2_PATH, {}, ServeTries({Serve(product, ETAG + "Accept-Ranges: bytes\r\n")})}},
-          32, L"", L"", L"app.sha256.v2=" + DigestOf(product) + L"\n");
-  ASSERT_TRUE(StartRun(&run, SETUP_WINDOW_CLASS, L"")) << DescribeStart(run);
-  HANDLE log = HoldRunLog();
-  ASSERT_NE(INVALID_HANDLE_VALUE, log);
-  PostClick(Control(BUTTON));
-  EXPECT_EQ(0u, WaitForExitCode());
-  std::vector<std::wstring> lines = ReadHeldLog(log);
-  EXPECT_EQ(product, ReadFileBytes(InFolder(PRODUCT_V2)));
-  EXPECT_EQ(2u, WaitForRecord(InFolder(PRODUCT_V2)).size());
-  const size_t share = size / 4;
-  std::vector<std::wstring> expected = {
-      L"parallel ranges: 4 connections for " + std::to_wstring(size) + L" bytes",
-      L"connection 0 opened for bytes 0-" + std::to_wstring(share - 1),
-      L"connection 1 opened for bytes " + std::to_wstring(share) + L"-",
-      L"connection 3 opened for bytes " + std::to_wstring(3 * share) + L"-"};
-  size_t closed = 0;
-  for (const std::wstring& line : lines) {
-    for (std::wstring& text : expected)
-      if (StartsWith(line, text)) text = L"found";
-    closed += StartsWith(line, L"connection ") && line.find(L" closed at byte ") != std::wstring::npos ? 1 : 0;
+  for (const std::wstring& key : {std::wstring(L""), std::wstring(L"app.connections=4\n")}) {
+    if (!key.empty()) Reset();
+    server.concurrent = true;
+    Prepare(L"win7", false, {{PRODUCT_V2_PATH, {}, ServeTries({Serve(product, ETAG + "Accept-Ranges: bytes\r\n")})}},
+            32, L"", L"", L"app.sha256.v2=" + DigestOf(product) + L"\n" + key);
+    ASSERT_TRUE(StartRun(&run, SETUP_WINDOW_CLASS, L"")) << DescribeStart(run);
+    HANDLE log = HoldRunLog();
+    ASSERT_NE(INVALID_HANDLE_VALUE, log);
+    PostClick(Control(BUTTON));
+    EXPECT_EQ(0u, WaitForExitCode());
+    std::vector<std::wstring> lines = ReadHeldLog(log);
+    EXPECT_EQ(product, ReadFileBytes(InFolder(PRODUCT_V2)));
+    EXPECT_EQ(2u, WaitForRecord(InFolder(PRODUCT_V2)).size());
+    if (key.empty()) {
+      ASSERT_EQ(1u, server.requests.size()) << "one connection, one request";
+      EXPECT_EQ(std::string::npos, server.requests[0].find("\r\nRange:"));
+      for (const std::wstring& line : lines) EXPECT_FALSE(StartsWith(line, L"parallel ranges")) << line;
+      continue;
+    }
+    const size_t share = size / 4;
+    std::vector<std::wstring> expected = {
+        L"parallel ranges: 4 connections for " + std::to_wstring(size) + L" bytes",
+        L"connection 0 opened for bytes 0-" + std::to_wstring(share - 1),
+        L"connection 1 opened for bytes " + std::to_wstring(share) + L"-",
+        L"connection 3 opened for bytes " + std::to_wstring(3 * share) + L"-"};
+    size_t closed = 0;
+    for (const std::wstring& line : lines) {
+      for (std::wstring& text : expected)
+        if (StartsWith(line, text)) text = L"found";
+      closed += StartsWith(line, L"connection ") && line.find(L" closed at byte ") != std::wstring::npos ? 1 : 0;
+    }
+    for (const std::wstring& text : expected) EXPECT_EQ(L"found", text);
+    EXPECT_GE(closed, 4u);
+    size_t ranged = 0;
+    for (const std::string& request : server.requests) ranged += request.find("\r\nRange: bytes=") != std::string::npos;
+    EXPECT_GE(ranged, 3u);
+    EXPECT_LT(server.bytesSent, 2 * size) << "each byte is sent about once";
   }
-  for (const std::wstring& text : expected) EXPECT_EQ(L"found", text);
-  EXPECT_GE(closed, 4u);
-  size_t ranged = 0;
-  for (const std::string& request : server.requests) ranged += request.find("\r\nRange: bytes=") != std::string::npos;
-  EXPECT_GE(ranged, 3u);
-  EXPECT_LT(server.bytesSent, 2 * size) << "each byte is sent about once";
 }
 
 // The file changes between the tries (another build, another tag): the whole
