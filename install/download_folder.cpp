@@ -14,11 +14,10 @@
 // Under the Windows folder that the system names (never an environment variable).
 static const WCHAR FOLDER_NAME[] = L"Temp\\brenvik-setup";
 
-// Held until the process ends: nobody renames the folder away meanwhile.
-static HANDLE HeldFolder = INVALID_HANDLE_VALUE;
-
-// Why a verdict refuses a folder, for its run-log line; the objection's SID or number follows.
-static const char* const REFUSALS[] = {
+// Why a verdict refuses a folder, for its run-log line; the objection's SID or
+// number follows. Texts in place, not pointers: each pointer would cost the
+// exe a relocation.
+static const char REFUSALS[][40] = {
     "",
     "its owner is ",
     "it lets another change it: ",
@@ -51,17 +50,17 @@ static DWORD ExpectedFolderPath(WCHAR* path) {
 }
 
 // A fresh folder beside `expected`, of a name nobody can guess, into `fresh`; 0 or an error code.
-static DWORD MakeFreshFolder(const WCHAR* expected, WCHAR* fresh) {
+static DWORD MakeFreshFolder(const WCHAR* expected, WCHAR* fresh, HANDLE* held) {
   BYTE bytes[FRESH_FOLDER_BYTES];
   DWORD error = SystemRandomBytes(bytes, sizeof bytes);
   if (error != 0) return error;
-  return FreshFolderName(expected, bytes, fresh) ? MakeProtectedFolder(fresh, &HeldFolder) : ERROR_FILENAME_EXCED_RANGE;
+  return FreshFolderName(expected, bytes, fresh) ? MakeProtectedFolder(fresh, held) : ERROR_FILENAME_EXCED_RANGE;
 }
 
-// The held folder at `path` becomes DownloadDir, named by its final path where
-// the system gives one (the form the installers' final paths take).
-static void UseHeldFolder(const WCHAR* path, bool made) {
-  if (FinalPathOf(HeldFolder, DownloadDir) != FINAL_PATH_READ) lstrcpynW(DownloadDir, path, MAX_PATH);
+// The folder at `path`, held in `held`, becomes DownloadDir, named by its final
+// path where the system gives one (the form the installers' final paths take).
+static void UseHeldFolder(HANDLE held, const WCHAR* path, bool made) {
+  if (FinalPathOf(held, DownloadDir) != FINAL_PATH_READ) lstrcpynW(DownloadDir, path, MAX_PATH);
   LogFormat(L"download folder %S: %s", made ? "made" : "kept", DownloadDir);
   RemoveOlderFolderFiles(DownloadDir);
 }
@@ -71,21 +70,23 @@ void ChooseDownloadFolder() {
   WCHAR fresh[MAX_PATH] = L"";
   FolderObjection objection;
   bool kept = false;
+  // Never closed: held until the process ends, so that nobody renames the folder away meanwhile.
+  HANDLE held = INVALID_HANDLE_VALUE;
   if (DownloadDir[0] != L'\0' || InstallDir[0] == L'\0') return;
   DWORD error = ExpectedFolderPath(expected);
-  if (error == 0) error = MakeProtectedFolder(expected, &HeldFolder);
+  if (error == 0) error = MakeProtectedFolder(expected, &held);
   if (error == ERROR_ALREADY_EXISTS) {
-    kept = OpenExistingFolder(expected, &HeldFolder, &objection) == FOLDER_TRUSTED;
+    kept = OpenExistingFolder(expected, &held, &objection) == FOLDER_TRUSTED;
     if (kept) {
       error = 0;
     } else {
       LogRefusal(expected, objection);
-      error = MakeFreshFolder(expected, fresh);
+      error = MakeFreshFolder(expected, fresh, &held);
     }
   }
   const WCHAR* chosen = fresh[0] != L'\0' ? fresh : expected;
   if (error == 0) {
-    UseHeldFolder(chosen, !kept);
+    UseHeldFolder(held, chosen, !kept);
     return;
   }
   LogFormat(L"download folder %s not made, downloads go beside setup.exe. %d", chosen, static_cast<int>(error));
