@@ -3,6 +3,7 @@
 #include "log/run_log.h"
 
 WCHAR InstallDir[MAX_PATH];
+WCHAR DownloadDir[MAX_PATH];
 WCHAR LastErrorText[1024];
 HANDLE WorkerThread;
 volatile bool DeleteRunLogAtExit;

@@ -3,8 +3,12 @@
 
 #include <windows.h>
 
-// Folder of the running executable, no trailing backslash.
+// Folder of the running executable, no trailing backslash: the run log's.
 extern WCHAR InstallDir[MAX_PATH];
+// The folder that the downloads are written, checked and started in, no
+// trailing backslash: the protected one (install/download_folder.h), or
+// InstallDir without it; empty while none is chosen.
+extern WCHAR DownloadDir[MAX_PATH];
 // The last user-facing error message.
 extern WCHAR LastErrorText[1024];
 // The install worker's thread; main thread only.

@@ -6,6 +6,7 @@
 #include "download/download_tuning.h"
 #include "download/progress_callback.h"
 #include "install/connection_count.h"
+#include "install/download_folder.h"
 #include "install/install_state.h"
 #include "install/install_ui.h"
 #include "install/product_step.h"
@@ -84,6 +85,7 @@ DWORD WINAPI InstallWorker(LPVOID) {
   WorkerUi.setStatusText(L"启动安装流程...");
   if (!InstallFolderFromModulePath(InstallDir, GetModuleFileNameW(NULL, InstallDir, MAX_PATH)))
     LogFormat(L"own path longer than %d characters, no install folder", MAX_PATH - 1);
+  ChooseDownloadFolder();
 
   int connections = ConfiguredConnections();
   PrerequisiteResult prerequisite = RuntimePrerequisiteStep(connections);

@@ -2,6 +2,9 @@
 
 #include <shlwapi.h>
 
+#include "log/run_log.h"
+#include "platform/final_path.h"
+
 bool JoinInstallerPath(const WCHAR* folder, const WCHAR* fileName, WCHAR* path) {
   path[0] = L'\0';
   // No folder (the executable's own path did not fit): a bare file name would
@@ -34,12 +37,20 @@ bool BuildInstallerCommandLine(const WCHAR* path, const WCHAR* arguments, WCHAR*
   return true;
 }
 
-bool StartInstallerProcess(const WCHAR* commandLine, PROCESS_INFORMATION* process) {
+void InstallerStartPath(HANDLE held, const WCHAR* installerPath, WCHAR* startPath) {
+  FinalPathRead read = FinalPathOf(held, startPath);
+  if (read == FINAL_PATH_READ) return;
+  if (read == FINAL_PATH_FAILED)
+    LogFormat(L"installer's final path not read. %d", static_cast<int>(GetLastError()));
+  lstrcpynW(startPath, installerPath, MAX_PATH);
+}
+
+bool StartInstallerProcess(const WCHAR* commandLine, const WCHAR* folder, PROCESS_INFORMATION* process) {
   WCHAR writable[MAX_PATH];
   lstrcpynW(writable, commandLine, MAX_PATH);
   STARTUPINFOW startup;
   ZeroMemory(&startup, sizeof startup);
   startup.cb = sizeof startup;
   ZeroMemory(process, sizeof *process);
-  return CreateProcessW(NULL, writable, NULL, NULL, FALSE, 0, NULL, NULL, &startup, process) != FALSE;
+  return CreateProcessW(NULL, writable, NULL, NULL, FALSE, 0, NULL, folder, &startup, process) != FALSE;
 }

@@ -14,7 +14,13 @@ bool JoinInstallerPath(const WCHAR* folder, const WCHAR* fileName, WCHAR* path);
 // `commandLine` empty, when the whole text would not fit.
 bool BuildInstallerCommandLine(const WCHAR* path, const WCHAR* arguments, WCHAR* commandLine);
 
+// The path that the checked installer is started by, into `startPath`
+// (MAX_PATH): the final path of `held`, the handle kept from the check to the
+// start, so that no link or junction on the way can lead elsewhere by then;
+// `installerPath` where the system gives none (Windows XP) or it fails (logged).
+void InstallerStartPath(HANDLE held, const WCHAR* installerPath, WCHAR* startPath);
+
 // Starts `commandLine` (copied first: CreateProcessW may write into it) with
-// the caller's environment and current directory. True with both handles in
-// `process` when it started; false with GetLastError telling why.
-bool StartInstallerProcess(const WCHAR* commandLine, PROCESS_INFORMATION* process);
+// the caller's environment and `folder` as its current directory. True with
+// both handles in `process` when it started; false with GetLastError telling why.
+bool StartInstallerProcess(const WCHAR* commandLine, const WCHAR* folder, PROCESS_INFORMATION* process);

@@ -29,7 +29,7 @@ bool ProductInstallerStep(int connections) {
   ProductInstallerFileName(tag, fileName);
 
   WCHAR installerPath[MAX_PATH];
-  if (!JoinInstallerPath(InstallDir, fileName, installerPath)) {
+  if (!JoinInstallerPath(DownloadDir, fileName, installerPath)) {
     LogLine(L"product installer path too long");
     RecordError(DOWNLOAD_FAILED_MESSAGE);
     return false;
@@ -42,12 +42,14 @@ bool ProductInstallerStep(int connections) {
     return false;
   }
 
+  WCHAR startPath[MAX_PATH];
   WCHAR commandLine[MAX_PATH];
   PROCESS_INFORMATION process;
   bool started = false;
-  if (!BuildInstallerCommandLine(installerPath, L"", commandLine)) {
+  InstallerStartPath(held, installerPath, startPath);
+  if (!BuildInstallerCommandLine(startPath, L"", commandLine)) {
     LogLine(L"product installer command line too long");
-  } else if (StartInstallerProcess(commandLine, &process)) {
+  } else if (StartInstallerProcess(commandLine, DownloadDir, &process)) {
     started = true;
   }
   // Held through the start: the process was created from the checked file.

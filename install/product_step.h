@@ -1,12 +1,11 @@
 // The product installer step: download the build that suits the Windows
-// version into the install folder and start it.
+// version into the download folder and start it from there.
 #pragma once
 
 #include <windows.h>
 
+#include "install/folder_files.h"
 #include "install/mirror_list.h"
-
-const WCHAR PRODUCT_FILE_TEMPLATE[] = L"brenvik-setupvv.exe";
 
 // "v2" or "v4" for a GetVersion result: "v4" from 6.2 on (major 6 or more with
 // minor 2 or more), "v2" otherwise.
@@ -16,7 +15,7 @@ const WCHAR* ChooseVersionTag(DWORD version);
 void ProductInstallerFileName(const WCHAR* tag, WCHAR* fileName);
 
 // Downloads the product installer from "app.url" (then "app.url2", ... while
-// each fails) into InstallDir, each download over at most `connections`
+// each fails) into DownloadDir, each download over at most `connections`
 // connections, and starts it without waiting. False after recording the cause
 // with RecordError.
 bool ProductInstallerStep(int connections);

@@ -29,7 +29,7 @@ void FormatRuntimeInstallFailure(DWORD exitCode, DWORD lastError, WCHAR* text) {
 
 bool DownloadRuntimeInstaller(WCHAR* installerPath, HANDLE* held, int connections) {
   *held = INVALID_HANDLE_VALUE;
-  if (!JoinInstallerPath(InstallDir, RUNTIME_FILE_NAME, installerPath)) {
+  if (!JoinInstallerPath(DownloadDir, RUNTIME_FILE_NAME, installerPath)) {
     LogLine(L"runtime installer path too long");
     RecordError(DOWNLOAD_FAILED_MESSAGE);
     return false;
@@ -46,12 +46,14 @@ bool RunRuntimeInstaller(const WCHAR* installerPath, HANDLE* held, DWORD& exitCo
   WorkerUi.setProgress(PROGRESS_HIDDEN);
   LogLine(L"starting installer ...");
 
+  WCHAR startPath[MAX_PATH];
   WCHAR commandLine[MAX_PATH];
   PROCESS_INFORMATION process;
   bool started = false;
-  if (!BuildInstallerCommandLine(installerPath, RUNTIME_ARGUMENTS, commandLine)) {
+  InstallerStartPath(*held, installerPath, startPath);
+  if (!BuildInstallerCommandLine(startPath, RUNTIME_ARGUMENTS, commandLine)) {
     LogLine(L"runtime installer command line too long");
-  } else if (!StartInstallerProcess(commandLine, &process)) {
+  } else if (!StartInstallerProcess(commandLine, DownloadDir, &process)) {
     DWORD error = GetLastError();
     LogFormat(L"create process failed. %d", static_cast<int>(error));
     SetLastError(error);

@@ -4,6 +4,8 @@
 
 #include <windows.h>
 
+#include "install/folder_files.h"
+
 typedef int PrerequisiteResult;
 const PrerequisiteResult RuntimeReady = 0;
 const PrerequisiteResult RuntimeDownloadFailed = 1;
@@ -12,7 +14,6 @@ const PrerequisiteResult RebootNow = -1;
 const PrerequisiteResult RebootDeclined = -2;
 
 const WCHAR RUNTIME_FOLDER[] = L"C:\\Windows\\Microsoft.NET\\Framework\\v2.0.50727";
-const WCHAR RUNTIME_FILE_NAME[] = L"brenvik-setup-dotnetv2.exe";
 // Deployed runtime installers are given exactly this text.
 const WCHAR RUNTIME_ARGUMENTS[] = L" /q /noretart";
 const WCHAR RUN_ONCE_KEY[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\RunOnce";

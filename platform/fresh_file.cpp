@@ -229,6 +229,24 @@ long long BytesFreedByReplacing(const WCHAR* path) {
   return bytes;
 }
 
+// The file at `path` itself (a reparse point is opened, not followed), when it
+// is a plain file with one name; otherwise INVALID_HANDLE_VALUE and *why.
+static HANDLE OpenPlainFile(const WCHAR* path, DWORD access, DWORD share, BY_HANDLE_FILE_INFORMATION* information,
+                            FileFailure* why) {
+  HANDLE file = CreateFileW(path, access, share, NULL, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT,
+                            NULL);
+  if (file == INVALID_HANDLE_VALUE) {
+    why->code = GetLastError();
+    return INVALID_HANDLE_VALUE;
+  }
+  why->reason = CheckOpenedFile(file, information);
+  if (why->reason != NULL) {
+    CloseHandle(file);
+    return INVALID_HANDLE_VALUE;
+  }
+  return file;
+}
+
 // The file at `path`, opened again when it is still the one this process
 // made; otherwise INVALID_HANDLE_VALUE and *why.
 static HANDLE ReopenOwnFile(const WCHAR* path, DWORD access, DWORD share, FileFailure* why) {
@@ -239,17 +257,11 @@ static HANDLE ReopenOwnFile(const WCHAR* path, DWORD access, DWORD share, FileFa
     why->reason = "this process did not make it";
     return INVALID_HANDLE_VALUE;
   }
-  HANDLE file = CreateFileW(path, access, share, NULL, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT,
-                            NULL);
-  if (file == INVALID_HANDLE_VALUE) {
-    why->code = GetLastError();
-    return INVALID_HANDLE_VALUE;
-  }
-  why->reason = CheckOpenedFile(file, &information);
-  if (why->reason == NULL && (information.dwVolumeSerialNumber != own->volume ||
-                              information.nFileIndexHigh != own->indexHigh || information.nFileIndexLow != own->indexLow))
+  HANDLE file = OpenPlainFile(path, access, share, &information, why);
+  if (file != INVALID_HANDLE_VALUE && (information.dwVolumeSerialNumber != own->volume ||
+                                       information.nFileIndexHigh != own->indexHigh ||
+                                       information.nFileIndexLow != own->indexLow)) {
     why->reason = "it is not the file this process made";
-  if (why->reason != NULL) {
     CloseHandle(file);
     return INVALID_HANDLE_VALUE;
   }
@@ -263,16 +275,28 @@ HANDLE OpenOwnFile(const WCHAR* path, DWORD access, DWORD share, FileFailure* fa
   return file;
 }
 
-bool DeleteOwnFile(const WCHAR* path, FileFailure* failure) {
-  FileFailure why;
-  // Others' handles may stay open: the file goes when the last one closes.
-  HANDLE file = ReopenOwnFile(path, DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, &why);
+// Deletes what `file` holds (INVALID_HANDLE_VALUE: the open failed with *why);
+// closes it. Others' handles may stay open: the file goes when the last one closes.
+static bool DeleteHeldFile(HANDLE file, FileFailure* why, FileFailure* failure) {
   bool deleted = file != INVALID_HANDLE_VALUE && DeleteOpenFile(file);
   if (file != INVALID_HANDLE_VALUE) {
-    why = {NULL, NULL, GetLastError()};
+    *why = {NULL, NULL, GetLastError()};
     CloseHandle(file);
   }
-  // The reopen's reason, when it was refused, says why the name was left alone.
-  if (!deleted) Report(failure, "file not deleted", why.reason, why.code);
+  // The open's reason, when it was refused, says why the name was left alone.
+  if (!deleted) Report(failure, "file not deleted", why->reason, why->code);
   return deleted;
+}
+
+const DWORD SHARE_ALL = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+
+bool DeleteOwnFile(const WCHAR* path, FileFailure* failure) {
+  FileFailure why;
+  return DeleteHeldFile(ReopenOwnFile(path, DELETE, SHARE_ALL, &why), &why, failure);
+}
+
+bool DeletePlainFile(const WCHAR* path, FileFailure* failure) {
+  BY_HANDLE_FILE_INFORMATION information;
+  FileFailure why = {"file not deleted", NULL, ERROR_ACCESS_DENIED};
+  return DeleteHeldFile(OpenPlainFile(path, DELETE | FILE_READ_ATTRIBUTES, SHARE_ALL, &information, &why), &why, failure);
 }

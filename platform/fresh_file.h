@@ -1,9 +1,10 @@
-// The files that setup.exe writes in its own folder (the installers, the run
-// log). The folder is one that the logged-on user can write, while setup.exe
-// runs elevated: a hard or symbolic link planted under one of these names would
-// redirect an elevated write into any file the link names. So every such file
-// is made afresh, a file is opened again only while it is still the one that
-// this process made, and removed only then.
+// The files that setup.exe writes (the installers, the run log). Its own
+// folder, where the log always goes and the installers when it has no
+// protected download folder, is one that the logged-on user can write, while
+// setup.exe runs elevated: a hard or symbolic link planted under one of these
+// names would redirect an elevated write into any file the link names. So
+// every such file is made afresh, a file is opened again only while it is
+// still the one that this process made, and removed only then.
 #pragma once
 
 #include <windows.h>
@@ -24,6 +25,8 @@ const char* RefusalOfOpenedFile(DWORD attributes, DWORD numberOfLinks);
 // is made before it takes the name; `serial` makes it unique in the process.
 // False when the result does not fit.
 bool FreshFileTempPath(const WCHAR* path, DWORD processId, DWORD serial, WCHAR* temp);
+// Every such temporary name matches this pattern (one that a crash left behind too).
+const WCHAR FRESH_FILE_TEMP_PATTERN[] = L"~setup-*-*.new";
 
 // The native form of an absolute `path` ("\??\C:\...", "\??\UNC\server\...")
 // into `native` (`capacity` units). False when it does not fit.
@@ -60,3 +63,9 @@ bool DeleteOpenFile(HANDLE file);
 // Deletes the file at `path` only while it is the one this process made;
 // otherwise leaves the name alone, with *failure when given.
 bool DeleteOwnFile(const WCHAR* path, FileFailure* failure = NULL);
+
+// Deletes the file at `path`, whoever made it, through a handle, unless it is
+// a reparse point or has another name (the name is then left, and what it
+// leads to untouched) or someone holds it without delete sharing; *failure
+// when given says why.
+bool DeletePlainFile(const WCHAR* path, FileFailure* failure = NULL);

@@ -22,8 +22,16 @@ struct AllowEntry {
   NtSid<PARTS> sid;
 };
 
-// SECURITY_DESCRIPTOR_RELATIVE, then its DACL (an ACL header and three entries).
-struct ProtectedDescriptor {
+// An ACL header and its three entries.
+struct ProtectedAcl {
+  ACL header;
+  AllowEntry<2> administrators;
+  AllowEntry<1> system;
+  AllowEntry<1> interactive;
+};
+
+// SECURITY_DESCRIPTOR_RELATIVE's header; the offsets count from its start.
+struct RelativeHeader {
   BYTE revision;
   BYTE sbz1;
   SECURITY_DESCRIPTOR_CONTROL control;
@@ -31,24 +39,47 @@ struct ProtectedDescriptor {
   DWORD group;
   DWORD sacl;
   DWORD dacl;
-  ACL aclHeader;
-  AllowEntry<2> administrators;
-  AllowEntry<1> system;
-  AllowEntry<1> interactive;
 };
-static_assert(sizeof(ProtectedDescriptor) == 20 + 8 + 24 + 20 + 20, "laid out as the system reads it, unpadded");
 
-const WORD ACL_BYTES = sizeof(ProtectedDescriptor) - 20;
-// Not const: the attributes take a writable pointer, though nothing writes to it.
-static ProtectedDescriptor Descriptor = {
-    SECURITY_DESCRIPTOR_REVISION, 0, SE_SELF_RELATIVE | SE_DACL_PRESENT | SE_DACL_PROTECTED, 0, 0, 0, 20,
-    {ACL_REVISION, 0, ACL_BYTES, 3, 0},
-    {ACCESS_ALLOWED_ACE_TYPE, 0, sizeof(AllowEntry<2>), FILE_ALL_ACCESS, {1, 2, {0, 0, 0, 0, 0, 5}, {32, 544}}},
-    {ACCESS_ALLOWED_ACE_TYPE, 0, sizeof(AllowEntry<1>), FILE_ALL_ACCESS, {1, 1, {0, 0, 0, 0, 0, 5}, {18}}},
-    {ACCESS_ALLOWED_ACE_TYPE, 0, sizeof(AllowEntry<1>), PROTECTED_USER_RIGHTS, {1, 1, {0, 0, 0, 0, 0, 5}, {4}}},
+struct FileDescriptor {
+  RelativeHeader header;
+  ProtectedAcl dacl;
 };
-static SECURITY_ATTRIBUTES Attributes = {sizeof(SECURITY_ATTRIBUTES), &Descriptor, FALSE};
+
+// The owner follows the DACL.
+struct FolderDescriptor {
+  RelativeHeader header;
+  ProtectedAcl dacl;
+  NtSid<2> owner;
+};
+static_assert(sizeof(FileDescriptor) == 20 + 8 + 24 + 20 + 20, "laid out as the system reads it, unpadded");
+static_assert(sizeof(FolderDescriptor) == sizeof(FileDescriptor) + 16, "the owner directly after the DACL");
+
+const NtSid<2> ADMINISTRATORS = {1, 2, {0, 0, 0, 0, 0, 5}, {32, 544}};
+
+// The three entries with `flags` (0, or inherited by files and folders made inside).
+constexpr ProtectedAcl Entries(BYTE flags) {
+  return {{ACL_REVISION, 0, sizeof(ProtectedAcl), 3, 0},
+          {ACCESS_ALLOWED_ACE_TYPE, flags, sizeof(AllowEntry<2>), FILE_ALL_ACCESS, ADMINISTRATORS},
+          {ACCESS_ALLOWED_ACE_TYPE, flags, sizeof(AllowEntry<1>), FILE_ALL_ACCESS, {1, 1, {0, 0, 0, 0, 0, 5}, {18}}},
+          {ACCESS_ALLOWED_ACE_TYPE, flags, sizeof(AllowEntry<1>), PROTECTED_USER_RIGHTS,
+           {1, 1, {0, 0, 0, 0, 0, 5}, {4}}}};
+}
+
+const SECURITY_DESCRIPTOR_CONTROL PROTECTED_CONTROL = SE_SELF_RELATIVE | SE_DACL_PRESENT | SE_DACL_PROTECTED;
+
+// Not const: the attributes take a writable pointer, though nothing writes to it.
+static FileDescriptor FileSecurity = {{SECURITY_DESCRIPTOR_REVISION, 0, PROTECTED_CONTROL, 0, 0, 0, 20}, Entries(0)};
+static FolderDescriptor FolderSecurity = {
+    {SECURITY_DESCRIPTOR_REVISION, 0, PROTECTED_CONTROL, 20 + sizeof(ProtectedAcl), 0, 0, 20},
+    Entries(OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE), ADMINISTRATORS};
+static SECURITY_ATTRIBUTES FileAttributes = {sizeof(SECURITY_ATTRIBUTES), &FileSecurity, FALSE};
+static SECURITY_ATTRIBUTES FolderAttributes = {sizeof(SECURITY_ATTRIBUTES), &FolderSecurity, FALSE};
 
 SECURITY_ATTRIBUTES* ProtectedFileAttributes() {
-  return &Attributes;
+  return &FileAttributes;
+}
+
+SECURITY_ATTRIBUTES* ProtectedFolderAttributes() {
+  return &FolderAttributes;
 }

@@ -65,6 +65,10 @@ fi
 "$WINESERVER" -p
 "$SETUP_WINE" reg add 'HKCU\Software\Wine\AppDefaults\setup.exe' /v Version /d "$version" /f >/dev/null 2>&1
 "$SETUP_WINE" cmd /c rmdir 'C:\Windows\Microsoft.NET\Framework\v2.0.50727' >/dev/null 2>&1 || true
+# The download folders of earlier demonstrations (Wine shows every folder as the
+# Unix user's, so setup.exe would not use one again and would make a fresh one).
+downloads="$WINEPREFIX/drive_c/windows/temp"
+rm -rf "$downloads"/brenvik-setup "$downloads"/brenvik-setup-*
 
 # The server, on a free port of 127.0.0.1, dripping the product over a few seconds.
 python3 -u "$root/scripts/demo-server.py" --product "$build/demo/demo_product.exe" \
@@ -124,11 +128,12 @@ setup_pid=""
 echo
 echo "== what happened ($WINE_BUILD_ARCH build)"
 echo "setup.exe exit code: $code"
-installer=$(ls "$app"/brenvik-setupv*.exe 2>/dev/null | head -n1 || true)
+installer=$(ls "$downloads"/brenvik-setup*/brenvik-setupv*.exe "$app"/brenvik-setupv*.exe 2>/dev/null | head -n1 || true)
+ran=$(ls "$downloads"/brenvik-setup*/demo-product-ran.txt "$app"/demo-product-ran.txt 2>/dev/null | head -n1 || true)
 log=$(ls -t "$app"/setup-*.log 2>/dev/null | head -n1 || true)
-if [ -f "$app/demo-product-ran.txt" ]; then
+if [ -n "$ran" ]; then
   echo "outcome: success - the product installer was downloaded and started"
-  sed 's/^/  /' "$app/demo-product-ran.txt"
+  sed 's/^/  /' "$ran"
 elif [ -n "$log" ] && grep -q . "$log"; then
   echo "outcome: not finished - see the run log"
 else

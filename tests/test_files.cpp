@@ -59,8 +59,9 @@ bool WriteFileBytes(const std::wstring& path, const std::string& bytes) {
 }
 
 std::wstring FileDaclText(const std::wstring& path) {
+  // A folder opens with backup semantics only.
   HANDLE file = CreateFileW(path.c_str(), READ_CONTROL, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL,
-                            OPEN_EXISTING, 0, NULL);
+                            OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, NULL);
   if (file == INVALID_HANDLE_VALUE) return L"(error " + std::to_wstring(GetLastError()) + L")";
   PSECURITY_DESCRIPTOR descriptor = NULL;
   DWORD error = GetSecurityInfo(file, SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, NULL, NULL, NULL, NULL, &descriptor);
@@ -76,8 +77,7 @@ std::wstring FileDaclText(const std::wstring& path) {
   return result;
 }
 
-std::wstring ProtectedDaclAsShown() {
-  if (GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version") == NULL) return PROTECTED_FILE_SDDL;
+std::wstring ProcessUserSid() {
   HANDLE token = NULL;
   std::vector<BYTE> user(256);
   DWORD size = 0;
@@ -89,7 +89,24 @@ std::wstring ProtectedDaclAsShown() {
     sid = text;
   LocalFree(text);
   if (token != NULL) CloseHandle(token);
-  return L"D:(A;;FA;;;SY)(A;;FA;;;" + sid + L")";
+  return sid;
+}
+
+// Wine's picture of a protected DACL: SYSTEM and the process's user with full
+// control, each entry with `flags` ("OICI" for a folder); the DACL itself on Windows.
+static std::wstring ProtectedAsShown(const std::wstring& dacl, const std::wstring& flags) {
+  if (GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version") == NULL) return dacl;
+  return L"D:(A;" + flags + L";FA;;;SY)(A;" + flags + L";FA;;;" + ProcessUserSid() + L")";
+}
+
+std::wstring ProtectedDaclAsShown() {
+  return ProtectedAsShown(PROTECTED_FILE_SDDL, L"");
+}
+
+std::wstring ProtectedFolderDaclAsShown() {
+  // The DACL part of the folder's descriptor: what FileDaclText reads.
+  const std::wstring folder = PROTECTED_FOLDER_SDDL;
+  return ProtectedAsShown(folder.substr(folder.find(L"D:")), L"OICI");
 }
 
 std::wstring TempFilePath(const wchar_t* name) {

@@ -11,7 +11,7 @@ std::string ReadFileBytes(const std::wstring& path);
 // short to have them is kept whole, marked "(short line) ".
 std::vector<std::string> RunLogTexts(const std::wstring& path);
 bool WriteFileBytes(const std::wstring& path, const std::string& bytes);
-// The DACL of the file at `path`, read back through an open handle with
+// The DACL of the file or folder at `path`, read back through an open handle with
 // GetSecurityInfo, in the system's notation ("D:P(A;;FA;;;BA)..."); "(error N)"
 // when it cannot be read.
 std::wstring FileDaclText(const std::wstring& path);
@@ -21,6 +21,11 @@ std::wstring FileDaclText(const std::wstring& path);
 // permissions from it (here: nothing for others) and shows a DACL made from
 // those, SYSTEM and the process's user with full control and no one else.
 std::wstring ProtectedDaclAsShown();
+// The same for a folder made with the download folder's protected descriptor
+// (its entries inherited by what is made inside it).
+std::wstring ProtectedFolderDaclAsShown();
+// The SID of the account this process runs as ("S-1-5-21-..."), in the system's notation.
+std::wstring ProcessUserSid();
 // `name` in the user's temporary folder.
 std::wstring TempFilePath(const wchar_t* name);
 

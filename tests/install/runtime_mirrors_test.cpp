@@ -33,7 +33,7 @@ TEST(RuntimeMirrors, EachMirrorInTurnUntilOneDeliversOrTheListEnds) {
   };
   std::wstring folder = TempFilePath(L"runtime-mirrors");
   ASSERT_TRUE(CreateDirectoryW(folder.c_str(), NULL) || GetLastError() == ERROR_ALREADY_EXISTS);
-  lstrcpynW(InstallDir, folder.c_str(), MAX_PATH);
+  lstrcpynW(DownloadDir, folder.c_str(), MAX_PATH);
   for (const Case& each : cases) {
     LoopbackServer server = {};
     ASSERT_TRUE(StartLoopbackRoutes(&server, {{"/good.exe", FileResponse("runtime")}}, 2));
@@ -56,7 +56,7 @@ TEST(RuntimeMirrors, EachMirrorInTurnUntilOneDeliversOrTheListEnds) {
     DeleteFileW((folder + L"\\" + RUNTIME_FILE_NAME).c_str());
   }
   SetupConfig.count = 0;
-  InstallDir[0] = L'\0';
+  DownloadDir[0] = L'\0';
   RemoveDirectoryW(folder.c_str());
 }
 

@@ -1,6 +1,7 @@
 // Stands in for a downloaded installer. It appends its command line and working
-// directory to "<its own path>.ran" (UTF-8, one line each) and exits with the
-// number written in "<its own path>.exit" (0 when there is none).
+// directory to "<its own path>.ran" (UTF-8, one line each), loads uxtheme.dll
+// by name as an installer without any defence of its own does, and exits with
+// the number in the environment variable FAKE_INSTALLER_EXIT_CODE (0 without it).
 #include <windows.h>
 #include <stdio.h>
 
@@ -23,13 +24,11 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     fclose(file);
   }
 
-  int code = 0;
-  _snwprintf(other, MAX_PATH + 8, L"%ls.exit", self);
-  other[MAX_PATH + 7] = L'\0';
-  file = _wfopen(other, L"r");
-  if (file != NULL) {
-    if (fscanf(file, "%d", &code) != 1) code = 0;
-    fclose(file);
-  }
-  return code;
+  // Its own folder comes first in the search: a copy planted there is the one loaded.
+  HMODULE theme = LoadLibraryW(L"uxtheme.dll");
+  if (theme != NULL) FreeLibrary(theme);
+
+  WCHAR code[16];
+  DWORD length = GetEnvironmentVariableW(L"FAKE_INSTALLER_EXIT_CODE", code, 16);
+  return length > 0 && length < 16 ? _wtoi(code) : 0;
 }

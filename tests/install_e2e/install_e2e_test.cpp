@@ -4,6 +4,8 @@
 
 #include "loopback_server.h"
 
+#include <sddl.h>
+
 #include <algorithm>
 #include <string>
 #include <vector>
@@ -69,12 +71,24 @@ class InstallRun : public ::testing::Test {
   LoopbackServer server = {};
   bool serverStarted = false;
 
+  // Downloads go beside setup.exe (its folder cannot be made), not into the protected folder.
+  bool besideSetup = false;
+
+  void SetUp() override {
+    ASSERT_TRUE(SetWindowsTempPresent(true));
+    RemoveDownloadFolders();
+  }
+
   void TearDown() override {
     if (serverStarted) StopLoopbackServer(&server);
     if (!run.exeName.empty()) ClearLibraryPreferencesFor(run.exeName);
     EndRun(&run);
     SetRuntimeFolderPresent(false);
     DeleteRunOnceValue();
+    ClearInstallerExitCode();
+    EXPECT_TRUE(SetWindowsTempPresent(true));
+    RemoveDownloadFolders();
+    besideSetup = false;
   }
 
   // Serves `routes` for `connections` connections and prepares a setup.exe copy
@@ -120,11 +134,20 @@ class InstallRun : public ::testing::Test {
   }
 
   // The runtime double gets this exit code once it is downloaded.
-  void SetRuntimeExitCode(int code) {
-    ASSERT_TRUE(WriteFileBytes(InFolder(RUNTIME_FILE) + L".exit", std::to_string(code)));
-  }
+  void SetRuntimeExitCode(int code) { SetInstallerExitCode(code); }
 
-  std::wstring InFolder(const std::wstring& name) const { return JoinPath(run.folder, name); }
+  // Where the run's downloads are: the protected folder, or beside setup.exe.
+  std::wstring InFolder(const std::wstring& name) const {
+    return JoinPath(besideSetup ? run.folder : ProtectedDownloadFolder(), name);
+  }
+  std::wstring BesideSetup(const std::wstring& name) const { return JoinPath(run.folder, name); }
+
+  // The next run cannot make its download folder (the Windows temporary folder
+  // is gone): it downloads beside setup.exe, as on a system where it lacks the rights.
+  void DownloadBesideSetup() {
+    ASSERT_TRUE(SetWindowsTempPresent(false));
+    besideSetup = true;
+  }
 
   HWND Control(int index) {
     std::vector<ControlInfo> controls = ListControls(run.window);
@@ -241,21 +264,29 @@ const WCHAR X003[] = L"运行环境安装程序下载失败。(X003)";
 const WCHAR X005[] = L"产品系统安装程序下载失败。(X005)";
 
 
-TEST_F(InstallRun, Windows61FetchesV2AndStartsItThroughTheQuotedPath) {
+// setup.exe in a folder with blanks, which it leaves alone but for its log: the
+// product is written, checked and started in the protected folder, which
+// setup.exe makes with its protected DACL, and that is also the started
+// installer's working directory.
+TEST_F(InstallRun, Windows61FetchesV2IntoTheProtectedFolderAndStartsItThere) {
   Prepare(L"win7", true, {{PRODUCT_V2_PATH, FileResponse(FakeInstallerBytes())}}, 1);
   StartAndPress();
   EXPECT_EQ(0u, WaitForExitCode());
   ASSERT_EQ(1u, server.requests.size());
   EXPECT_TRUE(StartsWith(server.requests[0], "GET /package/brenvik/brenvik-setupv2.exe HTTP/1.1\r\n"));
 
+  const std::wstring folder = ProtectedDownloadFolder();
+  EXPECT_EQ(ProtectedFolderDaclAsShown(), FileDaclText(folder)) << "made with the folder's protected DACL";
   std::wstring installer = InFolder(PRODUCT_V2);
   EXPECT_EQ(FakeInstallerBytes(), ReadFileBytes(installer));
   EXPECT_EQ(ProtectedDaclAsShown(), FileDaclText(installer)) << "made with the installers' protected DACL";
+  // Recorded at "<its own path>.ran": the installer ran from the protected folder.
   std::vector<std::wstring> record = WaitForRecord(installer);
   ASSERT_EQ(2u, record.size());
-  EXPECT_EQ(L"\"" + installer + L"\"", record[0]) << "quoted, and no arguments";
-  EXPECT_EQ(run.folder, record[1]) << "setup.exe's own working directory";
+  EXPECT_EQ(installer, record[0]) << "its path, and no arguments";
+  EXPECT_EQ(folder, record[1]) << "the protected folder as its working directory";
   EXPECT_FALSE(FileExists(InFolder(PRODUCT_V4)));
+  EXPECT_FALSE(FileExists(BesideSetup(PRODUCT_V2))) << "nothing downloaded beside setup.exe";
   EXPECT_EQ(L"", RunLogOf(run)) << "a successful run deletes its log";
 }
 
@@ -297,10 +328,17 @@ TEST_F(InstallRun, ProductThatCannotBeStartedShowsX006) {
   StartAndPress();
   EXPECT_EQ(L"产品系统安装程序启动失败。请确认是以管理员身份启动的该安装程序。(X006)", FailureBoxText());
   EXPECT_TRUE(FileExists(InFolder(PRODUCT_V2))) << "the download stays";
+  // Held while setup.exe runs: nobody renames the folder away to put a link in its place.
+  const std::wstring folder = ProtectedDownloadFolder();
+  EXPECT_FALSE(MoveFileW(folder.c_str(), (folder + L".moved").c_str()));
+  EXPECT_EQ(static_cast<DWORD>(ERROR_SHARING_VIOLATION), GetLastError());
 }
 
+// Beside setup.exe, where downloads go when the protected folder cannot be made.
 TEST_F(InstallRun, ProductPathThatFitsOnlyUnquotedIsRefusedNotCut) {
   Prepare(L"win7", false, {{PRODUCT_V2_PATH, FileResponse(FakeInstallerBytes())}}, 1);
+  const std::wstring unmade = ProtectedDownloadFolder();
+  DownloadBesideSetup();
   // A folder with a space whose product path is 257 code units: it fits as a
   // path, but not once quoted for the command line (the run log's name, a few
   // units longer, still fits).
@@ -321,10 +359,11 @@ TEST_F(InstallRun, ProductPathThatFitsOnlyUnquotedIsRefusedNotCut) {
   EXPECT_FALSE(FileExists(JoinPath(deep, name) + L".ran"));
   std::wstring log = FindRunLog(deep, L"s.exe", run.program.processId);
   ASSERT_NE(L"", log);
-  bool refused = false;
-  for (const std::wstring& line : ReadRunLogTexts(log))
-    if (line == L"product installer command line too long") refused = true;
-  EXPECT_TRUE(refused);
+  std::vector<std::wstring> lines = ReadRunLogTexts(log);
+  EXPECT_NE(lines.end(), std::find(lines.begin(), lines.end(), L"product installer command line too long"));
+  EXPECT_NE(lines.end(), std::find(lines.begin(), lines.end(),
+                                   L"download folder " + unmade + L" not made, downloads go beside setup.exe. 3"))
+      << "ERROR_PATH_NOT_FOUND";
   PostKeyUp(run.window, VK_ESCAPE);
   EXPECT_EQ(0u, WaitForExitCode());
   ClearAppDefaultsFor(L"s.exe");
@@ -750,7 +789,8 @@ TEST_F(InstallRun, RuntimePinRefusingEveryMirrorShowsX003) {
   EXPECT_EQ(2u, LogLinesStartingWith(L"pin net2.sha256 mismatch: ").size());
 }
 
-// A configuration without pins logs exactly what it logged before pins existed.
+// A configuration without pins logs exactly what it logged before pins
+// existed, but for the line that names the download folder.
 TEST_F(InstallRun, WithoutPinsTheRunLogIsUnchanged) {
   const std::string text = "this is text, not a program\r\n";
   Prepare(L"win7", false, {{PRODUCT_V2_PATH, FileResponse(text)}}, 1);
@@ -758,7 +798,7 @@ TEST_F(InstallRun, WithoutPinsTheRunLogIsUnchanged) {
   EXPECT_EQ(L"产品系统安装程序启动失败。请确认是以管理员身份启动的该安装程序。(X006)", FailureBoxText());
   std::vector<std::wstring> lines = ReadRunLogTexts(RunLogOf(run));
   const std::vector<std::wstring> expected = {
-      L"hello 快乐.", L"register class", L"init inst", L"msg loop",
+      L"hello 快乐.", L"register class", L"init inst", L"msg loop", L"download folder made: " + ProtectedDownloadFolder(),
       L"url: http://127.0.0.1:" + std::to_wstring(server.port) + Wide(PRODUCT_V2_PATH),
       L"content length: " + std::to_wstring(text.size()), L"start down", L"end down"};
   ASSERT_GT(lines.size(), expected.size());
@@ -965,22 +1005,41 @@ void ExpectPlantedCopyLoadedByName(const std::wstring& library) {
   RemoveFolder(folder);
 }
 
+// Neither setup.exe nor the installer it starts loads it: the installer runs
+// from the protected folder (and loads uxtheme.dll by name, as installers do).
+// Started beside setup.exe, where the downloads go without that folder, the
+// installer does load it: that is what the folder is for.
 TEST_F(InstallRun, LibraryPlantedBesideSetupIsNeverLoaded) {
   const std::wstring planted = WindowsPathFromUnix(PLANTED_LIBRARY_DLL);
   ExpectPlantedCopyLoadedByName(L"uxtheme");
 
   // setup.exe, on both roads: the system-folder-only search, and the older
-  // systems' preloading.
-  const std::wstring builds[] = {SetupExePath(), WindowsPathFromUnix(SETUP_PRELOADING_DLLS_EXE)};
-  for (const std::wstring& build : builds) {
-    sourceExe = build;
+  // systems' preloading; then the installer started beside setup.exe.
+  const struct {
+    std::wstring build;
+    bool besideSetup;
+  } cases[] = {{SetupExePath(), false}, {WindowsPathFromUnix(SETUP_PRELOADING_DLLS_EXE), false}, {SetupExePath(), true}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(::testing::PrintToString(c.build) + (c.besideSetup ? ", downloads beside setup.exe" : ""));
+    sourceExe = c.build;
     Prepare(L"win7", false, {{PRODUCT_V2_PATH, FileResponse(FakeInstallerBytes())}}, 1);
-    ASSERT_TRUE(CopyFileW(planted.c_str(), InFolder(L"uxtheme.dll").c_str(), FALSE));
+    if (c.besideSetup) DownloadBesideSetup();
+    ASSERT_TRUE(CopyFileW(planted.c_str(), BesideSetup(L"uxtheme.dll").c_str(), FALSE));
     ASSERT_TRUE(PreferNativeLibraryFor(run.exeName, L"uxtheme"));
+    ASSERT_TRUE(PreferNativeLibraryFor(PRODUCT_V2, L"uxtheme"));
     StartAndPress();
-    EXPECT_EQ(0u, WaitForExitCode()) << build;
-    EXPECT_EQ(2u, WaitForRecord(InFolder(PRODUCT_V2)).size()) << "a whole successful run: " << build;
-    EXPECT_FALSE(FileExists(InFolder(L"uxtheme.dll.loaded"))) << "the planted library was loaded: " << build;
+    EXPECT_EQ(0u, WaitForExitCode());
+    EXPECT_EQ(2u, WaitForRecord(InFolder(PRODUCT_V2)).size()) << "a whole successful run";
+    const std::wstring loaded = BesideSetup(L"uxtheme.dll.loaded");
+    if (c.besideSetup) {
+      WaitUntil([&] { return FileExists(loaded); }, RECORD_TIMEOUT_MS);
+      std::string by = ReadFileBytes(loaded);
+      EXPECT_NE(std::string::npos, by.find("brenvik-setupv2.exe\n")) << "loaded by: " << by;
+      EXPECT_EQ(std::string::npos, by.find(std::string(run.exeName.begin(), run.exeName.end()))) << "loaded by: " << by;
+    } else {
+      EXPECT_FALSE(FileExists(loaded)) << "the planted library was loaded by " << ReadFileBytes(loaded);
+    }
+    ClearLibraryPreferencesFor(PRODUCT_V2);
     Reset();
   }
 }
@@ -1125,14 +1184,98 @@ TEST_F(InstallRun, WinHttpPlantedBesideSetupIsNeverLoaded) {
   for (const std::wstring& build : builds) {
     sourceExe = build;
     PrepareHttps(L"win8", {{PRODUCT_V4_PATH, TlsFileResponse(FakeInstallerBytes())}});
-    ASSERT_TRUE(CopyFileW(planted.c_str(), InFolder(L"winhttp.dll").c_str(), FALSE));
+    ASSERT_TRUE(CopyFileW(planted.c_str(), BesideSetup(L"winhttp.dll").c_str(), FALSE));
     ASSERT_TRUE(PreferNativeLibraryFor(run.exeName, L"winhttp"));
     StartAndPress();
     EXPECT_EQ(0u, WaitForExitCode()) << build;
     EXPECT_EQ(2u, WaitForRecord(InFolder(PRODUCT_V4)).size()) << "a whole successful run: " << build;
-    EXPECT_FALSE(FileExists(InFolder(L"winhttp.dll.loaded"))) << "the planted library was loaded: " << build;
+    EXPECT_FALSE(FileExists(BesideSetup(L"winhttp.dll.loaded"))) << "the planted library was loaded: " << build;
     Reset();
   }
+}
+
+// ---- The protected download folder ---------------------------------------------------
+
+// True for `length` lower-case hexadecimal digits.
+bool IsHex(const std::wstring& text, size_t length) {
+  return text.size() == length && text.find_first_not_of(L"0123456789abcdef") == std::wstring::npos;
+}
+
+// Users may make folders in the Windows temporary folder too. What already has
+// the download folder's name before setup.exe runs is never used: a folder
+// that everyone may change, a symbolic link to a folder elsewhere, a file.
+// setup.exe says why in its log, makes a fresh folder beside it, of a name
+// nobody can guess, with its protected DACL, and starts the product from
+// there; nothing reaches what had the name. Wine cannot show every refusal
+// as Windows gives it: it shows the Unix user as the owner of every folder,
+// and a symbolic link as the folder it leads to, so both of those are refused
+// for their owner there (on Windows the link for being one). Wine cannot make
+// a junction at all (FSCTL_SET_REPARSE_POINT: ERROR_NOT_SUPPORTED).
+TEST_F(InstallRun, WhatAlreadyHasTheFoldersNameIsNotUsed) {
+  const std::wstring name = ProtectedDownloadFolder();  // not there yet: setup.exe's own spelling
+  const std::wstring owner = L"its owner is " + ProcessUserSid();
+  const std::wstring elsewhere = MakeTempFolder(L"link-target", false);
+  ASSERT_NE(L"", elsewhere);
+  enum Squat { EVERYONE_MAY_CHANGE, LINK, FILE_UNDER_THE_NAME };
+  const struct {
+    const char* what;
+    Squat squat;
+    std::vector<std::wstring> reasons;  // one of them
+  } cases[] = {
+      {"a folder that everyone may change", EVERYONE_MAY_CHANGE, {owner}},
+      {"a symbolic link to a folder elsewhere", LINK, {L"it is a link or junction", owner}},
+      {"a file", FILE_UNDER_THE_NAME, {L"it is not a folder"}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    Prepare(L"win7", false, {{PRODUCT_V2_PATH, FileResponse(FakeInstallerBytes())}}, 1);
+    if (c.squat == EVERYONE_MAY_CHANGE) {
+      PSECURITY_DESCRIPTOR open = NULL;
+      ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(L"D:P(A;OICI;FA;;;WD)", SDDL_REVISION_1, &open,
+                                                                       NULL));
+      SECURITY_ATTRIBUTES attributes = {sizeof attributes, open, FALSE};
+      ASSERT_TRUE(CreateDirectoryW(name.c_str(), &attributes));
+      LocalFree(open);
+    } else if (c.squat == LINK) {
+      ASSERT_TRUE(StartHostProgram("/bin/ln", {"-s", UnixFileName(elsewhere), UnixFileName(name)}));
+      ASSERT_TRUE(WaitUntil([&] { return FileExists(name); }, E2E_EXIT_TIMEOUT_MS));
+    } else {
+      ASSERT_TRUE(WriteFileBytes(name, "squatter"));
+    }
+    ASSERT_TRUE(StartRun(&run, SETUP_WINDOW_CLASS, L"")) << DescribeStart(run);
+    HANDLE log = HoldRunLog();  // a successful run deletes it
+    ASSERT_NE(INVALID_HANDLE_VALUE, log);
+    PostClick(Control(BUTTON));
+    EXPECT_EQ(0u, WaitForExitCode());
+    std::vector<std::wstring> lines = ReadHeldLog(log);
+
+    std::vector<std::wstring> fresh = FreshDownloadFolders();
+    ASSERT_EQ(1u, fresh.size());
+    // Beside the refused name: its final path may spell the folders above in another case.
+    ASSERT_GT(fresh[0].size(), name.size() + 1);
+    EXPECT_EQ(0, lstrcmpiW(name.c_str(), fresh[0].substr(0, name.size()).c_str())) << ::testing::PrintToString(fresh[0]);
+    EXPECT_EQ(L'-', fresh[0][name.size()]);
+    EXPECT_TRUE(IsHex(fresh[0].substr(name.size() + 1), 32)) << ::testing::PrintToString(fresh[0]);
+    EXPECT_EQ(ProtectedFolderDaclAsShown(), FileDaclText(fresh[0]));
+    std::vector<std::wstring> record = WaitForRecord(JoinPath(fresh[0], PRODUCT_V2));
+    ASSERT_EQ(2u, record.size());
+    EXPECT_EQ(JoinPath(fresh[0], PRODUCT_V2), record[0]);
+    EXPECT_EQ(fresh[0], record[1]);
+    EXPECT_FALSE(FileExists(JoinPath(elsewhere, PRODUCT_V2))) << "written through the link";
+    EXPECT_FALSE(FileExists(JoinPath(name, PRODUCT_V2)));
+
+    const std::wstring refused = L"download folder " + name + L" refused: ";
+    std::vector<std::wstring> story;
+    for (const std::wstring& line : lines)
+      if (StartsWith(line, L"download folder ")) story.push_back(line);
+    ASSERT_EQ(2u, story.size()) << ::testing::PrintToString(story);
+    EXPECT_NE(c.reasons.end(), std::find_if(c.reasons.begin(), c.reasons.end(),
+                                            [&](const std::wstring& reason) { return story[0] == refused + reason; }))
+        << ::testing::PrintToString(story[0]);
+    EXPECT_EQ(L"download folder made: " + fresh[0], story[1]);
+    Reset();
+  }
+  RemoveFolder(elsewhere);
 }
 
 // ---- Planted links ------------------------------------------------------------------
@@ -1144,11 +1287,12 @@ std::wstring RunLogNameOf(const E2eRun& run, DWORD processId) {
   return run.exeName.substr(0, run.exeName.size() - 4) + L"-" + date + L"-" + std::to_wstring(processId) + L".log";
 }
 
-// setup.exe runs elevated in a folder that the user can write. Under every name
-// that it writes there (the runtime installer, fetched over HTTP; the product,
-// over HTTPS; the run log, named after the process id) a link to a file in the
-// system folder is planted before it starts: the run installs both as if
-// nothing had been there, and not one byte reaches the files the links named.
+// setup.exe runs elevated in a folder that the user can write: its log always,
+// and its downloads too when it cannot make its protected folder. Under every
+// name that it writes there (the runtime installer, fetched over HTTP; the
+// product, over HTTPS; the run log, named after the process id) a link to a
+// file in the system folder is planted before it starts: the run installs both
+// as if nothing had been there, and not one byte reaches the files the links named.
 TEST_F(InstallRun, LinksPlantedUnderItsFileNamesLeaveTheirTargetsUntouched) {
   ASSERT_TRUE(TlsServersRunning());
   ASSERT_TRUE(ImportTestCa());
@@ -1161,6 +1305,7 @@ TEST_F(InstallRun, LinksPlantedUnderItsFileNamesLeaveTheirTargetsUntouched) {
     serverStarted = true;
     ASSERT_TRUE(ServeTlsRoute(PRODUCT_V2_PATH, TlsFileResponse(FakeInstallerBytes())));
     ASSERT_TRUE(PrepareRun(&run, L"links", sourceExe, L"winxp", false));
+    DownloadBesideSetup();
     const std::wstring mirror = L"http://127.0.0.1:" + std::to_wstring(server.port) + Wide(MIRROR1_PATH);
     ASSERT_TRUE(StampConfig(run.exePath, ScenarioConfigAt(std::wstring(tls.begin(), tls.end()), mirror, L"")));
     SetRuntimeExitCode(0);

@@ -76,6 +76,80 @@ bool StampConfig(const std::wstring& exePath, const std::wstring& text) {
   return written && ended;
 }
 
+// Read by the installer doubles (fake_installer.cpp).
+static const WCHAR EXIT_CODE_VARIABLE[] = L"FAKE_INSTALLER_EXIT_CODE";
+
+void SetInstallerExitCode(int code) {
+  SetEnvironmentVariableW(EXIT_CODE_VARIABLE, std::to_wstring(code).c_str());
+}
+
+void ClearInstallerExitCode() {
+  SetEnvironmentVariableW(EXIT_CODE_VARIABLE, NULL);
+}
+
+static std::wstring WindowsTemp(const wchar_t* name = L"Temp") {
+  WCHAR windows[MAX_PATH];
+  UINT length = GetSystemWindowsDirectoryW(windows, MAX_PATH);
+  return JoinPath(std::wstring(windows, length < MAX_PATH ? length : 0), name);
+}
+
+// The folder at `path` as its final path names it ("\\\\?\\" taken off); `path`
+// itself while there is none.
+static std::wstring FinalFolderPath(const std::wstring& path) {
+  typedef DWORD(WINAPI * FinalPath)(HANDLE, LPWSTR, DWORD, DWORD);
+  FinalPath finalPath = reinterpret_cast<FinalPath>(
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "GetFinalPathNameByHandleW")));
+  HANDLE handle = CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                              NULL, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, NULL);
+  if (handle == INVALID_HANDLE_VALUE || finalPath == NULL) {
+    if (handle != INVALID_HANDLE_VALUE) CloseHandle(handle);
+    return path;
+  }
+  WCHAR final[MAX_PATH + 8];
+  DWORD length = finalPath(handle, final, MAX_PATH + 8, 0);
+  CloseHandle(handle);
+  return length > 4 && length < MAX_PATH + 8 ? std::wstring(final + 4, length - 4) : path;
+}
+
+std::wstring ProtectedDownloadFolder() {
+  return FinalFolderPath(WindowsTemp(L"Temp\\brenvik-setup"));
+}
+
+std::vector<std::wstring> FreshDownloadFolders() {
+  std::vector<std::wstring> folders;
+  WIN32_FIND_DATAW found;
+  HANDLE search = FindFirstFileW(WindowsTemp(L"Temp\\brenvik-setup-*").c_str(), &found);
+  if (search == INVALID_HANDLE_VALUE) return folders;
+  do folders.push_back(FinalFolderPath(JoinPath(WindowsTemp(), found.cFileName)));
+  while (FindNextFileW(search, &found));
+  FindClose(search);
+  return folders;
+}
+
+void RemoveDownloadFolders() {
+  std::vector<std::wstring> folders = FreshDownloadFolders();
+  folders.push_back(WindowsTemp(L"Temp\\brenvik-setup"));
+  // By Unix means: whatever has the name (a folder, a file, a symbolic link,
+  // which Wine would follow) goes as it is, and nothing that a link leads to.
+  std::vector<std::string> arguments = {"-rf", "--"};
+  for (const std::wstring& folder : folders)
+    if (GetFileAttributesW(folder.c_str()) != INVALID_FILE_ATTRIBUTES) arguments.push_back(UnixFileName(folder));
+  if (arguments.size() == 2 || !StartHostProgram("/bin/rm", arguments)) return;
+  WaitUntil([&] {
+    for (const std::wstring& folder : folders)
+      if (GetFileAttributesW(folder.c_str()) != INVALID_FILE_ATTRIBUTES) return false;
+    return true;
+  }, E2E_EXIT_TIMEOUT_MS);
+}
+
+bool SetWindowsTempPresent(bool present) {
+  std::wstring temp = WindowsTemp();
+  std::wstring away = WindowsTemp(L"Temp.away-for-a-test");
+  bool there = GetFileAttributesW(temp.c_str()) != INVALID_FILE_ATTRIBUTES;
+  if (there == present) return true;
+  return present ? MoveFileW(away.c_str(), temp.c_str()) != FALSE : MoveFileW(temp.c_str(), away.c_str()) != FALSE;
+}
+
 std::wstring ReadRecord(const std::wstring& installerPath) {
   std::string bytes = ReadFileBytes(installerPath + L".ran");
   if (bytes.empty()) return L"";

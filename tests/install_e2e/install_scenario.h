@@ -34,6 +34,23 @@ bool StampConfig(const std::wstring& exePath, const std::wstring& text);
 // The lines that an installer double recorded beside itself (UTF-8 file).
 std::wstring ReadRecord(const std::wstring& installerPath);
 
+// The exit code of the installer doubles that setup.exe starts from now on
+// (an environment variable that setup.exe and its children inherit).
+void SetInstallerExitCode(int code);
+void ClearInstallerExitCode();
+
+// "<Windows>\Temp\brenvik-setup", the protected download folder, as its
+// final path names it once it exists (the form setup.exe uses and logs).
+std::wstring ProtectedDownloadFolder();
+// The fresh folders setup.exe made beside it ("brenvik-setup-<32 digits>").
+std::vector<std::wstring> FreshDownloadFolders();
+// Removes the protected folder and every fresh one, whatever they hold: each
+// run of a test makes its own, as on a machine where setup.exe never ran.
+void RemoveDownloadFolders();
+// Moves the Windows temporary folder away (and back): no download folder can
+// be made there, as on a system where setup.exe lacks the rights to.
+bool SetWindowsTempPresent(bool present);
+
 // Makes or removes "C:\Windows\Microsoft.NET\Framework\v2.0.50727".
 void SetRuntimeFolderPresent(bool present);
 

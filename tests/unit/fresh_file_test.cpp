@@ -69,6 +69,34 @@ TEST_F(FreshFile, ProtectedFileCarriesTheInstallersDacl) {
   EXPECT_EQ(ProtectedDaclAsShown(), FileDaclText(name));
   ASSERT_TRUE(WriteFresh("plain"));
   EXPECT_NE(ProtectedDaclAsShown(), FileDaclText(name));
+
+  // The download folder's: the same entries, inherited inside, and the Administrators as its owner.
+  protection = ProtectedFolderAttributes();
+  ASSERT_TRUE(IsValidSecurityDescriptor(protection->lpSecurityDescriptor));
+  ASSERT_TRUE(ConvertSecurityDescriptorToStringSecurityDescriptorW(
+      protection->lpSecurityDescriptor, SDDL_REVISION_1, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, &text,
+      NULL));
+  EXPECT_STREQ(PROTECTED_FOLDER_SDDL, text);
+  LocalFree(text);
+  std::wstring folder = TempFilePath(L"fresh-file-folder");
+  RemoveDirectoryW(folder.c_str());
+  ASSERT_TRUE(CreateDirectoryW(folder.c_str(), protection));
+  EXPECT_EQ(ProtectedFolderDaclAsShown(), FileDaclText(folder));
+  RemoveDirectoryW(folder.c_str());
+}
+
+// Whoever made it, a plain file is deleted through a handle; a name with
+// another name beside it is left, and so is the other file.
+TEST_F(FreshFile, PlainFileIsDeletedOthersAreLeft) {
+  ASSERT_TRUE(WriteFileBytes(name, "not ours"));
+  FileFailure failure;
+  EXPECT_TRUE(DeletePlainFile(name.c_str(), &failure));
+  EXPECT_FALSE(FileExists(name));
+
+  ASSERT_TRUE(CreateHardLinkW(name.c_str(), victim.c_str(), NULL));
+  EXPECT_FALSE(DeletePlainFile(name.c_str(), &failure));
+  EXPECT_STREQ("it has more than one name", failure.reason);
+  EXPECT_EQ("system file", ReadFileBytes(name));
 }
 
 TEST_F(FreshFile, PlantedHardLinkIsReplacedAndWhatItNamesStaysUntouched) {

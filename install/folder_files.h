@@ -1,0 +1,35 @@
+// The files of the download folder, named in one place: what the steps put
+// there, and which of them the next run removes (install/download_folder.h).
+// The folder keeps at most the last installer of each kind; a kind that
+// keeps nothing (a temporary name left behind) is removed whenever it is
+// found. A partial download kept for a later run joins as a kind of its own
+// that keeps the newest file of each address.
+#pragma once
+
+#include <windows.h>
+
+const WCHAR RUNTIME_FILE_NAME[] = L"brenvik-setup-dotnetv2.exe";
+// "vv" stands for the version tag ("v2", "v4").
+const WCHAR PRODUCT_FILE_TEMPLATE[] = L"brenvik-setupvv.exe";
+
+typedef int FolderFileKind;
+const FolderFileKind NOT_SETUPS_FILE = 0;     // never touched
+const FolderFileKind RUNTIME_INSTALLER = 1;
+const FolderFileKind PRODUCT_INSTALLER = 2;   // both builds: one kind, the last one stays
+const FolderFileKind UNFINISHED_FILE = 3;     // a fresh file's temporary name (platform/fresh_file.h)
+
+// The kind of a file name (case as the file system ignores it).
+FolderFileKind KindOfFolderFile(const WCHAR* name);
+
+// One of setup.exe's files in the folder, as a listing gives it.
+struct FolderEntry {
+  FolderFileKind kind;
+  ULONGLONG written;  // last write time, FILETIME units
+  DWORD attributes;
+};
+
+// Which entries the next run removes, into remove[i] for entries[i]: of each
+// kind that keeps its last file, every one but the newest (of those written
+// at the same time the first listed stays); every file of a kind that keeps
+// nothing. Never a folder, a reparse point or a file of no kind.
+void ChooseOlderFolderFiles(const FolderEntry* entries, int count, bool* remove);
