@@ -22,7 +22,7 @@ int LoadConfigText(wchar_t* text) {
     int size = static_cast<int>(SizeofResource(module, found));
     units = (data != NULL && size > 0) ? MultiByteToWideChar(CP_ACP, 0, data, size, NULL, 0) : 0;
     if (units > CONFIG_TEXT_MAX) {
-      LogFormat(L"configuration refused: %d characters, at most %d", units, CONFIG_TEXT_MAX);
+      LogFormat("configuration refused: %d characters, at most %d", units, CONFIG_TEXT_MAX);
       units = -1;
     } else if (units > 0) {
       MultiByteToWideChar(CP_ACP, 0, data, size, text, units);
@@ -39,13 +39,13 @@ void LoadSetupConfig() {
   int length = LoadConfigText(text);
   if (length <= 0) return;
   if (ParseConfigText(text, length, &SetupConfig) == CONFIG_TOO_MANY_ENTRIES)
-    LogFormat(L"configuration refused: more than %d keys", CONFIG_MAX_ENTRIES);
+    LogFormat("configuration refused: more than %d keys", CONFIG_MAX_ENTRIES);
 }
 
 bool GetConfigValue(const wchar_t* key, wchar_t* value, int capacity) {
   if (CopyConfigValue(&SetupConfig, key, value, capacity)) return true;
   const ConfigEntry* entry = FindConfigEntry(&SetupConfig, key);
-  LogFormat(L"configuration value too long: %s (%d characters, at most %d)", key,
+  LogFormat("configuration value too long: %s (%d characters, at most %d)", key,
             entry != NULL ? entry->valueLength : 0, capacity - 1);
   return false;
 }

@@ -22,7 +22,7 @@ bool WriteBodyPieceAt(HANDLE file, long long offset, const char* piece, DWORD si
   // A synchronous handle: the write is done when the call returns, and the system serialises the threads' writes.
   if (WriteFile(file, piece, size, &wrote, follows ? NULL : &place) && wrote == size) return true;
   *failure = GetLastError();
-  LogFormat(L"data write error %d at byte %I64d: %d of %d bytes written", static_cast<int>(*failure), offset,
+  LogFormat("data write error %d at byte %I64d: %d of %d bytes written", static_cast<int>(*failure), offset,
             static_cast<int>(wrote), static_cast<int>(size));
   return false;
 }
@@ -32,7 +32,7 @@ bool PlaceBodyFile(HANDLE file, long long offset, bool setEnd) {
   position.QuadPart = offset;
   if (SetFilePointerEx(file, position, NULL, FILE_BEGIN) && (!setEnd || SetEndOfFile(file))) return true;
   DWORD error = GetLastError();
-  LogFormat(L"partial file not placed at byte %I64d. %d", offset, static_cast<int>(error));
+  LogFormat("partial file not placed at byte %I64d. %d", offset, static_cast<int>(error));
   SetLastError(error);  // for the caller, past the log's own calls
   return false;
 }
@@ -84,11 +84,11 @@ static bool RoomForBody(DownloadTry* attempt) {
   if (room == BODY_ROOM_FITS) return true;
   if (room == BODY_ROOM_FILE_TOO_LARGE) {
     attempt->failure = ERROR_FILE_TOO_LARGE;
-    LogFormat(L"file too large for its volume: %I64d bytes, %s holds at most %I64d", total, fileSystem, largest);
+    LogFormat("file too large for its volume: %I64d bytes, %s holds at most %I64d", total, fileSystem, largest);
     return false;
   }
   attempt->failure = ERROR_DISK_FULL;
-  LogFormat(L"disk full: %I64d bytes to come, %I64u free, %I64d in the file it replaces", total - held.QuadPart,
+  LogFormat("disk full: %I64d bytes to come, %I64u free, %I64d in the file it replaces", total - held.QuadPart,
             available, replaced);
   return false;
 }
@@ -117,7 +117,7 @@ static void RefuseAnswer(DownloadTry* attempt, const HeadState& answer, ResumeAn
                          TryEnd* end) {
   LogTryAnswer(attempt, judged == RESUME_CHANGED ? "206 of a changed file" : answer.status == 206 ? "206 refused"
                                                                                                 : "refused");
-  LogFormat(L"partial answer refused: %S", why);
+  LogFormat("partial answer refused: %S", why);
   *end = judged == RESUME_CHANGED ? TRY_CHANGED : TRY_REFUSED;
   // The next try asks for the whole file.
   if (judged == RESUME_CHANGED) BeginResumePoint(&attempt->point);
@@ -140,9 +140,9 @@ bool BeginTryBody(DownloadTry* attempt, const HeadState& answer, BodyProgress* b
   }
   attempt->bodyReached = true;
   ReportStep(attempt->progress, L"正在下载...");
-  LogFormat(L"content length: %I64d", point->total - point->kept);
+  LogFormat("content length: %I64d", point->total - point->kept);
   if (!RoomForBody(attempt) || !OpenBodyFile(attempt, judged == RESUME_START_OVER)) return false;
-  LogLine(L"start down");
+  LogLine("start down");
   BeginBodyProgress(body, point->total, attempt->progress);
   body->received = point->kept;
   // The bar stays where the kept bytes put it: no report until it moves on.

@@ -26,11 +26,11 @@ static BrokenDownload Remembered;
 // The system's HTTP library takes a host and a port number.
 static bool AcceptsLibraryAddress(const char* host, const char* port) {
   if (host[0] == '\0') {
-    LogLine(L"url refused: no host");
+    LogLine("url refused: no host");
     return false;
   }
   if (PortNumber(port) == 0) {
-    LogFormat(L"url refused: port %S is not a number from 1 to 65535", port);
+    LogFormat("url refused: port %S is not a number from 1 to 65535", port);
     return false;
   }
   return true;
@@ -47,7 +47,7 @@ static bool FindProxyFor(UrlScheme scheme, const WCHAR* url, const WCHAR* host, 
   if (scheme == URL_SCHEME_HTTP && host[0] == L'\0') return true;
   const WinHttpFunctions* api = LoadWinHttp(scheme == URL_SCHEME_HTTP);
   if (api == NULL) {
-    if (scheme == URL_SCHEME_HTTP) LogLine(L"http proxy: not looked up, winhttp.dll not loaded");
+    if (scheme == URL_SCHEME_HTTP) LogLine("http proxy: not looked up, winhttp.dll not loaded");
     return scheme == URL_SCHEME_HTTP;
   }
   FindProxy(api, url, host, scheme, DownloadSettings.mayUseAutomaticProxy, proxy);
@@ -78,17 +78,17 @@ static void TakeUpRemembered(DownloadTry* attempt) {
   HANDLE file = OpenOwnFile(attempt->targetPath, GENERIC_WRITE, FILE_SHARE_READ, &failure);
   if (file == INVALID_HANDLE_VALUE) {
     LogFileFailure(failure, attempt->targetPath);
-    LogLine(L"partial download not continued: its file was not reopened");
+    LogLine("partial download not continued: its file was not reopened");
     return;
   }
   if (!GetFileSizeEx(file, &size) || size.QuadPart != point.kept) {
-    LogFormat(L"partial download not continued: its file does not hold the %I64d bytes written", point.kept);
+    LogFormat("partial download not continued: its file does not hold the %I64d bytes written", point.kept);
     CloseHandle(file);
     return;
   }
   attempt->file = file;
   attempt->point = point;
-  LogFormat(L"continuing the partial download at byte %I64d of %I64d", point.kept, point.total);
+  LogFormat("continuing the partial download at byte %I64d of %I64d", point.kept, point.total);
 }
 
 // After the last try failed: the file stays for a later start only while it
@@ -102,7 +102,7 @@ static void KeepOrDelete(DownloadTry* attempt, TryEnd end) {
     lstrcpynA(Remembered.url, attempt->url, URL_BUFFER_SIZE);
     lstrcpyW(Remembered.path, attempt->targetPath);
     Remembered.point = point;
-    LogFormat(L"partial download kept at byte %I64d of %I64d for a later start", point.kept, point.total);
+    LogFormat("partial download kept at byte %I64d of %I64d for a later start", point.kept, point.total);
     return;
   }
   // Only while the name still holds the file this process wrote.
@@ -110,15 +110,15 @@ static void KeepOrDelete(DownloadTry* attempt, TryEnd end) {
   if (!DeleteOwnFile(attempt->targetPath, &failure))
     LogFileFailure(failure, attempt->targetPath);
   else if (point.kept > 0)
-    LogFormat(L"partial download deleted at byte %I64d: it cannot be continued", point.kept);
+    LogFormat("partial download deleted at byte %I64d: it cannot be continued", point.kept);
 }
 
 static void LogBreak(const DownloadTry& attempt) {
   if (attempt.failure == 0)
-    LogFormat(L"download broke at byte %I64d of %I64d: the connection was closed", attempt.point.kept,
+    LogFormat("download broke at byte %I64d of %I64d: the connection was closed", attempt.point.kept,
               attempt.point.total);
   else
-    LogFormat(L"download broke at byte %I64d of %I64d: %S (%d)", attempt.point.kept, attempt.point.total,
+    LogFormat("download broke at byte %I64d of %I64d: %S (%d)", attempt.point.kept, attempt.point.total,
               WinHttpErrorMeaning(attempt.failure), static_cast<int>(attempt.failure));
 }
 
@@ -139,14 +139,14 @@ static int SplitAddress(const char* url, DownloadAddress* address) {
   const char* refusal = "";
   int result = SplitDownloadUrl(url, &address->scheme, address->host, address->path, address->port, &refusal);
   if (result != DOWNLOAD_OK) {
-    if (result == DOWNLOAD_FAILED) LogFormat(L"url refused: %S", refusal);
+    if (result == DOWNLOAD_FAILED) LogFormat("url refused: %S", refusal);
     return result;
   }
   if (address->scheme == URL_SCHEME_HTTPS)
     return AcceptsLibraryAddress(address->host, address->port) ? DOWNLOAD_OK : DOWNLOAD_FAILED;
   address->requestLength = BuildRequest(address->host, address->path, address->port, address->request);
   if (address->requestLength >= 0) return DOWNLOAD_OK;
-  LogLine(L"url refused: request longer than 1023 bytes");
+  LogLine("url refused: request longer than 1023 bytes");
   return DOWNLOAD_FAILED;
 }
 
@@ -189,7 +189,7 @@ static int EndDownload(DownloadTry* attempt, TryEnd end) {
     ReportStep(attempt->progress, L"下载完成。");
     return DOWNLOAD_OK;
   }
-  if (attempt->bodyReached) LogFormat(L"data download-error : %d", static_cast<int>(attempt->failure));
+  if (attempt->bodyReached) LogFormat("data download-error : %d", static_cast<int>(attempt->failure));
   // A first try that reached no server shows its last step, as it always did.
   if (end != TRY_NOT_CONNECTED || attempt->number > 1) ReportStep(attempt->progress, L"下载失败。");
   KeepOrDelete(attempt, end);
@@ -202,7 +202,7 @@ static int Download(const char* url, const WCHAR* targetPath, ProgressCallback p
   DownloadRoad road = ROAD_WINSOCK;
   DownloadTry attempt;
 
-  LogFormat(L"url: %S", url);
+  LogFormat("url: %S", url);
   ReportStep(progress, L"准备下载...");
   int result = SplitAddress(url, &address);
   if (result != DOWNLOAD_OK) return result;
@@ -236,7 +236,7 @@ void DiscardKeptDownload() {
   if (!DeleteOwnFile(Remembered.path, &failure))
     LogFileFailure(failure, Remembered.path);
   else
-    LogFormat(L"partial download deleted at exit: %s", Remembered.path);
+    LogFormat("partial download deleted at exit: %s", Remembered.path);
   Forget();
 }
 int DownloadToFile(const WCHAR* url, const WCHAR* targetPath, ProgressCallback progress, int connections) {
@@ -246,9 +246,9 @@ int DownloadToFile(const WCHAR* url, const WCHAR* targetPath, ProgressCallback p
   if (needed <= 0 || needed > URL_BUFFER_SIZE) {
     ReportStep(progress, L"准备下载...");
     if (needed <= 0)
-      LogFormat(L"url conversion failed %d", static_cast<int>(GetLastError()));
+      LogFormat("url conversion failed %d", static_cast<int>(GetLastError()));
     else
-      LogFormat(L"url refused: url longer than 4095 bytes (%d)", needed - 1);
+      LogFormat("url refused: url longer than 4095 bytes (%d)", needed - 1);
     return DOWNLOAD_FAILED;
   }
   WideCharToMultiByte(CP_ACP, 0, url, -1, narrowUrl, URL_BUFFER_SIZE, NULL, NULL);

@@ -7,7 +7,7 @@ DWORD RunDownloadJob(const WCHAR* url, const WCHAR* targetPath, DownloadBeginsCa
                      ProgressCallback progress, int connections) {
   DownloadJob* job = static_cast<DownloadJob*>(HeapAlloc(GetProcessHeap(), 0, sizeof(DownloadJob)));
   if (job == NULL) {
-    LogLine(L"download job allocation failed");
+    LogLine("download job allocation failed");
     return static_cast<DWORD>(DOWNLOAD_FAILED);
   }
   job->targetPath = targetPath;
@@ -19,7 +19,7 @@ DWORD RunDownloadJob(const WCHAR* url, const WCHAR* targetPath, DownloadBeginsCa
   HANDLE thread = CreateThread(NULL, 0, DownloadJobThread, job, 0, NULL);
   if (thread == NULL) {
     // The record never reached a thread, so it is still ours to free.
-    LogFormat(L"create download thread failed. %d", static_cast<int>(GetLastError()));
+    LogFormat("create download thread failed. %d", static_cast<int>(GetLastError()));
     HeapFree(GetProcessHeap(), 0, job);
     return static_cast<DWORD>(DOWNLOAD_FAILED);
   }

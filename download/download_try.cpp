@@ -20,7 +20,7 @@ ProgressCallback TryStepProgress(const DownloadTry& attempt) {
 
 void LogTryAnswer(DownloadTry* attempt, const char* answer) {
   if (attempt->number == 1 && !IsResumingTry(*attempt)) return;
-  LogFormat(L"try %d of %d from byte %I64d: %S", attempt->number, DOWNLOAD_TRIES,
+  LogFormat("try %d of %d from byte %I64d: %S", attempt->number, DOWNLOAD_TRIES,
             IsResumingTry(*attempt) ? attempt->point.kept : 0LL, answer);
   attempt->answerLogged = true;
 }

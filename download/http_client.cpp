@@ -23,19 +23,19 @@ static SOCKET MakeSocket(const DownloadTry& attempt, sockaddr_in* address) {
   hints.ai_protocol = IPPROTO_TCP;
   // Windows resolves an empty name to the machine's own addresses: no server to download from.
   if (attempt.host[0] == '\0') {
-    LogLine(L"empty host, not resolved");
+    LogLine("empty host, not resolved");
     return INVALID_SOCKET;
   }
   int resolved = getaddrinfo(attempt.host, attempt.port, &hints, &addresses);
   if (resolved != 0) {
-    LogFormat(L"getaddrinfo failed %d,%d,%d", resolved, WSAGetLastError(), (int)GetLastError());
+    LogFormat("getaddrinfo failed %d,%d,%d", resolved, WSAGetLastError(), (int)GetLastError());
     return INVALID_SOCKET;
   }
 
   ReportStep(TryStepProgress(attempt), L"连接服务器...");
   connection = socket(addresses->ai_family, addresses->ai_socktype, addresses->ai_protocol);
   if (connection == INVALID_SOCKET) {
-    LogFormat(L"socket error: %d", WSAGetLastError());
+    LogFormat("socket error: %d", WSAGetLastError());
   } else {
     // Result not examined: without the time-out the download still works, only waits longer.
     setsockopt(connection, SOL_SOCKET, SO_RCVTIMEO, (const char*)&timeout, sizeof timeout);
@@ -55,29 +55,29 @@ static bool UsableHead(HeadRead headEnd, const HeadReader& reader, const Downloa
     case HEAD_READ_ENDED:
       refusal = HeadRefusal(reader.head);
       if (refusal == NULL) return true;
-      LogFormat(L"%S", refusal);
+      LogFormat("%S", refusal);
       return false;
     case HEAD_READ_REFUSED:
-      LogFormat(L"http error : %S", reader.line);
+      LogFormat("http error : %S", reader.line);
       return false;
     case HEAD_READ_NUL_BYTE:
-      LogFormat(L"response head refused: a NUL byte in the line that begins \"%S\"", reader.line);
+      LogFormat("response head refused: a NUL byte in the line that begins \"%S\"", reader.line);
       return false;
     case HEAD_READ_TOO_LONG:
-      LogFormat(L"response head longer than %d bytes", HEAD_SIZE_LIMIT);
+      LogFormat("response head longer than %d bytes", HEAD_SIZE_LIMIT);
       return false;
     case HEAD_READ_TOO_SLOW:
-      LogFormat(L"response head not complete after %d ms", (int)tuning.headTimeLimitMs);
+      LogFormat("response head not complete after %d ms", (int)tuning.headTimeLimitMs);
       return false;
     case HEAD_READ_ERROR:
-      LogFormat(L"error: %d", WSAGetLastError());
+      LogFormat("error: %d", WSAGetLastError());
       break;
     case HEAD_READ_MORE:
     case HEAD_READ_CUT:
       break;
   }
   // What came of the head may end anywhere: taking the body now could put head lines into the file.
-  LogLine(L"response head cut off before its empty line");
+  LogLine("response head cut off before its empty line");
   *end = TRY_HEAD_CUT;
   return false;
 }
@@ -119,7 +119,7 @@ static bool ConnectWithin(RangeConnection* link, DWORD limitMs) {
   nonBlocking = 0;
   ioctlsocket(link->socket, FIONBIO, &nonBlocking);
   if (error == 0) return true;
-  LogFormat(L"connect error: %d", error);
+  LogFormat("connect error: %d", error);
   return false;
 }
 
@@ -141,14 +141,14 @@ static RangeEnd AskRange(const DownloadTry& attempt, const RangeAsk& ask, DWORD 
   BeginHead(answer);
   // Not expected: the buffer holds the longest first request with both lines.
   if (length < 0) {
-    LogLine(L"request for a range does not fit");
+    LogLine("request for a range does not fit");
     return RANGE_END_WRONG;
   }
   if (!ConnectWithin(link, headLimitMs)) return RANGE_END_NOT_CONNECTED;
   ReportStep(TryStepProgress(attempt), L"发送请求...");
   int sent = send(link->socket, request, length, 0);
   if (sent != length) {
-    LogFormat(L"request send error: %d/%d", sent, length);
+    LogFormat("request send error: %d/%d", sent, length);
     return RANGE_END_NOT_CONNECTED;
   }
   ReportStep(TryStepProgress(attempt), L"解析响应...");
@@ -160,7 +160,7 @@ static RangeEnd AskRange(const DownloadTry& attempt, const RangeAsk& ask, DWORD 
   *answer = reader.head;
   // A refused status line is judged by its number.
   if (read == HEAD_READ_REFUSED) {
-    LogFormat(L"http error : %S", reader.line);
+    LogFormat("http error : %S", reader.line);
     answer->status = StatusOfLine(reader.line);
     return RANGE_END_DONE;
   }

@@ -41,11 +41,11 @@ static void CALLBACK OnNotice(HINTERNET, DWORD_PTR context, DWORD notice, LPVOID
 // One line for a failed library call, with the code's meaning, and one for the
 // certificate's problems where the library named them.
 static void LogHttpsFailure(const WCHAR* call, DWORD error, DWORD certificateFlags) {
-  LogFormat(L"https %s failed %d: %S", call, static_cast<int>(error), WinHttpErrorMeaning(error));
+  LogFormat("https %s failed %d: %S", call, static_cast<int>(error), WinHttpErrorMeaning(error));
   if (certificateFlags != 0) {
     char problems[160];
     DescribeCertificateFlags(certificateFlags, problems, sizeof problems);
-    LogFormat(L"certificate refused: %S (flags 0x%08X)", problems, static_cast<unsigned>(certificateFlags));
+    LogFormat("certificate refused: %S (flags 0x%08X)", problems, static_cast<unsigned>(certificateFlags));
   }
 }
 
@@ -104,7 +104,7 @@ static bool ExamineHeader(const WinHttpFunctions* api, HINTERNET request, DWORD 
     bool read = api->queryHeaders(request, query, WINHTTP_HEADER_NAME_BY_INDEX, value, &size, &at) != FALSE;
     if (!read && GetLastError() != ERROR_INSUFFICIENT_BUFFER) break;
     if (read && HeaderValueHoldsNul(value, size)) {
-      LogFormat(L"response head refused: a NUL byte in the %S header", name);
+      LogFormat("response head refused: a NUL byte in the %S header", name);
       return false;
     }
     if (read && WideCharToMultiByte(CP_ACP, 0, value, -1, line + length, HEAD_LINE_SIZE - length, NULL, NULL) > 0) {
@@ -135,8 +135,8 @@ static bool ReadAnswerHead(const WinHttpFunctions* api, HINTERNET request, const
                                                     : status == 200 || (status == 206 && head->partialAllowed);
   head->status = static_cast<int>(status);  // a refused one's number too, which ranges judge
   if (!accepted) {
-    LogFormat(L"http error : %S", statusLine);
-    if (status == 407) LogLine(L"the proxy asks for authentication, which setup.exe does not give");
+    LogFormat("http error : %S", statusLine);
+    if (status == 407) LogLine("the proxy asks for authentication, which setup.exe does not give");
     return false;
   }
   head->statusSeen = true;
@@ -151,7 +151,7 @@ static bool ReadAnswerHead(const WinHttpFunctions* api, HINTERNET request, const
   // taken, a 200 without one has no size to check the file against.
   const char* refusal = HeadRefusal(*head);
   if (refusal == NULL) return true;
-  LogFormat(L"%S", refusal);
+  LogFormat("%S", refusal);
   return false;
 }
 
@@ -181,10 +181,10 @@ static bool OpenRequest(const WinHttpFunctions* api, const DownloadTry& attempt,
   // The automatic road exists from Windows 8.1 on, whose library offers TLS 1.2 by itself.
   if (secure && attempt.proxy->road != PROXY_ROAD_AUTOMATIC &&
       !api->setOption(handles->session, WINHTTP_OPTION_SECURE_PROTOCOLS, &protocols, sizeof protocols))
-    LogFormat(L"tls 1.1 and 1.2 not offered by winhttp %d", static_cast<int>(GetLastError()));
+    LogFormat("tls 1.1 and 1.2 not offered by winhttp %d", static_cast<int>(GetLastError()));
   if (!api->setTimeouts(handles->session, HTTPS_RESOLVE_TIMEOUT_MS, HTTPS_CONNECT_TIMEOUT_MS, HTTPS_SEND_TIMEOUT_MS,
                         attempt.tuning->receiveTimeoutMs)) {
-    LogFormat(L"winhttp time-outs not set %d", static_cast<int>(GetLastError()));
+    LogFormat("winhttp time-outs not set %d", static_cast<int>(GetLastError()));
     return false;
   }
   handles->connection = api->connect(handles->session, wideHost, static_cast<INTERNET_PORT>(PortNumber(attempt.port)), 0);
@@ -199,7 +199,7 @@ static bool OpenRequest(const WinHttpFunctions* api, const DownloadTry& attempt,
     return false;
   }
   if (!LimitToThisRequest(api, handles->request)) {
-    LogFormat(L"https redirects cannot be refused %d", static_cast<int>(GetLastError()));
+    LogFormat("https redirects cannot be refused %d", static_cast<int>(GetLastError()));
     return false;
   }
   // Results not examined: older libraries lack these and keep their own limits.
@@ -235,7 +235,7 @@ static TryEnd SendRequest(const WinHttpFunctions* api, HINTERNET request, const 
   // whole one once its time limit has passed: a head that took that long
   // after the request went out is not taken.
   if (notices->sending && GetTickCount() - notices->sendingAt >= headTimeLimit) {
-    LogFormat(L"response head not complete after %d ms", static_cast<int>(headTimeLimit));
+    LogFormat("response head not complete after %d ms", static_cast<int>(headTimeLimit));
     return TRY_HEAD_CUT;
   }
   return TRY_COMPLETE;

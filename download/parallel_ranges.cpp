@@ -31,7 +31,7 @@ static bool PlaceRangeFile(HANDLE file, long long size) {
 static TryEnd EndRanges(RangeEngine* engine) {
   DownloadTry* attempt = engine->attempt;
   long long prefix = CompletePrefix(engine->plan);
-  LogLine(L"end down");
+  LogLine("end down");
   attempt->point.kept = prefix;
   attempt->failure = static_cast<DWORD>(engine->failure);
   if (prefix == engine->plan.total) return TRY_COMPLETE;
@@ -39,7 +39,7 @@ static TryEnd EndRanges(RangeEngine* engine) {
   if (end == TRY_CHANGED) {
     BeginResumePoint(&attempt->point);
     attempt->oneConnection = true;
-    LogLine(L"the file changed: starting over on one connection");
+    LogLine("the file changed: starting over on one connection");
     return end;
   }
   // Every byte up to the prefix is in, and nothing behind it stays: a later try continues as after one connection.
@@ -107,7 +107,7 @@ static TryEnd ReceiveInRanges(DownloadTry* attempt, const RangeRoad& road, Range
   }
   engine.chunkSize = chunkSize;
   if (engine.ranged)
-    LogFormat(L"parallel ranges: %d connections for %I64d bytes", engine.plan.connections, engine.plan.total);
+    LogFormat("parallel ranges: %d connections for %I64d bytes", engine.plan.connections, engine.plan.total);
   InitializeCriticalSection(&engine.lock);
   int started = StartConnections(&engine, workers, threads);
   RunRangeConnection(&engine, 0);

@@ -34,7 +34,7 @@ static bool FindScriptProxy(const WinHttpFunctions* api, const WCHAR* url,
   if (asking != NULL) api->closeHandle(asking);
   // Detection that finds nothing is the common case at home: not worth a line for every http:// download.
   if (!answered && logFailure)
-    LogFormat(L"https proxy script or detection failed %d: %S", static_cast<int>(error), WinHttpErrorMeaning(error));
+    LogFormat("https proxy script or detection failed %d: %S", static_cast<int>(error), WinHttpErrorMeaning(error));
   return answered;
 }
 
@@ -53,7 +53,7 @@ static void NameProxy(const WCHAR* list, const WCHAR* bypass, ProxyChoice* choic
   if (CopyProxyText(list, choice->proxy) && CopyProxyText(bypass, choice->bypass))
     choice->access = WINHTTP_ACCESS_TYPE_NAMED_PROXY;
   else
-    LogLine(L"proxy list longer than setup.exe takes, not used");
+    LogLine("proxy list longer than setup.exe takes, not used");
 }
 
 // For http://: the one proxy that serves "http" for `host`, decided here, so
@@ -75,12 +75,12 @@ static void FollowProxyScript(const WinHttpFunctions* api, const WCHAR* url, con
     choice->road = ProxyRoadAfterScript(settings);
   } else if (found->dwAccessType != WINHTTP_ACCESS_TYPE_NAMED_PROXY || !HasText(found->lpszProxy)) {
     choice->access = WINHTTP_ACCESS_TYPE_NO_PROXY;
-    if (https) LogLine(L"https proxy: none, by the proxy script");
+    if (https) LogLine("https proxy: none, by the proxy script");
   } else if (https) {
     NameProxy(found->lpszProxy, found->lpszProxyBypass, choice);
-    LogFormat(L"https proxy: %s from the proxy script", found->lpszProxy);
+    LogFormat("https proxy: %s from the proxy script", found->lpszProxy);
   } else if (NameHttpProxy(found->lpszProxy, found->lpszProxyBypass, host, choice)) {
-    LogFormat(L"http proxy: %s from the proxy script", choice->proxy);
+    LogFormat("http proxy: %s from the proxy script", choice->proxy);
   }
 }
 
@@ -105,7 +105,7 @@ void FindProxy(const WinHttpFunctions* api, const WCHAR* url, const WCHAR* host,
     api->closeHandle(automatic);
     choice->road = PROXY_ROAD_AUTOMATIC;
     choice->access = WINHTTP_ACCESS_TYPE_AUTOMATIC_PROXY;
-    LogLine(L"https proxy: the system's automatic settings");
+    LogLine("https proxy: the system's automatic settings");
     return;
   }
   settings.read = api->getIEProxyConfigForCurrentUser(&user) != FALSE;
@@ -117,18 +117,18 @@ void FindProxy(const WinHttpFunctions* api, const WCHAR* url, const WCHAR* host,
   if (choice->road == PROXY_ROAD_STATIC) {
     if (https) {
       NameProxy(user.lpszProxy, user.lpszProxyBypass, choice);
-      LogFormat(L"https proxy: %s from the internet settings", user.lpszProxy);
+      LogFormat("https proxy: %s from the internet settings", user.lpszProxy);
     } else if (NameHttpProxy(user.lpszProxy, user.lpszProxyBypass, host, choice)) {
-      LogFormat(L"http proxy: %s from the internet settings", choice->proxy);
+      LogFormat("http proxy: %s from the internet settings", choice->proxy);
     }
   }
   if (choice->road == PROXY_ROAD_DEFAULT) {
     // The session's default access takes the machine's setting for https://; http:// reads it here.
     if (https)
-      LogLine(L"https proxy: winhttp's default");
+      LogLine("https proxy: winhttp's default");
     else if (api->getDefaultProxyConfiguration(&machine) && machine.dwAccessType == WINHTTP_ACCESS_TYPE_NAMED_PROXY &&
              NameHttpProxy(machine.lpszProxy, machine.lpszProxyBypass, host, choice))
-      LogFormat(L"http proxy: %s from winhttp's default", choice->proxy);
+      LogFormat("http proxy: %s from winhttp's default", choice->proxy);
   }
   // The choice holds copies of the texts.
   const LPWSTR owned[] = {found.lpszProxy,     found.lpszProxyBypass, user.lpszAutoConfigUrl, user.lpszProxy,
@@ -141,6 +141,6 @@ HINTERNET OpenProxySession(const WinHttpFunctions* api, const ProxyChoice& choic
   const bool named = IsNamedProxy(choice);
   HINTERNET session = api->open(NULL, choice.access, named ? choice.proxy : WINHTTP_NO_PROXY_NAME,
                                 named && HasText(choice.bypass) ? choice.bypass : WINHTTP_NO_PROXY_BYPASS, 0);
-  if (session == NULL) LogFormat(L"winhttp open failed %d", static_cast<int>(GetLastError()));
+  if (session == NULL) LogFormat("winhttp open failed %d", static_cast<int>(GetLastError()));
   return session;
 }

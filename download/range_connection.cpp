@@ -66,7 +66,7 @@ static RangeEnd ReceiveStream(RangeEngine* engine, int connection, RangeStream* 
     int got = engine->road->receive(link, chunk, left < engine->chunkSize ? static_cast<int>(left) : engine->chunkSize,
                                     &failure);
     if (got <= 0) {
-      if (got < 0) LogFormat(L"data download error %d", static_cast<int>(failure));
+      if (got < 0) LogFormat("data download error %d", static_cast<int>(failure));
       InterlockedExchange(&engine->failure, static_cast<LONG>(failure));
       return RANGE_END_BROKEN;
     }
@@ -151,7 +151,7 @@ static void SwitchOff(RangeEngine* engine, int connection, RangeEnd end) {
     return;
   }
   if (!engine->plan.off)
-    LogFormat(L"ranges off: one connection from byte %I64d", engine->plan.parts[0].next);
+    LogFormat("ranges off: one connection from byte %I64d", engine->plan.parts[0].next);
   engine->plan.off = true;
   CloseRequests(engine, connection, false);
 }
@@ -168,12 +168,12 @@ static bool DecideNext(RangeEngine* engine, int connection, RangeEnd end, RangeA
     GiveBack(plan, connection);
     *ask = RangeAsk{0, -1};  // chosen after the pause
     *pause = PauseBeforeTry(*attempt, ++attempt->number);
-    LogFormat(L"connection %d: try %d of %d", connection, attempt->number, DOWNLOAD_TRIES);
+    LogFormat("connection %d: try %d of %d", connection, attempt->number, DOWNLOAD_TRIES);
     return true;
   }
   if (step == RANGE_STEP_PLAIN) {
     plan->plain = true;
-    LogLine(L"plain request for the missing bytes");
+    LogLine("plain request for the missing bytes");
   }
   return (step == RANGE_STEP_ASK || step == RANGE_STEP_PLAIN) && NextAsk(plan, connection, ask);
 }

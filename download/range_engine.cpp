@@ -58,10 +58,10 @@ void ReportRanges(RangeEngine* engine) {
 }
 
 void LogOpened(int connection, long long first, long long last) {
-  LogFormat(L"connection %d opened for bytes %I64d-%I64d", connection, first, last);
+  LogFormat("connection %d opened for bytes %I64d-%I64d", connection, first, last);
 }
 
 void LogClosed(int connection, long long at, long long first, long long last, RangeEnd end, const char* why) {
-  LogFormat(L"connection %d closed at byte %I64d of %I64d-%I64d: %S%S%S", connection, at, first, last,
+  LogFormat("connection %d closed at byte %I64d of %I64d-%I64d: %S%S%S", connection, at, first, last,
             END_TEXTS[end], why[0] != '\0' ? ", " : "", why);
 }

@@ -9,6 +9,20 @@ bool RangesAllowed(const HeadState& first, const ResumePoint& point, int connect
          point.total >= PARALLEL_MIN_LENGTH && connections > 1;
 }
 
+// `total` (not negative) divided by `by` (1 to MAX_DOWNLOAD_CONNECTIONS), bit
+// by bit: a 32-bit build would take the 64-bit division from libgcc, with its
+// unwinding table, for this one line.
+static long long Share(long long total, int by) {
+  unsigned long long rest = static_cast<unsigned long long>(total);
+  unsigned long long share = 0;
+  for (int bit = 63; bit >= 0; --bit)
+    if ((rest >> bit) >= static_cast<unsigned>(by)) {
+      rest -= static_cast<unsigned long long>(by) << bit;
+      share |= 1ULL << bit;
+    }
+  return static_cast<long long>(share);
+}
+
 void BeginRangePlan(RangePlan* plan, long long total, int connections) {
   if (connections < 1) connections = 1;
   if (connections > MAX_DOWNLOAD_CONNECTIONS) connections = MAX_DOWNLOAD_CONNECTIONS;
@@ -17,7 +31,7 @@ void BeginRangePlan(RangePlan* plan, long long total, int connections) {
   plan->total = total;
   plan->connections = connections;
   plan->parts[0] = RangePart{0, total, 0};
-  long long share = total / connections;
+  long long share = Share(total, connections);
   for (int i = 0; i < MAX_DOWNLOAD_CONNECTIONS; ++i) {
     long long last = i + 1 == connections ? total - 1 : share * (i + 1) - 1;
     plan->asks[i] = i > 0 && i < connections ? RangeAsk{share * i, last} : NO_ASK;

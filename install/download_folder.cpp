@@ -35,9 +35,9 @@ static void LogRefusal(const WCHAR* path, const FolderObjection& objection) {
   if (objection.sid[0] != 0) ConvertSidToStringSidW(const_cast<BYTE*>(objection.sid), &sid);
   const char* reason = REFUSALS[objection.verdict];
   if (objection.verdict == FOLDER_UNREAD_ENTRY || objection.verdict == FOLDER_NOT_READ)
-    LogFormat(L"download folder %s refused: %S%d", path, reason, static_cast<int>(objection.rights));
+    LogFormat("download folder %s refused: %S%d", path, reason, static_cast<int>(objection.rights));
   else
-    LogFormat(L"download folder %s refused: %S%s", path, reason, sid != NULL ? sid : L"");
+    LogFormat("download folder %s refused: %S%s", path, reason, sid != NULL ? sid : L"");
   LocalFree(sid);
 }
 
@@ -61,7 +61,7 @@ static DWORD MakeFreshFolder(const WCHAR* expected, WCHAR* fresh, HANDLE* held) 
 // path where the system gives one (the form the installers' final paths take).
 static void UseHeldFolder(HANDLE held, const WCHAR* path, bool made) {
   if (FinalPathOf(held, DownloadDir) != FINAL_PATH_READ) lstrcpynW(DownloadDir, path, MAX_PATH);
-  LogFormat(L"download folder %S: %s", made ? "made" : "kept", DownloadDir);
+  LogFormat("download folder %S: %s", made ? "made" : "kept", DownloadDir);
   RemoveOlderFolderFiles(DownloadDir);
 }
 
@@ -89,7 +89,7 @@ void ChooseDownloadFolder() {
     UseHeldFolder(held, chosen, !kept);
     return;
   }
-  LogFormat(L"download folder %s not made, downloads go beside setup.exe. %d", chosen, static_cast<int>(error));
+  LogFormat("download folder %s not made, downloads go beside setup.exe. %d", chosen, static_cast<int>(error));
   lstrcpyW(DownloadDir, InstallDir);
 }
 
@@ -116,7 +116,7 @@ void RemoveOlderFolderFiles(const WCHAR* folder) {
   for (int i = 0; i < count; ++i) {
     if (!remove[i] || !JoinInstallerPath(folder, names[i], path)) continue;
     if (DeletePlainFile(path, &failure))
-      LogFormat(L"older download removed: %s", path);
+      LogFormat("older download removed: %s", path);
     else
       LogFileFailure(failure, path);
   }

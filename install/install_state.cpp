@@ -19,5 +19,5 @@ void RecordError(const WCHAR* message) {
   DWORD code = GetLastError();
   // Cut to fit rather than overflow; the longest real message is far shorter.
   lstrcpynW(LastErrorText, message, sizeof LastErrorText / sizeof LastErrorText[0]);
-  LogFormat(L"%s(EH%08X)", message, code);
+  LogFormat("%s(EH%08X)", message, code);
 }

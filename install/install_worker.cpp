@@ -45,24 +45,24 @@ const WCHAR* OutcomeStatusText(InstallOutcome outcome) {
 static void EnableShutdownPrivilege() {
   HANDLE token = NULL;
   if (!OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, &token)) {
-    LogFormat(L"open process token failed. %d", static_cast<int>(GetLastError()));
+    LogFormat("open process token failed. %d", static_cast<int>(GetLastError()));
     return;
   }
   TOKEN_PRIVILEGES privileges;
   privileges.PrivilegeCount = 1;
   privileges.Privileges[0].Attributes = SE_PRIVILEGE_ENABLED;
   if (!LookupPrivilegeValueW(NULL, SE_SHUTDOWN_NAME, &privileges.Privileges[0].Luid)) {
-    LogFormat(L"lookup shutdown privilege failed. %d", static_cast<int>(GetLastError()));
+    LogFormat("lookup shutdown privilege failed. %d", static_cast<int>(GetLastError()));
   } else if (!AdjustTokenPrivileges(token, FALSE, &privileges, 0, NULL, NULL) ||
              GetLastError() != ERROR_SUCCESS) {
-    LogFormat(L"enable shutdown privilege failed. %d", static_cast<int>(GetLastError()));
+    LogFormat("enable shutdown privilege failed. %d", static_cast<int>(GetLastError()));
   }
   CloseHandle(token);
 }
 
 static void RequestRestart() {
   EnableShutdownPrivilege();
-  LogLine(L"requesting restart");
+  LogLine("requesting restart");
   // The result is not examined: the window is gone and nobody is left to tell.
   ExitWindowsEx(EWX_REBOOT | EWX_FORCEIFHUNG, SHTDN_REASON_MAJOR_SOFTWARE | SHTDN_REASON_MINOR_INSTALLATION);
 }
@@ -75,7 +75,7 @@ static int ConfiguredConnections() {
   bool present = FindConfigValue(CONNECTIONS_KEY, value, 4);
   int connections = 1;
   if (ReadConnectionSetting(present, value, &connections) == CONNECTIONS_MALFORMED)
-    LogFormat(L"%s refused: \"%s\" is not a number from 1 to %d; downloads use one connection", CONNECTIONS_KEY,
+    LogFormat("%s refused: \"%s\" is not a number from 1 to %d; downloads use one connection", CONNECTIONS_KEY,
               value, MAX_DOWNLOAD_CONNECTIONS);
   return connections;
 }
@@ -84,7 +84,7 @@ DWORD WINAPI InstallWorker(LPVOID) {
   WorkerUi.showStartButton(false);
   WorkerUi.setStatusText(L"启动安装流程...");
   if (!InstallFolderFromModulePath(InstallDir, GetModuleFileNameW(NULL, InstallDir, MAX_PATH)))
-    LogFormat(L"own path longer than %d characters, no install folder", MAX_PATH - 1);
+    LogFormat("own path longer than %d characters, no install folder", MAX_PATH - 1);
   ChooseDownloadFolder();
 
   int connections = ConfiguredConnections();

@@ -41,7 +41,7 @@ void InstallerStartPath(HANDLE held, const WCHAR* installerPath, WCHAR* startPat
   FinalPathRead read = FinalPathOf(held, startPath);
   if (read == FINAL_PATH_READ) return;
   if (read == FINAL_PATH_FAILED)
-    LogFormat(L"installer's final path not read. %d", static_cast<int>(GetLastError()));
+    LogFormat("installer's final path not read. %d", static_cast<int>(GetLastError()));
   lstrcpynW(startPath, installerPath, MAX_PATH);
 }
 

@@ -10,7 +10,7 @@
 bool DownloadFromMirrors(const MirrorDownload& download, const WCHAR* path, HANDLE* held) {
   *held = INVALID_HANDLE_VALUE;
   int count = CountMirrors(&SetupConfig, *download.list);
-  if (count == 0) LogFormat(L"no %s address configured", download.name);
+  if (count == 0) LogFormat("no %s address configured", download.name);
   for (int number = 1; number <= count; ++number) {
     WCHAR key[MIRROR_KEY_SIZE];
     WCHAR url[URL_BUFFER_SIZE];
@@ -19,7 +19,7 @@ bool DownloadFromMirrors(const MirrorDownload& download, const WCHAR* path, HAND
     if (!GetConfigValue(key, url, URL_BUFFER_SIZE)) continue;
     if (download.tag != NULL) ProductInstallerUrl(url, download.tag, url);
     // A single address logs as it always did: its "url:" line says it all.
-    if (count > 1) LogFormat(L"%s mirror %d of %d: %s", download.name, number, count, url);
+    if (count > 1) LogFormat("%s mirror %d of %d: %s", download.name, number, count, url);
     if (RunDownloadJob(url, path, WorkerUi.beginDownload, WorkerUi.reportProgress, download.connections) ==
             static_cast<DWORD>(DOWNLOAD_OK) &&
         CheckPinnedDownload(path, download.pinKey, download.signerKey, held) != PIN_REFUSED)

@@ -23,27 +23,27 @@ static bool CheckSigner(HANDLE file, const WCHAR* path, const WCHAR* signerKey, 
   WCHAR keyText[PIN_DIGITS + 1];
   SignerRead read = ReadFileSigner(file, path, &trustResult, &chainStatus, key);
   if (read == SIGNER_CHECK_UNAVAILABLE) {
-    LogFormat(L"no signature check on this system, signer %s cannot be checked, download refused. %d", signerKey,
+    LogFormat("no signature check on this system, signer %s cannot be checked, download refused. %d", signerKey,
               static_cast<int>(GetLastError()));
     return false;
   }
   if (JudgeSignature(trustResult, chainStatus) == SIGNATURE_REFUSED) {
-    LogFormat(L"signer %s refused: %S (0x%08X, chain 0x%08X)", signerKey, DescribeTrustResult(trustResult),
+    LogFormat("signer %s refused: %S (0x%08X, chain 0x%08X)", signerKey, DescribeTrustResult(trustResult),
               static_cast<unsigned>(trustResult), static_cast<unsigned>(chainStatus));
     return false;
   }
   if (read != SIGNER_READ) {
-    LogFormat(L"signer %s refused: no signer certificate read (0x%08X). %d", signerKey,
+    LogFormat("signer %s refused: no signer certificate read (0x%08X). %d", signerKey,
               static_cast<unsigned>(trustResult), static_cast<int>(GetLastError()));
     return false;
   }
   FormatDigest(key, keyText);
   if (!SignerPinsMatch(pins, key)) {
-    LogFormat(L"signer %s mismatch: expected %s, received %s (chain 0x%08X)", signerKey, value, keyText,
+    LogFormat("signer %s mismatch: expected %s, received %s (chain 0x%08X)", signerKey, value, keyText,
               static_cast<unsigned>(chainStatus));
     return false;
   }
-  LogFormat(L"signer %s matched: %s (%S)", signerKey, keyText, DescribeTrustResult(trustResult));
+  LogFormat("signer %s matched: %s (%S)", signerKey, keyText, DescribeTrustResult(trustResult));
   return true;
 }
 
@@ -55,21 +55,21 @@ static bool CheckDigest(HANDLE file, const WCHAR* pinKey, const unsigned char ex
   WCHAR receivedText[PIN_DIGITS + 1];
   DigestResult digested = DigestFile(file, received);
   if (digested == DIGEST_NO_PROVIDER) {
-    LogFormat(L"no sha-256 on this system, pin %s cannot be checked, download refused. %d", pinKey,
+    LogFormat("no sha-256 on this system, pin %s cannot be checked, download refused. %d", pinKey,
               static_cast<int>(GetLastError()));
     return false;
   }
   if (digested != DIGEST_OK) {
-    LogFormat(L"sha-256 of the download failed. %d", static_cast<int>(GetLastError()));
+    LogFormat("sha-256 of the download failed. %d", static_cast<int>(GetLastError()));
     return false;
   }
   FormatDigest(expected, expectedText);
   FormatDigest(received, receivedText);
   if (!DigestsEqual(expected, received)) {
-    LogFormat(L"pin %s mismatch: expected %s, received %s", pinKey, expectedText, receivedText);
+    LogFormat("pin %s mismatch: expected %s, received %s", pinKey, expectedText, receivedText);
     return false;
   }
-  LogFormat(L"pin %s matched", pinKey);
+  LogFormat("pin %s matched", pinKey);
   return true;
 }
 
@@ -87,11 +87,11 @@ PinCheck CheckPinnedDownload(const WCHAR* path, const WCHAR* pinKey, const WCHAR
   PinSetting pin = ReadPinSetting(FindConfigValue(pinKey, value, PIN_DIGITS + 2), value, expected);
   bool signerGiven = FindConfigValue(signerKey, signerValue, SIGNER_VALUE_UNITS);
   if (pin == PIN_MALFORMED) {
-    LogFormat(L"pin %s is not 64 hexadecimal digits, download refused", pinKey);
+    LogFormat("pin %s is not 64 hexadecimal digits, download refused", pinKey);
     goto done;
   }
   if (signerGiven && !ParseSignerPins(signerValue, &signers)) {
-    LogFormat(L"signer %s is not a comma-separated list of key digests (64 hexadecimal digits each), download refused",
+    LogFormat("signer %s is not a comma-separated list of key digests (64 hexadecimal digits each), download refused",
               signerKey);
     goto done;
   }
@@ -101,7 +101,7 @@ PinCheck CheckPinnedDownload(const WCHAR* path, const WCHAR* pinKey, const WCHAR
   file = OpenOwnFile(path, GENERIC_READ, FILE_SHARE_READ, &failure);
   if (file == INVALID_HANDLE_VALUE) {
     LogFileFailure(failure, path);
-    LogFormat(L"download not opened for its check. %d", static_cast<int>(failure.code));
+    LogFormat("download not opened for its check. %d", static_cast<int>(failure.code));
     goto done;
   }
   if (pin == PIN_VALID && !CheckDigest(file, pinKey, expected)) goto done;

@@ -30,7 +30,7 @@ bool ProductInstallerStep(int connections) {
 
   WCHAR installerPath[MAX_PATH];
   if (!JoinInstallerPath(DownloadDir, fileName, installerPath)) {
-    LogLine(L"product installer path too long");
+    LogLine("product installer path too long");
     RecordError(DOWNLOAD_FAILED_MESSAGE);
     return false;
   }
@@ -48,7 +48,7 @@ bool ProductInstallerStep(int connections) {
   bool started = false;
   InstallerStartPath(held, installerPath, startPath);
   if (!BuildInstallerCommandLine(startPath, L"", commandLine)) {
-    LogLine(L"product installer command line too long");
+    LogLine("product installer command line too long");
   } else if (StartInstallerProcess(commandLine, DownloadDir, &process)) {
     started = true;
   }

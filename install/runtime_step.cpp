@@ -30,7 +30,7 @@ void FormatRuntimeInstallFailure(DWORD exitCode, DWORD lastError, WCHAR* text) {
 bool DownloadRuntimeInstaller(WCHAR* installerPath, HANDLE* held, int connections) {
   *held = INVALID_HANDLE_VALUE;
   if (!JoinInstallerPath(DownloadDir, RUNTIME_FILE_NAME, installerPath)) {
-    LogLine(L"runtime installer path too long");
+    LogLine("runtime installer path too long");
     RecordError(DOWNLOAD_FAILED_MESSAGE);
     return false;
   }
@@ -44,7 +44,7 @@ bool DownloadRuntimeInstaller(WCHAR* installerPath, HANDLE* held, int connection
 bool RunRuntimeInstaller(const WCHAR* installerPath, HANDLE* held, DWORD& exitCode) {
   WorkerUi.setStatusText(L"准备安装运行环境...");
   WorkerUi.setProgress(PROGRESS_HIDDEN);
-  LogLine(L"starting installer ...");
+  LogLine("starting installer ...");
 
   WCHAR startPath[MAX_PATH];
   WCHAR commandLine[MAX_PATH];
@@ -52,10 +52,10 @@ bool RunRuntimeInstaller(const WCHAR* installerPath, HANDLE* held, DWORD& exitCo
   bool started = false;
   InstallerStartPath(*held, installerPath, startPath);
   if (!BuildInstallerCommandLine(startPath, RUNTIME_ARGUMENTS, commandLine)) {
-    LogLine(L"runtime installer command line too long");
+    LogLine("runtime installer command line too long");
   } else if (!StartInstallerProcess(commandLine, DownloadDir, &process)) {
     DWORD error = GetLastError();
-    LogFormat(L"create process failed. %d", static_cast<int>(error));
+    LogFormat("create process failed. %d", static_cast<int>(error));
     SetLastError(error);
   } else {
     started = true;
@@ -79,10 +79,10 @@ bool RunRuntimeInstaller(const WCHAR* installerPath, HANDLE* held, DWORD& exitCo
   CloseHandle(process.hThread);
   CloseHandle(process.hProcess);
   if (read && (exitCode == RUNTIME_EXIT_INSTALLED || exitCode == RUNTIME_EXIT_RESTART_NEEDED)) {
-    LogLine(L"done.");
+    LogLine("done.");
     return true;
   }
-  LogFormat(L"get exit code fail. exit: %d, last: %d", static_cast<int>(exitCode), static_cast<int>(lastError));
+  LogFormat("get exit code fail. exit: %d, last: %d", static_cast<int>(exitCode), static_cast<int>(lastError));
   WCHAR failure[RUNTIME_FAILURE_TEXT_SIZE];
   FormatRuntimeInstallFailure(exitCode, lastError, failure);
   SetLastError(lastError);
@@ -98,7 +98,7 @@ static void RegisterRunOnce() {
   DWORD length = GetModuleFileNameW(NULL, modulePath, MAX_PATH);
   if (length == 0 || length >= MAX_PATH) return;
   if (!BuildInstallerCommandLine(modulePath, L"", command)) {
-    LogLine(L"run-once command too long");
+    LogLine("run-once command too long");
     return;
   }
   HKEY key;

@@ -4,14 +4,14 @@
 
 void LogFileFailure(const FileFailure& failure, const WCHAR* path) {
   if (failure.reason != NULL)
-    LogFormat(L"%S, %S: %s", failure.what, failure.reason, path);
+    LogFormat("%S, %S: %s", failure.what, failure.reason, path);
   else
-    LogFormat(L"%S. %d: %s", failure.what, static_cast<int>(failure.code), path);
+    LogFormat("%S. %d: %s", failure.what, static_cast<int>(failure.code), path);
 }
 
 void LogFunctionTableFailure(const FunctionTableFailure& failure) {
   if (failure.missing != NULL)
-    LogFormat(L"%s lacks %S", failure.library, failure.missing);
+    LogFormat("%s lacks %S", failure.library, failure.missing);
   else
-    LogFormat(L"%s not loaded %d", failure.library, static_cast<int>(failure.error));
+    LogFormat("%s not loaded %d", failure.library, static_cast<int>(failure.error));
 }

@@ -106,9 +106,7 @@ void LogLine(const WCHAR* text) {
   UnlockRunLog();
 }
 
-void LogFormat(const WCHAR* format, ...) {
-  va_list args;
-  va_start(args, format);
+static void LogFormatList(const WCHAR* format, va_list args) {
   LockRunLog();
   if (RunLogFile != NULL) {
     WriteTimestamp();
@@ -117,6 +115,34 @@ void LogFormat(const WCHAR* format, ...) {
     EndLine();
   }
   UnlockRunLog();
+}
+
+void LogFormat(const WCHAR* format, ...) {
+  va_list args;
+  va_start(args, format);
+  LogFormatList(format, args);
+  va_end(args);
+}
+
+// An ASCII text unit for unit, cut to fit.
+static void Widen(const char* text, WCHAR* wide) {
+  int i = 0;
+  for (; i < LOG_FORMAT_SIZE - 1 && text[i] != '\0'; ++i) wide[i] = static_cast<unsigned char>(text[i]);
+  wide[i] = L'\0';
+}
+
+void LogLine(const char* text) {
+  WCHAR wide[LOG_FORMAT_SIZE];
+  Widen(text, wide);
+  LogLine(wide);
+}
+
+void LogFormat(const char* format, ...) {
+  WCHAR wide[LOG_FORMAT_SIZE];
+  va_list args;
+  Widen(format, wide);
+  va_start(args, format);
+  LogFormatList(wide, args);
   va_end(args);
 }
 

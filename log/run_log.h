@@ -24,6 +24,13 @@ void LogLine(const WCHAR* text);
 // "%s" takes a wide string and "%S" an 8-bit one.
 void LogFormat(const WCHAR* format, ...);
 
+// The same for the log's own English texts, written as 8-bit literals (ASCII
+// only; a format of more than LOG_FORMAT_SIZE - 1 characters is cut): half the
+// room in the exe, and the same meaning of every conversion as above.
+const int LOG_FORMAT_SIZE = 256;
+void LogLine(const char* text);
+void LogFormat(const char* format, ...);
+
 void CloseRunLog();
 void DeleteRunLog();
 

@@ -34,16 +34,16 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand) {
   DownloadSettings.pausePercent = SETUP_RETRY_PAUSE_PERCENT;
   SetLogLocale();
   OpenRunLog();
-  LogFormat(L"hello %s.", L"快乐");
+  LogFormat("hello %s.", L"快乐");
   LoadSetupConfig();
   DeclareDpiAware();
 
-  LogLine(L"register class");
+  LogLine("register class");
   RegisterWindowClass(instance);
-  LogLine(L"init inst");
+  LogLine("init inst");
   if (!CreateSetupWindow(instance, showCommand)) return 0;
 
-  LogLine(L"msg loop");
+  LogLine("msg loop");
   MSG message = {};
   while (GetMessageW(&message, NULL, 0, 0) > 0) {
     TranslateMessage(&message);
@@ -52,7 +52,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand) {
 
   WaitForExitingWorker(EXITING_WORKER_WAIT_MS);
   DiscardKeptDownload();
-  LogLine(L"bye");
+  LogLine("bye");
   CloseRunLog();
   if (DeleteRunLogAtExit) DeleteRunLog();
   return static_cast<int>(message.wParam);

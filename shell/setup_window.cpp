@@ -106,7 +106,7 @@ static void ConfigLines(const WCHAR* firstKey, const WCHAR* secondKey, WCHAR* te
   WCHAR second[WINDOW_TEXT_SIZE];
   GetConfigValue(firstKey, first, WINDOW_TEXT_SIZE);
   GetConfigValue(secondKey, second, WINDOW_TEXT_SIZE);
-  if (!JoinLines(first, second, text)) LogFormat(L"window text too long: %s and %s", firstKey, secondKey);
+  if (!JoinLines(first, second, text)) LogFormat("window text too long: %s and %s", firstKey, secondKey);
 }
 
 static void CreateControls(HWND window) {
@@ -160,7 +160,7 @@ static bool WorkerStillRunning() {
 // the same controls.
 static void RequestStart() {
   if (WorkerStillRunning()) {
-    LogLine(L"start ignored, worker still running");
+    LogLine("start ignored, worker still running");
     return;
   }
   if (WorkerThread != NULL) {
@@ -173,16 +173,16 @@ static void RequestStart() {
 // A double-click on the background. True when the window was destroyed.
 static bool HandleCloseRequest(HWND window) {
   if (WorkerThread != NULL) {
-    LogLine(L"should be confirm");
+    LogLine("should be confirm");
     DWORD code = 0;
     GetExitCodeThread(WorkerThread, &code);
     if (code == STILL_ACTIVE) {
-      LogLine(L"still alive");
+      LogLine("still alive");
       if (ShowMessage(L"是否真的退出?", MB_YESNO | MB_ICONQUESTION) != IDYES) return false;
-      LogLine(L"install aborted");
+      LogLine("install aborted");
     }
   }
-  LogLine(L"to be exit");
+  LogLine("to be exit");
   DestroyWindow(window);
   return true;
 }
@@ -260,7 +260,7 @@ LRESULT CALLBACK SetupWindowProc(HWND window, UINT message, WPARAM wParam, LPARA
 static void InitCommonControlsAtRunTime() {
   HMODULE comctl32 = LoadLibraryW(L"comctl32.dll");
   if (comctl32 == NULL) {
-    LogFormat(L"load comctl32 failed. %d", static_cast<int>(GetLastError()));
+    LogFormat("load comctl32 failed. %d", static_cast<int>(GetLastError()));
     return;
   }
   BOOL(WINAPI * init)(const INITCOMMONCONTROLSEX*) = NULL;
@@ -311,7 +311,7 @@ void WaitForExitingWorker(DWORD timeoutMs) {
   for (;;) {
     const DWORD spent = GetTickCount() - start;
     if (spent >= timeoutMs) {
-      LogLine(L"worker did not end");
+      LogLine("worker did not end");
       break;
     }
     // A worker that calls into a window of this thread must not block the wait.
@@ -327,7 +327,7 @@ void WaitForExitingWorker(DWORD timeoutMs) {
 int ShowMessage(const WCHAR* text, UINT type) {
   // A worker may outlive the window: no box without an owner.
   if (!WindowIsUsable()) {
-    LogLine(L"message box skipped, window gone");
+    LogLine("message box skipped, window gone");
     return 0;
   }
   WCHAR caption[WINDOW_TEXT_SIZE];
