@@ -95,11 +95,16 @@ TEST_F(RunLogTest, LineIsTimestampGbkTextAndOneCrLf) {
 TEST_F(RunLogTest, FormatTakesWideForLowerSAndNarrowForUpperS) {
   LogFormat(L"hello %s.", L"快乐");
   LogFormat(L"url: %S|%d|(EH%08X)", "http://h/p", -5, 0xABCu);
+  // An 8-bit format means the same; one past the widened buffer is cut, the line still ends.
+  LogFormat("hello %s, %S %I64d", L"快乐", "h", -1LL);
+  LogLine(std::string(LOG_FORMAT_SIZE, 'x').c_str());
   CloseRunLog();
   std::vector<std::string> lines = Lines();
-  ASSERT_EQ(2u, lines.size());
+  ASSERT_EQ(4u, lines.size());
   EXPECT_EQ("hello \xBF\xEC\xC0\xD6.", lines[0].substr(20));
   EXPECT_EQ("url: http://h/p|-5|(EH00000ABC)", lines[1].substr(20));
+  EXPECT_EQ("hello \xBF\xEC\xC0\xD6, h -1", lines[2].substr(20));
+  EXPECT_EQ(std::string(LOG_FORMAT_SIZE - 1, 'x'), lines[3].substr(20));
 }
 
 TEST_F(RunLogTest, TextIsCutAtACharacterOutsideTheCodePageButTheLineEnds) {
