@@ -31,7 +31,11 @@
 #include "config/setup_config.h"
 #include "download/download_file.h"
 #include "download/http_client.h"
-#include "download/http_protocol.h"
+#include "http/url.h"
+#include "http/request.h"
+#include "http/head.h"
+#include "http/head_reader.h"
+#include "http/body_rules.h"
 #include "install/file_digest.h"
 #include "install/payload_check.h"
 #include "install/signer_pin.h"
@@ -59,7 +63,7 @@ static long long BareDownload(const char* url, const WCHAR* targetPath) {
   addrinfo hints = {};
   addrinfo* addresses = NULL;
   long long received = -1;
-  if (SplitUrl(url, host, path, port, &refusal) != DOWNLOAD_OK) return -1;
+  if (SplitUrl(url, host, path, port, &refusal) != URL_SPLIT) return -1;
   int requestLength = BuildRequest(host, path, port, request);
   hints.ai_family = AF_INET;
   hints.ai_socktype = SOCK_STREAM;

@@ -1,6 +1,7 @@
 #include "download/body_file.h"
 
-#include "download/http_protocol.h"
+#include "http/head.h"
+#include "http/body_rules.h"
 #include "log/platform_log.h"
 #include "log/run_log.h"
 #include "platform/fresh_file.h"

@@ -8,7 +8,7 @@
 #include <windows.h>
 
 #include "download/download_try.h"
-#include "download/http_protocol.h"
+#include "http/head.h"
 #include "download/progress_callback.h"
 
 struct BodyProgress {

@@ -44,11 +44,11 @@ static bool FindProxyFor(UrlScheme scheme, const WCHAR* url, const WCHAR* host, 
   proxy->proxy[0] = L'\0';
   proxy->bypass[0] = L'\0';
   // No host: the Winsock client refuses it, and no proxy is asked about it.
-  if (scheme == URL_SCHEME_HTTP && host[0] == L'\0') return true;
-  const WinHttpFunctions* api = LoadWinHttp(scheme == URL_SCHEME_HTTP);
+  if (scheme == SCHEME_HTTP && host[0] == L'\0') return true;
+  const WinHttpFunctions* api = LoadWinHttp(scheme == SCHEME_HTTP);
   if (api == NULL) {
-    if (scheme == URL_SCHEME_HTTP) LogLine("http proxy: not looked up, winhttp.dll not loaded");
-    return scheme == URL_SCHEME_HTTP;
+    if (scheme == SCHEME_HTTP) LogLine("http proxy: not looked up, winhttp.dll not loaded");
+    return scheme == SCHEME_HTTP;
   }
   FindProxy(api, url, host, scheme, DownloadSettings.mayUseAutomaticProxy, proxy);
   return true;
@@ -137,12 +137,14 @@ struct DownloadAddress {
 // or the result to return, logged.
 static int SplitAddress(const char* url, DownloadAddress* address) {
   const char* refusal = "";
-  int result = SplitDownloadUrl(url, &address->scheme, address->host, address->path, address->port, &refusal);
-  if (result != DOWNLOAD_OK) {
-    if (result == DOWNLOAD_FAILED) LogFormat("url refused: %S", refusal);
-    return result;
+  UrlSplit split = SplitDownloadUrl(url, &address->scheme, address->host, address->path, address->port, &refusal);
+  if (split == URL_BAD_SCHEME) return DOWNLOAD_BAD_SCHEME;
+  if (split == URL_NO_PATH) return DOWNLOAD_NO_PATH;
+  if (split == URL_TOO_LONG) {
+    LogFormat("url refused: %S", refusal);
+    return DOWNLOAD_FAILED;
   }
-  if (address->scheme == URL_SCHEME_HTTPS)
+  if (address->scheme == SCHEME_HTTPS)
     return AcceptsLibraryAddress(address->host, address->port) ? DOWNLOAD_OK : DOWNLOAD_FAILED;
   address->requestLength = BuildRequest(address->host, address->path, address->port, address->request);
   if (address->requestLength >= 0) return DOWNLOAD_OK;
@@ -160,7 +162,7 @@ static bool ChooseRoad(const char* url, const DownloadAddress& address, ProxyCho
   MultiByteToWideChar(CP_ACP, 0, address.host, -1, wideHost, HOST_BUFFER_SIZE);
   if (!FindProxyFor(address.scheme, wideUrl, wideHost, proxy)) return false;
   *road = ChooseDownloadRoad(address.scheme, IsNamedProxy(*proxy));
-  return *road == ROAD_WINSOCK || address.scheme == URL_SCHEME_HTTPS ||
+  return *road == ROAD_WINSOCK || address.scheme == SCHEME_HTTPS ||
          AcceptsLibraryAddress(address.host, address.port);
 }
 

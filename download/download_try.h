@@ -6,10 +6,10 @@
 #include <windows.h>
 
 #include "download/download_tuning.h"
-#include "download/http_protocol.h"
+#include "http/url.h"
 #include "download/progress_callback.h"
 #include "download/proxy_finder.h"
-#include "download/resume_rules.h"
+#include "http/resume_rules.h"
 
 struct DownloadTry {
   // The same for every try of the download.

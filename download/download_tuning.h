@@ -8,10 +8,6 @@ const unsigned long HTTP_RECEIVE_TIMEOUT_MS = 15000;
 // the download no more than this, while its first connection reads on.
 const unsigned long RANGE_HEAD_LIMIT_MS = 5000;
 
-// The most connections that one download may be given (the configuration's
-// "app.connections"); 1 is the single connection of every download so far.
-const int MAX_DOWNLOAD_CONNECTIONS = 8;
-
 // The product keeps the values that download_file.cpp gives them; tests
 // shorten them in their own process (a test build may set the pauses' share
 // at start-up). Nothing read from the configuration, the command line or the

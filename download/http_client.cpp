@@ -3,6 +3,7 @@
 #include <ws2tcpip.h>
 
 #include "download/body_file.h"
+#include "http/body_rules.h"
 #include "download/parallel_ranges.h"
 #include "log/run_log.h"
 
@@ -161,7 +162,7 @@ static RangeEnd AskRange(const DownloadTry& attempt, const RangeAsk& ask, DWORD 
   // A refused status line is judged by its number.
   if (read == HEAD_READ_REFUSED) {
     LogFormat("http error : %S", reader.line);
-    answer->status = StatusOfLine(reader.line);
+    answer->status = ReadStatusLine(reader.line).status;
     return RANGE_END_DONE;
   }
   // A stop closed the socket: nothing to tell of the head.

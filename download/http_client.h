@@ -5,7 +5,7 @@
 #include "platform/windows_headers.h"
 
 #include "download/download_try.h"
-#include "download/http_protocol.h"
+#include "http/head_reader.h"
 
 // One try: connects, sends the first request (or, with a continuable
 // attempt->point, that request continued from the bytes kept), reads and judges the head and

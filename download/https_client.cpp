@@ -5,7 +5,9 @@
 
 #include "download/body_file.h"
 #include "download/parallel_ranges.h"
-#include "download/http_protocol.h"
+#include "http/url.h"
+#include "http/head.h"
+#include "http/head_reader.h"
 #include "download/https_protocol.h"
 #include "download/winhttp_library.h"
 #include "log/run_log.h"
@@ -131,7 +133,7 @@ static bool ReadAnswerHead(const WinHttpFunctions* api, HINTERNET request, const
     status = 0;
   ReadStatusLine(api, request, status, statusLine);
   // http:// keeps its exact status lines; https:// goes by the number.
-  bool accepted = attempt.scheme == URL_SCHEME_HTTP ? ExamineHeadLine(head, statusLine)
+  bool accepted = attempt.scheme == SCHEME_HTTP ? ExamineHeadLine(head, statusLine)
                                                     : status == 200 || (status == 206 && head->partialAllowed);
   head->status = static_cast<int>(status);  // a refused one's number too, which ranges judge
   if (!accepted) {
@@ -169,7 +171,7 @@ static bool OpenRequest(const WinHttpFunctions* api, const DownloadTry& attempt,
                         RequestHandles* handles) {
   WCHAR wideHost[HOST_BUFFER_SIZE];
   WCHAR widePath[PATH_BUFFER_SIZE];
-  const bool secure = attempt.scheme == URL_SCHEME_HTTPS;
+  const bool secure = attempt.scheme == SCHEME_HTTPS;
   DWORD headLimit = HEAD_SIZE_LIMIT;
   DWORD protocols = CURRENT_TLS_PROTOCOLS;
   // Back to UTF-16 for the library, from the same 8-bit text that a plain HTTP
@@ -244,7 +246,7 @@ static TryEnd SendRequest(const WinHttpFunctions* api, HINTERNET request, const 
 // The time limit of a head: http:// keeps its own limit for the whole head;
 // https:// has always had the receive time-out.
 static DWORD HeadTimeLimit(const DownloadTry& attempt) {
-  return attempt.scheme == URL_SCHEME_HTTPS ? attempt.tuning->receiveTimeoutMs : attempt.tuning->headTimeLimitMs;
+  return attempt.scheme == SCHEME_HTTPS ? attempt.tuning->receiveTimeoutMs : attempt.tuning->headTimeLimitMs;
 }
 
 static void CloseRequest(const WinHttpFunctions* api, const RequestHandles& handles) {

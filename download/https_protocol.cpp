@@ -2,7 +2,6 @@
 
 #include <stddef.h>
 
-#include "download/http_protocol.h"
 
 HttpsStep HttpsStepOfNotice(unsigned long notice) {
   if (notice == HTTPS_NOTICE_CONNECTING_TO_SERVER) return HTTPS_STEP_CONNECTING;

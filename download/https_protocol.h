@@ -1,11 +1,11 @@
 // The plain-value side of the HTTPS download client: which step text a
 // notification of the system's HTTP library stands for, what its error codes
 // and certificate flags mean, and how much to read next (the proxy settings to
-// follow are in proxy_rules.h). Builds without the Windows headers.
+// follow are in http/proxy_rules.h). Builds without the Windows headers.
 #pragma once
 
 #include "download/progress_callback.h"
-#include "download/proxy_rules.h"
+#include "http/proxy_rules.h"
 
 // One read of the body asks for at most this much: a TLS record holds 16 KiB,
 // and every read is a round trip through the library.

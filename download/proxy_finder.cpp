@@ -90,7 +90,7 @@ void FindProxy(const WinHttpFunctions* api, const WCHAR* url, const WCHAR* host,
   WINHTTP_PROXY_INFO found;
   WINHTTP_PROXY_INFO machine;
   UserProxySettings settings = {false, false, false, false};
-  const bool https = scheme == URL_SCHEME_HTTPS;
+  const bool https = scheme == SCHEME_HTTPS;
   ZeroMemory(&user, sizeof user);
   ZeroMemory(&found, sizeof found);
   ZeroMemory(&machine, sizeof machine);

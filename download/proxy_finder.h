@@ -9,8 +9,8 @@
 
 #include <windows.h>
 
-#include "download/http_protocol.h"
-#include "download/proxy_rules.h"
+#include "http/url.h"
+#include "http/proxy_rules.h"
 #include "download/winhttp_library.h"
 
 struct ProxyChoice {

@@ -1,5 +1,6 @@
 #include "download/range_engine.h"
 
+#include "http/body_rules.h"
 #include "log/run_log.h"
 
 static const char* const END_TEXTS[] = {"done", "broken", "not connected", "busy", "refused", "changed",

@@ -8,7 +8,7 @@
 
 #include "download/download_try.h"
 #include "download/https_protocol.h"
-#include "download/range_plan.h"
+#include "http/range_plan.h"
 
 // One connection's request, on either road.
 struct RangeConnection {

@@ -22,8 +22,9 @@
 
 #include <time.h>
 
-#include "download/http_date.h"
-#include "download/http_protocol.h"
+#include "http/date.h"
+#include "http/head.h"
+#include "http/head_reader.h"
 #include "fuzz/fuzz_support.h"
 
 // A run of digits as a number the client takes: no more digits than the

@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "download/download_result.h"
-#include "download/http_protocol.h"
+#include "http/url.h"
+#include "http/request.h"
 #include "fuzz/fuzz_support.h"
 #include "install/connection_count.h"
 #include "install/mirror_list.h"
@@ -120,15 +120,15 @@ static void CheckBytes(const std::string& bytes) {
     std::vector<char> host(HOST_BUFFER_SIZE), path(PATH_BUFFER_SIZE), port(PORT_BUFFER_SIZE);
     std::vector<char> request(REQUEST_BUFFER_SIZE);
     const char* refusal = NULL;
-    UrlScheme scheme = URL_SCHEME_HTTP;
+    UrlScheme scheme = SCHEME_HTTP;
     FUZZ_CHECK(url.size() < static_cast<size_t>(URL_BUFFER_SIZE) &&
                    SplitDownloadUrl(url.c_str(), &scheme, host.data(), path.data(), port.data(), &refusal) ==
-                       DOWNLOAD_OK,
+                       URL_SPLIT,
                "an address that passes is split by the client");
     FUZZ_CHECK(host[0] != '\0', "an address that passes names a host");
     FUZZ_CHECK(PortNumber(port.data()) != 0, "an address that passes has a port from 1 to 65535");
     // An https:// request is written by the system's HTTP library, not by BuildRequest.
-    if (scheme == URL_SCHEME_HTTP)
+    if (scheme == SCHEME_HTTP)
       FUZZ_CHECK(BuildRequest(host.data(), path.data(), port.data(), request.data()) > 0,
                  "an address that passes makes a request that fits");
   }

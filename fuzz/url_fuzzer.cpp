@@ -5,8 +5,8 @@
 #include <memory>
 #include <string>
 
-#include "download/download_result.h"
-#include "download/http_protocol.h"
+#include "http/url.h"
+#include "http/request.h"
 #include "fuzz/fuzz_support.h"
 
 // Each buffer exactly as large as the client's, on the heap, so that the
@@ -39,22 +39,22 @@ static void CheckRequest(const std::string& host, const std::string& path, const
 
 static void CheckSplit(const std::string& url, Buffers& buffers) {
   const char* refusal = NULL;
-  int result = SplitUrl(url.c_str(), buffers.host.get(), buffers.path.get(), buffers.port.get(), &refusal);
+  UrlSplit result = SplitUrl(url.c_str(), buffers.host.get(), buffers.path.get(), buffers.port.get(), &refusal);
   FUZZ_CHECK(refusal != NULL, "a refusal text is always set");
 
   const std::string scheme = "http://";
   bool schemeMatches = url.compare(0, scheme.size(), scheme) == 0;
   size_t slash = schemeMatches ? url.find('/', scheme.size()) : std::string::npos;
   if (url.size() >= static_cast<size_t>(URL_BUFFER_SIZE)) {
-    FUZZ_CHECK(result == DOWNLOAD_FAILED && *refusal != '\0', "a URL past 4,095 bytes is refused with a reason");
+    FUZZ_CHECK(result == URL_TOO_LONG && *refusal != '\0', "a URL past 4,095 bytes is refused with a reason");
     return;
   }
   if (!schemeMatches) {
-    FUZZ_CHECK(result == DOWNLOAD_BAD_SCHEME, "only \"http://\" is taken");
+    FUZZ_CHECK(result == URL_BAD_SCHEME, "only \"http://\" is taken");
     return;
   }
   if (slash == std::string::npos) {
-    FUZZ_CHECK(result == DOWNLOAD_NO_PATH, "a URL without a path is refused");
+    FUZZ_CHECK(result == URL_NO_PATH, "a URL without a path is refused");
     return;
   }
   std::string authority = url.substr(scheme.size(), slash - scheme.size());
@@ -66,10 +66,10 @@ static void CheckSplit(const std::string& url, Buffers& buffers) {
               expectedPath.size() < static_cast<size_t>(PATH_BUFFER_SIZE) &&
               expectedPort.size() < static_cast<size_t>(PORT_BUFFER_SIZE);
   if (!fits) {
-    FUZZ_CHECK(result == DOWNLOAD_FAILED && *refusal != '\0', "a part past its buffer is refused, never cut");
+    FUZZ_CHECK(result == URL_TOO_LONG && *refusal != '\0', "a part past its buffer is refused, never cut");
     return;
   }
-  FUZZ_CHECK(result == DOWNLOAD_OK, "a URL whose parts fit is split");
+  FUZZ_CHECK(result == URL_SPLIT, "a URL whose parts fit is split");
   std::string host = buffers.host.get();
   std::string path = buffers.path.get();
   std::string port = buffers.port.get();
@@ -87,22 +87,22 @@ static void CheckEitherScheme(const std::string& url, Buffers& buffers) {
   Buffers plain;
   const char* refusal = NULL;
   const char* plainRefusal = NULL;
-  UrlScheme scheme = URL_SCHEME_HTTPS;
-  int result = SplitDownloadUrl(url.c_str(), &scheme, buffers.host.get(), buffers.path.get(), buffers.port.get(),
+  UrlScheme scheme = SCHEME_HTTPS;
+  UrlSplit result = SplitDownloadUrl(url.c_str(), &scheme, buffers.host.get(), buffers.path.get(), buffers.port.get(),
                                 &refusal);
   FUZZ_CHECK(refusal != NULL, "a refusal text is always set");
   const std::string https = "https://";
   bool secure = url.compare(0, https.size(), https) == 0;
   if (url.size() >= static_cast<size_t>(URL_BUFFER_SIZE)) {
-    FUZZ_CHECK(result == DOWNLOAD_FAILED && *refusal != '\0', "a URL past 4,095 bytes is refused with a reason");
+    FUZZ_CHECK(result == URL_TOO_LONG && *refusal != '\0', "a URL past 4,095 bytes is refused with a reason");
     return;
   }
   // The same address with "http://" in front: one byte shorter, so it fits too.
   std::string asPlain = secure ? "http://" + url.substr(https.size()) : url;
-  int plainResult = SplitUrl(asPlain.c_str(), plain.host.get(), plain.path.get(), plain.port.get(), &plainRefusal);
+  UrlSplit plainResult = SplitUrl(asPlain.c_str(), plain.host.get(), plain.path.get(), plain.port.get(), &plainRefusal);
   FUZZ_CHECK(result == plainResult, "both schemes are split by the same rules");
-  FUZZ_CHECK(scheme == (secure ? URL_SCHEME_HTTPS : URL_SCHEME_HTTP), "the scheme is told");
-  if (result != DOWNLOAD_OK) return;
+  FUZZ_CHECK(scheme == (secure ? SCHEME_HTTPS : SCHEME_HTTP), "the scheme is told");
+  if (result != URL_SPLIT) return;
   FUZZ_CHECK(strcmp(buffers.host.get(), plain.host.get()) == 0 && strcmp(buffers.path.get(), plain.path.get()) == 0,
              "host and path are the same under both schemes");
   size_t slash = asPlain.find('/', 7);

@@ -1,6 +1,6 @@
 #include "install/connection_count.h"
 
-#include "download/download_tuning.h"
+#include "http/range_plan.h"
 
 static_assert(MAX_DOWNLOAD_CONNECTIONS < 10, "one digit each");
 

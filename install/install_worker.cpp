@@ -3,7 +3,7 @@
 #include <shlwapi.h>
 
 #include "config/setup_config.h"
-#include "download/download_tuning.h"
+#include "http/range_plan.h"
 #include "download/progress_callback.h"
 #include "install/connection_count.h"
 #include "install/download_folder.h"

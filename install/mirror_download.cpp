@@ -2,7 +2,7 @@
 
 #include "config/setup_config.h"
 #include "download/download_job.h"
-#include "download/http_protocol.h"
+#include "http/url.h"
 #include "install/install_ui.h"
 #include "install/payload_check.h"
 #include "log/run_log.h"

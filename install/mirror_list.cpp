@@ -1,7 +1,7 @@
 #include "install/mirror_list.h"
 
 #include "config/replace_all.h"
-#include "download/http_protocol.h"
+#include "http/url.h"
 
 // The longer prefix with the largest int: any number a caller passes fits.
 static_assert(sizeof L"net2.url2147483647" / sizeof(wchar_t) <= MIRROR_KEY_SIZE, "every mirror key fits");

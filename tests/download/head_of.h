@@ -6,7 +6,7 @@
 
 #include <string>
 
-#include "download/http_protocol.h"
+#include "http/head.h"
 
 // The head after `lines` (status line first, each ending in LF), a range asked for.
 inline HeadState HeadOf(const std::string& lines) {

@@ -5,13 +5,17 @@
 #include <string>
 
 #include "download/http_client.h"
-#include "download/http_date.h"
-#include "download/http_protocol.h"
+#include "http/date.h"
+#include "http/url.h"
+#include "http/request.h"
+#include "http/head.h"
+#include "http/head_reader.h"
+#include "http/body_rules.h"
 
 namespace {
 
 struct Parts {
-  int result;
+  UrlSplit result;
   std::string host, path, port, refusal;
 };
 
@@ -37,13 +41,13 @@ std::string Request(const char* host, const char* path, const char* port) {
 
 TEST(SplitUrl, HostPortAndPathWithItsQuery) {
   Parts parts = Split("http://example.test:8080/dir/setup.exe?a=1&b=/2");
-  EXPECT_EQ(DOWNLOAD_OK, parts.result);
+  EXPECT_EQ(URL_SPLIT, parts.result);
   EXPECT_EQ("example.test", parts.host);
   EXPECT_EQ("8080", parts.port);
   EXPECT_EQ("/dir/setup.exe?a=1&b=/2", parts.path);
 
   parts = Split("http://example.test/");
-  EXPECT_EQ(DOWNLOAD_OK, parts.result);
+  EXPECT_EQ(URL_SPLIT, parts.result);
   EXPECT_EQ("example.test", parts.host);
   EXPECT_EQ("80", parts.port);
   EXPECT_EQ("/", parts.path);
@@ -53,19 +57,19 @@ TEST(SplitUrl, HostPortAndPathWithItsQuery) {
   EXPECT_EQ("a", parts.host);
   EXPECT_EQ("b:c", parts.port);
   parts = Split("http://:/x");
-  EXPECT_EQ(DOWNLOAD_OK, parts.result);
+  EXPECT_EQ(URL_SPLIT, parts.result);
   EXPECT_EQ("", parts.host);
   EXPECT_EQ("", parts.port);
 }
 
 TEST(SplitUrl, SchemeIsByteExactAndAPathIsNeeded) {
-  EXPECT_EQ(DOWNLOAD_BAD_SCHEME, Split("HTTP://example.test/").result);
-  EXPECT_EQ(DOWNLOAD_BAD_SCHEME, Split("https://example.test/").result);
-  EXPECT_EQ(DOWNLOAD_BAD_SCHEME, Split("http:/").result);
-  EXPECT_EQ(DOWNLOAD_BAD_SCHEME, Split("").result);
-  EXPECT_EQ(DOWNLOAD_NO_PATH, Split("http://example.test").result);
-  EXPECT_EQ(DOWNLOAD_NO_PATH, Split("http://example.test:80?x=1").result);
-  EXPECT_EQ(DOWNLOAD_NO_PATH, Split("http://").result);
+  EXPECT_EQ(URL_BAD_SCHEME, Split("HTTP://example.test/").result);
+  EXPECT_EQ(URL_BAD_SCHEME, Split("https://example.test/").result);
+  EXPECT_EQ(URL_BAD_SCHEME, Split("http:/").result);
+  EXPECT_EQ(URL_BAD_SCHEME, Split("").result);
+  EXPECT_EQ(URL_NO_PATH, Split("http://example.test").result);
+  EXPECT_EQ(URL_NO_PATH, Split("http://example.test:80?x=1").result);
+  EXPECT_EQ(URL_NO_PATH, Split("http://").result);
 }
 
 TEST(SplitUrl, EveryPartIsRefusedOneByteBeyondItsBuffer) {
@@ -75,27 +79,27 @@ TEST(SplitUrl, EveryPartIsRefusedOneByteBeyondItsBuffer) {
   ASSERT_EQ(4095u, url.size());
   EXPECT_EQ("path longer than 1023 bytes", Split(url).refusal);
   Parts parts = Split(url + "p");
-  EXPECT_EQ(DOWNLOAD_FAILED, parts.result);
+  EXPECT_EQ(URL_TOO_LONG, parts.result);
   EXPECT_EQ("url longer than 4095 bytes", parts.refusal);
   // Too long wins over a wrong scheme: nothing past the buffer is looked at.
-  EXPECT_EQ(DOWNLOAD_FAILED, Split("ftp://" + std::string(5000, 'x')).result);
+  EXPECT_EQ(URL_TOO_LONG, Split("ftp://" + std::string(5000, 'x')).result);
 
   // The host part, port included, and the path: 1,023 bytes each.
   std::string host1023(1023, 'h');
-  EXPECT_EQ(DOWNLOAD_OK, Split(prefix + host1023 + "/").result);
-  EXPECT_EQ(DOWNLOAD_OK, Split(prefix + std::string(1018, 'h') + ":8080/").result);
+  EXPECT_EQ(URL_SPLIT, Split(prefix + host1023 + "/").result);
+  EXPECT_EQ(URL_SPLIT, Split(prefix + std::string(1018, 'h') + ":8080/").result);
   parts = Split(prefix + std::string(1019, 'h') + ":8080/");
-  EXPECT_EQ(DOWNLOAD_FAILED, parts.result);
+  EXPECT_EQ(URL_TOO_LONG, parts.result);
   EXPECT_EQ("host longer than 1023 bytes", parts.refusal);
-  EXPECT_EQ(DOWNLOAD_OK, Split(prefix + "h/" + std::string(1022, 'p')).result);
+  EXPECT_EQ(URL_SPLIT, Split(prefix + "h/" + std::string(1022, 'p')).result);
   parts = Split(prefix + "h/" + std::string(1023, 'p'));
-  EXPECT_EQ(DOWNLOAD_FAILED, parts.result);
+  EXPECT_EQ(URL_TOO_LONG, parts.result);
   EXPECT_EQ("path longer than 1023 bytes", parts.refusal);
 
   // The port text: five characters.
   EXPECT_EQ("65535", Split(prefix + "h:65535/").port);
   parts = Split(prefix + "h:655350/");
-  EXPECT_EQ(DOWNLOAD_FAILED, parts.result);
+  EXPECT_EQ(URL_TOO_LONG, parts.result);
   EXPECT_EQ("port longer than 5 characters", parts.refusal);
 }
 
@@ -124,13 +128,33 @@ TEST(BuildRequest, RefusesARequestOverItsBuffer) {
   EXPECT_EQ("(refused)", Request(host.c_str(), path.c_str(), "8080"));
 }
 
-TEST(StatusLine, OnlyTheTwoExact200LinesAreAccepted) {
-  EXPECT_TRUE(IsAcceptedStatusLine("HTTP/1.1 200 OK"));
-  EXPECT_TRUE(IsAcceptedStatusLine("HTTP/1.0 200 OK"));
-  for (const char* refused : {"HTTP/1.1 200 ok", "HTTP/1.1 200 OK ", "HTTP/1.1 206 Partial Content",
-                              "HTTP/1.1 302 Found", "HTTP/1.1 200", "http/1.1 200 OK",
-                              "HTTP/2 200 OK", "", "HTTP/1.1 200 OKAY"})
-    EXPECT_FALSE(IsAcceptedStatusLine(refused)) << refused;
+// One reader for every status line: the number for any "HTTP/" line of three
+// digits, and the only 200 and 206 lines that a download takes.
+TEST(StatusLine, NumberForEveryLineAndOnlyExact200And206Taken) {
+  struct Row {
+    const char* line;
+    int status;
+    bool whole200;
+    bool partial;
+  };
+  const Row rows[] = {
+      {"HTTP/1.1 200 OK", 200, true, false},           {"HTTP/1.0 200 OK", 200, true, false},
+      {"HTTP/1.1 200 ok", 200, false, false},          {"HTTP/1.1 200 OK ", 200, false, false},
+      {"HTTP/1.1 200", 200, false, false},             {"HTTP/1.1 200 OKAY", 200, false, false},
+      {"HTTP/2 200 OK", 200, false, false},            {"http/1.1 200 OK", 0, false, false},
+      {"HTTP/1.1 206 Partial Content", 206, false, true}, {"HTTP/1.0 206", 206, false, true},
+      {"HTTP/1.1 2060", 0, false, false},              {"HTTP/1.1 503 Service Unavailable", 503, false, false},
+      {"HTTP/1.0 429", 429, false, false},             {"HTTP/1.1 302 Found", 302, false, false},
+      {"HTTP/1.1 5030", 0, false, false},              {"HTTP/1.1 50", 0, false, false},
+      {"HTTP/1.1", 0, false, false},                   {"ICY 200 OK", 0, false, false},
+      {"", 0, false, false},
+  };
+  for (const Row& row : rows) {
+    StatusLine read = ReadStatusLine(row.line);
+    EXPECT_EQ(row.status, read.status) << row.line;
+    EXPECT_EQ(row.whole200, read.whole200) << row.line;
+    EXPECT_EQ(row.partial, read.partial) << row.line;
+  }
 }
 
 static_assert(DecimalDigits(9) == 1 && DecimalDigits(10) == 2 && DecimalDigits(2147483647) == 10 &&

@@ -4,13 +4,13 @@
 #include <vector>
 
 #include "download/download_result.h"
-#include "download/http_protocol.h"
+#include "http/url.h"
 #include "download/https_protocol.h"
 
 namespace {
 
 struct Parts {
-  int result;
+  UrlSplit result;
   UrlScheme scheme;
   std::string host, path, port, refusal;
 };
@@ -19,7 +19,7 @@ Parts SplitEither(const std::string& url) {
   char host[HOST_BUFFER_SIZE] = "", path[PATH_BUFFER_SIZE] = "", port[PORT_BUFFER_SIZE] = "";
   const char* refusal = NULL;
   Parts parts;
-  parts.scheme = URL_SCHEME_HTTPS;
+  parts.scheme = SCHEME_HTTPS;
   parts.result = SplitDownloadUrl(url.c_str(), &parts.scheme, host, path, port, &refusal);
   parts.host = host;
   parts.path = path;
@@ -30,26 +30,26 @@ Parts SplitEither(const std::string& url) {
 
 TEST(SplitDownloadUrl, BothSchemesSplitAlikeWithTheirOwnDefaultPort) {
   Parts parts = SplitEither("https://example.test/dir/setup.exe?a=1");
-  EXPECT_EQ(DOWNLOAD_OK, parts.result);
-  EXPECT_EQ(URL_SCHEME_HTTPS, parts.scheme);
+  EXPECT_EQ(URL_SPLIT, parts.result);
+  EXPECT_EQ(SCHEME_HTTPS, parts.scheme);
   EXPECT_EQ("example.test", parts.host);
   EXPECT_EQ("443", parts.port);
   EXPECT_EQ("/dir/setup.exe?a=1", parts.path);
 
   parts = SplitEither("https://example.test:8443/");
-  EXPECT_EQ(URL_SCHEME_HTTPS, parts.scheme);
+  EXPECT_EQ(SCHEME_HTTPS, parts.scheme);
   EXPECT_EQ("8443", parts.port);
 
   parts = SplitEither("http://example.test/x");
-  EXPECT_EQ(DOWNLOAD_OK, parts.result);
-  EXPECT_EQ(URL_SCHEME_HTTP, parts.scheme);
+  EXPECT_EQ(URL_SPLIT, parts.result);
+  EXPECT_EQ(SCHEME_HTTP, parts.scheme);
   EXPECT_EQ("80", parts.port);
 
-  EXPECT_EQ(DOWNLOAD_NO_PATH, SplitEither("https://example.test").result);
-  EXPECT_EQ(DOWNLOAD_NO_PATH, SplitEither("https://").result);
+  EXPECT_EQ(URL_NO_PATH, SplitEither("https://example.test").result);
+  EXPECT_EQ(URL_NO_PATH, SplitEither("https://").result);
   for (const char* refused : {"HTTPS://example.test/", "Https://example.test/", "https:/example.test/",
                               "ftp://example.test/", "", "https:"})
-    EXPECT_EQ(DOWNLOAD_BAD_SCHEME, SplitEither(refused).result) << refused;
+    EXPECT_EQ(URL_BAD_SCHEME, SplitEither(refused).result) << refused;
   EXPECT_TRUE(IsHttpsUrl("https://x/"));
   EXPECT_FALSE(IsHttpsUrl("http://x/"));
   EXPECT_FALSE(IsHttpsUrl("HTTPS://x/"));
@@ -59,7 +59,7 @@ TEST(SplitDownloadUrl, BothSchemesSplitAlikeWithTheirOwnDefaultPort) {
 TEST(SplitDownloadUrl, PlainSplitterStillRefusesHttps) {
   char host[HOST_BUFFER_SIZE], path[PATH_BUFFER_SIZE], port[PORT_BUFFER_SIZE];
   const char* refusal = NULL;
-  EXPECT_EQ(DOWNLOAD_BAD_SCHEME, SplitUrl("https://example.test/", host, path, port, &refusal));
+  EXPECT_EQ(URL_BAD_SCHEME, SplitUrl("https://example.test/", host, path, port, &refusal));
 }
 
 TEST(SplitDownloadUrl, HttpsPartsHaveTheSameLimitsOnBothSides) {
@@ -68,14 +68,14 @@ TEST(SplitDownloadUrl, HttpsPartsHaveTheSameLimitsOnBothSides) {
   ASSERT_EQ(4095u, url.size());
   EXPECT_EQ("path longer than 1023 bytes", SplitEither(url).refusal);
   Parts parts = SplitEither(url + "p");
-  EXPECT_EQ(DOWNLOAD_FAILED, parts.result);
+  EXPECT_EQ(URL_TOO_LONG, parts.result);
   EXPECT_EQ("url longer than 4095 bytes", parts.refusal);
 
   std::string host(1023, 'h');
-  EXPECT_EQ(DOWNLOAD_OK, SplitEither(prefix + host + "/").result);
+  EXPECT_EQ(URL_SPLIT, SplitEither(prefix + host + "/").result);
   EXPECT_EQ("host longer than 1023 bytes", SplitEither(prefix + host + "h/").refusal);
   std::string path = "/" + std::string(1022, 'p');
-  EXPECT_EQ(DOWNLOAD_OK, SplitEither(prefix + "h" + path).result);
+  EXPECT_EQ(URL_SPLIT, SplitEither(prefix + "h" + path).result);
   EXPECT_EQ("path longer than 1023 bytes", SplitEither(prefix + "h" + path + "p").refusal);
   EXPECT_EQ("65535", SplitEither(prefix + "h:65535/").port);
   EXPECT_EQ("port longer than 5 characters", SplitEither(prefix + "h:123456/").refusal);

@@ -13,7 +13,7 @@
 // winsock2.h must come before windows.h.
 #include "download/http_client.h"
 #include "download/download_file.h"
-#include "download/range_plan.h"
+#include "http/range_plan.h"
 #include "log/run_log.h"
 #include "download_reports.h"
 #include "loopback_server.h"

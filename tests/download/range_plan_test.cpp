@@ -7,7 +7,7 @@
 
 #include <string>
 
-#include "download/range_plan.h"
+#include "http/range_plan.h"
 #include "head_of.h"
 
 namespace {
@@ -171,15 +171,6 @@ TEST(RangePlan, AnAnswerMustStartAtTheByteAskedForOfTheSameFile) {
     const char* why = NULL;
     EXPECT_EQ(s.answer, JudgeRangeAnswer(head, point, asked, &why)) << s.status;
   }
-}
-
-TEST(RangePlan, StatusNumbersAreReadFromWholeStatusLines) {
-  EXPECT_EQ(503, StatusOfLine("HTTP/1.1 503 Service Unavailable"));
-  EXPECT_EQ(429, StatusOfLine("HTTP/1.0 429"));
-  EXPECT_EQ(0, StatusOfLine("HTTP/1.1 5030"));
-  EXPECT_EQ(0, StatusOfLine("HTTP/1.1 50"));
-  EXPECT_EQ(0, StatusOfLine("HTTP/1.1"));
-  EXPECT_EQ(0, StatusOfLine("ICY 200 OK"));
 }
 
 }  // namespace

@@ -6,9 +6,9 @@
 
 #include <string>
 
-#include "download/http_date.h"
-#include "download/proxy_rules.h"
-#include "download/resume_rules.h"
+#include "http/date.h"
+#include "http/proxy_rules.h"
+#include "http/resume_rules.h"
 #include "head_of.h"
 
 namespace {
@@ -190,9 +190,9 @@ TEST(ResumeRules, RetriesFollowABreakInTheBodyOnlyAndStopAtFiveTries) {
   EXPECT_FALSE(KeepPartialFile(none, TRY_BROKEN));
   EXPECT_FALSE(KeepPartialFile(PointAt(0, 1000, "\"v1\""), TRY_BROKEN));
 
-  EXPECT_EQ(ROAD_WINSOCK, ChooseDownloadRoad(URL_SCHEME_HTTP, false));
-  EXPECT_EQ(ROAD_WINHTTP, ChooseDownloadRoad(URL_SCHEME_HTTP, true));
-  EXPECT_EQ(ROAD_WINHTTP, ChooseDownloadRoad(URL_SCHEME_HTTPS, false));
+  EXPECT_EQ(ROAD_WINSOCK, ChooseDownloadRoad(SCHEME_HTTP, false));
+  EXPECT_EQ(ROAD_WINHTTP, ChooseDownloadRoad(SCHEME_HTTP, true));
+  EXPECT_EQ(ROAD_WINHTTP, ChooseDownloadRoad(SCHEME_HTTPS, false));
 }
 
 TEST(ResumeRules, PausesDoubleFromAboutOneSecondEachSpreadByAQuarter) {

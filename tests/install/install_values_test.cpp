@@ -4,7 +4,7 @@
 #include <string>
 
 #include "config/config_table.h"
-#include "download/http_protocol.h"
+#include "http/url.h"
 #include "install/connection_count.h"
 #include "install/install_worker.h"
 #include "install/installer_command.h"

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "config/setup_config.h"
-#include "download/http_protocol.h"
+#include "http/url.h"
 #include "install/install_state.h"
 #include "install/payload_check.h"
 #include "install/runtime_step.h"

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "download/http_protocol.h"
+#include "http/body_rules.h"
 #include "e2e_support.h"
 #include "install/file_digest.h"
 #include "install/payload_pin.h"

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "config/config_table.h"
-#include "download/http_protocol.h"
+#include "http/url.h"
 #include "test_files.h"
 #include "tools/setupstamp/config_check.h"
 #include "tools/setupstamp/file_access.h"

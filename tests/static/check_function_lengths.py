@@ -22,7 +22,7 @@ import re
 import sys
 
 LIMIT = 60
-FOLDERS = ['platform', 'log', 'config', 'download', 'install', 'shell', 'tools']
+FOLDERS = ['platform', 'log', 'config', 'http', 'download', 'install', 'shell', 'tools']
 
 # (path from the root, function) -> (most lines, why it stays whole).
 ALLOWED = {

@@ -1,9 +1,12 @@
 #!/usr/bin/env python3
 """Checks that the source folders, and the files inside each, have no way back up.
 
-The folders read bottom-up: platform, log and config, download, install, shell;
-tools/ stands on its own and may use any of them but the shell, and no folder
-uses it. A folder includes headers only from the folders it may call; a lower
+The folders read bottom-up: platform, log and config, http, download, install,
+shell; tools/ and fuzz/ stand on their own and may use the plain-value floors
+(config, http and install's plain units, never download or the shell), and no
+folder uses them. http/ holds plain values only: it includes no other folder
+and, of the system's headers, only the C library's, so that it builds for any
+host, as the fuzzers and the native stamping tool need. A folder includes headers only from the folders it may call; a lower
 one reaches a higher one only through a callback it is handed (the download
 job's progress callbacks, the window operations that the install worker is
 handed).
@@ -27,11 +30,19 @@ MAY_INCLUDE = {
     'platform': set(),
     'log': {'platform'},
     'config': {'platform', 'log'},
-    'download': {'platform', 'log', 'config'},
-    'install': {'platform', 'log', 'config', 'download'},
-    'shell': {'platform', 'log', 'config', 'download', 'install'},
-    'tools': {'platform', 'log', 'config', 'download', 'install'},
+    'http': set(),
+    'download': {'platform', 'log', 'config', 'http'},
+    'install': {'platform', 'log', 'config', 'http', 'download'},
+    'shell': {'platform', 'log', 'config', 'http', 'download', 'install'},
+    'tools': {'platform', 'log', 'config', 'http', 'install'},
+    'fuzz': {'platform', 'log', 'config', 'http', 'install', 'tools'},
 }
+
+# The only system headers that a folder of plain values may include.
+C_LIBRARY_ONLY = {'http'}
+C_LIBRARY = {'assert.h', 'ctype.h', 'errno.h', 'limits.h', 'stdarg.h', 'stdbool.h', 'stddef.h', 'stdint.h',
+             'stdio.h', 'stdlib.h', 'string.h'}
+SYSTEM_INCLUDE = re.compile(r'^\s*#\s*include\s*<([^>]*)>')
 
 INCLUDE = re.compile(r'^\s*#\s*include\s*"(([^"/]+)/[^"]*)"')
 
@@ -52,6 +63,18 @@ def includes(root, path):
             match = INCLUDE.match(line)
             if match:
                 yield number, match.group(1), line.strip()
+
+
+def system_headers(root, files):
+    """Each include of a header outside the C library in a folder of plain values."""
+    for path in files:
+        if path.split('/')[0] not in C_LIBRARY_ONLY:
+            continue
+        with open(os.path.join(root, path), encoding='utf-8', errors='replace') as source:
+            for number, line in enumerate(source, 1):
+                match = SYSTEM_INCLUDE.match(line)
+                if match and match.group(1) not in C_LIBRARY:
+                    yield f'{path}:{number}: {path.split("/")[0]}/ includes a system header: {line.strip()}'
 
 
 def unit_of(path):
@@ -130,7 +153,7 @@ def main():
     if not files:
         print(f'no source folders under {root}')
         return 2
-    upward = list(upward_includes(root, files))
+    upward = list(upward_includes(root, files)) + list(system_headers(root, files))
     for line in upward:
         print(line)
     graph = unit_graph(root, files)
@@ -142,7 +165,7 @@ def main():
                 if target in group:
                     print(f'  {path}:{number}: {unit} includes {target}')
     if upward:
-        print(f'{len(upward)} include(s) reach a folder above their own')
+        print(f'{len(upward)} include(s) reach a folder or header that their own may not')
     if found:
         print(f'{len(found)} circle(s) of units that include each other')
     if upward or found:

@@ -6,9 +6,9 @@
 
 #include "config/config_table.h"
 #include "config/replace_all.h"
-#include "download/download_result.h"
-#include "download/download_tuning.h"
-#include "download/http_protocol.h"
+#include "http/range_plan.h"
+#include "http/url.h"
+#include "http/request.h"
 #include "install/connection_count.h"
 #include "install/mirror_list.h"
 #include "tools/setupstamp/pin_values.h"
@@ -154,17 +154,17 @@ std::wstring CheckDownloadAddress(const std::wstring& address, std::wstring* rem
   char port[PORT_BUFFER_SIZE];
   char request[REQUEST_BUFFER_SIZE];
   const char* refusal = NULL;
-  UrlScheme scheme = URL_SCHEME_HTTP;
-  int split = SplitDownloadUrl(bytes.c_str(), &scheme, host, path, port, &refusal);
-  if (split == DOWNLOAD_BAD_SCHEME) return L"it does not begin with \"http://\" or \"https://\" (lower case)";
-  if (split == DOWNLOAD_NO_PATH) return L"no \"/\" follows the host";
-  if (split != DOWNLOAD_OK)
+  UrlScheme scheme = SCHEME_HTTP;
+  UrlSplit split = SplitDownloadUrl(bytes.c_str(), &scheme, host, path, port, &refusal);
+  if (split == URL_BAD_SCHEME) return L"it does not begin with \"http://\" or \"https://\" (lower case)";
+  if (split == URL_NO_PATH) return L"no \"/\" follows the host";
+  if (split != URL_SPLIT)
     return refusal != NULL ? Widened(refusal) : std::wstring(L"the client cannot split it");
   if (host[0] == '\0') return L"it names no host";
   long portNumber = PortNumber(port);
   if (portNumber == 0) return L"its port " + Quoted(Widened(port)) + L" is not a number from 1 to 65535";
   // The HTTPS client hands host, port number and path to the system's HTTP library, which writes the request.
-  if (scheme == URL_SCHEME_HTTPS) return std::wstring();
+  if (scheme == SCHEME_HTTPS) return std::wstring();
   if (BuildRequest(host, path, port, request) < 0)
     return L"its request would be longer than " + Number(REQUEST_BUFFER_SIZE - 1) + L" bytes";
   // The connection goes to the number, but the Host line carries the text as written.

@@ -4,7 +4,9 @@
 // client carries an address. Builds without the Windows headers.
 #pragma once
 
-#include "download/http_protocol.h"
+#include "http/url.h"
+#include "http/request.h"
+#include "http/head.h"
 
 // Tries of one download in all, the first one included.
 const int DOWNLOAD_TRIES = 5;
@@ -27,7 +29,7 @@ struct Validator {
 // validator: a file changed twice within one second keeps its date.
 const long long STRONG_DATE_SECONDS = 60;
 
-// True when a Last-Modified date (seconds, http_date.h) can guard a splice:
+// True when a Last-Modified date (seconds, http/date.h) can guard a splice:
 // both dates read, the answer dated at least STRONG_DATE_SECONDS later.
 bool IsStrongDate(long long lastModified, long long date);
 

@@ -4,11 +4,14 @@
 // not when it is asked for), where a stream that runs on goes next, how a
 // range goes back when its connection ends, what a connection does after a
 // request, and the prefix of the file that is complete. The engine
-// (parallel_ranges.cpp) holds its lock around every call that changes a plan.
+// (download/parallel_ranges.cpp) holds its lock around every call that changes a plan.
 #pragma once
 
-#include "download/download_tuning.h"
-#include "download/resume_rules.h"
+#include "http/resume_rules.h"
+
+// The most connections that one download may be given (the configuration's
+// "app.connections"); 1 is the single connection of every download so far.
+const int MAX_DOWNLOAD_CONNECTIONS = 8;
 
 // The shortest length fetched in ranges: below it one connection is as quick.
 const long long PARALLEL_MIN_LENGTH = 8LL * 1024 * 1024;
@@ -103,8 +106,6 @@ enum RangeAnswer {
 RangeAnswer JudgeRangeAnswer(const HeadState& answer, const ResumePoint& point, const RangeAsk& ask,
                              const char** why);
 
-// The status number of a status line ("HTTP/1.1 503 ..."), 0 when it has none.
-int StatusOfLine(const char* line);
 
 // How one request of a connection ended.
 enum RangeEnd {

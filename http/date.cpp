@@ -1,4 +1,4 @@
-#include "download/http_date.h"
+#include "http/date.h"
 
 #include <string.h>
 

@@ -1,4 +1,4 @@
-#include "download/proxy_rules.h"
+#include "http/proxy_rules.h"
 
 #include <stddef.h>
 

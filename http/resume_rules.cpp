@@ -1,8 +1,8 @@
-#include "download/resume_rules.h"
+#include "http/resume_rules.h"
 
 #include <string.h>
 
-#include "download/http_date.h"
+#include "http/date.h"
 
 bool IsStrongDate(long long lastModified, long long date) {
   // A date read is never negative: a Date that was not read (-1) is never 60 s later.
@@ -203,5 +203,5 @@ unsigned RetryPauseMs(int number, unsigned random, unsigned percent) {
 }
 
 DownloadRoad ChooseDownloadRoad(UrlScheme scheme, bool proxyNamed) {
-  return scheme == URL_SCHEME_HTTPS || proxyNamed ? ROAD_WINHTTP : ROAD_WINSOCK;
+  return scheme == SCHEME_HTTPS || proxyNamed ? ROAD_WINHTTP : ROAD_WINSOCK;
 }

@@ -1,4 +1,4 @@
-#include "download/range_plan.h"
+#include "http/range_plan.h"
 
 #include <string.h>
 
@@ -153,18 +153,6 @@ long long CompletePrefix(const RangePlan& plan) {
   for (int i = 0; i < RANGE_PARTS; ++i)
     if (Left(plan.parts[i]) > 0 && plan.parts[i].next < prefix) prefix = plan.parts[i].next;
   return prefix;
-}
-
-int StatusOfLine(const char* line) {
-  if (strncmp(line, "HTTP/", 5) != 0) return 0;
-  const char* blank = strchr(line, ' ');
-  if (blank == NULL) return 0;
-  int status = 0;
-  for (int i = 1; i <= 3; ++i) {
-    if (blank[i] < '0' || blank[i] > '9') return 0;
-    status = status * 10 + (blank[i] - '0');
-  }
-  return blank[4] == '\0' || blank[4] == ' ' ? status : 0;
 }
 
 RangeAnswer JudgeRangeAnswer(const HeadState& answer, const ResumePoint& point, const RangeAsk& ask,
