@@ -40,7 +40,7 @@
 #include "install/payload_check.h"
 #include "install/signer_pin.h"
 
-static void IgnoreProgress(const WCHAR*, int) {}
+static void IgnoreProgress(DownloadStep, int) {}
 
 static double Seconds(LARGE_INTEGER start, LARGE_INTEGER end) {
   LARGE_INTEGER frequency;

@@ -140,7 +140,7 @@ bool BeginTryBody(DownloadTry* attempt, const HeadState& answer, BodyProgress* b
     StartResumePoint(answer, point);
   }
   attempt->bodyReached = true;
-  ReportStep(attempt->progress, L"正在下载...");
+  ReportStep(attempt->progress, STEP_DOWNLOADING);
   LogFormat("content length: %I64d", point->total - point->kept);
   if (!RoomForBody(attempt) || !OpenBodyFile(attempt, judged == RESUME_START_OVER)) return false;
   LogLine("start down");

@@ -176,7 +176,7 @@ static TryEnd MakeTries(DownloadTry* attempt, DownloadRoad road) {
       LogTryAnswer(attempt, end == TRY_REFUSED ? "refused" : "failed");
     if (DecideAfterTry(end, attempt->number) != AFTER_TRY_AGAIN) return end;
     // The bar keeps its place; closing the window now ends the process as during a download.
-    ReportStep(attempt->progress, L"连接中断，正在继续下载...");
+    ReportStep(attempt->progress, STEP_CONTINUING);
     Sleep(PauseBeforeTry(*attempt, attempt->number + 1));
   }
 }
@@ -188,12 +188,12 @@ static int EndDownload(DownloadTry* attempt, TryEnd end) {
   if (attempt->bodyReached && IsRemembered(attempt->targetPath)) Forget();
   if (end == TRY_COMPLETE) {
     CloseHandle(attempt->file);
-    ReportStep(attempt->progress, L"下载完成。");
+    ReportStep(attempt->progress, STEP_COMPLETE);
     return DOWNLOAD_OK;
   }
   if (attempt->bodyReached) LogFormat("data download-error : %d", static_cast<int>(attempt->failure));
   // A first try that reached no server shows its last step, as it always did.
-  if (end != TRY_NOT_CONNECTED || attempt->number > 1) ReportStep(attempt->progress, L"下载失败。");
+  if (end != TRY_NOT_CONNECTED || attempt->number > 1) ReportStep(attempt->progress, STEP_FAILED);
   KeepOrDelete(attempt, end);
   return DOWNLOAD_FAILED;
 }
@@ -205,10 +205,10 @@ static int Download(const char* url, const WCHAR* targetPath, ProgressCallback p
   DownloadTry attempt;
 
   LogFormat("url: %S", url);
-  ReportStep(progress, L"准备下载...");
+  ReportStep(progress, STEP_PREPARING);
   int result = SplitAddress(url, &address);
   if (result != DOWNLOAD_OK) return result;
-  ReportStep(progress, L"查找服务器...");
+  ReportStep(progress, STEP_LOOKING_UP);
   if (!ChooseRoad(url, address, &proxy, &road)) return DOWNLOAD_FAILED;
 
   attempt.url = url;
@@ -246,7 +246,7 @@ int DownloadToFile(const WCHAR* url, const WCHAR* targetPath, ProgressCallback p
   // Measured first: a URL that does not fit is refused, never cut.
   int needed = WideCharToMultiByte(CP_ACP, 0, url, -1, NULL, 0, NULL, NULL);
   if (needed <= 0 || needed > URL_BUFFER_SIZE) {
-    ReportStep(progress, L"准备下载...");
+    ReportStep(progress, STEP_PREPARING);
     if (needed <= 0)
       LogFormat("url conversion failed %d", static_cast<int>(GetLastError()));
     else

@@ -15,7 +15,7 @@
 extern DownloadTuning DownloadSettings;
 
 // Fetches `url` ("http://" or "https://host[:port]/path") into `targetPath`,
-// reporting step texts and percentages through `progress` (may be null).
+// reporting its steps and percentages through `progress` (may be null).
 // Returns a DOWNLOAD_* code: OK only when the whole announced body is in the
 // file. A failed download leaves its file only while a later start of the same
 // address in this process can continue it; then it continues there.

@@ -10,8 +10,8 @@ bool IsResumingTry(const DownloadTry& attempt) {
   return CanContinue(attempt.point);
 }
 
-void ReportStep(ProgressCallback progress, const WCHAR* text) {
-  if (progress != NULL) progress(text, PROGRESS_HIDDEN);
+void ReportStep(ProgressCallback progress, DownloadStep step) {
+  if (progress != NULL) progress(step, PROGRESS_HIDDEN);
 }
 
 ProgressCallback TryStepProgress(const DownloadTry& attempt) {

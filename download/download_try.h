@@ -46,11 +46,11 @@ int AllowedConnections(const DownloadTry& attempt);
 // True when this try asks for the rest of the file rather than the whole of it.
 bool IsResumingTry(const DownloadTry& attempt);
 
-// Shows a step text through `progress`, when there is one.
-void ReportStep(ProgressCallback progress, const WCHAR* text);
+// Reports a step through `progress`, when there is one.
+void ReportStep(ProgressCallback progress, DownloadStep step);
 
-// Where a try reports its step texts: the first try's go to the window; later
-// tries keep the window's "continuing" text until their body flows again.
+// Where a try reports its steps: the first try's go to the window; later tries
+// leave STEP_CONTINUING showing until their body flows again.
 ProgressCallback TryStepProgress(const DownloadTry& attempt);
 
 // The run log's line for the answer of a try that repeats or continues the

@@ -33,7 +33,7 @@ static SOCKET MakeSocket(const DownloadTry& attempt, sockaddr_in* address) {
     return INVALID_SOCKET;
   }
 
-  ReportStep(TryStepProgress(attempt), L"连接服务器...");
+  ReportStep(TryStepProgress(attempt), STEP_CONNECTING);
   connection = socket(addresses->ai_family, addresses->ai_socktype, addresses->ai_protocol);
   if (connection == INVALID_SOCKET) {
     LogFormat("socket error: %d", WSAGetLastError());
@@ -126,7 +126,7 @@ static bool ConnectWithin(RangeConnection* link, DWORD limitMs) {
 
 // Connects, sends the request and reads its head: each within `headLimitMs`
 // when there is one, else within the download's own limits; the body has the
-// download's receive time-out. The first try's step texts go to the window.
+// download's receive time-out. The first try's steps go to the window.
 static RangeEnd AskRange(const DownloadTry& attempt, const RangeAsk& ask, DWORD headLimitMs, RangeConnection* link,
                          HeadState* answer) {
   char ranged[RESUME_REQUEST_BUFFER_SIZE];
@@ -146,13 +146,13 @@ static RangeEnd AskRange(const DownloadTry& attempt, const RangeAsk& ask, DWORD 
     return RANGE_END_WRONG;
   }
   if (!ConnectWithin(link, headLimitMs)) return RANGE_END_NOT_CONNECTED;
-  ReportStep(TryStepProgress(attempt), L"发送请求...");
+  ReportStep(TryStepProgress(attempt), STEP_SENDING);
   int sent = send(link->socket, request, length, 0);
   if (sent != length) {
     LogFormat("request send error: %d/%d", sent, length);
     return RANGE_END_NOT_CONNECTED;
   }
-  ReportStep(TryStepProgress(attempt), L"解析响应...");
+  ReportStep(TryStepProgress(attempt), STEP_PARSING);
   setsockopt(link->socket, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&receiveLimit), sizeof receiveLimit);
   BeginHeadReader(&reader, HEAD_SIZE_LIMIT, GetTickCount(),
                   headLimitMs != 0 ? headLimitMs : attempt.tuning->headTimeLimitMs);

@@ -208,7 +208,7 @@ static bool OpenRequest(const WinHttpFunctions* api, const DownloadTry& attempt,
   // Some versions wait for the whole head by the first limit alone.
   api->setOption(handles->request, WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &headTimeLimit, sizeof headTimeLimit);
   api->setOption(handles->request, WINHTTP_OPTION_MAX_RESPONSE_HEADER_SIZE, &headLimit, sizeof headLimit);
-  // Without notifications the step texts catch up after the send, and only the error code names a failure.
+  // Without notifications the steps catch up after the send, and only the error code names a failure.
   api->setStatusCallback(handles->request, OnNotice, NOTICES, 0);
   return true;
 }
@@ -228,7 +228,7 @@ static TryEnd SendRequest(const WinHttpFunctions* api, HINTERNET request, const 
     LogHttpsFailure(L"send", GetLastError(), notices->certificateFlags);
     return TRY_NOT_CONNECTED;
   }
-  ReachHttpsStep(&notices->reached, HTTPS_STEP_PARSING, notices->progress);
+  ReachHttpsStep(&notices->reached, STEP_PARSING, notices->progress);
   if (!api->receiveResponse(request, NULL)) {
     LogHttpsFailure(L"receive", GetLastError(), notices->certificateFlags);
     return TRY_HEAD_CUT;
@@ -287,8 +287,8 @@ static RangeEnd AskRange(const DownloadTry& attempt, const RangeAsk& ask, DWORD 
   if (!plain && BuildRangeHeaders(ask.first, ask.last, attempt.point.validator, headers, sizeof headers) < 0)
     return RANGE_END_WRONG;
   // The notices live in the link as long as the request's handle: the library hands them to every
-  // notification. The first try's step texts go to the window.
-  link->notices = RequestNotices{TryStepProgress(attempt), HTTPS_STEP_LOOKING_UP, 0, false, 0};
+  // notification. The first try's steps go to the window.
+  link->notices = RequestNotices{TryStepProgress(attempt), STEP_LOOKING_UP, 0, false, 0};
   TryEnd sent = SendRequest(api, request, headers, headLimitMs != 0 ? headLimitMs : HeadTimeLimit(attempt),
                             &link->notices);
   if (sent != TRY_COMPLETE) return sent == TRY_HEAD_CUT ? RANGE_END_BROKEN : RANGE_END_NOT_CONNECTED;

@@ -2,7 +2,7 @@
 // (winhttp.dll, looked up at run time), for every https:// address (TLS, the
 // system's certificate checks) and for an http:// address that goes through a
 // proxy. It behaves as the Winsock client does wherever that applies: the same
-// step texts, percentages, log lines and result codes, only a 200 answer with
+// steps, percentages, log lines and result codes, only a 200 answer with
 // a length (or a 206 to a request for the rest), the body written to the file.
 // An http:// answer keeps the Winsock client's rules: its two exact status
 // lines and its time limit for the whole head.

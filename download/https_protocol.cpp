@@ -3,19 +3,21 @@
 #include <stddef.h>
 
 
-HttpsStep HttpsStepOfNotice(unsigned long notice) {
-  if (notice == HTTPS_NOTICE_CONNECTING_TO_SERVER) return HTTPS_STEP_CONNECTING;
-  if (notice == HTTPS_NOTICE_SENDING_REQUEST) return HTTPS_STEP_SENDING;
-  return HTTPS_STEP_LOOKING_UP;
+DownloadStep HttpsStepOfNotice(unsigned long notice) {
+  if (notice == HTTPS_NOTICE_CONNECTING_TO_SERVER) return STEP_CONNECTING;
+  if (notice == HTTPS_NOTICE_SENDING_REQUEST) return STEP_SENDING;
+  return STEP_LOOKING_UP;
 }
 
-static const wchar_t* const STEP_TEXTS[] = {L"查找服务器...", L"连接服务器...", L"发送请求...", L"解析响应..."};
-static_assert(sizeof STEP_TEXTS / sizeof STEP_TEXTS[0] == HTTPS_STEP_PARSING + 1, "a text for every step");
+// The library's steps follow each other in the order of DownloadStep.
+static_assert(STEP_CONNECTING == STEP_LOOKING_UP + 1 && STEP_SENDING == STEP_CONNECTING + 1 &&
+                  STEP_PARSING == STEP_SENDING + 1,
+              "the library's steps in a row");
 
-void ReachHttpsStep(HttpsStep* reached, HttpsStep step, ProgressCallback progress) {
+void ReachHttpsStep(DownloadStep* reached, DownloadStep step, ProgressCallback progress) {
   while (*reached < step) {
-    *reached = static_cast<HttpsStep>(*reached + 1);
-    if (progress != NULL) progress(STEP_TEXTS[*reached], PROGRESS_HIDDEN);
+    *reached = static_cast<DownloadStep>(*reached + 1);
+    if (progress != NULL) progress(*reached, PROGRESS_HIDDEN);
   }
 }
 

@@ -1,4 +1,4 @@
-// The plain-value side of the HTTPS download client: which step text a
+// The plain-value side of the HTTPS download client: which step a
 // notification of the system's HTTP library stands for, what its error codes
 // and certificate flags mean, and how much to read next (the proxy settings to
 // follow are in http/proxy_rules.h). Builds without the Windows headers.
@@ -11,20 +11,11 @@
 // and every read is a round trip through the library.
 const int HTTPS_READ_SIZE = 64 * 1024;
 
-// The step texts that the library's progress notifications stand for, in the
-// order of a download; "查找服务器..." comes before the library is asked anything.
-enum HttpsStep {
-  HTTPS_STEP_LOOKING_UP = 0,
-  HTTPS_STEP_CONNECTING = 1,  // "连接服务器..."
-  HTTPS_STEP_SENDING = 2,     // "发送请求..."
-  HTTPS_STEP_PARSING = 3,     // "解析响应..."
-};
-
 // What the library's notifications tell during one request; it lives as long
 // as the request's handle, which hands it to every notification.
 struct RequestNotices {
   ProgressCallback progress;
-  HttpsStep reached;
+  DownloadStep reached;  // STEP_LOOKING_UP to STEP_PARSING
   unsigned long certificateFlags;
   bool sending;              // the request went out, the connection standing,
   unsigned long sendingAt;   // at this tick
@@ -34,13 +25,14 @@ struct RequestNotices {
 const unsigned long HTTPS_NOTICE_CONNECTING_TO_SERVER = 0x00000004;
 const unsigned long HTTPS_NOTICE_SENDING_REQUEST = 0x00000010;
 
-// The step that a notification marks, or HTTPS_STEP_LOOKING_UP for one that marks none.
-HttpsStep HttpsStepOfNotice(unsigned long notice);
+// The step that a notification marks (STEP_CONNECTING or STEP_SENDING), or
+// STEP_LOOKING_UP, reported before the library is asked anything, for one that marks none.
+DownloadStep HttpsStepOfNotice(unsigned long notice);
 
-// Reports, through `progress` (may be null), the text of every step after
-// *reached up to `step`, in order, and moves *reached there. A step already
-// reached is not reported again, so the texts never go back.
-void ReachHttpsStep(HttpsStep* reached, HttpsStep step, ProgressCallback progress);
+// Reports, through `progress` (may be null), every step after *reached up to
+// `step`, in order, and moves *reached there. A step already reached is not
+// reported again, so the steps never go back.
+void ReachHttpsStep(DownloadStep* reached, DownloadStep step, ProgressCallback progress);
 
 // What one of the library's error codes (12001 and up), or one of the network
 // codes that it hands on, means, in the run log's lower-case English; a code

@@ -53,7 +53,7 @@ void ReportRanges(RangeEngine* engine) {
   LeaveCriticalSection(&engine->lock);
   if (percent > engine->reported) {
     engine->reported = percent;
-    progress(NULL, percent);
+    progress(STEP_NONE, percent);
   }
   InterlockedExchange(&engine->reporting, 0);
 }

@@ -9,8 +9,6 @@ extern WCHAR InstallDir[MAX_PATH];
 // trailing backslash: the protected one (install/download_folder.h), or
 // InstallDir without it; empty while none is chosen.
 extern WCHAR DownloadDir[MAX_PATH];
-// The last user-facing error message.
-extern WCHAR LastErrorText[1024];
 // The install worker's thread; main thread only.
 extern HANDLE WorkerThread;
 // Set by the worker after a successful run; start-up then deletes the run log.
@@ -26,6 +24,3 @@ extern volatile bool WorkerClosingWindow;
 // it after marking the window as closing, and the worker checks the window after
 // this, so at least one side sees the other.
 void MarkWorkerClosingWindow();
-
-// Keeps the message for the error box and logs it with the thread's last error.
-void RecordError(const WCHAR* message);

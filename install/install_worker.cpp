@@ -34,10 +34,10 @@ bool InstallFolderFromModulePath(WCHAR* path, DWORD length) {
   return true;
 }
 
-const WCHAR* OutcomeStatusText(InstallOutcome outcome) {
-  if (outcome == Succeeded) return L"安装成功。";
-  if (outcome == RebootNow || outcome == RebootDeclined) return L"安装需要重启电脑。";
-  return L"安装失败。";
+InstallMessage OutcomeMessage(InstallOutcome outcome) {
+  if (outcome == Succeeded) return MESSAGE_SUCCEEDED;
+  if (outcome == RebootNow || outcome == RebootDeclined) return MESSAGE_RESTART_NEEDED;
+  return MESSAGE_FAILED;
 }
 
 // Windows carries out a restart only for a token with the shutdown privilege
@@ -82,7 +82,7 @@ static int ConfiguredConnections() {
 
 DWORD WINAPI InstallWorker(LPVOID) {
   WorkerUi.showStartButton(false);
-  WorkerUi.setStatusText(L"启动安装流程...");
+  WorkerUi.setStatus(MESSAGE_RUN_STARTING);
   if (!InstallFolderFromModulePath(InstallDir, GetModuleFileNameW(NULL, InstallDir, MAX_PATH)))
     LogFormat("own path longer than %d characters, no install folder", MAX_PATH - 1);
   ChooseDownloadFolder();
@@ -92,9 +92,9 @@ DWORD WINAPI InstallWorker(LPVOID) {
   bool productStarted = ShouldRunProductStep(prerequisite) && ProductInstallerStep(connections);
   InstallOutcome outcome = CombineOutcome(prerequisite, productStarted);
 
-  WorkerUi.setStatusText(L"安装流程结束。");
+  WorkerUi.setStatus(MESSAGE_RUN_ENDED);
   WorkerUi.setProgress(PROGRESS_HIDDEN);
-  WorkerUi.setStatusText(OutcomeStatusText(outcome));
+  WorkerUi.setStatus(OutcomeMessage(outcome));
   WorkerUi.showStartButton(true);
   if (outcome == Succeeded) {
     DeleteRunLogAtExit = true;

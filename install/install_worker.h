@@ -3,6 +3,7 @@
 
 #include <windows.h>
 
+#include "install/install_ui.h"
 #include "install/runtime_step.h"
 
 // The worker's combined result. The restart values are the prerequisite step's
@@ -24,8 +25,8 @@ InstallOutcome CombineOutcome(PrerequisiteResult prerequisite, bool productStart
 // `path` empty, when the path was cut (or not read): no step may use it then.
 bool InstallFolderFromModulePath(WCHAR* path, DWORD length);
 
-// The status text that reports an outcome.
-const WCHAR* OutcomeStatusText(InstallOutcome outcome);
+// The status line's message that reports an outcome.
+InstallMessage OutcomeMessage(InstallOutcome outcome);
 
 HANDLE StartWorker();
 DWORD WINAPI InstallWorker(LPVOID unused);

@@ -2,15 +2,12 @@
 
 #include "config/replace_all.h"
 #include "install/install_state.h"
+#include "install/install_ui.h"
 #include "install/installer_command.h"
 #include "install/mirror_download.h"
 #include "install/payload_check.h"
 #include "install/signer_pin.h"
 #include "log/run_log.h"
-
-static const WCHAR DOWNLOAD_FAILED_MESSAGE[] = L"产品系统安装程序下载失败。(X005)";
-static const WCHAR START_FAILED_MESSAGE[] =
-    L"产品系统安装程序启动失败。请确认是以管理员身份启动的该安装程序。(X006)";
 
 const WCHAR* ChooseVersionTag(DWORD version) {
   unsigned major = LOBYTE(LOWORD(version));
@@ -31,14 +28,14 @@ bool ProductInstallerStep(int connections) {
   WCHAR installerPath[MAX_PATH];
   if (!JoinInstallerPath(DownloadDir, fileName, installerPath)) {
     LogLine("product installer path too long");
-    RecordError(DOWNLOAD_FAILED_MESSAGE);
+    WorkerUi.recordError(MESSAGE_PRODUCT_DOWNLOAD_FAILED, 0);
     return false;
   }
   const MirrorDownload download = {&PRODUCT_MIRRORS, L"product", tag, ProductPinKey(tag), PRODUCT_SIGNER_KEY,
                                    connections};
   HANDLE held = INVALID_HANDLE_VALUE;
   if (!DownloadFromMirrors(download, installerPath, &held)) {
-    RecordError(DOWNLOAD_FAILED_MESSAGE);
+    WorkerUi.recordError(MESSAGE_PRODUCT_DOWNLOAD_FAILED, 0);
     return false;
   }
 
@@ -57,7 +54,7 @@ bool ProductInstallerStep(int connections) {
   ReleasePinnedDownload(&held);
   if (!started) {
     SetLastError(error);
-    RecordError(START_FAILED_MESSAGE);
+    WorkerUi.recordError(MESSAGE_PRODUCT_START_FAILED, 0);
     return false;
   }
   CloseHandle(process.hThread);

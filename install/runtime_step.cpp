@@ -1,7 +1,5 @@
 #include "install/runtime_step.h"
 
-#include <stdio.h>
-
 #include "install/install_state.h"
 #include "install/install_ui.h"
 #include "install/installer_command.h"
@@ -12,37 +10,26 @@
 #include "log/run_log.h"
 #include "platform/fresh_file.h"
 
-static const WCHAR DOWNLOAD_FAILED_MESSAGE[] = L"运行环境安装程序下载失败。(X003)";
-static const WCHAR START_FAILED_MESSAGE[] = L"运行环境安装程序启动失败。(X004)";
-static const WCHAR RESTART_QUESTION[] =
-    L"运行环境安装成功，但需要重启电脑才能继续后续安装。\n重启后请再次运行本安装程序。是否现在重启?";
-
 bool NeedsRuntimeCheck(DWORD version) {
   return LOBYTE(LOWORD(version)) < 6;
-}
-
-void FormatRuntimeInstallFailure(DWORD exitCode, DWORD lastError, WCHAR* text) {
-  _snwprintf(text, RUNTIME_FAILURE_TEXT_SIZE, L"运行环境安装失败。(%d:%d)", static_cast<int>(exitCode),
-             static_cast<int>(lastError));
-  text[RUNTIME_FAILURE_TEXT_SIZE - 1] = L'\0';
 }
 
 bool DownloadRuntimeInstaller(WCHAR* installerPath, HANDLE* held, int connections) {
   *held = INVALID_HANDLE_VALUE;
   if (!JoinInstallerPath(DownloadDir, RUNTIME_FILE_NAME, installerPath)) {
     LogLine("runtime installer path too long");
-    RecordError(DOWNLOAD_FAILED_MESSAGE);
+    WorkerUi.recordError(MESSAGE_RUNTIME_DOWNLOAD_FAILED, 0);
     return false;
   }
   const MirrorDownload download = {&RUNTIME_MIRRORS, L"runtime", NULL, RUNTIME_PIN_KEY, RUNTIME_SIGNER_KEY,
                                    connections};
   if (DownloadFromMirrors(download, installerPath, held)) return true;
-  RecordError(DOWNLOAD_FAILED_MESSAGE);
+  WorkerUi.recordError(MESSAGE_RUNTIME_DOWNLOAD_FAILED, 0);
   return false;
 }
 
 bool RunRuntimeInstaller(const WCHAR* installerPath, HANDLE* held, DWORD& exitCode) {
-  WorkerUi.setStatusText(L"准备安装运行环境...");
+  WorkerUi.setStatus(MESSAGE_RUNTIME_PREPARING);
   WorkerUi.setProgress(PROGRESS_HIDDEN);
   LogLine("starting installer ...");
 
@@ -65,8 +52,8 @@ bool RunRuntimeInstaller(const WCHAR* installerPath, HANDLE* held, DWORD& exitCo
   ReleasePinnedDownload(held);
   SetLastError(error);
   if (!started) {
-    RecordError(START_FAILED_MESSAGE);
-    WorkerUi.setStatusText(START_FAILED_MESSAGE);
+    WorkerUi.recordError(MESSAGE_RUNTIME_START_FAILED, 0);
+    WorkerUi.setStatus(MESSAGE_RUNTIME_START_FAILED);
     WorkerUi.showStartButton(true);
     return false;
   }
@@ -83,10 +70,8 @@ bool RunRuntimeInstaller(const WCHAR* installerPath, HANDLE* held, DWORD& exitCo
     return true;
   }
   LogFormat("get exit code fail. exit: %d, last: %d", static_cast<int>(exitCode), static_cast<int>(lastError));
-  WCHAR failure[RUNTIME_FAILURE_TEXT_SIZE];
-  FormatRuntimeInstallFailure(exitCode, lastError, failure);
   SetLastError(lastError);
-  RecordError(failure);
+  WorkerUi.recordError(MESSAGE_RUNTIME_INSTALL_FAILED, exitCode);
   return false;
 }
 
@@ -125,7 +110,7 @@ PrerequisiteResult RuntimePrerequisiteStep(int connections) {
     // before asking, so that a window closed right after a Yes still waits for
     // the restart request.
     MarkWorkerClosingWindow();
-    result = WorkerUi.askUser(RESTART_QUESTION, MB_YESNO | MB_ICONQUESTION) == IDYES ? RebootNow : RebootDeclined;
+    result = WorkerUi.askUser(MESSAGE_RESTART_QUESTION, MB_YESNO | MB_ICONQUESTION) == IDYES ? RebootNow : RebootDeclined;
     if (result == RebootNow) RegisterRunOnce();
   }
   FileFailure failure;

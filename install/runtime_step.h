@@ -21,14 +21,9 @@ const WCHAR RUN_ONCE_VALUE[] = L"!TovrelSetup";
 
 const DWORD RUNTIME_EXIT_INSTALLED = 0;
 const DWORD RUNTIME_EXIT_RESTART_NEEDED = 3010;
-const int RUNTIME_FAILURE_TEXT_SIZE = 200;
 
 // True when the GetVersion result is older than major version 6.
 bool NeedsRuntimeCheck(DWORD version);
-
-// "运行环境安装失败。(exit:lastError)" with both numbers as signed decimals,
-// into `text` (RUNTIME_FAILURE_TEXT_SIZE code units).
-void FormatRuntimeInstallFailure(DWORD exitCode, DWORD lastError, WCHAR* text);
 
 // The step itself; runs on the install worker thread. Each download opens at
 // most `connections` connections.

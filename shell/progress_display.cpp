@@ -4,6 +4,7 @@
 #include <stdio.h>
 
 #include "download/progress_callback.h"
+#include "shell/user_texts.h"
 
 static bool NoWindow() {
   return false;
@@ -62,7 +63,7 @@ void BeginProgress() {
   SendMessageW(Controls.bar, PBM_SETRANGE, 0, MAKELPARAM(0, 100));
 }
 
-void ReportProgress(const WCHAR* text, int percent) {
-  if (text != NULL) SetStatusText(text);
+void ReportProgress(DownloadStep step, int percent) {
+  if (step != STEP_NONE) SetStatusText(DownloadStepText(step));
   if (percent != PROGRESS_HIDDEN) SetProgress(percent);
 }

@@ -31,4 +31,4 @@ bool FormatPercent(WCHAR* buffer, int value);
 void SetStatusText(const WCHAR* text);
 void SetProgress(int percent);
 void BeginProgress();
-void ReportProgress(const WCHAR* text, int percent);
+void ReportProgress(DownloadStep step, int percent);

@@ -9,6 +9,7 @@
 #include "log/run_log.h"
 #include "platform/system_library.h"
 #include "shell/progress_display.h"
+#include "shell/user_texts.h"
 
 HWND MainWindow;
 HWND StartButton, StatusLabel, PercentLabel, ProgressBar, TitleLabel, SummaryLabel, CorpLabel;
@@ -178,7 +179,7 @@ static bool HandleCloseRequest(HWND window) {
     GetExitCodeThread(WorkerThread, &code);
     if (code == STILL_ACTIVE) {
       LogLine("still alive");
-      if (ShowMessage(L"是否真的退出?", MB_YESNO | MB_ICONQUESTION) != IDYES) return false;
+      if (ShowMessage(EXIT_QUESTION, MB_YESNO | MB_ICONQUESTION) != IDYES) return false;
       LogLine("install aborted");
     }
   }
@@ -276,12 +277,20 @@ static void CloseMainWindow() {
   SendMessageW(MainWindow, WM_CLOSE, 0, 0);
 }
 
+static void ShowInstallStatus(InstallMessage message) {
+  SetStatusText(InstallMessageText(message));
+}
+
+static int AskUser(InstallMessage question, UINT type) {
+  return ShowMessage(InstallMessageText(question), type);
+}
+
 // What an installation run may do with the window: the install code reaches it
 // only through these. Each is carried out on this window's thread while the
 // worker waits.
 static const InstallUi WINDOW_INSTALL_UI = {
-    SetStatusText, SetProgress, ShowStartButton, BeginProgress,
-    ReportProgress, ShowMessage, ShowLastError, CloseMainWindow};
+    ShowInstallStatus, SetProgress, ShowStartButton, BeginProgress, ReportProgress,
+    AskUser,           RecordError, ShowLastError,   CloseMainWindow};
 
 BOOL CreateSetupWindow(HINSTANCE instance, int showCommand) {
   SelectFaces();

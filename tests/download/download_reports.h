@@ -6,15 +6,16 @@
 #include <vector>
 
 #include "download/progress_callback.h"
+#include "shell/user_texts.h"
 
-// In order: step texts as they are, percentages as digits. A call of any other
-// form is recorded as a defect.
+// In order: steps as the window's texts, percentages as digits. A call of any
+// other form is recorded as a defect.
 inline std::vector<std::wstring> Reports;
 
-inline void RecordReport(const wchar_t* text, int percent) {
-  if (text != nullptr && percent == PROGRESS_HIDDEN)
-    Reports.push_back(text);
-  else if (text == nullptr && percent >= 0 && percent <= 100)
+inline void RecordReport(DownloadStep step, int percent) {
+  if (step >= 0 && step < DOWNLOAD_STEP_COUNT && percent == PROGRESS_HIDDEN)
+    Reports.push_back(DownloadStepText(step));
+  else if (step == STEP_NONE && percent >= 0 && percent <= 100)
     Reports.push_back(std::to_wstring(percent));
   else
     Reports.push_back(L"(malformed report)");

@@ -103,36 +103,36 @@ TEST(HeaderValue, ANulBeforeTheValuesEndIsFound) {
 
 std::vector<std::wstring> Reports;
 
-void Record(const wchar_t* text, int percent) {
-  Reports.push_back(text != NULL && percent == PROGRESS_HIDDEN ? std::wstring(text) : L"(malformed)");
+void Record(DownloadStep step, int percent) {
+  Reports.push_back(step != STEP_NONE && percent == PROGRESS_HIDDEN ? std::wstring(DownloadStepText(step)) : L"(malformed)");
 }
 
 // The notifications may come in any number, repeat, or not come at all: the
 // texts go forward one step at a time and never back.
 TEST(HttpsSteps, NotificationsMoveTheStepTextsForwardOnly) {
-  EXPECT_EQ(HTTPS_STEP_CONNECTING, HttpsStepOfNotice(HTTPS_NOTICE_CONNECTING_TO_SERVER));
-  EXPECT_EQ(HTTPS_STEP_SENDING, HttpsStepOfNotice(HTTPS_NOTICE_SENDING_REQUEST));
-  EXPECT_EQ(HTTPS_STEP_LOOKING_UP, HttpsStepOfNotice(0x00000001));   // resolving: shown already
-  EXPECT_EQ(HTTPS_STEP_LOOKING_UP, HttpsStepOfNotice(0x00010000));   // a secure failure
+  EXPECT_EQ(STEP_CONNECTING, HttpsStepOfNotice(HTTPS_NOTICE_CONNECTING_TO_SERVER));
+  EXPECT_EQ(STEP_SENDING, HttpsStepOfNotice(HTTPS_NOTICE_SENDING_REQUEST));
+  EXPECT_EQ(STEP_LOOKING_UP, HttpsStepOfNotice(0x00000001));   // resolving: shown already
+  EXPECT_EQ(STEP_LOOKING_UP, HttpsStepOfNotice(0x00010000));   // a secure failure
 
   Reports.clear();
-  HttpsStep reached = HTTPS_STEP_LOOKING_UP;
-  ReachHttpsStep(&reached, HTTPS_STEP_CONNECTING, Record);
-  ReachHttpsStep(&reached, HTTPS_STEP_CONNECTING, Record);
-  ReachHttpsStep(&reached, HTTPS_STEP_LOOKING_UP, Record);
-  ReachHttpsStep(&reached, HTTPS_STEP_SENDING, Record);
+  DownloadStep reached = STEP_LOOKING_UP;
+  ReachHttpsStep(&reached, STEP_CONNECTING, Record);
+  ReachHttpsStep(&reached, STEP_CONNECTING, Record);
+  ReachHttpsStep(&reached, STEP_LOOKING_UP, Record);
+  ReachHttpsStep(&reached, STEP_SENDING, Record);
   EXPECT_EQ((std::vector<std::wstring>{L"连接服务器...", L"发送请求..."}), Reports);
-  EXPECT_EQ(HTTPS_STEP_SENDING, reached);
+  EXPECT_EQ(STEP_SENDING, reached);
 
   // Without any notification the texts catch up in their order.
   Reports.clear();
-  reached = HTTPS_STEP_LOOKING_UP;
-  ReachHttpsStep(&reached, HTTPS_STEP_PARSING, Record);
+  reached = STEP_LOOKING_UP;
+  ReachHttpsStep(&reached, STEP_PARSING, Record);
   EXPECT_EQ((std::vector<std::wstring>{L"连接服务器...", L"发送请求...", L"解析响应..."}), Reports);
 
-  reached = HTTPS_STEP_LOOKING_UP;
-  ReachHttpsStep(&reached, HTTPS_STEP_SENDING, NULL);
-  EXPECT_EQ(HTTPS_STEP_SENDING, reached);
+  reached = STEP_LOOKING_UP;
+  ReachHttpsStep(&reached, STEP_SENDING, NULL);
+  EXPECT_EQ(STEP_SENDING, reached);
 }
 
 TEST(WinHttpErrorMeaning, NamesTheCertificateAndChannelFailures) {

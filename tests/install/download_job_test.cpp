@@ -53,8 +53,8 @@ void RecordBegin() {
   Events.push_back({L"begins", GetCurrentThreadId()});
 }
 
-void RecordProgress(const wchar_t* text, int percent) {
-  Events.push_back({text != NULL ? std::wstring(text) : std::to_wstring(percent), GetCurrentThreadId()});
+void RecordProgress(DownloadStep step, int percent) {
+  Events.push_back({step != STEP_NONE ? std::wstring(DownloadStepText(step)) : std::to_wstring(percent), GetCurrentThreadId()});
 }
 
 TEST(DownloadJob, BeginsOnTheCallersThreadThenReportsFromTheDownload) {

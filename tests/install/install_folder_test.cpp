@@ -9,9 +9,11 @@
 
 #include "config/setup_config.h"
 #include "install/install_state.h"
+#include "install/install_ui.h"
 #include "install/install_worker.h"
 #include "install/product_step.h"
 #include "install/runtime_step.h"
+#include "shell/user_texts.h"
 #include "test_files.h"
 
 namespace {
@@ -34,6 +36,7 @@ class CutModulePath : public ::testing::Test {
     InstallFolderFromModulePath(cut, MAX_PATH);
     lstrcpynW(InstallDir, cut, MAX_PATH);
     LastErrorText[0] = L'\0';
+    WorkerUi.recordError = RecordError;
     // A bare file name would land in the current directory: `folder` as well.
     GetCurrentDirectoryW(MAX_PATH, previous);
     ASSERT_TRUE(SetCurrentDirectoryW(folder.c_str()));

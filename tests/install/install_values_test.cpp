@@ -11,6 +11,7 @@
 #include "install/mirror_list.h"
 #include "install/product_step.h"
 #include "install/runtime_step.h"
+#include "shell/user_texts.h"
 
 namespace {
 
@@ -266,11 +267,11 @@ TEST(Outcome, ProductStepOnlyAfterARuntimeReady) {
 }
 
 TEST(Outcome, StatusTexts) {
-  EXPECT_STREQ(L"安装成功。", OutcomeStatusText(Succeeded));
-  EXPECT_STREQ(L"安装需要重启电脑。", OutcomeStatusText(RebootNow));
-  EXPECT_STREQ(L"安装需要重启电脑。", OutcomeStatusText(RebootDeclined));
-  EXPECT_STREQ(L"安装失败。", OutcomeStatusText(PrerequisiteFailed));
-  EXPECT_STREQ(L"安装失败。", OutcomeStatusText(ProductFailed));
+  EXPECT_STREQ(L"安装成功。", InstallMessageText(OutcomeMessage(Succeeded)));
+  EXPECT_STREQ(L"安装需要重启电脑。", InstallMessageText(OutcomeMessage(RebootNow)));
+  EXPECT_STREQ(L"安装需要重启电脑。", InstallMessageText(OutcomeMessage(RebootDeclined)));
+  EXPECT_STREQ(L"安装失败。", InstallMessageText(OutcomeMessage(PrerequisiteFailed)));
+  EXPECT_STREQ(L"安装失败。", InstallMessageText(OutcomeMessage(ProductFailed)));
 }
 
 }  // namespace

@@ -10,30 +10,32 @@
 #include "install/install_state.h"
 #include "install/install_ui.h"
 #include "install/install_worker.h"
+#include "shell/user_texts.h"
 
 namespace {
 
 std::vector<std::wstring> Calls;
 
-void RecordText(const WCHAR* text) { Calls.push_back(L"status " + std::wstring(text)); }
+void RecordText(InstallMessage message) { Calls.push_back(L"status " + std::wstring(InstallMessageText(message))); }
 void RecordProgress(int percent) { Calls.push_back(L"progress " + std::to_wstring(percent)); }
 void RecordButton(bool shown) { Calls.push_back(shown ? L"button shown" : L"button hidden"); }
 void RecordBeginning() { Calls.push_back(L"download begins"); }
-void RecordReport(const wchar_t* text, int percent) {
+void RecordReport(DownloadStep step, int percent) {
+  const WCHAR* text = DownloadStepText(step);
   Calls.push_back(L"report " + std::wstring(text != nullptr ? text : L"(none)") + L" " + std::to_wstring(percent));
 }
-int RecordQuestion(const WCHAR* text, UINT) {
-  Calls.push_back(L"question " + std::wstring(text));
+int RecordQuestion(InstallMessage question, UINT) {
+  Calls.push_back(L"question " + std::wstring(InstallMessageText(question)));
   return IDNO;
 }
-void RecordError() { Calls.push_back(L"error " + std::wstring(LastErrorText)); }
+void RecordLastError() { Calls.push_back(L"error " + std::wstring(LastErrorText)); }
 void RecordClose() { Calls.push_back(L"close"); }
 
 // The product's only address has a scheme that the client refuses: on this
 // Windows version (6.x, no runtime step) the product download fails at once.
 TEST(InstallWorkerUi, AFailedRunIsShownThroughTheHandedOperationsOnly) {
   UseInstallUi(InstallUi{RecordText, RecordProgress, RecordButton, RecordBeginning, RecordReport, RecordQuestion,
-                         RecordError, RecordClose});
+                         ::RecordError, RecordLastError, RecordClose});
   Calls.clear();
   const std::wstring config = L"app.url=ftp://127.0.0.1/brenvik-setupvv.exe\n";
   ASSERT_EQ(CONFIG_PARSED, ParseConfigText(config.c_str(), static_cast<int>(config.size()), &SetupConfig));

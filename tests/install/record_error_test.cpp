@@ -3,7 +3,8 @@
 
 #include <string>
 
-#include "install/install_state.h"
+#include "install/install_ui.h"
+#include "shell/user_texts.h"
 #include "log/run_log.h"
 #include "test_files.h"
 
@@ -23,7 +24,7 @@ class RecordErrorTest : public ::testing::Test {
 
 TEST_F(RecordErrorTest, KeepsTheMessageAndLogsItWithTheLastErrorCode) {
   SetLastError(ERROR_ACCESS_DENIED);
-  RecordError(L"产品系统安装程序下载失败。(X005)");
+  RecordError(MESSAGE_PRODUCT_DOWNLOAD_FAILED, 0);
   EXPECT_STREQ(L"产品系统安装程序下载失败。(X005)", LastErrorText);
   CloseRunLog();
   std::string log = ReadFileBytes(RunLogPath);
@@ -34,16 +35,19 @@ TEST_F(RecordErrorTest, KeepsTheMessageAndLogsItWithTheLastErrorCode) {
             log.substr(20));
 }
 
-TEST_F(RecordErrorTest, MessageLongerThanTheBufferIsCutToFit) {
-  const size_t capacity = sizeof LastErrorText / sizeof LastErrorText[0];
-  std::wstring longMessage(capacity + 500, L'x');
-  longMessage.replace(capacity - 2, 2, L"AB");
-  RecordError(longMessage.c_str());
-  EXPECT_EQ(capacity - 1, wcslen(LastErrorText));
-  EXPECT_EQ(longMessage.substr(0, capacity - 1), std::wstring(LastErrorText));
-  // A later, short message replaces it whole.
-  RecordError(L"short");
-  EXPECT_STREQ(L"short", LastErrorText);
+// The runtime installer's failure carries its exit code and the last error,
+// which is also the log line's code; a later message replaces it whole.
+TEST_F(RecordErrorTest, RuntimeFailureShowsTheLastErrorThatTheLogNames) {
+  SetLastError(ERROR_FILE_NOT_FOUND);
+  RecordError(MESSAGE_RUNTIME_INSTALL_FAILED, 1603);
+  EXPECT_STREQ(L"运行环境安装失败。(1603:2)", LastErrorText);
+  SetLastError(0);
+  RecordError(MESSAGE_RUNTIME_START_FAILED, 1603);
+  EXPECT_STREQ(L"运行环境安装程序启动失败。(X004)", LastErrorText);
+  CloseRunLog();
+  std::string log = ReadFileBytes(RunLogPath);
+  EXPECT_NE(std::string::npos, log.find("(1603:2)(EH00000002)\r\n"));
+  EXPECT_NE(std::string::npos, log.find("(X004)(EH00000000)\r\n"));
 }
 
 }  // namespace

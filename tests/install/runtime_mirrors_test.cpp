@@ -10,8 +10,10 @@
 #include "config/setup_config.h"
 #include "http/url.h"
 #include "install/install_state.h"
+#include "install/install_ui.h"
 #include "install/payload_check.h"
 #include "install/runtime_step.h"
+#include "shell/user_texts.h"
 #include "test_files.h"
 
 namespace {
@@ -42,6 +44,7 @@ TEST(RuntimeMirrors, EachMirrorInTurnUntilOneDeliversOrTheListEnds) {
                           L"net2.url2=" + (each.mirror2[0] == L'/' ? base : L"") + each.mirror2 + L"\n";
     ASSERT_EQ(CONFIG_PARSED, ParseConfigText(config.c_str(), static_cast<int>(config.size()), &SetupConfig));
     LastErrorText[0] = L'\0';
+    WorkerUi.recordError = RecordError;
     WCHAR installer[MAX_PATH];
     HANDLE held = INVALID_HANDLE_VALUE;
     EXPECT_EQ(each.delivered, DownloadRuntimeInstaller(installer, &held, 1)) << each.what;

@@ -15,6 +15,7 @@
 #include "log/run_log.h"
 #include "shell/progress_display.h"
 #include "shell/setup_window.h"
+#include "shell/user_texts.h"
 #include "test_files.h"
 
 namespace {
@@ -375,22 +376,22 @@ TEST_F(SetupWindowTest, ReportProgressChangesOnlyWhatItCarries) {
   OnWorkerThread([] { SetStatusText(L"正在下载"); });
   EXPECT_EQ(L"正在下载", TextOf(StatusLabel));
 
-  OnWorkerThread([] { ReportProgress(NULL, 37); });
+  OnWorkerThread([] { ReportProgress(STEP_NONE, 37); });
   EXPECT_EQ(L"正在下载", TextOf(StatusLabel));
   EXPECT_EQ(1, StatusTextCount);
   EXPECT_EQ(37, BarPosition());
   EXPECT_EQ(L"37%", TextOf(PercentLabel));
   EXPECT_TRUE(IsWindowVisible(ProgressBar));
 
-  OnWorkerThread([] { ReportProgress(L"连接中", PROGRESS_HIDDEN); });
-  EXPECT_EQ(L"连接中", TextOf(StatusLabel));
+  OnWorkerThread([] { ReportProgress(STEP_CONNECTING, PROGRESS_HIDDEN); });
+  EXPECT_EQ(L"连接服务器...", TextOf(StatusLabel));
   EXPECT_EQ(37, BarPosition());
   EXPECT_TRUE(IsWindowVisible(ProgressBar)) << "-1 from a download leaves the bar alone";
   EXPECT_EQ(L"37%", TextOf(PercentLabel));
   EXPECT_EQ(1, SetPosCount);
 
   const int texts = StatusTextCount;
-  OnWorkerThread([] { ReportProgress(NULL, PROGRESS_HIDDEN); });
+  OnWorkerThread([] { ReportProgress(STEP_NONE, PROGRESS_HIDDEN); });
   EXPECT_EQ(texts, StatusTextCount);
   EXPECT_EQ(1, SetPosCount);
   EXPECT_EQ(1, PercentTextCount);
@@ -402,11 +403,11 @@ TEST_F(SetupWindowTest, ReportProgressChangesOnlyWhatItCarries) {
 TEST_F(SetupWindowTest, BeginProgressShowsTheBarWithItsLastState) {
   OnWorkerThread([] {
     BeginProgress();
-    ReportProgress(NULL, 55);
+    ReportProgress(STEP_NONE, 55);
     SetProgress(PROGRESS_HIDDEN);
   });
   EXPECT_FALSE(IsWindowVisible(ProgressBar));
-  OnWorkerThread([] { ReportProgress(L"下一个地址", PROGRESS_HIDDEN); });
+  OnWorkerThread([] { ReportProgress(STEP_PREPARING, PROGRESS_HIDDEN); });
   EXPECT_FALSE(IsWindowVisible(ProgressBar)) << "only BeginProgress or a percentage shows it";
 
   OnWorkerThread([] { BeginProgress(); });
@@ -425,7 +426,7 @@ TEST_F(SetupWindowTest, BeginProgressShowsTheBarWithItsLastState) {
     BeginProgress();
   });
   const int sent = SetPosCount;
-  OnWorkerThread([] { ReportProgress(NULL, 55); });
+  OnWorkerThread([] { ReportProgress(STEP_NONE, 55); });
   EXPECT_EQ(sent, SetPosCount);
   EXPECT_EQ(55, BarPosition());
 }
@@ -549,7 +550,7 @@ TEST_F(SetupWindowTest, WaitingForTheWorkerStillServesItsSentMessages) {
 DWORD WINAPI LateWorker(LPVOID) {
   SetStatusText(L"迟到");
   BeginProgress();
-  ReportProgress(L"迟到", 42);
+  ReportProgress(STEP_DOWNLOADING, 42);
   SetProgress(PROGRESS_HIDDEN);
   lstrcpyW(LastErrorText, L"失败");
   ShowLastError();
