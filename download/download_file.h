@@ -11,7 +11,7 @@
 #include "download/download_tuning.h"
 #include "download/progress_callback.h"
 
-// Limits and pauses of every download, handed down to each try.
+// Time limits and the pauses' share of every download, handed down to each try.
 extern DownloadTuning DownloadSettings;
 
 // Fetches `url` ("http://" or "https://host[:port]/path") into `targetPath`,

@@ -1,5 +1,6 @@
-// The limits and pauses of every download: what the loop that makes the tries
-// hands down to the clients with each try. Plain values only.
+// The time limits of every download and the share of its pauses: what the loop
+// that makes the tries hands down to the clients with each try (the pauses
+// themselves are RetryPauseMs's, http/resume_rules.h). Plain values only.
 #pragma once
 
 const unsigned long HTTP_RECEIVE_TIMEOUT_MS = 15000;
@@ -15,7 +16,7 @@ const unsigned long RANGE_HEAD_LIMIT_MS = 5000;
 struct DownloadTuning {
   unsigned long receiveTimeoutMs;  // each receive, in the head and the body
   unsigned long headTimeLimitMs;   // the whole head of an http:// answer
-  unsigned pausePercent;           // share of the pauses between tries (about 1, 2, 4, 8 s)
+  unsigned pausePercent;           // share of RetryPauseMs's pauses, in per cent
   bool mayUseAutomaticProxy;       // https:// may take the library's automatic proxy road (Windows 8.1 and later)
   unsigned long rangeHeadLimitMs;  // RANGE_HEAD_LIMIT_MS
 };
