@@ -6,6 +6,7 @@
 #include "download/download_result.h"
 #include "http/url.h"
 #include "download/https_protocol.h"
+#include "shell/user_texts.h"
 
 namespace {
 

@@ -7,6 +7,7 @@
 
 #include "download/download_job.h"
 #include "download/http_client.h"
+#include "shell/user_texts.h"
 #include "test_files.h"
 
 namespace {
