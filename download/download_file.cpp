@@ -259,10 +259,7 @@ int DownloadToFile(const WCHAR* url, const WCHAR* targetPath, ProgressCallback p
   }
   WideCharToMultiByte(CP_ACP, 0, url, -1, narrowUrl, URL_BUFFER_SIZE, NULL, NULL);
   // Past the stop at exit nothing starts: the file kept stays as it is.
-  if (!BeginCountedDownload()) {
-    LogLine("download not started: setup.exe is ending");
-    return DOWNLOAD_FAILED;
-  }
+  if (!BeginCountedDownload()) return DOWNLOAD_FAILED;
   int result = Download(narrowUrl, targetPath, progress, connections);
   EndCountedDownload();
   return result;

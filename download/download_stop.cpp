@@ -7,18 +7,6 @@ static volatile LONG UnderWay;
 // Guards Running: held only to set it, or to stop it under its own lock.
 static volatile LONG RunningGuard;
 static RangeEngine* Running;
-// Made by whichever thread needs it first; never closed.
-static HANDLE volatile StopEvent;
-
-static HANDLE TheStopEvent() {
-  if (StopEvent == NULL) {
-    HANDLE made = CreateEventW(NULL, TRUE, FALSE, NULL);
-    if (made != NULL && InterlockedCompareExchangePointer(const_cast<HANDLE*>(&StopEvent), made, NULL) != NULL)
-      CloseHandle(made);
-  }
-  return StopEvent;
-}
-
 static void Guard() {
   while (InterlockedExchange(&RunningGuard, 1) != 0) Sleep(0);
 }
@@ -48,11 +36,8 @@ void LeaveRunningEngine() {
 }
 
 void PauseUnlessStopped(DWORD ms) {
-  HANDLE stop = TheStopEvent();
-  if (stop == NULL)
-    Sleep(ms);
-  else
-    WaitForSingleObject(stop, ms);
+  // In slices (the last one whole): a stop ends the pause within one.
+  for (DWORD waited = 0; waited < ms && !DownloadsStopped(); waited += 50) Sleep(50);
 }
 
 bool BeginCountedDownload() {
@@ -77,8 +62,6 @@ bool DownloadsStopped() {
 
 void StopDownloads() {
   InterlockedExchange(&Stopped, 1);
-  HANDLE stop = TheStopEvent();
-  if (stop != NULL) SetEvent(stop);
   Guard();
   if (Running != NULL) StopEngine(Running);
   Unguard();

@@ -17,7 +17,7 @@ static bool RecordPathOf(const WCHAR* path, WCHAR* record) {
   return true;
 }
 
-// Writes `kept`'s record afresh with the installers' DACL; false (logged) when it is not all written.
+// Writes `kept`'s record afresh with the installers' DACL; false when it is not all written.
 static bool WriteKeptRecord(const KeptDownload& kept, const WCHAR* recordPath) {
   KeptRecord record;
   FileFailure failure;
@@ -28,11 +28,8 @@ static bool WriteKeptRecord(const KeptDownload& kept, const WCHAR* recordPath) {
     return false;
   }
   FillKeptRecord(kept, &record);
+  // A record cut short is no record: the next run reads none.
   bool written = WriteFile(file, &record, sizeof record, &wrote, NULL) && wrote == sizeof record;
-  if (!written) {
-    LogFormat("partial download record not written. %d", static_cast<int>(GetLastError()));
-    DeleteOpenFile(file);
-  }
   CloseHandle(file);
   return written;
 }
@@ -42,8 +39,7 @@ void KeepDownloadForNextRun() {
   WCHAR recordPath[MAX_PATH];
   if (kept == NULL) return;
   if (DownloadDirProtected && RecordPathOf(kept->path, recordPath) && WriteKeptRecord(*kept, recordPath)) {
-    LogFormat("partial download recorded for the next run at byte %I64d of %I64d: %s", kept->point.kept,
-              kept->point.total, kept->path);
+    LogFormat("partial download recorded for the next run: %s", kept->path);
     ForgetKeptDownload();
     return;
   }
@@ -51,8 +47,8 @@ void KeepDownloadForNextRun() {
 }
 
 // Reads the record at `recordPath` once and deletes it: -1 when there is
-// none (or it is not the administrators'), 0 when it keeps nothing usable,
-// 1 with *kept for the file at `path`.
+// none (or it is not the administrators'), 0 when it keeps nothing usable
+// (the file beside it is fetched again), 1 with *kept for the file at `path`.
 static int TakeRecord(const WCHAR* recordPath, const WCHAR* path, KeptDownload* kept) {
   struct {
     KeptRecord record;
@@ -60,15 +56,15 @@ static int TakeRecord(const WCHAR* recordPath, const WCHAR* path, KeptDownload* 
   } bytes;
   FileFailure failure;
   DWORD got = 0;
-  if (!AdoptEarlierFile(recordPath, &failure)) {
+  HANDLE file = AdoptEarlierFile(recordPath, GENERIC_READ, &failure);
+  if (file == INVALID_HANDLE_VALUE) {
     if (failure.code != ERROR_FILE_NOT_FOUND) LogFileFailure(failure, recordPath);
     return -1;
   }
-  HANDLE file = OpenOwnFile(recordPath, GENERIC_READ, FILE_SHARE_READ, &failure);
-  bool read = file != INVALID_HANDLE_VALUE && ReadFile(file, &bytes, sizeof bytes, &got, NULL);
-  if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
-  if (!DeleteOwnFile(recordPath, &failure)) LogFileFailure(failure, recordPath);
-  return read && ReadKeptRecord(&bytes, got, path, kept) ? 1 : 0;
+  bool read = ReadFile(file, &bytes, sizeof bytes, &got, NULL) && ReadKeptRecord(&bytes, got, path, kept);
+  DeleteOpenFile(file);
+  CloseHandle(file);
+  return read ? 1 : 0;
 }
 
 bool TakeUpEarlierDownload(const WCHAR* path, const WCHAR* pinKey, const WCHAR* signerKey, HANDLE* held) {
@@ -78,19 +74,18 @@ bool TakeUpEarlierDownload(const WCHAR* path, const WCHAR* pinKey, const WCHAR* 
   *held = INVALID_HANDLE_VALUE;
   if (!DownloadDirProtected || DownloadsStopped() || !RecordPathOf(path, recordPath)) return false;
   int recorded = TakeRecord(recordPath, path, &kept);
-  bool taken = AdoptEarlierFile(path, &failure);
+  HANDLE file = AdoptEarlierFile(path, 0, &failure);
+  bool taken = file != INVALID_HANDLE_VALUE;
+  if (taken) CloseHandle(file);
   if (!taken && failure.code != ERROR_FILE_NOT_FOUND) LogFileFailure(failure, path);
   if (recorded > 0 && taken) {
     KeepDownload(kept);
-    LogFormat("partial download of an earlier run kept at byte %I64d of %I64d: %s", kept.point.kept,
-              kept.point.total, path);
-  } else if (recorded == 0) {
-    LogFormat("partial download record of an earlier run not usable: %s", recordPath);
+    LogFormat("partial download of an earlier run taken up: %s", path);
   }
   // A file with a record is partial: never checked or started.
   if (recorded >= 0 || !taken) return false;
   if (CheckPinnedDownload(path, pinKey, signerKey, held) == PIN_MATCHED) {
-    LogFormat("earlier download matched its pins, started without fetching it again: %s", path);
+    LogFormat("earlier download matched its pins, not fetched again: %s", path);
     return true;
   }
   ReleasePinnedDownload(held);

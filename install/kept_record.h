@@ -19,7 +19,7 @@ struct KeptRecord {
 void FillKeptRecord(const KeptDownload& kept, KeptRecord* record);
 
 // The download that the `size` bytes read from the record of the file at
-// `path` keep, into *kept: only a whole record of this layout, whose texts
-// end inside their buffers, with a strong validator and some but not all of
-// the bytes kept. False otherwise.
+// `path` (shorter than MAX_PATH) keep, into *kept, each text ended inside its buffer: only a whole
+// record of this layout, with a strong validator and some but not all of the
+// bytes kept. False otherwise.
 bool ReadKeptRecord(const void* bytes, unsigned size, const WCHAR* path, KeptDownload* kept);

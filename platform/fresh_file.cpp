@@ -248,28 +248,29 @@ static HANDLE OpenPlainFile(const WCHAR* path, DWORD access, DWORD share, BY_HAN
   return file;
 }
 
-bool AdoptEarlierFile(const WCHAR* path, FileFailure* failure) {
+HANDLE AdoptEarlierFile(const WCHAR* path, DWORD access, FileFailure* failure) {
   DWORD descriptor[256];  // aligned as the system's structures are; a larger one is refused
   DWORD size = 0;
   BY_HANDLE_FILE_INFORMATION information;
   FolderObjection objection;
   FileFailure why = {"earlier file not taken", NULL, ERROR_ACCESS_DENIED};
-  HANDLE file = OpenPlainFile(path, READ_CONTROL | FILE_READ_ATTRIBUTES, FILE_SHARE_READ, &information, &why);
+  HANDLE file = OpenPlainFile(path, access | DELETE | READ_CONTROL | FILE_READ_ATTRIBUTES, FILE_SHARE_READ,
+                              &information, &why);
   if (file == INVALID_HANDLE_VALUE) goto done;
   // Judged through the handle that names the file remembered.
   if (!GetKernelObjectSecurity(file, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, descriptor,
                                sizeof descriptor, &size)) {
     why.code = GetLastError();
   } else if (JudgeFolderDescriptor(descriptor, size, &objection) != FOLDER_TRUSTED) {
-    why.reason = "its owner or its dacl is not the administrators' alone";
+    why.reason = "it is not the administrators' alone";
   } else {
     RememberOwnFile(path, information);
-    why.code = 0;
+    return file;
   }
   CloseHandle(file);
 done:
-  if (why.code != 0) Report(failure, why.what, why.reason, why.code);
-  return why.code == 0;
+  Report(failure, why.what, why.reason, why.code);
+  return INVALID_HANDLE_VALUE;
 }
 
 // The file at `path`, opened again when it is still the one this process

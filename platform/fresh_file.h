@@ -59,9 +59,10 @@ HANDLE OpenOwnFile(const WCHAR* path, DWORD access, DWORD share, FileFailure* fa
 // Takes the file at `path`, left by an earlier run, as this process's own
 // (OpenOwnFile and DeleteOwnFile reach it from then on): only a plain file
 // with one name, no reparse point, owned by the Administrators or SYSTEM and
-// writable by nobody else (the rules of platform/folder_rules.h). False, with
-// *failure, otherwise.
-bool AdoptEarlierFile(const WCHAR* path, FileFailure* failure);
+// writable by nobody else (the rules of platform/folder_rules.h). Its handle
+// with `access` (and DELETE, for DeleteOpenFile), or INVALID_HANDLE_VALUE
+// with *failure.
+HANDLE AdoptEarlierFile(const WCHAR* path, DWORD access, FileFailure* failure);
 
 // Marks an open file (a handle with DELETE access) to go when its last handle
 // closes: a name is never looked up again, so nothing else can be hit.
