@@ -46,15 +46,3 @@ void ForgetKeptDownload();
 
 // Deletes the kept download's file (only while it is this process's own) and forgets it.
 void DiscardKeptDownload();
-
-// At exit, from any thread: no download starts from now on, and the one under
-// way stops at once (its connections closed, its pauses cut short). It ends
-// as a broken one does: a download in ranges cut to its complete prefix, its
-// file kept where it can be continued.
-void StopDownloads();
-
-// True while a download is under way (DownloadToFile has not returned).
-bool DownloadUnderWay();
-
-// True once StopDownloads was called.
-bool DownloadsStopped();

@@ -1,6 +1,7 @@
-#include "download/download_stop.h"
+// First: it brings Winsock's headers before windows.h.
+#include "download/range_engine.h"
 
-#include "download/download_file.h"
+#include "download/download_stop.h"
 
 static volatile LONG Stopped;
 static volatile LONG UnderWay;

@@ -1,6 +1,7 @@
 #include "install/earlier_download.h"
 
 #include "download/download_file.h"
+#include "download/download_stop.h"
 #include "install/install_state.h"
 #include "install/kept_record.h"
 #include "install/payload_check.h"

@@ -4,6 +4,7 @@
 
 #include "config/setup_config.h"
 #include "download/download_file.h"
+#include "download/download_stop.h"
 #include "install/earlier_download.h"
 #include "install/install_state.h"
 #include "install/install_ui.h"
