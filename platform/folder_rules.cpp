@@ -25,25 +25,26 @@ static const SID* SidWithin(const BYTE* bytes, DWORD room) {
   return room < 8u + 4u * sid->SubAuthorityCount ? NULL : sid;
 }
 
-// The Administrators (S-1-5-32-544) or SYSTEM (S-1-5-18).
+const SID* TestTrustedSid;
+
+static bool IsTestTrusted(const SID* sid) {
+  if (TestTrustedSid == NULL || sid->SubAuthorityCount != TestTrustedSid->SubAuthorityCount) return false;
+  const BYTE* a = reinterpret_cast<const BYTE*>(sid);
+  const BYTE* b = reinterpret_cast<const BYTE*>(TestTrustedSid);
+  for (DWORD i = 0; i < 8u + 4u * sid->SubAuthorityCount; ++i)
+    if (a[i] != b[i]) return false;
+  return true;
+}
+
+// The Administrators (S-1-5-32-544) or SYSTEM (S-1-5-18), or a test build's one more.
 static bool IsAdministratorsOrSystem(const SID* sid) {
+  if (IsTestTrusted(sid)) return true;
   static const BYTE NT_AUTHORITY[6] = {0, 0, 0, 0, 0, 5};
   for (int i = 0; i < 6; ++i)
     if (sid->IdentifierAuthority.Value[i] != NT_AUTHORITY[i]) return false;
   if (sid->SubAuthorityCount == 1) return sid->SubAuthority[0] == SECURITY_LOCAL_SYSTEM_RID;
   return sid->SubAuthorityCount == 2 && sid->SubAuthority[0] == SECURITY_BUILTIN_DOMAIN_RID &&
          sid->SubAuthority[1] == DOMAIN_ALIAS_RID_ADMINS;
-}
-
-const SID* TestTrustedOwner;
-
-static bool IsTestTrustedOwner(const SID* sid) {
-  if (TestTrustedOwner == NULL || sid->SubAuthorityCount != TestTrustedOwner->SubAuthorityCount) return false;
-  const BYTE* a = reinterpret_cast<const BYTE*>(sid);
-  const BYTE* b = reinterpret_cast<const BYTE*>(TestTrustedOwner);
-  for (DWORD i = 0; i < 8u + 4u * sid->SubAuthorityCount; ++i)
-    if (a[i] != b[i]) return false;
-  return true;
 }
 
 FolderVerdict ObjectToFolder(FolderObjection* objection, FolderVerdict verdict, const SID* sid, DWORD rights) {
@@ -98,7 +99,7 @@ FolderVerdict JudgeFolderDescriptor(const void* descriptor, DWORD size, FolderOb
                      header->owner < size;
   const SID* owner = ownerInside ? SidWithin(bytes + header->owner, size - header->owner) : NULL;
   if (owner == NULL) return ObjectToFolder(objection, FOLDER_MALFORMED, NULL, 0);
-  if (!IsAdministratorsOrSystem(owner) && !IsTestTrustedOwner(owner)) return ObjectToFolder(objection, FOLDER_FOREIGN_OWNER, owner, 0);
+  if (!IsAdministratorsOrSystem(owner)) return ObjectToFolder(objection, FOLDER_FOREIGN_OWNER, owner, 0);
   if ((header->control & SE_DACL_PRESENT) == 0 || header->dacl == 0)
     return ObjectToFolder(objection, FOLDER_NO_DACL, NULL, 0);
   const ACL* acl = reinterpret_cast<const ACL*>(bytes + header->dacl);

@@ -34,7 +34,7 @@ static void TrustProcessUser() {
   DWORD size = 0;
   if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return;
   if (GetTokenInformation(token, TokenUser, user, sizeof user, &size))
-    TestTrustedOwner = static_cast<const SID*>(reinterpret_cast<TOKEN_USER*>(user)->User.Sid);
+    TestTrustedSid = static_cast<const SID*>(reinterpret_cast<TOKEN_USER*>(user)->User.Sid);
   CloseHandle(token);
 }
 #endif
