@@ -3,7 +3,7 @@
 // The folder keeps at most the last installer of each kind; a kind that
 // keeps nothing (a temporary name left behind) is removed whenever it is
 // found. A partial download kept for a later run stays under its installer's
-// name; its record is a kind of its own for each installer.
+// name; its record is a kind of its own.
 #pragma once
 
 #include <windows.h>
@@ -17,8 +17,9 @@ const FolderFileKind NOT_SETUPS_FILE = 0;     // never touched
 const FolderFileKind RUNTIME_INSTALLER = 1;
 const FolderFileKind PRODUCT_INSTALLER = 2;   // both builds: one kind, the last one stays
 const FolderFileKind UNFINISHED_FILE = 3;     // a fresh file's temporary name (platform/fresh_file.h)
-const FolderFileKind RUNTIME_RECORD = 4;      // the record of a partial download (install/kept_record.h)
-const FolderFileKind PRODUCT_RECORD = 5;
+// The record of a partial download (install/kept_record.h): a run keeps at
+// most one download, so the newest record is the one that may be read.
+const FolderFileKind KEPT_RECORD = 4;
 
 // The kind of a file name (case as the file system ignores it).
 FolderFileKind KindOfFolderFile(const WCHAR* name);

@@ -253,7 +253,7 @@ HANDLE AdoptEarlierFile(const WCHAR* path, DWORD access, FileFailure* failure) {
   DWORD size = 0;
   BY_HANDLE_FILE_INFORMATION information;
   FolderObjection objection;
-  FileFailure why = {"earlier file not taken", NULL, ERROR_ACCESS_DENIED};
+  FileFailure why = {"file not reopened", NULL, ERROR_ACCESS_DENIED};
   HANDLE file = OpenPlainFile(path, access | DELETE | READ_CONTROL | FILE_READ_ATTRIBUTES, FILE_SHARE_READ,
                               &information, &why);
   if (file == INVALID_HANDLE_VALUE) goto done;

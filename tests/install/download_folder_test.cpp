@@ -27,8 +27,8 @@ TEST(FolderFiles, KindsOfTheNamesTheStepsAndFreshFilesUse) {
   EXPECT_EQ(PRODUCT_INSTALLER, KindOfFolderFile(L"BRENVIK-SETUPV4.EXE")) << "names in any case";
   ASSERT_TRUE(FreshFileTempPath(L"C:\\f\\brenvik-setupv4.exe", 0xfffffff0, 7, name));
   EXPECT_EQ(UNFINISHED_FILE, KindOfFolderFile(name + 5));
-  EXPECT_EQ(PRODUCT_RECORD, KindOfFolderFile((std::wstring(L"brenvik-setupv4.exe") + KEPT_RECORD_SUFFIX).c_str()));
-  EXPECT_EQ(RUNTIME_RECORD, KindOfFolderFile((std::wstring(RUNTIME_FILE_NAME) + KEPT_RECORD_SUFFIX).c_str()));
+  EXPECT_EQ(KEPT_RECORD, KindOfFolderFile((std::wstring(L"brenvik-setupv4.exe") + KEPT_RECORD_SUFFIX).c_str()));
+  EXPECT_EQ(KEPT_RECORD, KindOfFolderFile((std::wstring(RUNTIME_FILE_NAME) + KEPT_RECORD_SUFFIX).c_str()));
   for (const WCHAR* other : {L"brenvik-setupv2.exe.ran", L"brenvik-setupv42.exe", L"~setup-1.new",
                              L"brenvik-setupv2.partial", L"brenvik-setupv2.exe.partial.new"})
     EXPECT_EQ(NOT_SETUPS_FILE, KindOfFolderFile(other)) << ::testing::PrintToString(std::wstring(other));
