@@ -118,8 +118,7 @@ class InstallRun : public ::testing::Test {
   // Every try of the product breaks (a test build with short pauses: five real
   // tries take about 15 s): the run fails with "(X005)" and keeps what it has.
   // Then either the button continues that file, or setup.exe is closed.
-  // Closed after the failure, setup.exe records the file for the next run in
-  // the protected folder, and deletes it beside setup.exe (`beside`).
+  // Closed after the failure, the file is recorded for the next run (deleted `beside` setup.exe).
   void RunThatKeepsItsPartialFile(bool leaveAfterTheFailure, bool beside = false);
 
   // Prepares a setup.exe copy whose addresses are on the trusted local TLS
@@ -235,6 +234,18 @@ class InstallRun : public ::testing::Test {
   }
 
   // The run log's lines that start with `start`, in order.
+  // Starts the run's setup.exe again and presses the button: its log's lines
+  // once it has ended (held, since a successful run deletes it).
+  std::vector<std::wstring> RunAgain() {
+    std::vector<std::wstring> lines;
+    EXPECT_TRUE(StartRun(&run, SETUP_WINDOW_CLASS, L"")) << DescribeStart(run);
+    HANDLE log = HoldRunLog();
+    PostClick(Control(BUTTON));
+    EXPECT_EQ(0u, WaitForExitCode());
+    if (log != INVALID_HANDLE_VALUE) lines = ReadHeldLog(log), CloseHandle(log);
+    return lines;
+  }
+
   std::vector<std::wstring> LogLinesStartingWith(const std::wstring& start) {
     std::vector<std::wstring> found;
     for (const std::wstring& line : ReadRunLogTexts(RunLogOf(run)))
@@ -670,12 +681,10 @@ TEST_F(InstallRun, PartialFileKeptBesideSetupGoesWhenSetupEnds) { RunThatKeepsIt
 
 // ---- A second run ----------------------------------------------------------------
 
-// Closed with Escape at 40 % of a 12 MiB download over four connections, each
-// of which has sent a tenth of the file and waits: the file keeps the bytes
-// whose place is known (the first connection's, from byte 0), never the whole
-// length with gaps, and a record beside it. Run again (a build that trusts
-// Wine's one user as the folder's owner), setup.exe asks only for the rest
-// under the first answer's tag, and the installer it starts is whole.
+// Closed with Escape at 40 % of 12 MiB over four connections (a tenth each,
+// then silence): the file keeps the bytes whose place is known, never the
+// whole length with gaps, beside its record. Run again (a build that trusts
+// Wine's one user), setup.exe asks only for the rest; the installer is whole.
 TEST_F(InstallRun, RunClosedDuringADownloadInRangesIsContinuedByTheNextRun) {
   std::string product = FakeInstallerBytes();
   const size_t size = 12 * 1024 * 1024;
@@ -703,32 +712,19 @@ TEST_F(InstallRun, RunClosedDuringADownloadInRangesIsContinuedByTheNextRun) {
   EXPECT_TRUE(kept == product.substr(0, tenth)) << "the complete prefix, nothing behind it: " << kept.size() << " bytes";
   EXPECT_TRUE(FileExists(installer + L".partial"));
   EXPECT_TRUE(LogHasLine(L"partial download recorded for the next run: " + installer));
-  size_t asked = 0;
-  size_t sent = 0;
-  {
-    std::lock_guard<std::mutex> lock(*server.guard);
-    asked = server.requests.size();
-    sent = server.bytesSent;
-  }
+  std::unique_lock<std::mutex> held(*server.guard);
+  const size_t asked = server.requests.size(), sent = server.bytesSent;
+  held.unlock();
   *second = true;
 
-  ASSERT_TRUE(StartRun(&run, SETUP_WINDOW_CLASS, L"")) << DescribeStart(run);
-  HANDLE log = HoldRunLog();
-  ASSERT_NE(INVALID_HANDLE_VALUE, log);
-  PostClick(Control(BUTTON));
-  EXPECT_EQ(0u, WaitForExitCode());
-  std::vector<std::wstring> lines = ReadHeldLog(log);
-  CloseHandle(log);
+  std::vector<std::wstring> lines = RunAgain();
   EXPECT_TRUE(product == ReadFileBytes(installer)) << "the whole file";
   EXPECT_EQ(2u, WaitForRecord(installer).size());
   EXPECT_FALSE(FileExists(installer + L".partial")) << "a record is read once";
-  std::wstring expected[] = {L"partial download of an earlier run taken up: " + installer,
-                             L"continuing the partial download at byte " + std::to_wstring(tenth) + L" of " +
-                                 std::to_wstring(size)};
-  for (const std::wstring& line : lines)
-    for (std::wstring& text : expected)
-      if (line == text) text = L"found";
-  for (const std::wstring& text : expected) EXPECT_EQ(L"found", text);
+  for (const std::wstring& text : {L"partial download of an earlier run taken up: " + installer,
+                                   L"continuing the partial download at byte " + std::to_wstring(tenth) + L" of " +
+                                       std::to_wstring(size)})
+    EXPECT_NE(lines.end(), std::find(lines.begin(), lines.end(), text)) << text;
   std::lock_guard<std::mutex> lock(*server.guard);
   ASSERT_GT(server.requests.size(), asked);
   EXPECT_NE(std::string::npos, server.requests[asked].find("\r\nRange: bytes=" + std::to_string(tenth) + "-\r\n"));
@@ -741,9 +737,8 @@ TEST_F(InstallRun, RunClosedDuringADownloadInRangesIsContinuedByTheNextRun) {
   EXPECT_LT(server.bytesSent - sent, size - tenth + 64 * 1024) << "only the rest was sent";
 }
 
-// A product that its pin accepted is started by the next run without being
-// fetched again, with one line in the log; beside setup.exe, where anyone
-// may have put it, it is fetched again.
+// A product that its pin accepted is started by the next run unfetched, with
+// one log line; beside setup.exe, where anyone may have put it, it is fetched again.
 TEST_F(InstallRun, PinnedProductOfAnEarlierRunIsStartedWithoutBeingFetchedAgain) {
   const std::string product = FakeInstallerBytes();
   for (bool beside : {false, true}) {
@@ -758,19 +753,11 @@ TEST_F(InstallRun, PinnedProductOfAnEarlierRunIsStartedWithoutBeingFetchedAgain)
     EXPECT_EQ(0u, WaitForExitCode());
     const std::wstring installer = InFolder(PRODUCT_V2);
     EXPECT_EQ(2u, WaitForRecord(installer).size());
-    ASSERT_TRUE(StartRun(&run, SETUP_WINDOW_CLASS, L"")) << DescribeStart(run);
-    HANDLE log = HoldRunLog();
-    ASSERT_NE(INVALID_HANDLE_VALUE, log);
-    PostClick(Control(BUTTON));
-    EXPECT_EQ(0u, WaitForExitCode());
-    std::vector<std::wstring> lines = ReadHeldLog(log);
-    CloseHandle(log);
-      EXPECT_TRUE(WaitUntil([&] { return WaitForRecord(installer).size() == 4; }, RECORD_TIMEOUT_MS)) << "started twice";
+    std::vector<std::wstring> lines = RunAgain();
+    EXPECT_TRUE(WaitUntil([&] { return WaitForRecord(installer).size() == 4; }, RECORD_TIMEOUT_MS)) << "started twice";
     EXPECT_EQ(beside ? 2u : 1u, server.requests.size()) << (beside ? "beside setup.exe" : "protected folder");
-    size_t said = 0;
-    for (const std::wstring& line : lines)
-      said += line == L"earlier download matched its pins, not fetched again: " + installer ? 1 : 0;
-    EXPECT_EQ(beside ? 0u : 1u, said);
+    EXPECT_EQ(beside ? 0 : 1, std::count(lines.begin(), lines.end(),
+                                         L"earlier download matched its pins, not fetched again: " + installer));
   }
 }
 
