@@ -4,6 +4,7 @@
 #include "download/download_file.h"
 
 #include "download/body_file.h"
+#include "download/download_stop.h"
 #include "download/download_try.h"
 #include "download/http_client.h"
 #include "download/https_client.h"
@@ -16,12 +17,7 @@ DownloadTuning DownloadSettings = {HTTP_RECEIVE_TIMEOUT_MS, HEAD_TIME_LIMIT_MS, 
 
 // A download that broke and failed, whose file the next start of the same
 // address may continue. Download threads run one at a time: no lock.
-struct BrokenDownload {
-  char url[URL_BUFFER_SIZE];
-  WCHAR path[MAX_PATH];
-  ResumePoint point;
-};
-static BrokenDownload Remembered;
+static KeptDownload Remembered;
 
 // The system's HTTP library takes a host and a port number.
 static bool AcceptsLibraryAddress(const char* host, const char* port) {
@@ -58,7 +54,7 @@ static bool IsRemembered(const WCHAR* targetPath) {
   return Remembered.path[0] != L'\0' && lstrcmpiW(Remembered.path, targetPath) == 0;
 }
 
-static void Forget() {
+void ForgetKeptDownload() {
   Remembered.url[0] = '\0';
   Remembered.path[0] = L'\0';
 }
@@ -71,7 +67,7 @@ static void Forget() {
 static void TakeUpRemembered(DownloadTry* attempt) {
   if (!IsRemembered(attempt->targetPath) || lstrcmpA(Remembered.url, attempt->url) != 0) return;
   ResumePoint point = Remembered.point;
-  Forget();
+  ForgetKeptDownload();
   if (!CanContinue(point)) return;
   LARGE_INTEGER size;
   FileFailure failure;
@@ -174,10 +170,10 @@ static TryEnd MakeTries(DownloadTry* attempt, DownloadRoad road) {
     if (end == TRY_BROKEN) LogBreak(*attempt);
     if (!attempt->answerLogged && end != TRY_BROKEN && end != TRY_COMPLETE)
       LogTryAnswer(attempt, end == TRY_REFUSED ? "refused" : "failed");
-    if (DecideAfterTry(end, attempt->number) != AFTER_TRY_AGAIN) return end;
-    // The bar keeps its place; closing the window now ends the process as during a download.
+    if (DecideAfterTry(end, attempt->number) != AFTER_TRY_AGAIN || DownloadsStopped()) return end;
+    // The bar keeps its place; closing the window now stops the download during its pause.
     ReportStep(attempt->progress, STEP_CONTINUING);
-    Sleep(PauseBeforeTry(*attempt, attempt->number + 1));
+    PauseUnlessStopped(PauseBeforeTry(*attempt, attempt->number + 1));
   }
 }
 
@@ -185,7 +181,7 @@ static TryEnd MakeTries(DownloadTry* attempt, DownloadRoad road) {
 // kept for a later start or deleted.
 static int EndDownload(DownloadTry* attempt, TryEnd end) {
   // A body reached means the file was written anew or continued: what was remembered of it is gone.
-  if (attempt->bodyReached && IsRemembered(attempt->targetPath)) Forget();
+  if (attempt->bodyReached && IsRemembered(attempt->targetPath)) ForgetKeptDownload();
   if (end == TRY_COMPLETE) {
     CloseHandle(attempt->file);
     ReportStep(attempt->progress, STEP_COMPLETE);
@@ -232,6 +228,14 @@ static int Download(const char* url, const WCHAR* targetPath, ProgressCallback p
   return EndDownload(&attempt, MakeTries(&attempt, road));
 }
 
+const KeptDownload* FindKeptDownload() {
+  return Remembered.path[0] != L'\0' ? &Remembered : NULL;
+}
+
+void KeepDownload(const KeptDownload& kept) {
+  Remembered = kept;
+}
+
 void DiscardKeptDownload() {
   if (Remembered.path[0] == L'\0') return;
   FileFailure failure;
@@ -239,7 +243,7 @@ void DiscardKeptDownload() {
     LogFileFailure(failure, Remembered.path);
   else
     LogFormat("partial download deleted at exit: %s", Remembered.path);
-  Forget();
+  ForgetKeptDownload();
 }
 int DownloadToFile(const WCHAR* url, const WCHAR* targetPath, ProgressCallback progress, int connections) {
   char narrowUrl[URL_BUFFER_SIZE];
@@ -254,5 +258,9 @@ int DownloadToFile(const WCHAR* url, const WCHAR* targetPath, ProgressCallback p
     return DOWNLOAD_FAILED;
   }
   WideCharToMultiByte(CP_ACP, 0, url, -1, narrowUrl, URL_BUFFER_SIZE, NULL, NULL);
-  return Download(narrowUrl, targetPath, progress, connections);
+  // Past the stop at exit nothing starts: the file kept stays as it is.
+  if (!BeginCountedDownload()) return DOWNLOAD_FAILED;
+  int result = Download(narrowUrl, targetPath, progress, connections);
+  EndCountedDownload();
+  return result;
 }

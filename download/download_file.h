@@ -10,6 +10,7 @@
 #include "download/download_result.h"
 #include "download/download_tuning.h"
 #include "download/progress_callback.h"
+#include "http/resume_rules.h"
 
 // Time limits and the pauses' share of every download, handed down to each try.
 extern DownloadTuning DownloadSettings;
@@ -24,6 +25,24 @@ extern DownloadTuning DownloadSettings;
 // comes over that many (parallel_ranges.h), anything else over one.
 int DownloadToFile(const WCHAR* url, const WCHAR* targetPath, ProgressCallback progress, int connections = 1);
 
-// At exit: a file kept for a later start can no longer be continued (another
-// process may not reopen it), so it is deleted.
+// A broken download whose file a later start may continue: its address, its
+// file, and where it stands.
+struct KeptDownload {
+  char url[URL_BUFFER_SIZE];
+  WCHAR path[MAX_PATH];
+  ResumePoint point;
+};
+
+// The download kept now, or null.
+const KeptDownload* FindKeptDownload();
+
+// Keeps `kept` as if this process had broken it: the next download of its
+// address into its file continues it, when the file is one that this process
+// made or adopted (platform/fresh_file.h) and holds exactly the bytes kept.
+void KeepDownload(const KeptDownload& kept);
+
+// Forgets the kept download; its file stays.
+void ForgetKeptDownload();
+
+// Deletes the kept download's file (only while it is this process's own) and forgets it.
 void DiscardKeptDownload();

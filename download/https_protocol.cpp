@@ -54,8 +54,8 @@ static const CodeMeaning MEANINGS[] = {
     {12150, "a header is missing"},                                  // HEADER_NOT_FOUND
     {12152, "the server's answer is not valid http"},                // INVALID_SERVER_RESPONSE
     {12156, "the redirect failed"},                                  // REDIRECT_FAILED
-    {12157, "secure channel error: the tls handshake failed (the certificate was refused, or the system "
-            "and the server share no tls version or cipher)"},       // SECURE_CHANNEL_ERROR
+    {12157, "secure channel error: the tls handshake failed (a refused certificate, or no tls "
+            "version or cipher shared)"},       // SECURE_CHANNEL_ERROR
     {12166, "the proxy script has an error"},                        // BAD_AUTO_PROXY_SCRIPT
     {12167, "the proxy script could not be downloaded"},             // UNABLE_TO_DOWNLOAD_SCRIPT
     {12169, "the certificate is invalid"},                           // SECURE_INVALID_CERT

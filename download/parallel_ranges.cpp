@@ -2,6 +2,7 @@
 
 #include <winioctl.h>
 
+#include "download/download_stop.h"
 #include "download/range_connection.h"
 #include "log/run_log.h"
 
@@ -109,6 +110,7 @@ static TryEnd ReceiveInRanges(DownloadTry* attempt, const RangeRoad& road, Range
   if (engine.ranged)
     LogFormat("parallel ranges: %d connections for %I64d bytes", engine.plan.connections, engine.plan.total);
   InitializeCriticalSection(&engine.lock);
+  EnterRunningEngine(&engine);
   int started = StartConnections(&engine, workers, threads);
   RunRangeConnection(&engine, 0);
   // Each thread ends within its tries, pauses and time-outs, and at once when the download stops.
@@ -116,6 +118,7 @@ static TryEnd ReceiveInRanges(DownloadTry* attempt, const RangeRoad& road, Range
   for (int i = 0; i < started; ++i) CloseHandle(threads[i]);
   ReportRanges(&engine);
   *first = engine.links[0];
+  LeaveRunningEngine();
   DeleteCriticalSection(&engine.lock);
   CloseHandle(engine.stopEvent);
   return EndRanges(&engine);

@@ -3,7 +3,8 @@
 #include "http/body_rules.h"
 #include "log/run_log.h"
 
-static const char* const END_TEXTS[] = {"done", "broken", "not connected", "busy", "refused", "changed",
+// Texts in place, not pointers: each pointer would cost the exe a relocation.
+static const char END_TEXTS[][14] = {"done", "broken", "not connected", "busy", "refused", "changed",
                                         "write failed", "stopped"};
 static_assert(sizeof END_TEXTS / sizeof END_TEXTS[0] == RANGE_END_STOPPED + 1, "a text for every end");
 

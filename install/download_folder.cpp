@@ -62,6 +62,7 @@ static DWORD MakeFreshFolder(const WCHAR* expected, WCHAR* fresh, HANDLE* held) 
 static void UseHeldFolder(HANDLE held, const WCHAR* path, bool made) {
   if (FinalPathOf(held, DownloadDir) != FINAL_PATH_READ) lstrcpynW(DownloadDir, path, MAX_PATH);
   LogFormat("download folder %S: %s", made ? "made" : "kept", DownloadDir);
+  DownloadDirProtected = true;
   RemoveOlderFolderFiles(DownloadDir);
 }
 

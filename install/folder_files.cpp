@@ -13,6 +13,7 @@ static const FolderFileName FOLDER_FILES[] = {
     {RUNTIME_FILE_NAME, RUNTIME_INSTALLER},
     {L"brenvik-setup??.exe", PRODUCT_INSTALLER},  // PRODUCT_FILE_TEMPLATE with its tag
     {FRESH_FILE_TEMP_PATTERN, UNFINISHED_FILE},
+    {L"brenvik-setup*.exe.partial", KEPT_RECORD},  // an installer's name and KEPT_RECORD_SUFFIX
 };
 
 FolderFileKind KindOfFolderFile(const WCHAR* name) {

@@ -2,8 +2,8 @@
 // there, and which of them the next run removes (install/download_folder.h).
 // The folder keeps at most the last installer of each kind; a kind that
 // keeps nothing (a temporary name left behind) is removed whenever it is
-// found. A partial download kept for a later run joins as a kind of its own
-// that keeps the newest file of each address.
+// found. A partial download kept for a later run stays under its installer's
+// name; its record is a kind of its own.
 #pragma once
 
 #include <windows.h>
@@ -17,6 +17,9 @@ const FolderFileKind NOT_SETUPS_FILE = 0;     // never touched
 const FolderFileKind RUNTIME_INSTALLER = 1;
 const FolderFileKind PRODUCT_INSTALLER = 2;   // both builds: one kind, the last one stays
 const FolderFileKind UNFINISHED_FILE = 3;     // a fresh file's temporary name (platform/fresh_file.h)
+// The record of a partial download (install/kept_record.h): a run keeps at
+// most one download, so the newest record is the one that may be read.
+const FolderFileKind KEPT_RECORD = 4;
 
 // The kind of a file name (case as the file system ignores it).
 FolderFileKind KindOfFolderFile(const WCHAR* name);

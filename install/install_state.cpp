@@ -2,6 +2,7 @@
 
 WCHAR InstallDir[MAX_PATH];
 WCHAR DownloadDir[MAX_PATH];
+bool DownloadDirProtected;
 HANDLE WorkerThread;
 volatile bool DeleteRunLogAtExit;
 volatile bool WorkerClosingWindow;

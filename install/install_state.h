@@ -9,6 +9,9 @@ extern WCHAR InstallDir[MAX_PATH];
 // trailing backslash: the protected one (install/download_folder.h), or
 // InstallDir without it; empty while none is chosen.
 extern WCHAR DownloadDir[MAX_PATH];
+// True when DownloadDir is the protected folder: only there does a run take
+// up what an earlier one left (install/earlier_download.h).
+extern bool DownloadDirProtected;
 // The install worker's thread; main thread only.
 extern HANDLE WorkerThread;
 // Set by the worker after a successful run; start-up then deletes the run log.

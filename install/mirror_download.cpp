@@ -3,12 +3,13 @@
 #include "config/setup_config.h"
 #include "download/download_job.h"
 #include "http/url.h"
+#include "install/earlier_download.h"
 #include "install/install_ui.h"
 #include "install/payload_check.h"
 #include "log/run_log.h"
 
 bool DownloadFromMirrors(const MirrorDownload& download, const WCHAR* path, HANDLE* held) {
-  *held = INVALID_HANDLE_VALUE;
+  if (TakeUpEarlierDownload(path, download.pinKey, download.signerKey, held)) return true;
   int count = CountMirrors(&SetupConfig, *download.list);
   if (count == 0) LogFormat("no %s address configured", download.name);
   for (int number = 1; number <= count; ++number) {

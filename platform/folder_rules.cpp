@@ -25,8 +25,20 @@ static const SID* SidWithin(const BYTE* bytes, DWORD room) {
   return room < 8u + 4u * sid->SubAuthorityCount ? NULL : sid;
 }
 
-// The Administrators (S-1-5-32-544) or SYSTEM (S-1-5-18).
+const SID* TestTrustedSid;
+
+static bool IsTestTrusted(const SID* sid) {
+  if (TestTrustedSid == NULL || sid->SubAuthorityCount != TestTrustedSid->SubAuthorityCount) return false;
+  const BYTE* a = reinterpret_cast<const BYTE*>(sid);
+  const BYTE* b = reinterpret_cast<const BYTE*>(TestTrustedSid);
+  for (DWORD i = 0; i < 8u + 4u * sid->SubAuthorityCount; ++i)
+    if (a[i] != b[i]) return false;
+  return true;
+}
+
+// The Administrators (S-1-5-32-544) or SYSTEM (S-1-5-18), or a test build's one more.
 static bool IsAdministratorsOrSystem(const SID* sid) {
+  if (IsTestTrusted(sid)) return true;
   static const BYTE NT_AUTHORITY[6] = {0, 0, 0, 0, 0, 5};
   for (int i = 0; i < 6; ++i)
     if (sid->IdentifierAuthority.Value[i] != NT_AUTHORITY[i]) return false;

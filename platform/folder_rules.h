@@ -34,6 +34,12 @@ struct FolderObjection {
 // Fills *objection; returns `verdict`. `sid` (may be null) is copied.
 FolderVerdict ObjectToFolder(FolderObjection* objection, FolderVerdict verdict, const SID* sid, DWORD rights);
 
+// One more SID that a test build of setup.exe trusts as it trusts the
+// Administrators, as owner and in the DACL (its process user's: under Wine
+// every file and folder reads back as owned and writable by the Unix user's
+// SID, whoever made it). Never set in setup.exe itself.
+extern const SID* TestTrustedSid;
+
 // Judges a self-relative security descriptor of `size` bytes holding at
 // least the owner and the DACL. Deny entries, audit entries and labels grant
 // nothing and are passed over; every allowing entry counts, inherit-only ones

@@ -3,6 +3,7 @@
 #include <stdio.h>
 #include <winternl.h>
 
+#include "platform/folder_rules.h"
 #include "platform/system_library.h"
 
 // Which file a path named when this process made it. Written by the thread
@@ -245,6 +246,31 @@ static HANDLE OpenPlainFile(const WCHAR* path, DWORD access, DWORD share, BY_HAN
     return INVALID_HANDLE_VALUE;
   }
   return file;
+}
+
+HANDLE AdoptEarlierFile(const WCHAR* path, DWORD access, FileFailure* failure) {
+  DWORD descriptor[256];  // aligned as the system's structures are; a larger one is refused
+  DWORD size = 0;
+  BY_HANDLE_FILE_INFORMATION information;
+  FolderObjection objection;
+  FileFailure why = {"file not reopened", NULL, ERROR_ACCESS_DENIED};
+  HANDLE file = OpenPlainFile(path, access | DELETE | READ_CONTROL | FILE_READ_ATTRIBUTES, FILE_SHARE_READ,
+                              &information, &why);
+  if (file == INVALID_HANDLE_VALUE) goto done;
+  // Judged through the handle that names the file remembered.
+  if (!GetKernelObjectSecurity(file, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, descriptor,
+                               sizeof descriptor, &size)) {
+    why.code = GetLastError();
+  } else if (JudgeFolderDescriptor(descriptor, size, &objection) != FOLDER_TRUSTED) {
+    why.reason = "it is not the administrators' alone";
+  } else {
+    RememberOwnFile(path, information);
+    return file;
+  }
+  CloseHandle(file);
+done:
+  Report(failure, why.what, why.reason, why.code);
+  return INVALID_HANDLE_VALUE;
 }
 
 // The file at `path`, opened again when it is still the one this process

@@ -56,6 +56,14 @@ long long BytesFreedByReplacing(const WCHAR* path);
 // INVALID_HANDLE_VALUE otherwise, with *failure when given.
 HANDLE OpenOwnFile(const WCHAR* path, DWORD access, DWORD share, FileFailure* failure = NULL);
 
+// Takes the file at `path`, left by an earlier run, as this process's own
+// (OpenOwnFile and DeleteOwnFile reach it from then on): only a plain file
+// with one name, no reparse point, owned by the Administrators or SYSTEM and
+// writable by nobody else (the rules of platform/folder_rules.h). Its handle
+// with `access` (and DELETE, for DeleteOpenFile), or INVALID_HANDLE_VALUE
+// with *failure.
+HANDLE AdoptEarlierFile(const WCHAR* path, DWORD access, FileFailure* failure);
+
 // Marks an open file (a handle with DELETE access) to go when its last handle
 // closes: a name is never looked up again, so nothing else can be hit.
 bool DeleteOpenFile(HANDLE file);

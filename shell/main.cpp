@@ -4,6 +4,7 @@
 
 #include "config/setup_config.h"
 #include "download/download_file.h"
+#include "platform/folder_rules.h"
 #include "install/install_state.h"
 #include "log/run_log.h"
 #include "platform/system_library.h"
@@ -20,6 +21,24 @@
 #define SETUP_RETRY_PAUSE_PERCENT 100
 #endif
 
+// A test build trusts its process user as the owner of the download folder
+// and its files: under Wine everything reads back as that user's.
+#ifndef SETUP_TRUST_PROCESS_USER
+#define SETUP_TRUST_PROCESS_USER 0
+#endif
+
+#if SETUP_TRUST_PROCESS_USER
+static void TrustProcessUser() {
+  static DWORD user[64];  // a TOKEN_USER and its SID, aligned
+  HANDLE token = NULL;
+  DWORD size = 0;
+  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return;
+  if (GetTokenInformation(token, TokenUser, user, sizeof user, &size))
+    TestTrustedSid = static_cast<const SID*>(reinterpret_cast<TOKEN_USER*>(user)->User.Sid);
+  CloseHandle(token);
+}
+#endif
+
 static void DeclareDpiAware() {
   HMODULE user32 = LoadLibraryW(L"USER32.DLL");
   if (user32 == NULL) return;
@@ -32,6 +51,9 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand) {
   // Before anything can load a library by name.
   LimitDllSearch(SETUP_LIMIT_DEFAULT_DLL_DIRECTORIES != 0);
   DownloadSettings.pausePercent = SETUP_RETRY_PAUSE_PERCENT;
+#if SETUP_TRUST_PROCESS_USER
+  TrustProcessUser();
+#endif
   SetLogLocale();
   OpenRunLog();
   LogFormat("hello %s.", L"快乐");
@@ -51,7 +73,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand) {
   }
 
   WaitForExitingWorker(EXITING_WORKER_WAIT_MS);
-  DiscardKeptDownload();
+  EndDownloadsForExit();
   LogLine("bye");
   CloseRunLog();
   if (DeleteRunLogAtExit) DeleteRunLog();

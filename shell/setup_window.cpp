@@ -3,6 +3,9 @@
 #include <commctrl.h>
 
 #include "config/setup_config.h"
+#include "download/download_file.h"
+#include "download/download_stop.h"
+#include "install/earlier_download.h"
 #include "install/install_state.h"
 #include "install/install_ui.h"
 #include "install/install_worker.h"
@@ -246,6 +249,10 @@ LRESULT CALLBACK SetupWindowProc(HWND window, UINT message, WPARAM wParam, LPARA
       SetBkColor(dc, BACKGROUND_COLOR);
       return reinterpret_cast<LRESULT>(BackgroundBrush);
     }
+    case WM_ENDSESSION:
+      // Windows ends the process once this returns: what the download has, it keeps now.
+      if (wParam) EndDownloadsForExit();
+      return 0;
     case WM_DESTROY:
       HandleDestroy();
       return 0;
@@ -331,6 +338,23 @@ void WaitForExitingWorker(DWORD timeoutMs) {
   }
   CloseHandle(ExitingWorker);
   ExitingWorker = NULL;
+}
+
+void EndDownloadsForExit() {
+  const DWORD start = GetTickCount();
+  MSG message;
+  StopDownloads();
+  while (DownloadUnderWay()) {
+    if (GetTickCount() - start >= STOPPED_DOWNLOAD_WAIT_MS) {
+      // Still writing: its file is not touched, and nothing records it.
+      LogLine("download did not stop");
+      return;
+    }
+    // A download that calls into a window of this thread must not block the wait.
+    if (MsgWaitForMultipleObjects(0, NULL, FALSE, 20, QS_SENDMESSAGE) == WAIT_OBJECT_0)
+      PeekMessageW(&message, NULL, 0, 0, PM_NOREMOVE);
+  }
+  KeepDownloadForNextRun();
 }
 
 int ShowMessage(const WCHAR* text, UINT type) {

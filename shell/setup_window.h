@@ -40,6 +40,15 @@ int CALLBACK FontEnumProc(const LOGFONTW* font, const TEXTMETRICW* metrics, DWOR
 // answering messages that other threads send to this one.
 void WaitForExitingWorker(DWORD timeoutMs);
 
+// How long the program's end waits for a download to stop (every connection
+// closed, a download in ranges cut to its complete prefix).
+const DWORD STOPPED_DOWNLOAD_WAIT_MS = 3000;
+
+// Stops the downloads, waits for the one under way to end (at most
+// STOPPED_DOWNLOAD_WAIT_MS, answering messages that other threads send to
+// this one), and keeps what it has for the next run.
+void EndDownloadsForExit();
+
 // True while MainWindow exists and is not being destroyed; for calls from other threads.
 bool WindowIsUsable();
 

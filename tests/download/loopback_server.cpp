@@ -335,6 +335,7 @@ LoopbackResponder ServeTries(const std::vector<ServedTry>& tries) {
     }
     head += "Content-Length: " + std::to_string(end - from) + "\r\n" + serve.validators + "\r\n";
     size_t to = serve.breakAt >= 0 && (size_t)serve.breakAt >= from && (size_t)serve.breakAt < end ? serve.breakAt : end;
+    if (serve.breakAfter > 0 && serve.breakAfter < to - from) to = from + serve.breakAfter;
     return SendThenEnd(head + serve.body.substr(from, to - from), to < end ? serve.how : LOOPBACK_CLOSE);
   };
 }

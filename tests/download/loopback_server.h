@@ -67,12 +67,14 @@ struct LoopbackRoute {
 // body, the validator lines in either. The connection stops after the file's
 // byte `breakAt` - 1 (none: -1) by `how` (close, reset, or silence until the
 // client gives up). A non-empty `answer` is sent instead, as it is, then `how`.
+// With `breakAfter`, every answer stops so after that many bytes of its body.
 struct ServedTry {
   std::string body;
   std::string validators;  // header lines, each ending in CR LF
   long breakAt;
   LoopbackAction how;
   std::string answer;
+  size_t breakAfter = 0;
 };
 
 ServedTry Serve(const std::string& body, const std::string& validators, long breakAt = -1,

@@ -10,6 +10,7 @@
 
 #include "install/download_folder.h"
 #include "install/folder_files.h"
+#include "install/kept_record.h"
 #include "install/product_step.h"
 #include "platform/fresh_file.h"
 #include "test_files.h"
@@ -26,7 +27,10 @@ TEST(FolderFiles, KindsOfTheNamesTheStepsAndFreshFilesUse) {
   EXPECT_EQ(PRODUCT_INSTALLER, KindOfFolderFile(L"BRENVIK-SETUPV4.EXE")) << "names in any case";
   ASSERT_TRUE(FreshFileTempPath(L"C:\\f\\brenvik-setupv4.exe", 0xfffffff0, 7, name));
   EXPECT_EQ(UNFINISHED_FILE, KindOfFolderFile(name + 5));
-  for (const WCHAR* other : {L"brenvik-setupv2.exe.ran", L"brenvik-setupv42.exe", L"~setup-1.new"})
+  EXPECT_EQ(KEPT_RECORD, KindOfFolderFile((std::wstring(L"brenvik-setupv4.exe") + KEPT_RECORD_SUFFIX).c_str()));
+  EXPECT_EQ(KEPT_RECORD, KindOfFolderFile((std::wstring(RUNTIME_FILE_NAME) + KEPT_RECORD_SUFFIX).c_str()));
+  for (const WCHAR* other : {L"brenvik-setupv2.exe.ran", L"brenvik-setupv42.exe", L"~setup-1.new",
+                             L"brenvik-setupv2.partial", L"brenvik-setupv2.exe.partial.new"})
     EXPECT_EQ(NOT_SETUPS_FILE, KindOfFolderFile(other)) << ::testing::PrintToString(std::wstring(other));
 }
 
@@ -54,6 +58,43 @@ TEST(FolderFiles, TheNextRunKeepsTheLastOfEachKind) {
     ChooseOlderFolderFiles(c.entries.data(), static_cast<int>(c.entries.size()), removed);
     EXPECT_EQ(c.removed, std::vector<bool>(removed, removed + c.entries.size())) << c.what;
   }
+}
+
+// A record is read back whole with its texts ended inside their buffers, or
+// not at all: cut, of another layout, or keeping nothing to continue.
+TEST(KeptRecord, ReadBackWholeOrNotAtAll) {
+  static KeptDownload kept, read;
+  static KeptRecord record;
+  const WCHAR* path = L"C:\\folder\\brenvik-setupv2.exe";
+  lstrcpyA(kept.url, "http://127.0.0.1:8/brenvik-setupv2.exe");
+  lstrcpyW(kept.path, L"C:\\elsewhere\\x.exe");
+  BeginResumePoint(&kept.point);
+  kept.point.validator.kind = VALIDATOR_ETAG;
+  kept.point.kept = 1;
+  kept.point.total = 2;
+  const struct {
+    const char* what;
+    void (*change)(KeptRecord*);
+    bool read;
+  } cases[] = {
+      {"whole", [](KeptRecord*) {}, true},
+      {"texts that fill their buffers",
+       [](KeptRecord* r) { FillMemory(r->kept.url, URL_BUFFER_SIZE, 'a'), FillMemory(r->kept.point.etag, VALIDATOR_SIZE, 'e'); },
+       true},
+      {"another layout", [](KeptRecord* r) { r->magic[5] = '2'; }, false},
+      {"every byte kept", [](KeptRecord* r) { r->kept.point.kept = 2; }, false},
+      {"no byte kept", [](KeptRecord* r) { r->kept.point.kept = 0; }, false},
+      {"no validator", [](KeptRecord* r) { r->kept.point.validator.kind = VALIDATOR_NONE; }, false},
+  };
+  for (const auto& c : cases) {
+    FillKeptRecord(kept, &record);
+    c.change(&record);
+    ASSERT_EQ(c.read, ReadKeptRecord(&record, sizeof record, path, &read)) << c.what;
+    if (!c.read) continue;
+    EXPECT_STREQ(path, read.path) << "the file beside the record, not the path written";
+    EXPECT_TRUE(lstrlenA(read.url) < URL_BUFFER_SIZE && lstrlenA(read.point.etag) < VALIDATOR_SIZE) << c.what;
+  }
+  EXPECT_FALSE(ReadKeptRecord(&record, sizeof record - 1, path, &read)) << "cut";
 }
 
 // A folder as an earlier run left it, and what the next run takes out of it.

@@ -7,6 +7,9 @@
 #include <sddl.h>
 
 #include <algorithm>
+#include <atomic>
+#include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -115,7 +118,8 @@ class InstallRun : public ::testing::Test {
   // Every try of the product breaks (a test build with short pauses: five real
   // tries take about 15 s): the run fails with "(X005)" and keeps what it has.
   // Then either the button continues that file, or setup.exe is closed.
-  void RunThatKeepsItsPartialFile(bool leaveAfterTheFailure);
+  // Closed after the failure, the file is recorded for the next run (deleted `beside` setup.exe).
+  void RunThatKeepsItsPartialFile(bool leaveAfterTheFailure, bool beside = false);
 
   // Prepares a setup.exe copy whose addresses are on the trusted local TLS
   // server (tests/harness/tls_servers.py runs this program); `routes` are the
@@ -230,6 +234,18 @@ class InstallRun : public ::testing::Test {
   }
 
   // The run log's lines that start with `start`, in order.
+  // Starts the run's setup.exe again and presses the button: its log's lines
+  // once it has ended (held, since a successful run deletes it).
+  std::vector<std::wstring> RunAgain() {
+    std::vector<std::wstring> lines;
+    EXPECT_TRUE(StartRun(&run, SETUP_WINDOW_CLASS, L"")) << DescribeStart(run);
+    HANDLE log = HoldRunLog();
+    PostClick(Control(BUTTON));
+    EXPECT_EQ(0u, WaitForExitCode());
+    if (log != INVALID_HANDLE_VALUE) lines = ReadHeldLog(log), CloseHandle(log);
+    return lines;
+  }
+
   std::vector<std::wstring> LogLinesStartingWith(const std::wstring& start) {
     std::vector<std::wstring> found;
     for (const std::wstring& line : ReadRunLogTexts(RunLogOf(run)))
@@ -530,7 +546,9 @@ TEST_F(InstallRun, ClosingDuringTheDownloadAndAnsweringYesExitsAndKeepsTheLog) {
   EXPECT_FALSE(FileExists(InFolder(PRODUCT_V2) + L".ran")) << "the product never started";
   ASSERT_NE(L"", RunLogOf(run)) << "the log is kept";
   EXPECT_TRUE(LogHasLine(L"start down"));
-  EXPECT_FALSE(LogHasLine(L"end down"));
+  // The download stopped at exit; without a validator nothing of it can be continued, so nothing stays.
+  EXPECT_FALSE(FileExists(InFolder(PRODUCT_V2)));
+  EXPECT_FALSE(FileExists(InFolder(PRODUCT_V2) + L".partial"));
 }
 
 // ---- Broken downloads ------------------------------------------------------------
@@ -622,8 +640,9 @@ TEST_F(InstallRun, ProductThatChangesBetweenTriesIsNeverSpliced) {
   EXPECT_EQ(2u, WaitForRecord(InFolder(PRODUCT_V2)).size());
 }
 
-void InstallRun::RunThatKeepsItsPartialFile(bool leaveAfterTheFailure) {
+void InstallRun::RunThatKeepsItsPartialFile(bool leaveAfterTheFailure, bool beside) {
   const std::string product = FakeInstallerBytes();
+  if (beside) DownloadBesideSetup();
   const long broken = static_cast<long>(product.size() * 4 / 10);
   sourceExe = WindowsPathFromUnix(SETUP_SHORT_RETRY_PAUSES_EXE);
   const ServedTry cut = Answer("HTTP/1.1 200 OK\r\n", LOOPBACK_RESET);
@@ -636,11 +655,12 @@ void InstallRun::RunThatKeepsItsPartialFile(bool leaveAfterTheFailure) {
                          std::to_wstring(product.size()) + L" for a later start"));
   EXPECT_EQ(4u, LogLinesStartingWith(L"try ").size());
   if (leaveAfterTheFailure) {
-    // A later process cannot continue it: the file goes when setup.exe ends.
     PostKeyUp(run.window, VK_ESCAPE);
     EXPECT_EQ(0u, WaitForExitCode());
-    EXPECT_FALSE(FileExists(InFolder(PRODUCT_V2)));
-    EXPECT_TRUE(LogHasLine(L"partial download deleted at exit: " + InFolder(PRODUCT_V2)));
+    EXPECT_EQ(beside ? "" : product.substr(0, broken), ReadFileBytes(InFolder(PRODUCT_V2)));
+    EXPECT_EQ(!beside, FileExists(InFolder(PRODUCT_V2) + L".partial"));
+    EXPECT_EQ(!beside, LogHasLine(L"partial download recorded for the next run: " + InFolder(PRODUCT_V2)));
+    EXPECT_EQ(beside, LogHasLine(L"partial download deleted at exit: " + InFolder(PRODUCT_V2)));
     return;
   }
 
@@ -655,7 +675,91 @@ void InstallRun::RunThatKeepsItsPartialFile(bool leaveAfterTheFailure) {
 
 TEST_F(InstallRun, FailedRunKeepsItsPartialFileAndTheButtonContinuesIt) { RunThatKeepsItsPartialFile(false); }
 
-TEST_F(InstallRun, PartialFileKeptByAFailedRunGoesWhenSetupEnds) { RunThatKeepsItsPartialFile(true); }
+TEST_F(InstallRun, PartialFileKeptByAFailedRunIsRecordedWhenSetupEnds) { RunThatKeepsItsPartialFile(true); }
+
+TEST_F(InstallRun, PartialFileKeptBesideSetupGoesWhenSetupEnds) { RunThatKeepsItsPartialFile(true, true); }
+
+// ---- A second run ----------------------------------------------------------------
+
+// Closed with Escape at 40 % of 12 MiB over four connections (a tenth each,
+// then silence): the file keeps the bytes whose place is known, never the
+// whole length with gaps, beside its record. Run again (a build that trusts
+// Wine's one user), setup.exe asks only for the rest; the installer is whole.
+TEST_F(InstallRun, RunClosedDuringADownloadInRangesIsContinuedByTheNextRun) {
+  std::string product = FakeInstallerBytes();
+  const size_t size = 12 * 1024 * 1024;
+  product += PatternAt(0, size - product.size());
+  const size_t tenth = size / 10 + 1;  // four of them are 40 %
+  const std::string validators = ETAG + "Accept-Ranges: bytes\r\n";
+  ServedTry stalled = Serve(product, validators, -1, LOOPBACK_AWAIT_CLOSE);
+  stalled.breakAfter = tenth;
+  std::shared_ptr<std::atomic<bool>> second = std::make_shared<std::atomic<bool>>(false);
+  LoopbackResponder first = ServeTries({stalled});
+  LoopbackResponder whole = ServeTries({Serve(product, validators)});
+  server.concurrent = true;
+  sourceExe = WindowsPathFromUnix(SETUP_SECOND_RUNS_EXE);
+  Prepare(L"win7", false,
+          {{PRODUCT_V2_PATH, {}, [=](const std::string& request, int connection) {
+              return *second ? whole(request, connection) : first(request, connection);
+            }}},
+          32, L"", L"", L"app.connections=4\n");
+  StartAndPress();
+  ASSERT_TRUE(WaitForText(Control(PERCENT), L"40%", E2E_START_TIMEOUT_MS));
+  PostKeyUp(run.window, VK_ESCAPE);
+  EXPECT_EQ(0u, WaitForExitCode());
+  const std::wstring installer = InFolder(PRODUCT_V2);
+  const std::string kept = ReadFileBytes(installer);
+  EXPECT_TRUE(kept == product.substr(0, tenth)) << "the complete prefix, nothing behind it: " << kept.size() << " bytes";
+  EXPECT_TRUE(FileExists(installer + L".partial"));
+  EXPECT_TRUE(LogHasLine(L"partial download recorded for the next run: " + installer));
+  std::unique_lock<std::mutex> held(*server.guard);
+  const size_t asked = server.requests.size(), sent = server.bytesSent;
+  held.unlock();
+  *second = true;
+
+  std::vector<std::wstring> lines = RunAgain();
+  EXPECT_TRUE(product == ReadFileBytes(installer)) << "the whole file";
+  EXPECT_EQ(2u, WaitForRecord(installer).size());
+  EXPECT_FALSE(FileExists(installer + L".partial")) << "a record is read once";
+  for (const std::wstring& text : {L"partial download of an earlier run taken up: " + installer,
+                                   L"continuing the partial download at byte " + std::to_wstring(tenth) + L" of " +
+                                       std::to_wstring(size)})
+    EXPECT_NE(lines.end(), std::find(lines.begin(), lines.end(), text)) << text;
+  std::lock_guard<std::mutex> lock(*server.guard);
+  ASSERT_GT(server.requests.size(), asked);
+  EXPECT_NE(std::string::npos, server.requests[asked].find("\r\nRange: bytes=" + std::to_string(tenth) + "-\r\n"));
+  EXPECT_NE(std::string::npos, server.requests[asked].find("\r\nIf-Range: \"build-1\"\r\n"));
+  for (size_t i = asked; i < server.requests.size(); ++i) {
+    size_t range = server.requests[i].find("\r\nRange: bytes=");
+    ASSERT_NE(std::string::npos, range) << "nothing asked from byte 0: " << server.requests[i];
+    EXPECT_GE(std::stoull(server.requests[i].substr(range + 15)), tenth);
+  }
+  EXPECT_LT(server.bytesSent - sent, size - tenth + 64 * 1024) << "only the rest was sent";
+}
+
+// A product that its pin accepted is started by the next run unfetched, with
+// one log line; beside setup.exe, where anyone may have put it, it is fetched again.
+TEST_F(InstallRun, PinnedProductOfAnEarlierRunIsStartedWithoutBeingFetchedAgain) {
+  const std::string product = FakeInstallerBytes();
+  for (bool beside : {false, true}) {
+    if (beside) {
+      Reset();
+      DownloadBesideSetup();
+    }
+    sourceExe = WindowsPathFromUnix(SETUP_SECOND_RUNS_EXE);
+    Prepare(L"win7", false, {{PRODUCT_V2_PATH, FileResponse(product)}}, 2, L"", L"",
+            L"app.sha256.v2=" + DigestOf(product) + L"\n");
+    StartAndPress();
+    EXPECT_EQ(0u, WaitForExitCode());
+    const std::wstring installer = InFolder(PRODUCT_V2);
+    EXPECT_EQ(2u, WaitForRecord(installer).size());
+    std::vector<std::wstring> lines = RunAgain();
+    EXPECT_TRUE(WaitUntil([&] { return WaitForRecord(installer).size() == 4; }, RECORD_TIMEOUT_MS)) << "started twice";
+    EXPECT_EQ(beside ? 2u : 1u, server.requests.size()) << (beside ? "beside setup.exe" : "protected folder");
+    EXPECT_EQ(beside ? 0 : 1, std::count(lines.begin(), lines.end(),
+                                         L"earlier download matched its pins, not fetched again: " + installer));
+  }
+}
 
 // Closing the window while the download waits to try again ends the run as
 // closing it during the download does.
