@@ -140,7 +140,7 @@ static int SplitAddress(const char* url, DownloadAddress* address) {
   UrlSplit split = SplitDownloadUrl(url, &address->scheme, address->host, address->path, address->port, &refusal);
   if (split == URL_BAD_SCHEME) return DOWNLOAD_BAD_SCHEME;
   if (split == URL_NO_PATH) return DOWNLOAD_NO_PATH;
-  if (split == URL_TOO_LONG) {
+  if (split != URL_SPLIT) {
     LogFormat("url refused: %S", refusal);
     return DOWNLOAD_FAILED;
   }

@@ -11,6 +11,7 @@
 #include "http/head.h"
 #include "http/head_reader.h"
 #include "http/body_rules.h"
+#include "http/redirect.h"
 
 namespace {
 
@@ -60,6 +61,72 @@ TEST(SplitUrl, HostPortAndPathWithItsQuery) {
   EXPECT_EQ(URL_SPLIT, parts.result);
   EXPECT_EQ("", parts.host);
   EXPECT_EQ("", parts.port);
+
+  // An IPv6 literal keeps its brackets (the Host line carries them); its port follows the "]".
+  parts = Split("http://[2001:db8::1]:8080/x");
+  EXPECT_EQ("[2001:db8::1]", parts.host);
+  EXPECT_EQ("8080", parts.port);
+  parts = Split("http://[::1]/x");
+  EXPECT_EQ("[::1]", parts.host);
+  EXPECT_EQ("80", parts.port);
+  EXPECT_EQ(URL_BAD_HOST, Split("http://[::1/x").result);
+  EXPECT_EQ(URL_BAD_HOST, Split("http://[::1]8080/x").result);
+  EXPECT_EQ(URL_SPLIT, Split("http://[::1]:/x").result);
+}
+
+// Where a Location leads from http://h:81/a/b?q, and whether the hop is made.
+TEST(Redirect, LocationsResolveAndHopsAreDecided) {
+  struct Row {
+    const char* location;
+    const char* target;  // "" when it is no address
+  } rows[] = {
+      {"http://other.test:82/x.exe", "http://other.test:82/x.exe"},
+      {"HTTPS://other.test/x", "https://other.test/x"},  // the scheme in lower case, as the splitter takes it
+      {"//other.test", "http://other.test/"},            // network-path: the base's scheme, an empty path "/"
+      {"//[::1]:8/y?z", "http://[::1]:8/y?z"},
+      {"/c/./d/../e", "http://h:81/c/e"},
+      {"c", "http://h:81/a/c"},
+      {"../../../c/", "http://h:81/c/"},
+      {"./", "http://h:81/a/"},
+      {"..", "http://h:81/"},
+      {"?r", "http://h:81/a/b?r"},
+      {"c#frag", "http://h:81/a/c"},
+      {"c?x/../y", "http://h:81/a/c?x/../y"},  // a query keeps its dots
+      {"ftp://other.test/x", ""},
+      {"mailto:a@b", ""},
+      {"http://other.test:0/x", ""},
+      {"http:///x", ""},
+      {"/a b", ""},
+      {"/\xE4", ""},
+      {"#only", ""},
+  };
+  for (const Row& row : rows) {
+    char target[URL_BUFFER_SIZE] = "";
+    bool resolved = ResolveLocation("http://h:81/a/b?q", row.location, target);
+    EXPECT_EQ(row.target[0] != '\0', resolved) << row.location;
+    if (resolved) {
+      EXPECT_STREQ(row.target, target) << row.location;
+    }
+  }
+  // The path that results is held to its buffer, before and after its dot segments go.
+  char target[URL_BUFFER_SIZE];
+  std::string path = "/" + std::string(1022, 'p');
+  EXPECT_TRUE(ResolveLocation("http://h/", ("http://h" + path).c_str(), target));
+  EXPECT_FALSE(ResolveLocation("http://h/", ("http://h" + path + "p").c_str(), target));
+  EXPECT_TRUE(ResolveLocation("http://h/", ("http://h" + path + "/../q").c_str(), target));
+
+  RedirectChain chain;
+  BeginRedirectChain(&chain, "http://h/1", 2);
+  EXPECT_EQ(REDIRECT_NO_LOCATION, DecideRedirect(&chain, ""));
+  EXPECT_EQ(REDIRECT_NOT_AN_ADDRESS, DecideRedirect(&chain, "ftp://h/"));
+  EXPECT_EQ(REDIRECT_LOOP, DecideRedirect(&chain, "/1"));
+  EXPECT_EQ(REDIRECT_FOLLOWED, DecideRedirect(&chain, "https://h/2"));
+  EXPECT_EQ(REDIRECT_DOWNGRADE, DecideRedirect(&chain, "http://h/3"));
+  EXPECT_EQ(REDIRECT_LOOP, DecideRedirect(&chain, "//h/2"));  // to itself, with hops left
+  EXPECT_EQ(REDIRECT_FOLLOWED, DecideRedirect(&chain, "/3"));
+  EXPECT_STREQ("https://h/3", chain.visited[2]);
+  EXPECT_EQ(REDIRECT_TOO_MANY, DecideRedirect(&chain, "/4"));
+  EXPECT_EQ(2, chain.hops);
 }
 
 TEST(SplitUrl, SchemeIsByteExactAndAPathIsNeeded) {
