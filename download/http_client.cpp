@@ -157,6 +157,7 @@ static RangeEnd AskRange(const DownloadTry& attempt, const RangeAsk& ask, DWORD 
   BeginHeadReader(&reader, HEAD_SIZE_LIMIT, GetTickCount(),
                   headLimitMs != 0 ? headLimitMs : attempt.tuning->headTimeLimitMs);
   reader.head.partialAllowed = !plain;
+  reader.head.redirectsAllowed = attempt.mayRedirect;
   HeadRead read = ReceiveHead(link->socket, &reader);
   *answer = reader.head;
   // A refused status line is judged by its number.

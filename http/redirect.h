@@ -16,8 +16,8 @@ bool IsFollowedRedirect(int status);
 // `target` (URL_BUFFER_SIZE bytes), its dot segments removed and its fragment
 // dropped. False when the result is no address that a download can fetch: a
 // byte that a request line cannot carry (a blank, a control character, 8-bit
-// text), another scheme, no host, a port that is no number from 1 to 65535, a
-// part longer than its buffer.
+// text), another scheme, no host, no path, a port that is no number from 1 to
+// 65535, a part longer than its buffer.
 bool ResolveLocation(const char* base, const char* location, char* target);
 
 enum RedirectHop {
@@ -36,6 +36,7 @@ struct RedirectChain {
   char visited[MAX_REDIRECTS + 1][URL_BUFFER_SIZE];
 };
 
+// `first`: an address that fits URL_BUFFER_SIZE.
 void BeginRedirectChain(RedirectChain* chain, const char* first, int allowed);
 
 // The hop from the chain's last address to `location`: FOLLOWED makes the

@@ -82,7 +82,8 @@ TEST(Redirect, LocationsResolveAndHopsAreDecided) {
   } rows[] = {
       {"http://other.test:82/x.exe", "http://other.test:82/x.exe"},
       {"HTTPS://other.test/x", "https://other.test/x"},  // the scheme in lower case, as the splitter takes it
-      {"//other.test", "http://other.test/"},            // network-path: the base's scheme, an empty path "/"
+      {"//other.test/", "http://other.test/"},           // network-path: the base's scheme
+      {"//other.test", ""},                              // no path: no file to download
       {"//[::1]:8/y?z", "http://[::1]:8/y?z"},
       {"/c/./d/../e", "http://h:81/c/e"},
       {"c", "http://h:81/a/c"},
