@@ -254,7 +254,7 @@ static int Download(const char* url, const WCHAR* targetPath, ProgressCallback p
     if (attempt.redirect == 0) return EndDownload(&attempt, end);
     RedirectHop hop = DecideRedirect(&chain, attempt.location);
     if (hop != REDIRECT_FOLLOWED) {
-      LogFormat("redirect refused: %d to \"%S\": %S", attempt.redirect, attempt.location, RedirectRefusal(hop));
+      LogFormat("redirect to \"%S\" refused: %S", attempt.location, RedirectRefusal(hop));
       return EndDownload(&attempt, end);
     }
     LogFormat("redirect %d of %d: %d to %S", chain.hops, redirects, attempt.redirect, chain.visited[chain.hops]);

@@ -35,7 +35,7 @@ bool ResolveLocation(const char* base, const char* location, char* target) {
     if (static_cast<unsigned char>(location[i]) <= ' ' || static_cast<unsigned char>(location[i]) >= 0x7F)
       return false;
   // The base is an address that was fetched: "scheme://authority/path?query".
-  const char* authority = strstr(base, "://") + 3;
+  const char* authority = strchr(base, ':') + 3;
   const size_t pathAt = static_cast<size_t>(authority - base) + strcspn(authority, "/");
   // What the reference keeps of the base (section 5.2.2): nothing before a
   // scheme, the scheme before "//", scheme and authority before a path, all
@@ -57,18 +57,12 @@ bool ResolveLocation(const char* base, const char* location, char* target) {
   target[kept + length] = '\0';
   // Only the letters of a scheme change; one that is not "http" or "https" is refused below.
   for (size_t i = 0; ownScheme && i < scheme; ++i) target[i] = static_cast<char>(target[i] | 0x20);
-  char* path = strstr(target, "://");
-  if (path == NULL) return false;
-  path += 3;
-  RemoveDotSegments(path + strcspn(path, "/?"));
-
-  UrlScheme kind = SCHEME_HTTP;
-  char host[HOST_BUFFER_SIZE];
-  char parts[PATH_BUFFER_SIZE];
-  char port[PORT_BUFFER_SIZE];
-  const char* refusal = "";
-  return SplitDownloadUrl(target, &kind, host, parts, port, &refusal) == URL_SPLIT && host[0] != '\0' &&
-         PortNumber(port) != 0;
+  // The download splits and checks the rest: host, port, lengths.
+  const int schemeLength = IsHttpsUrl(target) ? 8 : strncmp(target, "http://", 7) == 0 ? 7 : 0;
+  if (schemeLength == 0) return false;
+  char* path = target + schemeLength + strcspn(target + schemeLength, "/?");
+  RemoveDotSegments(path);
+  return *path == '/';
 }
 
 void BeginRedirectChain(RedirectChain* chain, const char* first, int allowed) {
@@ -91,8 +85,6 @@ RedirectHop DecideRedirect(RedirectChain* chain, const char* location) {
 }
 
 const char* RedirectRefusal(RedirectHop hop) {
-  static const char* const WHY[] = {"", "no location", "its location is no address to download from",
-                                    "from https:// down to http://", "a loop back to an address of this download",
-                                    "one more than allowed"};
+  static const char* const WHY[] = {"", "no location", "not an address", "https to http", "a loop", "too many"};
   return WHY[hop];
 }

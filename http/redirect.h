@@ -14,10 +14,10 @@ bool IsFollowedRedirect(int status);
 // `location` (a Location value: absolute, network-path, absolute-path,
 // relative-path or query-only) resolved against the address `base` into
 // `target` (URL_BUFFER_SIZE bytes), its dot segments removed and its fragment
-// dropped. False when the result is no address that a download can fetch: a
-// byte that a request line cannot carry (a blank, a control character, 8-bit
-// text), another scheme, no host, no path, a port that is no number from 1 to
-// 65535, a part longer than its buffer.
+// dropped. False when the result is no "http://" or "https://" address with
+// a path, or the location holds a byte that a request line cannot carry (a
+// blank, a control character, 8-bit text). The download splits and checks
+// the target's parts as it does every address.
 bool ResolveLocation(const char* base, const char* location, char* target);
 
 enum RedirectHop {

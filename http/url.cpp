@@ -30,7 +30,7 @@ static UrlSplit SplitAfterScheme(const char* url, size_t urlLength, const char* 
   // An IPv6 literal keeps its brackets and colons (RFC 3986 section 3.2.2): its port follows the "]".
   const char* close = authority[0] == '[' ? (const char*)memchr(authority, ']', authorityLength) : NULL;
   if (authority[0] == '[' && (close == NULL || (close + 1 != slash && close[1] != ':'))) {
-    *refusal = "ipv6 literal without its \"]\" before the port or path";
+    *refusal = "bad ipv6 literal";
     return URL_BAD_HOST;
   }
   const char* from = close != NULL ? close : authority;

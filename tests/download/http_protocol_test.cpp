@@ -84,6 +84,7 @@ TEST(Redirect, LocationsResolveAndHopsAreDecided) {
       {"HTTPS://other.test/x", "https://other.test/x"},  // the scheme in lower case, as the splitter takes it
       {"//other.test/", "http://other.test/"},           // network-path: the base's scheme
       {"//other.test", ""},                              // no path: no file to download
+      {"http://other.test?x", ""},
       {"//[::1]:8/y?z", "http://[::1]:8/y?z"},
       {"/c/./d/../e", "http://h:81/c/e"},
       {"c", "http://h:81/a/c"},
@@ -95,8 +96,6 @@ TEST(Redirect, LocationsResolveAndHopsAreDecided) {
       {"c?x/../y", "http://h:81/a/c?x/../y"},  // a query keeps its dots
       {"ftp://other.test/x", ""},
       {"mailto:a@b", ""},
-      {"http://other.test:0/x", ""},
-      {"http:///x", ""},
       {"/a b", ""},
       {"/\xE4", ""},
       {"#only", ""},
@@ -109,12 +108,10 @@ TEST(Redirect, LocationsResolveAndHopsAreDecided) {
       EXPECT_STREQ(row.target, target) << row.location;
     }
   }
-  // The path that results is held to its buffer, before and after its dot segments go.
+  // The dot segments go before the download's splitter holds the path to its buffer.
   char target[URL_BUFFER_SIZE];
-  std::string path = "/" + std::string(1022, 'p');
-  EXPECT_TRUE(ResolveLocation("http://h/", ("http://h" + path).c_str(), target));
-  EXPECT_FALSE(ResolveLocation("http://h/", ("http://h" + path + "p").c_str(), target));
-  EXPECT_TRUE(ResolveLocation("http://h/", ("http://h" + path + "/../q").c_str(), target));
+  EXPECT_TRUE(ResolveLocation("http://h/", ("http://h/" + std::string(1200, 'p') + "/../q").c_str(), target));
+  EXPECT_STREQ("http://h/q", target);
 
   RedirectChain chain;
   BeginRedirectChain(&chain, "http://h/1", 2);
