@@ -9,6 +9,7 @@
 #include "download/http_client.h"
 #include "download/https_client.h"
 #include "download/https_protocol.h"
+#include "http/redirect.h"
 #include "log/platform_log.h"
 #include "log/run_log.h"
 #include "platform/fresh_file.h"
@@ -136,7 +137,7 @@ static int SplitAddress(const char* url, DownloadAddress* address) {
   UrlSplit split = SplitDownloadUrl(url, &address->scheme, address->host, address->path, address->port, &refusal);
   if (split == URL_BAD_SCHEME) return DOWNLOAD_BAD_SCHEME;
   if (split == URL_NO_PATH) return DOWNLOAD_NO_PATH;
-  if (split == URL_TOO_LONG) {
+  if (split != URL_SPLIT) {
     LogFormat("url refused: %S", refusal);
     return DOWNLOAD_FAILED;
   }
@@ -167,6 +168,7 @@ static TryEnd MakeTries(DownloadTry* attempt, DownloadRoad road) {
   for (attempt->number = 1;; ++attempt->number) {
     attempt->answerLogged = false;
     TryEnd end = road == ROAD_WINSOCK ? HttpTry(attempt) : WinHttpTry(attempt);
+    attempt->mayRedirect = false;
     if (end == TRY_BROKEN) LogBreak(*attempt);
     if (!attempt->answerLogged && end != TRY_BROKEN && end != TRY_COMPLETE)
       LogTryAnswer(attempt, end == TRY_REFUSED ? "refused" : "failed");
@@ -194,38 +196,65 @@ static int EndDownload(DownloadTry* attempt, TryEnd end) {
   return DOWNLOAD_FAILED;
 }
 
-static int Download(const char* url, const WCHAR* targetPath, ProgressCallback progress, int connections) {
+// One address of the download, its first or a redirect's target: split,
+// its road chosen, its tries made (*end is the last one's). DOWNLOAD_OK once
+// the tries were made, else the result to return.
+static int FetchAddress(const char* url, bool mayRedirect, DownloadAddress* address, ProxyChoice* proxy,
+                        DownloadTry* attempt, TryEnd* end) {
+  DownloadRoad road = ROAD_WINSOCK;
+  int result = SplitAddress(url, address);
+  if (result != DOWNLOAD_OK) return result;
+  ReportStep(attempt->progress, STEP_LOOKING_UP);
+  if (!ChooseRoad(url, *address, proxy, &road)) return DOWNLOAD_FAILED;
+
+  attempt->url = url;
+  attempt->host = address->host;
+  attempt->path = address->path;
+  attempt->port = address->port;
+  attempt->scheme = address->scheme;
+  attempt->request = address->request;
+  attempt->requestLength = address->requestLength;
+  attempt->proxy = proxy;
+  attempt->oneConnection = false;
+  attempt->file = INVALID_HANDLE_VALUE;
+  BeginResumePoint(&attempt->point);
+  attempt->failure = 0;
+  attempt->bodyReached = false;
+  TakeUpRemembered(attempt);
+  // A continuation asks for the rest where its bytes came from: it is never redirected.
+  attempt->mayRedirect = mayRedirect && attempt->file == INVALID_HANDLE_VALUE;
+  *end = MakeTries(attempt, road);
+  return DOWNLOAD_OK;
+}
+
+// Fetches `url`, following at most `redirects` redirects (http/redirect.h),
+// each over the road of its own address.
+static int Download(const char* url, const WCHAR* targetPath, ProgressCallback progress, int connections,
+                    int redirects) {
+  RedirectChain chain;
   DownloadAddress address;
   ProxyChoice proxy;
-  DownloadRoad road = ROAD_WINSOCK;
   DownloadTry attempt;
 
   LogFormat("url: %S", url);
   ReportStep(progress, STEP_PREPARING);
-  int result = SplitAddress(url, &address);
-  if (result != DOWNLOAD_OK) return result;
-  ReportStep(progress, STEP_LOOKING_UP);
-  if (!ChooseRoad(url, address, &proxy, &road)) return DOWNLOAD_FAILED;
-
-  attempt.url = url;
-  attempt.host = address.host;
-  attempt.path = address.path;
-  attempt.port = address.port;
-  attempt.scheme = address.scheme;
-  attempt.request = address.request;
-  attempt.requestLength = address.requestLength;
-  attempt.proxy = &proxy;
+  BeginRedirectChain(&chain, url, redirects);
   attempt.tuning = &DownloadSettings;
   attempt.targetPath = targetPath;
   attempt.progress = progress;
   attempt.connections = connections;
-  attempt.oneConnection = false;
-  attempt.file = INVALID_HANDLE_VALUE;
-  BeginResumePoint(&attempt.point);
-  attempt.failure = 0;
-  attempt.bodyReached = false;
-  TakeUpRemembered(&attempt);
-  return EndDownload(&attempt, MakeTries(&attempt, road));
+  for (;;) {
+    TryEnd end = TRY_REFUSED;
+    int result = FetchAddress(chain.visited[chain.hops], redirects > 0, &address, &proxy, &attempt, &end);
+    if (result != DOWNLOAD_OK) return result;
+    if (attempt.redirect == 0) return EndDownload(&attempt, end);
+    RedirectHop hop = DecideRedirect(&chain, attempt.location);
+    if (hop != REDIRECT_FOLLOWED) {
+      LogFormat("redirect to \"%S\" refused: %S", attempt.location, RedirectRefusal(hop));
+      return EndDownload(&attempt, end);
+    }
+    LogFormat("redirect %d of %d: %d to %S", chain.hops, redirects, attempt.redirect, chain.visited[chain.hops]);
+  }
 }
 
 const KeptDownload* FindKeptDownload() {
@@ -245,7 +274,8 @@ void DiscardKeptDownload() {
     LogFormat("partial download deleted at exit: %s", Remembered.path);
   ForgetKeptDownload();
 }
-int DownloadToFile(const WCHAR* url, const WCHAR* targetPath, ProgressCallback progress, int connections) {
+int DownloadToFile(const WCHAR* url, const WCHAR* targetPath, ProgressCallback progress, int connections,
+                   int redirects) {
   char narrowUrl[URL_BUFFER_SIZE];
   // Measured first: a URL that does not fit is refused, never cut.
   int needed = WideCharToMultiByte(CP_ACP, 0, url, -1, NULL, 0, NULL, NULL);
@@ -260,7 +290,7 @@ int DownloadToFile(const WCHAR* url, const WCHAR* targetPath, ProgressCallback p
   WideCharToMultiByte(CP_ACP, 0, url, -1, narrowUrl, URL_BUFFER_SIZE, NULL, NULL);
   // Past the stop at exit nothing starts: the file kept stays as it is.
   if (!BeginCountedDownload()) return DOWNLOAD_FAILED;
-  int result = Download(narrowUrl, targetPath, progress, connections);
+  int result = Download(narrowUrl, targetPath, progress, connections, redirects);
   EndCountedDownload();
   return result;
 }

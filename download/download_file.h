@@ -1,7 +1,7 @@
 // The one entry of the download subsystem: fetches an address into a file,
 // choosing the client for it (setup.exe's own over Winsock for a direct
 // http:// address, the system's WinHTTP for https:// and for http:// through a
-// proxy), and makes its tries: a transfer that breaks in the body is tried
+// proxy), follows the redirects that it may, and makes its tries: a transfer that breaks in the body is tried
 // again, continued from the bytes it has where a validator allows it.
 #pragma once
 
@@ -23,7 +23,11 @@ extern DownloadTuning DownloadSettings;
 // `connections` (1 to MAX_DOWNLOAD_CONNECTIONS) is the most connections the
 // download may open at once: a large file from a server that serves ranges
 // comes over that many (parallel_ranges.h), anything else over one.
-int DownloadToFile(const WCHAR* url, const WCHAR* targetPath, ProgressCallback progress, int connections = 1);
+// `redirects` (0 to MAX_REDIRECTS) is the most redirects followed: a download
+// that gets one more, or a refused one, fails; 0 refuses every one as an
+// answer that is not a file.
+int DownloadToFile(const WCHAR* url, const WCHAR* targetPath, ProgressCallback progress, int connections = 1,
+                   int redirects = 0);
 
 // A broken download whose file a later start may continue: its address, its
 // file, and where it stands.

@@ -4,7 +4,7 @@
 #include "log/run_log.h"
 
 DWORD RunDownloadJob(const WCHAR* url, const WCHAR* targetPath, DownloadBeginsCallback begins,
-                     ProgressCallback progress, int connections) {
+                     ProgressCallback progress, int connections, int redirects) {
   DownloadJob* job = static_cast<DownloadJob*>(HeapAlloc(GetProcessHeap(), 0, sizeof(DownloadJob)));
   if (job == NULL) {
     LogLine("download job allocation failed");
@@ -14,6 +14,7 @@ DWORD RunDownloadJob(const WCHAR* url, const WCHAR* targetPath, DownloadBeginsCa
   job->url = url;
   job->progress = progress;
   job->connections = connections;
+  job->redirects = redirects;
 
   if (begins != NULL) begins();
   HANDLE thread = CreateThread(NULL, 0, DownloadJobThread, job, 0, NULL);
@@ -36,6 +37,7 @@ DWORD WINAPI DownloadJobThread(LPVOID parameter) {
   const WCHAR* url = job->url;
   ProgressCallback progress = job->progress;
   int connections = job->connections;
+  int redirects = job->redirects;
   HeapFree(GetProcessHeap(), 0, job);
-  return static_cast<DWORD>(DownloadToFile(url, targetPath, progress, connections));
+  return static_cast<DWORD>(DownloadToFile(url, targetPath, progress, connections, redirects));
 }

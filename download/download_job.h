@@ -11,12 +11,14 @@ struct DownloadJob {
   const WCHAR* url;
   ProgressCallback progress;
   int connections;  // handed to DownloadToFile
+  int redirects;    // ... as well
 };
 
 // Calls `begins`, downloads on a new thread that reports through `progress`
-// over at most `connections` connections, waits, and returns the download
+// over at most `connections` connections, following at most `redirects`
+// redirects, waits, and returns the download
 // client's result (a DOWNLOAD_* code) as the thread's exit code.
 // Either callback may be null.
 DWORD RunDownloadJob(const WCHAR* url, const WCHAR* targetPath, DownloadBeginsCallback begins,
-                     ProgressCallback progress, int connections = 1);
+                     ProgressCallback progress, int connections = 1, int redirects = 0);
 DWORD WINAPI DownloadJobThread(LPVOID job);

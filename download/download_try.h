@@ -26,6 +26,7 @@ struct DownloadTry {
   ProgressCallback progress;
   int connections;  // the most the download may open (1 to MAX_DOWNLOAD_CONNECTIONS)
   int number;       // this try's number, from 1; the engine of ranges moves it on for the tries it makes
+  bool mayRedirect; // this request's answer may be a redirect: the download's first, for the whole file
 
   // Kept from try to try: the file, open from the first body on, and the bytes it holds;
   // one connection from now on, after the file changed, ranges did not work, or the first answer broke.
@@ -37,6 +38,8 @@ struct DownloadTry {
   DWORD failure;      // the last failure's error code; 0 for a connection closed by the server
   bool bodyReached;   // some try's head was accepted: the file was made or asked for
   bool answerLogged;  // this try's answer to a resumed or repeated request is in the run log
+  int redirect;       // a redirect's status (its try ends TRY_REFUSED), 0 for any other end
+  char location[HEAD_LINE_SIZE];  // ... and its Location
 };
 
 // The most connections this try may open: attempt.connections, or 1 once the

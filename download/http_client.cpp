@@ -9,42 +9,32 @@
 
 static_assert(sizeof(HTTP_RECEIVE_TIMEOUT_MS) == 4, "SO_RCVTIMEO takes a 4-byte value");
 
-// Resolves the attempt's host and makes a socket for its first address, with
-// the receive time-out, into *address. Owns the address list, released before
-// it returns. INVALID_SOCKET on failure, logged.
-static SOCKET MakeSocket(const DownloadTry& attempt, sockaddr_in* address) {
+// Resolves the attempt's host, IPv4 and IPv6 in the system's order (an IPv6
+// literal without its brackets), into link->addresses, which CloseRange
+// releases. False on failure, logged.
+static bool Resolve(const DownloadTry& attempt, RangeConnection* link) {
   addrinfo hints;
-  addrinfo* addresses = NULL;
-  SOCKET connection = INVALID_SOCKET;
-  DWORD timeout = attempt.tuning->receiveTimeoutMs;
-
+  char host[HOST_BUFFER_SIZE];
+  const bool literal = attempt.host[0] == '[';
   ZeroMemory(&hints, sizeof hints);
-  hints.ai_family = AF_INET;
+  hints.ai_family = AF_UNSPEC;
   hints.ai_socktype = SOCK_STREAM;
   hints.ai_protocol = IPPROTO_TCP;
   // Windows resolves an empty name to the machine's own addresses: no server to download from.
   if (attempt.host[0] == '\0') {
     LogLine("empty host, not resolved");
-    return INVALID_SOCKET;
+    return false;
   }
-  int resolved = getaddrinfo(attempt.host, attempt.port, &hints, &addresses);
+  // The splitter leaves a literal's "]" at the end of the host.
+  lstrcpynA(host, attempt.host + literal, lstrlenA(attempt.host) + 1 - 2 * literal);
+  int resolved = getaddrinfo(host, attempt.port, &hints, &link->addresses);
   if (resolved != 0) {
     LogFormat("getaddrinfo failed %d,%d,%d", resolved, WSAGetLastError(), (int)GetLastError());
-    return INVALID_SOCKET;
+    link->addresses = NULL;
+    return false;
   }
-
   ReportStep(TryStepProgress(attempt), STEP_CONNECTING);
-  connection = socket(addresses->ai_family, addresses->ai_socktype, addresses->ai_protocol);
-  if (connection == INVALID_SOCKET) {
-    LogFormat("socket error: %d", WSAGetLastError());
-  } else {
-    // Result not examined: without the time-out the download still works, only waits longer.
-    setsockopt(connection, SOL_SOCKET, SO_RCVTIMEO, (const char*)&timeout, sizeof timeout);
-    // An IPv4 address, asked for above.
-    CopyMemory(address, addresses->ai_addr, sizeof *address);
-  }
-  freeaddrinfo(addresses);
-  return connection;
+  return true;
 }
 
 // True when the head ended whole and can be taken; otherwise *end says how
@@ -87,19 +77,18 @@ static bool UsableHead(HeadRead headEnd, const HeadReader& reader, const Downloa
 // request, which is the first request, with the range's two lines unless it
 // is asked for as it is.
 static RangeEnd MakeRange(const DownloadTry& attempt, DWORD, RangeConnection* link) {
-  link->socket = MakeSocket(attempt, &link->address);
-  return link->socket != INVALID_SOCKET ? RANGE_END_DONE : RANGE_END_NOT_CONNECTED;
+  return Resolve(attempt, link) ? RANGE_END_DONE : RANGE_END_NOT_CONNECTED;
 }
 
-// Connects within `limitMs`, in slices of 100 ms: a stop, which closes the
-// socket, ends the wait within one. Without a limit it connects as the first
-// request always did, within the platform's own time-out.
-static bool ConnectWithin(RangeConnection* link, DWORD limitMs) {
+// Connects the socket to `address` within `limitMs` from `started`, in
+// slices of 100 ms: a stop, which closes the socket, ends the wait within
+// one. Without a limit it connects as the first request always did, within
+// the platform's own time-out. 0, or the error.
+static int ConnectTo(RangeConnection* link, const addrinfo* address, DWORD started, DWORD limitMs) {
   u_long nonBlocking = limitMs != 0 ? 1 : 0;
-  DWORD started = GetTickCount();
   int error = 0;
   ioctlsocket(link->socket, FIONBIO, &nonBlocking);
-  if (connect(link->socket, reinterpret_cast<const sockaddr*>(&link->address), sizeof link->address) == SOCKET_ERROR)
+  if (connect(link->socket, address->ai_addr, static_cast<int>(address->ai_addrlen)) == SOCKET_ERROR)
     error = WSAGetLastError();
   while (error == WSAEWOULDBLOCK && !link->cancelled) {
     // One socket in each set: a connection that stands is writable, one that
@@ -119,8 +108,27 @@ static bool ConnectWithin(RangeConnection* link, DWORD limitMs) {
   }
   nonBlocking = 0;
   ioctlsocket(link->socket, FIONBIO, &nonBlocking);
-  if (error == 0) return true;
-  LogFormat("connect error: %d", error);
+  return error;
+}
+
+// Tries each resolved address in turn until one connects, all of them
+// within `limitMs` (0: each within the platform's time-out); each failed one
+// is logged with its number.
+static bool ConnectWithin(RangeConnection* link, DWORD limitMs) {
+  DWORD started = GetTickCount();
+  for (const addrinfo* address = link->addresses; address != NULL && !link->cancelled; address = address->ai_next) {
+    char number[INET6_ADDRSTRLEN + 8];
+    link->socket = socket(address->ai_family, address->ai_socktype, address->ai_protocol);
+    // XP without its IPv6 stack makes no IPv6 socket: the next address may be IPv4.
+    int error = link->socket == INVALID_SOCKET ? WSAGetLastError() : ConnectTo(link, address, started, limitMs);
+    if (error == 0) return true;
+    if (getnameinfo(address->ai_addr, static_cast<int>(address->ai_addrlen), number, sizeof number, NULL, 0,
+                    NI_NUMERICHOST) != 0)
+      number[0] = '\0';
+    LogFormat("connect error: %d at %S", error, number);
+    if (link->socket != INVALID_SOCKET) closesocket(link->socket);
+    link->socket = INVALID_SOCKET;
+  }
   return false;
 }
 
@@ -157,6 +165,7 @@ static RangeEnd AskRange(const DownloadTry& attempt, const RangeAsk& ask, DWORD 
   BeginHeadReader(&reader, HEAD_SIZE_LIMIT, GetTickCount(),
                   headLimitMs != 0 ? headLimitMs : attempt.tuning->headTimeLimitMs);
   reader.head.partialAllowed = !plain;
+  reader.head.redirectsAllowed = attempt.mayRedirect;
   HeadRead read = ReceiveHead(link->socket, &reader);
   *answer = reader.head;
   // A refused status line is judged by its number.
@@ -183,6 +192,8 @@ static int ReceiveRange(RangeConnection* link, char* buffer, int size, DWORD* fa
 }
 
 static void CloseRange(RangeConnection* link) {
+  if (link->addresses != NULL) freeaddrinfo(link->addresses);
+  link->addresses = NULL;
   if (link->socket == INVALID_SOCKET) return;
   shutdown(link->socket, SD_BOTH);
   closesocket(link->socket);

@@ -8,6 +8,7 @@
 #include "http/url.h"
 #include "http/head.h"
 #include "http/head_reader.h"
+#include "http/redirect.h"
 #include "download/https_protocol.h"
 #include "download/winhttp_library.h"
 #include "log/run_log.h"
@@ -51,8 +52,9 @@ static void LogHttpsFailure(const WCHAR* call, DWORD error, DWORD certificateFla
   }
 }
 
-// No redirect is followed, to plain HTTP least of all. Either option does it;
-// the policy came with later versions of the library. The connection is not
+// The library follows no redirect itself: the download follows those that the
+// maker allows, hop by hop, with its own checks. Either option does it; the
+// policy came with later versions of the library. The connection is not
 // kept for another request either: a download is one request, and a kept one
 // that the server has closed meanwhile fails the next download on some versions.
 static bool LimitToThisRequest(const WinHttpFunctions* api, HINTERNET request) {
@@ -128,13 +130,15 @@ static bool ReadAnswerHead(const WinHttpFunctions* api, HINTERNET request, const
   DWORD size = sizeof status;
   BeginHead(head);
   head->partialAllowed = partial;
+  head->redirectsAllowed = attempt.mayRedirect;
   if (!api->queryHeaders(request, WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
                          WINHTTP_HEADER_NAME_BY_INDEX, &status, &size, WINHTTP_NO_HEADER_INDEX))
     status = 0;
   ReadStatusLine(api, request, status, statusLine);
   // http:// keeps its exact status lines; https:// goes by the number.
   bool accepted = attempt.scheme == SCHEME_HTTP ? ExamineHeadLine(head, statusLine)
-                                                    : status == 200 || (status == 206 && head->partialAllowed);
+                                                    : status == 200 || (status == 206 && head->partialAllowed) ||
+                                                          (head->redirectsAllowed && IsFollowedRedirect(status));
   head->status = static_cast<int>(status);  // a refused one's number too, which ranges judge
   if (!accepted) {
     LogFormat("http error : %S", statusLine);
@@ -147,7 +151,8 @@ static bool ReadAnswerHead(const WinHttpFunctions* api, HINTERNET request, const
       !ExamineHeader(api, request, WINHTTP_QUERY_LAST_MODIFIED, "Last-Modified", head) ||
       !ExamineHeader(api, request, WINHTTP_QUERY_DATE, "Date", head) ||
       !ExamineHeader(api, request, WINHTTP_QUERY_CONTENT_RANGE, "Content-Range", head) ||
-      !ExamineHeader(api, request, WINHTTP_QUERY_ACCEPT_RANGES, "Accept-Ranges", head))
+      !ExamineHeader(api, request, WINHTTP_QUERY_ACCEPT_RANGES, "Accept-Ranges", head) ||
+      !ExamineHeader(api, request, WINHTTP_QUERY_LOCATION, "Location", head))
     return false;
   // The library decodes a chunked answer itself: a 206 without a length is
   // taken, a 200 without one has no size to check the file against.

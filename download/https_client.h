@@ -18,6 +18,6 @@ const DWORD HTTPS_RESOLVE_TIMEOUT_MS = 0;
 const DWORD HTTPS_CONNECT_TIMEOUT_MS = 60000;
 const DWORD HTTPS_SEND_TIMEOUT_MS = 30000;
 
-// One try on the attempt's proxy road. Certificates are always checked; no
-// redirect is followed.
+// One try on the attempt's proxy road. Certificates are always checked; a
+// redirect is handed back (download_try.h), never followed by the library.
 TryEnd WinHttpTry(DownloadTry* attempt);

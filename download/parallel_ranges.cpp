@@ -4,6 +4,7 @@
 
 #include "download/download_stop.h"
 #include "download/range_connection.h"
+#include "http/redirect.h"
 #include "log/run_log.h"
 
 struct RangeWorker {
@@ -134,7 +135,11 @@ TryEnd TryOverRoad(DownloadTry* attempt, const RangeRoad& road, int chunkSize) {
   RangeEnd asked = road.make(*attempt, 0, &link);
   if (asked == RANGE_END_DONE) asked = road.ask(*attempt, ask, 0, &link, &head);
   TryEnd end = TryEndOfAsk(asked);
-  if (asked == RANGE_END_DONE && head.statusSeen && BeginTryBody(attempt, head, &body, &end)) {
+  attempt->redirect = 0;
+  if (asked == RANGE_END_DONE && IsFollowedRedirect(head.status) && head.statusSeen) {
+    attempt->redirect = head.status;
+    lstrcpyA(attempt->location, head.location);
+  } else if (asked == RANGE_END_DONE && head.statusSeen && BeginTryBody(attempt, head, &body, &end)) {
     bool ranged = RangesAllowed(head, attempt->point, AllowedConnections(*attempt));
     end = ReceiveInRanges(attempt, road, &link, &body, ranged ? attempt->connections : 1,
                           ranged ? RANGE_CHUNK_SIZE : chunkSize);

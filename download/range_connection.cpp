@@ -202,6 +202,7 @@ static bool NextRequest(RangeEngine* engine, int connection, RangeEnd end, Range
 void RunRangeConnection(RangeEngine* engine, int connection) {
   DownloadTry own = *engine->attempt;
   own.progress = NULL;  // the window shows the download's steps, not a connection's
+  own.mayRedirect = false;
   // Connection 0 reads its own answer (from byte 0, or the rest from the bytes
   // kept) for as long as it can; only this connection changes its own ask.
   RangeAsk ask = connection == 0 ? RangeAsk{engine->plan.parts[0].next, engine->plan.total - 1}

@@ -13,7 +13,7 @@
 // One connection's request, on either road.
 struct RangeConnection {
   SOCKET socket;           // the Winsock road
-  sockaddr_in address;     // ... where it connects
+  struct addrinfo* addresses;  // ... where it may connect, tried in turn
   volatile LONG cancelled; // set by a stop: a wait for the connection ends
   void* handles[3];        // the WinHTTP road: session, connection and request
   RequestNotices notices;  // ... what the request's notifications tell, as long as its handle lives

@@ -58,13 +58,21 @@ static void CheckSplit(const std::string& url, Buffers& buffers) {
     return;
   }
   std::string authority = url.substr(scheme.size(), slash - scheme.size());
-  size_t colon = authority.find(':');
+  std::string expectedPath = url.substr(slash);
+  bool partsFit = authority.size() < static_cast<size_t>(HOST_BUFFER_SIZE) &&
+                  expectedPath.size() < static_cast<size_t>(PATH_BUFFER_SIZE);
+  // An IPv6 literal in brackets: its port follows the "]", nothing else does.
+  bool bracketed = !authority.empty() && authority[0] == '[';
+  size_t close = bracketed ? authority.find(']') : std::string::npos;
+  if (partsFit && bracketed &&
+      (close == std::string::npos || (close + 1 < authority.size() && authority[close + 1] != ':'))) {
+    FUZZ_CHECK(result == URL_BAD_HOST && *refusal != '\0', "a \"[\" needs its \"]\" before the port or path");
+    return;
+  }
+  size_t colon = authority.find(':', close == std::string::npos ? 0 : close);
   std::string expectedHost = authority.substr(0, colon);
   std::string expectedPort = colon == std::string::npos ? DEFAULT_PORT : authority.substr(colon + 1);
-  std::string expectedPath = url.substr(slash);
-  bool fits = authority.size() < static_cast<size_t>(HOST_BUFFER_SIZE) &&
-              expectedPath.size() < static_cast<size_t>(PATH_BUFFER_SIZE) &&
-              expectedPort.size() < static_cast<size_t>(PORT_BUFFER_SIZE);
+  bool fits = partsFit && expectedPort.size() < static_cast<size_t>(PORT_BUFFER_SIZE);
   if (!fits) {
     FUZZ_CHECK(result == URL_TOO_LONG && *refusal != '\0', "a part past its buffer is refused, never cut");
     return;
@@ -106,7 +114,9 @@ static void CheckEitherScheme(const std::string& url, Buffers& buffers) {
   FUZZ_CHECK(strcmp(buffers.host.get(), plain.host.get()) == 0 && strcmp(buffers.path.get(), plain.path.get()) == 0,
              "host and path are the same under both schemes");
   size_t slash = asPlain.find('/', 7);
-  bool portGiven = asPlain.substr(7, slash - 7).find(':') != std::string::npos;
+  std::string authority = asPlain.substr(7, slash - 7);
+  size_t close = !authority.empty() && authority[0] == '[' ? authority.find(']') : 0;
+  bool portGiven = authority.find(':', close) != std::string::npos;
   std::string expectedPort = secure && !portGiven ? DEFAULT_HTTPS_PORT : plain.port.get();
   FUZZ_CHECK(expectedPort == buffers.port.get(), "a missing port is 443 for https://, 80 for http://");
 }

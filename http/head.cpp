@@ -3,9 +3,10 @@
 #include <string.h>
 
 #include "http/date.h"
+#include "http/redirect.h"
 
 StatusLine ReadStatusLine(const char* line) {
-  StatusLine read = {0, false, false};
+  StatusLine read = {0, false, false, false};
   const char* blank = strncmp(line, "HTTP/", 5) == 0 ? strchr(line, ' ') : NULL;
   if (blank == NULL) return read;
   int status = 0;
@@ -19,6 +20,7 @@ StatusLine ReadStatusLine(const char* line) {
   bool taken = blank == line + 8 && line[5] == '1' && line[6] == '.' && (line[7] == '0' || line[7] == '1');
   read.whole200 = taken && strcmp(blank, " 200 OK") == 0;
   read.partial = taken && status == 206;
+  read.redirect = taken && IsFollowedRedirect(status);
   return read;
 }
 
@@ -110,6 +112,8 @@ void BeginHead(HeadState* head) {
   head->rangesDiffer = false;
   head->range.first = head->range.last = head->range.total = 0;
   head->acceptsByteRanges = false;
+  head->redirectsAllowed = false;
+  head->location[0] = '\0';
 }
 
 // The value of the header `name` (any case) in `line`, blanks after the colon
@@ -123,13 +127,14 @@ static const char* HeaderValue(const char* line, const char* name) {
   return line;
 }
 
-// The value without its trailing blanks; empty when it does not fit or holds a
-// control character: a validator that cannot be sent back as it came is none.
-static void TakeValidator(const char* value, char* validator) {
+// The value without its trailing blanks; empty when it does not fit `size`
+// or holds a control character: a validator that cannot be sent back as it
+// came is none, and neither is such a Location.
+static void TakeValidator(const char* value, char* validator, size_t size = VALIDATOR_SIZE) {
   size_t length = strlen(value);
   while (length > 0 && (value[length - 1] == ' ' || value[length - 1] == '\t')) --length;
   validator[0] = '\0';
-  if (length >= static_cast<size_t>(VALIDATOR_SIZE)) return;
+  if (length >= size) return;
   for (size_t i = 0; i < length; ++i) {
     unsigned char c = static_cast<unsigned char>(value[i]);
     if ((c < 0x20 && c != '\t') || c == 0x7F) return;
@@ -173,8 +178,8 @@ static bool TakeStatusLine(HeadState* head, const char* line) {
   StatusLine read = ReadStatusLine(line);
   if (read.whole200)
     head->status = 200;
-  else if (head->partialAllowed && read.partial)
-    head->status = 206;
+  else if ((head->partialAllowed && read.partial) || (head->redirectsAllowed && read.redirect))
+    head->status = read.status;
   else
     return false;
   head->statusSeen = true;
@@ -201,11 +206,14 @@ bool ExamineHeadLine(HeadState* head, const char* line, LinePiece piece) {
     TakeRange(head, value);
   } else if ((value = HeaderValue(line, "Accept-Ranges")) != NULL) {
     head->acceptsByteRanges = IsBytesUnit(value);
+  } else if ((value = HeaderValue(line, "Location")) != NULL) {
+    TakeValidator(value, head->location, sizeof head->location);
   }
   return true;
 }
 
 const char* HeadRefusal(const HeadState& head) {
+  if (IsFollowedRedirect(head.status)) return NULL;
   // Chunk sizes and the like would be written into the file as if they were its bytes.
   if (head.codingNamed) return "response head refused: a transfer coding is named";
   if (head.lengthRefusal != NULL) return head.lengthRefusal;

@@ -10,6 +10,7 @@ struct StatusLine {
                   // are followed by a blank; 0 for a line of any other shape
   bool whole200;  // the line is exactly "HTTP/1.1 200 OK" or "HTTP/1.0 200 OK", the only 200s taken
   bool partial;   // "HTTP/1.1 206" or "HTTP/1.0 206", then the end or a blank and any reason text
+  bool redirect;  // the same versions with a redirect that is followed (http/redirect.h)
 };
 
 StatusLine ReadStatusLine(const char* line);
@@ -63,6 +64,7 @@ bool ParseContentRange(const char* value, ContentRange* range);
 // What the head has told so far.
 struct HeadState {
   bool partialAllowed;  // set by the caller when the request asked for a range: a 206 status line is taken too
+  bool redirectsAllowed;  // set by the caller when a redirect may be followed: its status line is taken too
   bool statusSeen;
   int status;           // 200, or 206, once the status line was accepted
   bool lengthSeen;                    // a Content-Length line came
@@ -77,6 +79,7 @@ struct HeadState {
   bool rangesDiffer;                  // two Content-Range headers were read differently
   ContentRange range;
   bool acceptsByteRanges;             // an "Accept-Ranges: bytes" line came
+  char location[HEAD_LINE_SIZE];      // the last Location, trimmed; empty when none
 };
 
 void BeginHead(HeadState* head);
@@ -96,7 +99,7 @@ enum LinePiece { LINE_WHOLE, LINE_CUT_FIRST, LINE_CUT_REST };
 bool ExamineHeadLine(HeadState* head, const char* line, LinePiece piece = LINE_WHOLE);
 
 // Why a head that ended whole cannot be taken, in the run log's words; null
-// when it can: a transfer coding named (this client writes the body as it
+// when it can (a redirect always can: its body is not read): a transfer coding named (this client writes the body as it
 // comes), a length refused, two different ranges, or no length at all where
 // the answer is not a partial one (which gives its size in its range).
 const char* HeadRefusal(const HeadState& head);

@@ -27,7 +27,14 @@ static UrlSplit SplitAfterScheme(const char* url, size_t urlLength, const char* 
     return URL_TOO_LONG;
   }
 
-  const char* colon = (const char*)memchr(authority, ':', authorityLength);
+  // An IPv6 literal keeps its brackets and colons (RFC 3986 section 3.2.2): its port follows the "]".
+  const char* close = authority[0] == '[' ? (const char*)memchr(authority, ']', authorityLength) : NULL;
+  if (authority[0] == '[' && (close == NULL || (close + 1 != slash && close[1] != ':'))) {
+    *refusal = "bad ipv6 literal";
+    return URL_BAD_HOST;
+  }
+  const char* from = close != NULL ? close : authority;
+  const char* colon = (const char*)memchr(from, ':', authorityLength - (size_t)(from - authority));
   size_t hostLength = colon != NULL ? (size_t)(colon - authority) : authorityLength;
   const char* portText = defaultPort;
   size_t portLength = strlen(defaultPort);

@@ -16,11 +16,12 @@ enum UrlSplit {
   URL_SPLIT,        // the parts are in their buffers
   URL_TOO_LONG,     // a part does not fit its buffer: *refusal names it in English
   URL_BAD_SCHEME,   // neither "http://" nor "https://" (as the splitter takes)
-  URL_NO_PATH       // no "/" after the host
+  URL_NO_PATH,      // no "/" after the host
+  URL_BAD_HOST      // "[" without its "]" before the port or path: *refusal says so
 };
 
 // Splits an 8-bit "http://host[:port]/path" URL into the three buffers (sizes
-// above).
+// above). A host may be an IPv6 literal in brackets ("[::1]"), which it keeps.
 UrlSplit SplitUrl(const char* url, char* host, char* path, char* port, const char** refusal);
 
 // Which client fetches an address.

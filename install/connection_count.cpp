@@ -1,16 +1,19 @@
 #include "install/connection_count.h"
 
 #include "http/range_plan.h"
+#include "http/redirect.h"
 
-static_assert(MAX_DOWNLOAD_CONNECTIONS < 10, "one digit each");
+static_assert(MAX_DOWNLOAD_CONNECTIONS < 10 && MAX_REDIRECTS < 10, "one digit each");
+
+ConnectionSetting ReadDigitSetting(bool present, const wchar_t* value, int lowest, int highest, int fallback,
+                                   int* number) {
+  *number = fallback;
+  if (!present) return CONNECTIONS_ABSENT;
+  if (value[0] < L'0' + lowest || value[0] > L'0' + highest || value[1] != L'\0') return CONNECTIONS_MALFORMED;
+  *number = value[0] - L'0';
+  return CONNECTIONS_VALID;
+}
 
 ConnectionSetting ReadConnectionSetting(bool present, const wchar_t* value, int* connections) {
-  *connections = DEFAULT_CONNECTIONS;
-  if (!present) return CONNECTIONS_ABSENT;
-  if (value[0] >= L'1' && value[0] <= L'0' + MAX_DOWNLOAD_CONNECTIONS && value[1] == L'\0') {
-    *connections = value[0] - L'0';
-    return CONNECTIONS_VALID;
-  }
-  *connections = 1;
-  return CONNECTIONS_MALFORMED;
+  return ReadDigitSetting(present, value, 1, MAX_DOWNLOAD_CONNECTIONS, DEFAULT_CONNECTIONS, connections);
 }

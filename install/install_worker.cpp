@@ -4,6 +4,7 @@
 
 #include "config/setup_config.h"
 #include "http/range_plan.h"
+#include "http/redirect.h"
 #include "download/progress_callback.h"
 #include "install/connection_count.h"
 #include "install/download_folder.h"
@@ -67,17 +68,17 @@ static void RequestRestart() {
   ExitWindowsEx(EWX_REBOOT | EWX_FORCEIFHUNG, SHTDN_REASON_MAJOR_SOFTWARE | SHTDN_REASON_MINOR_INSTALLATION);
 }
 
-// "app.connections", read once per run for every download of it. A malformed
-// value is logged and means one connection, the download as it always was.
-static int ConfiguredConnections() {
+// A key of one digit ("app.connections", "app.redirects"), read once per run
+// for every download of it. A malformed value is logged and means `fallback`,
+// the download as it always was.
+static int ConfiguredDigit(const WCHAR* key, int lowest, int highest, int fallback, const char* meaning) {
   // Two units more than a valid value: a longer one stays longer when cut, and so malformed.
   WCHAR value[4];
-  bool present = FindConfigValue(CONNECTIONS_KEY, value, 4);
-  int connections = 1;
-  if (ReadConnectionSetting(present, value, &connections) == CONNECTIONS_MALFORMED)
-    LogFormat("%s refused: \"%s\" is not a number from 1 to %d; downloads use one connection", CONNECTIONS_KEY,
-              value, MAX_DOWNLOAD_CONNECTIONS);
-  return connections;
+  bool present = FindConfigValue(key, value, 4);
+  int number = fallback;
+  if (ReadDigitSetting(present, value, lowest, highest, fallback, &number) == CONNECTIONS_MALFORMED)
+    LogFormat("%s refused: \"%s\" is not a number from %d to %d; %S", key, value, lowest, highest, meaning);
+  return number;
 }
 
 DWORD WINAPI InstallWorker(LPVOID) {
@@ -87,9 +88,11 @@ DWORD WINAPI InstallWorker(LPVOID) {
     LogFormat("own path longer than %d characters, no install folder", MAX_PATH - 1);
   ChooseDownloadFolder();
 
-  int connections = ConfiguredConnections();
-  PrerequisiteResult prerequisite = RuntimePrerequisiteStep(connections);
-  bool productStarted = ShouldRunProductStep(prerequisite) && ProductInstallerStep(connections);
+  int connections =
+      ConfiguredDigit(CONNECTIONS_KEY, 1, MAX_DOWNLOAD_CONNECTIONS, DEFAULT_CONNECTIONS, "downloads use one connection");
+  int redirects = ConfiguredDigit(REDIRECTS_KEY, 0, MAX_REDIRECTS, 0, "no redirect is followed");
+  PrerequisiteResult prerequisite = RuntimePrerequisiteStep(connections, redirects);
+  bool productStarted = ShouldRunProductStep(prerequisite) && ProductInstallerStep(connections, redirects);
   InstallOutcome outcome = CombineOutcome(prerequisite, productStarted);
 
   WorkerUi.setStatus(MESSAGE_RUN_ENDED);

@@ -21,7 +21,8 @@ bool DownloadFromMirrors(const MirrorDownload& download, const WCHAR* path, HAND
     if (download.tag != NULL) ProductInstallerUrl(url, download.tag, url);
     // A single address logs as it always did: its "url:" line says it all.
     if (count > 1) LogFormat("%s mirror %d of %d: %s", download.name, number, count, url);
-    if (RunDownloadJob(url, path, WorkerUi.beginDownload, WorkerUi.reportProgress, download.connections) ==
+    if (RunDownloadJob(url, path, WorkerUi.beginDownload, WorkerUi.reportProgress, download.connections,
+                       download.redirects) ==
             static_cast<DWORD>(DOWNLOAD_OK) &&
         CheckPinnedDownload(path, download.pinKey, download.signerKey, held) != PIN_REFUSED)
       return true;

@@ -13,6 +13,7 @@ struct MirrorDownload {
   const WCHAR* pinKey;     // the pins hold for the file whichever mirror served it
   const WCHAR* signerKey;
   int connections;         // handed to every download
+  int redirects;           // ... as well
 };
 
 // Tries the list's mirrors in order into `path`: a failed download, an address

@@ -16,6 +16,6 @@ void ProductInstallerFileName(const WCHAR* tag, WCHAR* fileName);
 
 // Downloads the product installer from "app.url" (then "app.url2", ... while
 // each fails) into DownloadDir, each download over at most `connections`
-// connections, and starts it without waiting. False after recording the cause
-// with WorkerUi.recordError.
-bool ProductInstallerStep(int connections);
+// connections and following at most `redirects` redirects, and starts it
+// without waiting. False after recording the cause with WorkerUi.recordError.
+bool ProductInstallerStep(int connections, int redirects = 0);

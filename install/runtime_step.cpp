@@ -14,7 +14,7 @@ bool NeedsRuntimeCheck(DWORD version) {
   return LOBYTE(LOWORD(version)) < 6;
 }
 
-bool DownloadRuntimeInstaller(WCHAR* installerPath, HANDLE* held, int connections) {
+bool DownloadRuntimeInstaller(WCHAR* installerPath, HANDLE* held, int connections, int redirects) {
   *held = INVALID_HANDLE_VALUE;
   if (!JoinInstallerPath(DownloadDir, RUNTIME_FILE_NAME, installerPath)) {
     LogLine("runtime installer path too long");
@@ -22,7 +22,7 @@ bool DownloadRuntimeInstaller(WCHAR* installerPath, HANDLE* held, int connection
     return false;
   }
   const MirrorDownload download = {&RUNTIME_MIRRORS, L"runtime", NULL, RUNTIME_PIN_KEY, RUNTIME_SIGNER_KEY,
-                                   connections};
+                                   connections, redirects};
   if (DownloadFromMirrors(download, installerPath, held)) return true;
   WorkerUi.recordError(MESSAGE_RUNTIME_DOWNLOAD_FAILED, 0);
   return false;
@@ -93,14 +93,14 @@ static void RegisterRunOnce() {
   RegCloseKey(key);
 }
 
-PrerequisiteResult RuntimePrerequisiteStep(int connections) {
+PrerequisiteResult RuntimePrerequisiteStep(int connections, int redirects) {
   if (!NeedsRuntimeCheck(GetVersion())) return RuntimeReady;
   DWORD attributes = GetFileAttributesW(RUNTIME_FOLDER);
   if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) return RuntimeReady;
 
   WCHAR installerPath[MAX_PATH];
   HANDLE held = INVALID_HANDLE_VALUE;
-  if (!DownloadRuntimeInstaller(installerPath, &held, connections)) return RuntimeDownloadFailed;
+  if (!DownloadRuntimeInstaller(installerPath, &held, connections, redirects)) return RuntimeDownloadFailed;
   DWORD exitCode = static_cast<DWORD>(-1);
   if (!RunRuntimeInstaller(installerPath, &held, exitCode)) return RuntimeInstallFailed;
 

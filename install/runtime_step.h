@@ -26,14 +26,14 @@ const DWORD RUNTIME_EXIT_RESTART_NEEDED = 3010;
 bool NeedsRuntimeCheck(DWORD version);
 
 // The step itself; runs on the install worker thread. Each download opens at
-// most `connections` connections.
-PrerequisiteResult RuntimePrerequisiteStep(int connections);
+// most `connections` connections and follows at most `redirects` redirects.
+PrerequisiteResult RuntimePrerequisiteStep(int connections, int redirects);
 
 // Fills `installerPath` (MAX_PATH) first, then tries "net2.url1", "net2.url2",
 // ... up to the first empty one. True when a mirror delivered the file and the
 // "net2.sha256" pin, if configured, accepted it; the checked file is then held
 // in *held (INVALID_HANDLE_VALUE without a pin) for RunRuntimeInstaller.
-bool DownloadRuntimeInstaller(WCHAR* installerPath, HANDLE* held, int connections);
+bool DownloadRuntimeInstaller(WCHAR* installerPath, HANDLE* held, int connections, int redirects = 0);
 
 // Runs the installer silently and waits for it, releasing *held once the
 // process was created (or could not be). `exitCode` (preset by the caller)

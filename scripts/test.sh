@@ -36,6 +36,10 @@ guest_tests=(
 guest_targets=(install_e2e_tests setup_window_e2e_tests)
 
 "$root/scripts/setup.sh"
+# A name with two addresses for the download tests, ::1 first (nothing
+# listens there) and 127.0.0.1; written once, kept (docs/testing.md).
+grep -q ' setup-test-dual.test$' /etc/hosts ||
+  printf '::1 setup-test-dual.test\n127.0.0.1 setup-test-dual.test\n' >>/etc/hosts
 choose_wine_build
 choose_i686_guest $#
 [ "$I686_GUEST" = 0 ] || "$root/scripts/setup.sh" --guest

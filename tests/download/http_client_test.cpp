@@ -299,17 +299,94 @@ TEST_F(HttpClientTest, OnlyTheTwoExact200StatusLinesAreAccepted) {
     ExpectTarget("ok");
     DeleteFileW(target.c_str());
   }
+  // Without redirects allowed (the default), a 302 with its Location is refused like any other.
   for (const char* refused : {"HTTP/1.1 200 ok", "HTTP/1.1 200 OK ", "HTTP/1.1 206 Partial Content",
                               "HTTP/1.1 302 Found"}) {
     Reports.clear();
     EXPECT_EQ(DOWNLOAD_FAILED,
-              Fetch({SendBytes(std::string(refused) + "\r\nContent-Length: 2\r\n\r\nok")}));
+              Fetch({SendBytes(std::string(refused) + "\r\nLocation: /b.exe\r\nContent-Length: 2\r\n\r\nok")}));
     EXPECT_EQ((Steps{PREPARING, RESOLVING, CONNECTING, SENDING, PARSING, FAILED}), Reports);
     Lines lines = LogTexts();
     ASSERT_FALSE(lines.empty());
     EXPECT_EQ("http error : " + std::string(refused), lines.back());
     ExpectNoTarget();
   }
+}
+
+std::string Moved(int status, const std::string& location) {
+  return "HTTP/1.1 " + std::to_string(status) + " Moved\r\n" + (location.empty() ? "" : "Location: " + location + "\r\n") +
+         "Content-Length: 0\r\n\r\n";
+}
+
+// Two hops, to another port and on by a relative Location; then the same with one allowed.
+TEST_F(HttpClientTest, RedirectsAreFollowedAcrossPortsWithinTheirLimit) {
+  std::string body = Pattern(3000);
+  LoopbackServer second = {};
+  ASSERT_TRUE(StartLoopbackRoutes(&second, {LoopbackRoute{"/dir/one.exe", {SendBytes(Moved(301, "../dir/two.exe"))}},
+                                            LoopbackRoute{"/dir/two.exe", FileResponse(body)}},
+                                  3));
+  const std::string one = LoopbackUrl(&second, "/dir/one.exe");
+  ASSERT_TRUE(StartLoopbackRoutes(&server, {LoopbackRoute{"/setup.exe", {SendBytes(Moved(302, one))}}}, 2));
+  EXPECT_EQ(DOWNLOAD_OK, DownloadToFile(Wide(Url("/setup.exe")).c_str(), target.c_str(), RecordReport, 1, 2));
+  ExpectTarget(body);
+  Lines lines = LogTexts();
+  lines.resize(3);
+  EXPECT_EQ((Lines{"url: " + Url("/setup.exe"), "redirect 1 of 2: 302 to " + one,
+                   "redirect 2 of 2: 301 to " + LoopbackUrl(&second, "/dir/two.exe")}),
+            lines);
+
+  std::wstring other = target + L".1";
+  EXPECT_EQ(DOWNLOAD_FAILED, DownloadToFile(Wide(Url("/setup.exe")).c_str(), other.c_str(), RecordReport, 1, 1));
+  EXPECT_TRUE(WaitLoopbackServer(&second, LOOPBACK_ACCEPT_TIMEOUT_MS));
+  EXPECT_FALSE(FileExists(other));
+  EXPECT_EQ("redirect to \"../dir/two.exe\" refused: too many", LogTexts().back());
+  ASSERT_EQ(3u, second.requests.size());
+  EXPECT_EQ("GET /dir/two.exe HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(second.port) + "\r\n\r\n",
+            second.requests[1]);
+}
+
+TEST_F(HttpClientTest, RedirectsThatCannotBeFollowedFailTheDownload) {
+  ASSERT_TRUE(StartLoopbackRoutes(
+      &server, {LoopbackRoute{"/a.exe", {SendBytes(Moved(307, "/b.exe"))}},
+                LoopbackRoute{"/b.exe", {SendBytes(Moved(308, "/a.exe"))}},
+                LoopbackRoute{"/none.exe", {SendBytes(Moved(303, ""))}},
+                LoopbackRoute{"/ftp.exe", {SendBytes(Moved(302, "ftp://127.0.0.1/a.exe"))}},
+                LoopbackRoute{"/304.exe", {SendBytes("HTTP/1.1 304 Not Modified\r\nLocation: /a.exe\r\n\r\n")}}},
+      6));
+  const char* const cases[][2] = {
+      {"/a.exe", "redirect to \"/a.exe\" refused: a loop"}, {"/none.exe", "redirect to \"\" refused: no location"},
+      {"/ftp.exe", "redirect to \"ftp://127.0.0.1/a.exe\" refused: not an address"},
+      {"/304.exe", "http error : HTTP/1.1 304 Not Modified"}};
+  for (const auto& each : cases) {
+    Reports.clear();
+    EXPECT_EQ(DOWNLOAD_FAILED, DownloadToFile(Wide(Url(each[0])).c_str(), target.c_str(), RecordReport, 1, 9));
+    EXPECT_EQ(each[1], LogTexts().back());
+    EXPECT_EQ(FAILED, Reports.back());
+    ExpectNoTarget();
+  }
+}
+
+// "setup-test-dual.test" is ::1 and 127.0.0.1 in the hosts file that the test
+// command writes (docs/testing.md), ::1 first: nothing listens there.
+TEST_F(HttpClientTest, EveryAddressOfAHostIsTriedAndIpv6LiteralsAreReached) {
+  std::string body = Pattern(500);
+  ASSERT_TRUE(StartLoopbackRoutes(&server, {LoopbackRoute{"", FileResponse(body)}}, 1));
+  std::string url = "http://setup-test-dual.test:" + std::to_string(server.port) + "/setup.exe";
+  EXPECT_EQ(DOWNLOAD_OK, DownloadToFile(Wide(url).c_str(), target.c_str(), RecordReport));
+  EXPECT_TRUE(WaitLoopbackServer(&server, LOOPBACK_ACCEPT_TIMEOUT_MS));
+  ExpectTarget(body);
+  EXPECT_EQ("connect error: 10061 at ::1", LogTexts().at(1));
+  EXPECT_EQ(0u, server.requests.at(0).find("GET /setup.exe HTTP/1.1\r\nHost: setup-test-dual.test:"));
+
+  DeleteFileW(target.c_str());
+  server = {};
+  server.ipv6 = true;
+  ASSERT_TRUE(StartLoopbackRoutes(&server, {LoopbackRoute{"", FileResponse(body)}}, 1));
+  EXPECT_EQ(DOWNLOAD_OK, DownloadToFile(Wide(Url("/setup.exe")).c_str(), target.c_str(), RecordReport));
+  ExpectTarget(body);
+  ASSERT_EQ(1u, server.requests.size());
+  EXPECT_EQ("GET /setup.exe HTTP/1.1\r\nHost: [::1]:" + std::to_string(server.port) + "\r\n\r\n",
+            server.requests[0]);
 }
 
 TEST_F(HttpClientTest, HeadLinesEndWithLfAloneAndLoseEveryCr) {
@@ -470,7 +547,8 @@ TEST_F(HttpClientTest, BodyShorterThanAnnouncedIsTriedFiveTimesThenDeleted) {
             Reports);
   Lines lines = LogTexts();
   ASSERT_EQ(15u, lines.size());
-  EXPECT_EQ((Lines{"end down", "download broke at byte 4 of 10: the connection was closed", "connect error: 10061",
+  EXPECT_EQ((Lines{"end down", "download broke at byte 4 of 10: the connection was closed",
+                   "connect error: 10061 at 127.0.0.1",
                    "try 2 of 5 from byte 0: failed"}),
             Lines(lines.begin() + 3, lines.begin() + 7));
   EXPECT_EQ((Lines{"try 5 of 5 from byte 0: failed", "data download-error : 0",
@@ -679,7 +757,7 @@ TEST_F(HttpClientTest, RefusedConnectionStopsAtConnecting) {
   EXPECT_EQ((Steps{PREPARING, RESOLVING, CONNECTING}), Reports);
   Lines lines = LogTexts();
   ASSERT_EQ(2u, lines.size());
-  EXPECT_EQ("connect error: 10061", lines[1]);
+  EXPECT_EQ("connect error: 10061 at 127.0.0.1", lines[1]);
   ExpectNoTarget();
 }
 

@@ -11,6 +11,7 @@
 #include "http/head.h"
 #include "http/head_reader.h"
 #include "http/body_rules.h"
+#include "http/redirect.h"
 
 namespace {
 
@@ -60,6 +61,41 @@ TEST(SplitUrl, HostPortAndPathWithItsQuery) {
   EXPECT_EQ(URL_SPLIT, parts.result);
   EXPECT_EQ("", parts.host);
   EXPECT_EQ("", parts.port);
+
+  // An IPv6 literal keeps its brackets (the Host line carries them); its port follows the "]".
+  parts = Split("http://[2001:db8::1]:8080/x");
+  EXPECT_EQ("[2001:db8::1] 8080", parts.host + " " + parts.port);
+  EXPECT_EQ("[::1] 80", Split("http://[::1]/x").host + " " + Split("http://[::1]/x").port);
+  EXPECT_EQ(URL_BAD_HOST, Split("http://[::1/x").result);
+  EXPECT_EQ(URL_BAD_HOST, Split("http://[::1]8080/x").result);
+}
+
+// Where a Location leads from http://h:81/a/b?q ("" when nowhere), and whether the hop is made.
+TEST(Redirect, LocationsResolveAndHopsAreDecided) {
+  const char* const rows[][2] = {
+      {"http://o:82/x.exe", "http://o:82/x.exe"}, {"HTTPS://o/x", "https://o/x"}, {"//o/", "http://o/"},
+      {"//o", ""}, {"http://o?x", ""}, {"//[::1]:8/y?z", "http://[::1]:8/y?z"}, {"/c/./d/../e", "http://h:81/c/e"},
+      {"c", "http://h:81/a/c"}, {"../../../c/", "http://h:81/c/"}, {"..", "http://h:81/"},
+      {"?r", "http://h:81/a/b?r"}, {"c#f", "http://h:81/a/c"}, {"c?x/../y", "http://h:81/a/c?x/../y"},
+      {"ftp://o/x", ""}, {"mailto:a@b", ""}, {"/a b", ""}, {"/\xE4", ""}, {"#only", ""}};
+  for (const auto& row : rows) {
+    char target[URL_BUFFER_SIZE] = "";
+    EXPECT_EQ(row[1][0] != '\0', ResolveLocation("http://h:81/a/b?q", row[0], target)) << row[0];
+    EXPECT_STREQ(row[1], row[1][0] != '\0' ? target : "") << row[0];
+  }
+  // The dot segments go before the download's splitter holds the path to its buffer.
+  char target[URL_BUFFER_SIZE];
+  EXPECT_TRUE(ResolveLocation("http://h/", ("http://h/" + std::string(1200, 'p') + "/../q").c_str(), target));
+  EXPECT_STREQ("http://h/q", target);
+
+  RedirectChain chain;
+  BeginRedirectChain(&chain, "http://h/1", 2);
+  const std::pair<const char*, RedirectHop> hops[] = {
+      {"", REDIRECT_NO_LOCATION}, {"ftp://h/", REDIRECT_NOT_AN_ADDRESS}, {"/1", REDIRECT_LOOP},
+      {"https://h/2", REDIRECT_FOLLOWED}, {"http://h/3", REDIRECT_DOWNGRADE}, {"//h/2", REDIRECT_LOOP},
+      {"/3", REDIRECT_FOLLOWED}, {"/4", REDIRECT_TOO_MANY}};
+  for (const auto& hop : hops) EXPECT_EQ(hop.second, DecideRedirect(&chain, hop.first)) << hop.first;
+  EXPECT_STREQ("https://h/3", chain.visited[2]);
 }
 
 TEST(SplitUrl, SchemeIsByteExactAndAPathIsNeeded) {

@@ -3,6 +3,8 @@
 // it refuses, the time limit, and the proxy from the user's Internet settings.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "download/http_client.h"
 #include "download/download_file.h"
 #include "download/https_client.h"
@@ -68,9 +70,9 @@ class HttpsClientTest : public ::testing::Test {
     DeleteFileW(target.c_str());
   }
 
-  int Fetch(const std::string& url) {
+  int Fetch(const std::string& url, int redirects = 0) {
     Reports.clear();
-    return DownloadToFile(Wide(url).c_str(), target.c_str(), RecordReport);
+    return DownloadToFile(Wide(url).c_str(), target.c_str(), RecordReport, 1, redirects);
   }
 
   // Kept off the library's automatic proxy road, which Wine's library takes
@@ -150,8 +152,10 @@ TEST_F(HttpsClientTest, EmptyAndOverlongBodiesEndAtTheAnnouncedLength) {
   ExpectTarget("12345");
 }
 
-// Only a 200 answer counts; a redirect is refused as any other status, to
-// plain HTTP or not, and nothing is asked at its target.
+// Only a 200 answer counts; without redirects allowed a redirect is refused as
+// any other status, to plain HTTP or not, and nothing is asked at its target.
+// Allowed, one is followed, from http:// on to https:// too, never from
+// https:// down to http://.
 TEST_F(HttpsClientTest, EveryStatusBut200FailsWithoutAFileAndNoRedirectIsFollowed) {
   std::string elsewhere = TlsUrl(TLS_TRUSTED, "/elsewhere.exe");
   ASSERT_TRUE(ServeTlsRoute("/elsewhere.exe", TlsFileResponse("moved here")));
@@ -179,6 +183,26 @@ TEST_F(HttpsClientTest, EveryStatusBut200FailsWithoutAFileAndNoRedirectIsFollowe
   ASSERT_EQ(4u, requests.size()) << "a redirect's target was asked";
   for (size_t i = 0; i < requests.size(); ++i)
     EXPECT_TRUE(StartsWith(requests[i].bytes, "GET " + cases[i].path + " ")) << requests[i].bytes;
+
+  EXPECT_EQ(DOWNLOAD_FAILED, Fetch(TlsUrl(TLS_TRUSTED, "/plain"), 9));
+  EXPECT_EQ("redirect to \"http://localhost:" + std::to_string(TlsPort(TLS_TRUSTED)) +
+                "/elsewhere.exe\" refused: https to http",
+            LastLogLine());
+  ExpectNoTarget();
+  EXPECT_EQ(DOWNLOAD_OK, Fetch(TlsUrl(TLS_TRUSTED, "/moved"), 1));
+  ExpectTarget("moved here");
+  DeleteFileW(target.c_str());
+  LoopbackServer plain = {};
+  ASSERT_TRUE(StartLoopbackServer(&plain, {SendBytes("HTTP/1.1 307 Temporary Redirect\r\nLocation: " + elsewhere +
+                                                     "\r\nContent-Length: 0\r\n\r\n")}));
+  EXPECT_EQ(DOWNLOAD_OK, Fetch(LoopbackUrl(&plain, "/to-tls"), 1));
+  EXPECT_TRUE(WaitLoopbackServer(&plain, LOOPBACK_ACCEPT_TIMEOUT_MS));
+  ExpectTarget("moved here");
+  Lines lines = LogTexts();
+  EXPECT_NE(lines.end(), std::find(lines.begin(), lines.end(), "redirect 1 of 1: 307 to " + elsewhere));
+  requests = TlsRequests();
+  ASSERT_EQ(8u, requests.size());
+  EXPECT_TRUE(StartsWith(requests[7].bytes, "GET /elsewhere.exe ")) << requests[7].bytes;
 }
 
 // A cut body, or one whose size nobody announced, leaves no file that could
@@ -405,7 +429,7 @@ TEST_F(HttpsClientTest, HttpProxyAskingForAuthenticationFailsAndTheBypassListGoe
   ASSERT_NE(nullptr, OpenRunLogFile());
   ASSERT_TRUE(SetUserProxySettings(SETTINGS_DIRECT | SETTINGS_PROXY, "http=" + address, "<local>;127.0.0.*", ""));
   EXPECT_EQ(DOWNLOAD_FAILED, Fetch("http://127.0.0.2:9/setup.exe"));
-  EXPECT_EQ((Lines{"url: http://127.0.0.2:9/setup.exe", "connect error: 10061"}), LogTexts());
+  EXPECT_EQ((Lines{"url: http://127.0.0.2:9/setup.exe", "connect error: 10061 at 127.0.0.2"}), LogTexts());
 }
 
 // ---- Breaks, retries and continuations, on every road ------------------------

@@ -209,7 +209,8 @@ static void ReleaseServer(LoopbackServer* server) {
 bool StartLoopbackRoutes(LoopbackServer* server, const std::vector<LoopbackRoute>& routes,
                          int connections) {
   WSADATA winsock;
-  sockaddr_in address;
+  sockaddr_in6 address;  // or the sockaddr_in at its start
+  sockaddr_in* address4 = reinterpret_cast<sockaddr_in*>(&address);
   int addressLength = sizeof address;
 
   server->routes = routes;
@@ -226,19 +227,22 @@ bool StartLoopbackRoutes(LoopbackServer* server, const std::vector<LoopbackRoute
   server->winsockStarted = WSAStartup(MAKEWORD(2, 2), &winsock) == 0;
   if (!server->winsockStarted) return false;
 
-  server->listener = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+  server->listener = socket(server->ipv6 ? AF_INET6 : AF_INET, SOCK_STREAM, IPPROTO_TCP);
   ZeroMemory(&address, sizeof address);
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  address.sin_port = 0;
+  address.sin6_family = server->ipv6 ? AF_INET6 : AF_INET;
+  if (server->ipv6)
+    address.sin6_addr = in6addr_loopback;
+  else
+    address4->sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   if (server->listener == INVALID_SOCKET ||
-      bind(server->listener, (sockaddr*)&address, sizeof address) == SOCKET_ERROR ||
+      bind(server->listener, (sockaddr*)&address, server->ipv6 ? sizeof address : sizeof *address4) ==
+          SOCKET_ERROR ||
       listen(server->listener, 8) == SOCKET_ERROR ||
       getsockname(server->listener, (sockaddr*)&address, &addressLength) == SOCKET_ERROR) {
     ReleaseServer(server);
     return false;
   }
-  server->port = ntohs(address.sin_port);
+  server->port = ntohs(address.sin6_port);  // where sin_port is too
   server->thread = CreateThread(NULL, 0, LoopbackThread, server, 0, NULL);
   if (server->thread == NULL) {
     ReleaseServer(server);
@@ -271,7 +275,7 @@ void StopLoopbackServer(LoopbackServer* server) {
 }
 
 std::string LoopbackUrl(const LoopbackServer* server, const std::string& path) {
-  return "http://127.0.0.1:" + std::to_string(server->port) + path;
+  return (server->ipv6 ? "http://[::1]:" : "http://127.0.0.1:") + std::to_string(server->port) + path;
 }
 
 unsigned short UnusedLoopbackPort() {

@@ -98,6 +98,7 @@ struct LoopbackServer {
   std::vector<std::string> requests;  // exact bytes of each request, in order
   size_t bytesSent;                   // by every script, heads included
   bool concurrent;                    // set before starting: each connection is served on a thread of its own
+  bool ipv6;                          // set before starting: it listens on ::1 instead
   std::mutex* guard;                  // the requests and the count while connections run at once
 };
 
@@ -118,7 +119,7 @@ bool WaitLoopbackServer(LoopbackServer* server, DWORD timeoutMs);
 // current connection's script has run.
 void StopLoopbackServer(LoopbackServer* server);
 
-// "http://127.0.0.1:<port><path>"
+// "http://127.0.0.1:<port><path>", or "http://[::1]:<port><path>"
 std::string LoopbackUrl(const LoopbackServer* server, const std::string& path);
 
 // A port on 127.0.0.1 where nothing listens (bound, then closed again).

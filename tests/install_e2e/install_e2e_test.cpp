@@ -919,20 +919,26 @@ const std::wstring REFUSED_PRODUCT = L"http://127.0.0.1:1/package/brenvik/brenvi
 std::vector<std::wstring> MirrorStory(const std::vector<std::wstring>& lines) {
   std::vector<std::wstring> story;
   for (const std::wstring& line : lines)
-    for (const wchar_t* start : {L"product mirror ", L"url: ", L"connect error: ", L"pin ", L"app.connections", X005})
+    for (const wchar_t* start :
+         {L"product mirror ", L"url: ", L"connect error: ", L"redirect", L"pin ", L"app.connections", L"app.redirects", X005})
       // The failure's line without its error code.
       if (StartsWith(line, start)) story.push_back(start == X005 ? line.substr(0, line.find(L"(EH") + 3) : line);
   return story;
 }
 
 // The first address refuses the connection (nothing listens there); the
-// second serves the product, which its pin accepts: it is started, whichever
-// mirror served it. A valid connection count changes nothing in the run.
+// second redirects to the product, which its pin accepts: it is started,
+// whichever mirror and host served it. A valid connection count changes
+// nothing in the run.
 TEST_F(InstallRun, ProductFromTheSecondAddressWhenTheFirstRefuses) {
   const std::string product = FakeInstallerBytes();
-  Prepare(L"win7", false, {{PRODUCT_V2_PATH, FileResponse(product)}}, 1);
-  StampProductMirrors({REFUSED_PRODUCT, L"/package/brenvik/brenvik-setupvv.exe"},
-                      L"app.sha256.v2=" + DigestOf(product) + L"\napp.connections=2\n");
+  Prepare(L"win7", false,
+          {{"/release/latest-v2", {SendBytes("HTTP/1.1 302 Found\r\nLocation: " + std::string(PRODUCT_V2_PATH) +
+                                             "\r\nContent-Length: 0\r\n\r\n")}},
+           {PRODUCT_V2_PATH, FileResponse(product)}},
+          2);
+  StampProductMirrors({REFUSED_PRODUCT, L"/release/latest-vv"},
+                      L"app.sha256.v2=" + DigestOf(product) + L"\napp.connections=2\napp.redirects=1\n");
   ASSERT_TRUE(StartRun(&run, SETUP_WINDOW_CLASS, L"")) << DescribeStart(run);
   HANDLE log = HoldRunLog();  // before the press: the run takes well under a second
   ASSERT_NE(INVALID_HANDLE_VALUE, log);
@@ -944,12 +950,15 @@ TEST_F(InstallRun, ProductFromTheSecondAddressWhenTheFirstRefuses) {
   std::vector<std::wstring> record = WaitForRecord(InFolder(PRODUCT_V2));
   ASSERT_EQ(2u, record.size());
   EXPECT_EQ(InFolder(PRODUCT_V2), record[0]);
-  ASSERT_EQ(1u, server.requests.size());
-  EXPECT_TRUE(StartsWith(server.requests[0], std::string("GET ") + PRODUCT_V2_PATH + " HTTP/1.1\r\n"));
+  ASSERT_EQ(2u, server.requests.size());
+  EXPECT_TRUE(StartsWith(server.requests[1], std::string("GET ") + PRODUCT_V2_PATH + " HTTP/1.1\r\n"));
   const std::wstring refused = L"http://127.0.0.1:1" + Wide(PRODUCT_V2_PATH);
-  const std::wstring served = L"http://127.0.0.1:" + std::to_wstring(server.port) + Wide(PRODUCT_V2_PATH);
+  const std::wstring base = L"http://127.0.0.1:" + std::to_wstring(server.port);
   EXPECT_EQ((std::vector<std::wstring>{L"product mirror 1 of 2: " + refused, L"url: " + refused,
-                                       L"connect error: 10061", L"product mirror 2 of 2: " + served, L"url: " + served,
+                                       L"connect error: 10061 at 127.0.0.1",
+                                       L"product mirror 2 of 2: " + base + L"/release/latest-v2",
+                                       L"url: " + base + L"/release/latest-v2",
+                                       L"redirect 1 of 1: 302 to " + base + Wide(PRODUCT_V2_PATH),
                                        L"pin app.sha256.v2 matched"}),
             MirrorStory(lines));
   EXPECT_TRUE(std::find(lines.begin(), lines.end(), L"bye") != lines.end()) << "the whole log, read through the test's handle";
@@ -963,7 +972,7 @@ TEST_F(InstallRun, ProductMirrorsThatAllFailEndInX005AfterTheLast) {
   const std::wstring digest = DigestOf(FakeInstallerBytes());
   Prepare(L"win7", false, {{"/m2/brenvik-setupv2.exe", FileResponse(tampered)}}, 2);
   StampProductMirrors({REFUSED_PRODUCT, L"/m2/brenvik-setupvv.exe", L"/m3/brenvik-setupvv.exe"},
-                      L"app.sha256.v2=" + digest + L"\napp.connections=9\n");
+                      L"app.sha256.v2=" + digest + L"\napp.connections=9\napp.redirects=10\n");
   StartAndPress();
   EXPECT_EQ(X005, FailureBoxText());
   EXPECT_FALSE(FileExists(InFolder(PRODUCT_V2)));
@@ -975,7 +984,8 @@ TEST_F(InstallRun, ProductMirrorsThatAllFailEndInX005AfterTheLast) {
   const std::wstring refused = L"http://127.0.0.1:1" + Wide(PRODUCT_V2_PATH);
   EXPECT_EQ((std::vector<std::wstring>{
                 L"app.connections refused: \"9\" is not a number from 1 to 8; downloads use one connection",
-                L"product mirror 1 of 3: " + refused, L"url: " + refused, L"connect error: 10061",
+                L"app.redirects refused: \"10\" is not a number from 0 to 9; no redirect is followed",
+                L"product mirror 1 of 3: " + refused, L"url: " + refused, L"connect error: 10061 at 127.0.0.1",
                 L"product mirror 2 of 3: " + base + L"/m2/brenvik-setupv2.exe", L"url: " + base + L"/m2/brenvik-setupv2.exe",
                 L"pin app.sha256.v2 mismatch: expected " + digest + L", received " + DigestOf(tampered),
                 L"product mirror 3 of 3: " + base + L"/m3/brenvik-setupv2.exe", L"url: " + base + L"/m3/brenvik-setupv2.exe",

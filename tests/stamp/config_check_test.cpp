@@ -304,7 +304,7 @@ TEST(ConfigCheck, UndecodableLinesAreErrorsWithTheirNumber) {
 TEST(ConfigCheck, KnownKeysAndMirrorNumbers) {
   // The mirror numbers themselves are setup.exe's own (MirrorKeys tests).
   const wchar_t* const known[] = {L"net2.url37", L"net4.url2", L"app.url", L"app.url10", L"app.sha256.v2",
-                                  L"net2.sha256", L"app.connections"};
+                                  L"net2.sha256", L"app.connections", L"app.redirects"};
   for (const wchar_t* key : known) EXPECT_TRUE(IsKnownKey(key)) << Utf8FromWide(key);
   // "app.url1" (the first address is "app.url"), letter case, a zero character.
   const std::wstring unknown[] = {L"net2.url01", L"net4.url3", L"app.url1", L"APP.URL", L"",
@@ -325,6 +325,9 @@ TEST(ConfigCheck, ProductMirrorsAreCheckedAsAppUrlIs) {
     Messages expected;
   } rows[] = {
       {L"app.url2=https://mirror.example.com/brenvik-setupvv.exe\napp.url3=http://127.0.0.1/vv.exe\n", {}},
+      {L"app.url2=http://[2001:db8::1]:3000/vv.exe\napp.url3=https://[::1]/vv.exe\n", {}},
+      {L"app.url2=http://[::1/vv.exe\n",
+       {L"product.txt:10: error: the download client refuses the address in \"app.url2\": bad ipv6 literal"}},
       {L"app.url3=http://127.0.0.1/vv.exe\n",
        {L"product.txt:10: warning: \"app.url3" + neverTried + L"\"app.url2\", which is missing"}},
       {L"app.url2=\napp.url3=http://127.0.0.1/vv.exe\n",
@@ -356,7 +359,7 @@ TEST(ConfigCheck, ProductMirrorsAreCheckedAsAppUrlIs) {
                        L"app.url2=http://127.0.0.1:3000/brenvik-setupvv.exe\n")));
 }
 
-TEST(ConfigCheck, ConnectionsFromOneToEightInPlainDecimal) {
+TEST(ConfigCheck, ConnectionsFromOneToEightAndRedirectsFromZeroToNineInPlainDecimal) {
   for (const wchar_t* value : {L"1", L"8"})
     EXPECT_EQ(Messages(), Check(std::wstring(BASE) + L"app.connections=" + value + L"\n")) << Utf8FromWide(value);
   const std::wstring refused =
@@ -366,6 +369,15 @@ TEST(ConfigCheck, ConnectionsFromOneToEightInPlainDecimal) {
   for (const wchar_t* value : {L"0", L"9", L""})
     EXPECT_EQ(Messages({L"product.txt:10: error: \"app.connections\" is \"" + std::wstring(value) + L"\"" + refused}),
               Check(std::wstring(BASE) + L"app.connections=" + value + L"\n"))
+        << Utf8FromWide(value);
+  // Redirects: from 0 to 9, the edges on both sides.
+  for (const wchar_t* value : {L"0", L"9"})
+    EXPECT_EQ(Messages(), Check(std::wstring(BASE) + L"app.redirects=" + value + L"\n")) << Utf8FromWide(value);
+  for (const wchar_t* value : {L"10", L"-1"})
+    EXPECT_EQ(Messages({L"product.txt:10: error: \"app.redirects\" is \"" + std::wstring(value) +
+                        L"\", not a number from 0 to 9 in plain decimal (no sign, blank or leading zero): setup.exe "
+                        L"would follow no redirect"}),
+              Check(std::wstring(BASE) + L"app.redirects=" + value + L"\n"))
         << Utf8FromWide(value);
   // A blank is part of the value: a warning for the blank, an error for the count.
   EXPECT_EQ(Messages({L"product.txt:10: warning: blank at the end of the line becomes part of the value of "

@@ -7,6 +7,7 @@
 #include "config/config_table.h"
 #include "config/replace_all.h"
 #include "http/range_plan.h"
+#include "http/redirect.h"
 #include "http/url.h"
 #include "http/request.h"
 #include "install/connection_count.h"
@@ -18,12 +19,13 @@ const wchar_t* const REQUIRED_KEYS[7] = {
   L"corp.name", L"corp.tel", L"app.url"
 };
 
-// The keys of the shipped text, the pin keys and the connection count; the
+// The keys of the shipped text, the pin keys, the connection and redirect counts; the
 // mirror keys "net2.urlN" and "app.urlN" for other N are recognised apart.
-static const wchar_t* const KNOWN_KEYS[18] = {
+static const wchar_t* const KNOWN_KEYS[19] = {
   L"app.name", L"setup.text", L"button.text", L"corp.name", L"corp.tel", L"summary",
   L"net2.url1", L"net2.url2", L"net4.url1", L"net4.url2", L"app.url", L"app.url2",
-  PRODUCT_PIN_KEY_V2, PRODUCT_PIN_KEY_V4, RUNTIME_PIN_KEY, PRODUCT_SIGNER_KEY, RUNTIME_SIGNER_KEY, CONNECTIONS_KEY
+  PRODUCT_PIN_KEY_V2, PRODUCT_PIN_KEY_V4, RUNTIME_PIN_KEY, PRODUCT_SIGNER_KEY, RUNTIME_SIGNER_KEY, CONNECTIONS_KEY,
+  REDIRECTS_KEY
 };
 
 static std::wstring Quoted(const std::wstring& text) {
@@ -290,17 +292,19 @@ static void CheckPins(const std::map<std::wstring, ConfigKey>& table, std::vecto
                L"installer is started unchecked");
 }
 
-// setup.exe reads a malformed count as one connection: never what a maker meant.
-static void CheckConnections(const std::map<std::wstring, ConfigKey>& table, std::vector<CheckMessage>& messages) {
-  std::map<std::wstring, ConfigKey>::const_iterator entry = table.find(CONNECTIONS_KEY);
-  int connections = 0;
+// setup.exe reads a malformed count as one connection, and a malformed
+// number of redirects as none: never what a maker meant.
+static void CheckDigitKey(const std::map<std::wstring, ConfigKey>& table, const wchar_t* key, int lowest, int highest,
+                          const wchar_t* meaning, std::vector<CheckMessage>& messages) {
+  std::map<std::wstring, ConfigKey>::const_iterator entry = table.find(key);
+  int number = 0;
   if (entry == table.end() ||
-      ReadConnectionSetting(true, entry->second.value.c_str(), &connections) != CONNECTIONS_MALFORMED)
+      ReadDigitSetting(true, entry->second.value.c_str(), lowest, highest, 0, &number) != CONNECTIONS_MALFORMED)
     return;
   AddMessage(messages, CHECK_ERROR, entry->second.line,
-             Quoted(CONNECTIONS_KEY) + L" is " + Quoted(entry->second.value) + L", not a number from 1 to " +
-                 Number(MAX_DOWNLOAD_CONNECTIONS) +
-                 L" in plain decimal (no sign, blank or leading zero): setup.exe would download over one connection");
+             Quoted(key) + L" is " + Quoted(entry->second.value) + L", not a number from " + Number(lowest) +
+                 L" to " + Number(highest) + L" in plain decimal (no sign, blank or leading zero): setup.exe would " +
+                 meaning);
 }
 
 bool SplitConfigLine(const std::wstring& text, std::wstring& key, std::wstring& value) {
@@ -454,7 +458,8 @@ void CheckConfigLines(const std::vector<ConfigLine>& lines, std::vector<CheckMes
     if (lines[i].decoded) CheckLine(lines[i], i, table, messages);
   CheckLimitsAndRequiredKeys(lines, table, messages);
   CheckPins(table, messages);
-  CheckConnections(table, messages);
+  CheckDigitKey(table, CONNECTIONS_KEY, 1, MAX_DOWNLOAD_CONNECTIONS, L"download over one connection", messages);
+  CheckDigitKey(table, REDIRECTS_KEY, 0, MAX_REDIRECTS, L"follow no redirect", messages);
   CheckMirrors(table, PRODUCT_MIRRORS, messages);
   CheckMirrors(table, RUNTIME_MIRRORS, messages);
   std::stable_sort(messages.begin() + first, messages.end(),

@@ -53,7 +53,7 @@ void ReadConfigKeys(const std::vector<ConfigLine>& lines, std::map<std::wstring,
 void CheckConfigLines(const std::vector<ConfigLine>& lines, std::vector<CheckMessage>& messages);
 
 // Whether the program reads the key: the eleven keys of the shipped text, the
-// pin keys, "app.connections", and the mirror keys "net2.urlN" and "app.urlN"
+// pin keys, "app.connections", "app.redirects", and the mirror keys "net2.urlN" and "app.urlN"
 // with any mirror number (decimal, from 1 or 2, no leading zero).
 bool IsKnownKey(const std::wstring& key);
 
