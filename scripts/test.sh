@@ -31,7 +31,6 @@ guest_tests=(
   InstallRun.LinksPlantedUnderItsFileNamesLeaveTheirTargetsUntouched      # files made afresh by rename
   InstallRun.DownloadsThatCannotFitTheDiskFailBeforeTheirBody             # 64-bit lengths in 32-bit msvcrt's log lines
   InstallRun.LargeProductComesOverFourConnectionsAndStarts                # threads, positional writes at 64-bit offsets
-  InstallRun.RunClosedDuringADownloadInRangesIsContinuedByTheNextRun    # the kept download's record, read by a 32-bit build
 )
 guest_targets=(install_e2e_tests setup_window_e2e_tests)
 

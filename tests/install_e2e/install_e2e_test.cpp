@@ -233,7 +233,6 @@ class InstallRun : public ::testing::Test {
     return RunLogTextsOf(bytes);
   }
 
-  // The run log's lines that start with `start`, in order.
   // Starts the run's setup.exe again and presses the button: its log's lines
   // once it has ended (held, since a successful run deletes it).
   std::vector<std::wstring> RunAgain() {
@@ -242,10 +241,11 @@ class InstallRun : public ::testing::Test {
     HANDLE log = HoldRunLog();
     PostClick(Control(BUTTON));
     EXPECT_EQ(0u, WaitForExitCode());
-    if (log != INVALID_HANDLE_VALUE) lines = ReadHeldLog(log), CloseHandle(log);
+    if (log != INVALID_HANDLE_VALUE) lines = ReadHeldLog(log);
     return lines;
   }
 
+  // The run log's lines that start with `start`, in order.
   std::vector<std::wstring> LogLinesStartingWith(const std::wstring& start) {
     std::vector<std::wstring> found;
     for (const std::wstring& line : ReadRunLogTexts(RunLogOf(run)))
@@ -704,12 +704,22 @@ TEST_F(InstallRun, RunClosedDuringADownloadInRangesIsContinuedByTheNextRun) {
             }}},
           32, L"", L"", L"app.connections=4\n");
   StartAndPress();
-  ASSERT_TRUE(WaitForText(Control(PERCENT), L"40%", E2E_START_TIMEOUT_MS));
+  // Each connection stalls after its tenth: four reach 40 %. On a loaded
+  // machine an extra connection may be given up first, and fewer reach less.
+  if (!WaitForText(Control(PERCENT), L"40%", E2E_START_TIMEOUT_MS)) {
+    wchar_t percent[16] = L"";
+    GetWindowTextW(Control(PERCENT), percent, 16);
+    ASSERT_GE(_wtoi(percent), 10) << "not even the first connection's tenth";
+  }
   PostKeyUp(run.window, VK_ESCAPE);
   EXPECT_EQ(0u, WaitForExitCode());
   const std::wstring installer = InFolder(PRODUCT_V2);
+  // A connection slowed past its head's time limit gives its range back, and
+  // another may then extend the prefix: its length varies, its bytes do not.
   const std::string kept = ReadFileBytes(installer);
-  EXPECT_TRUE(kept == product.substr(0, tenth)) << "the complete prefix, nothing behind it: " << kept.size() << " bytes";
+  const size_t prefix = kept.size();
+  EXPECT_TRUE(prefix >= tenth && prefix < size && kept == product.substr(0, prefix))
+      << "the complete prefix, nothing behind it: " << prefix << " bytes";
   EXPECT_TRUE(FileExists(installer + L".partial"));
   EXPECT_TRUE(LogHasLine(L"partial download recorded for the next run: " + installer));
   std::unique_lock<std::mutex> held(*server.guard);
@@ -722,19 +732,19 @@ TEST_F(InstallRun, RunClosedDuringADownloadInRangesIsContinuedByTheNextRun) {
   EXPECT_EQ(2u, WaitForRecord(installer).size());
   EXPECT_FALSE(FileExists(installer + L".partial")) << "a record is read once";
   for (const std::wstring& text : {L"partial download of an earlier run taken up: " + installer,
-                                   L"continuing the partial download at byte " + std::to_wstring(tenth) + L" of " +
+                                   L"continuing the partial download at byte " + std::to_wstring(prefix) + L" of " +
                                        std::to_wstring(size)})
     EXPECT_NE(lines.end(), std::find(lines.begin(), lines.end(), text)) << text;
   std::lock_guard<std::mutex> lock(*server.guard);
   ASSERT_GT(server.requests.size(), asked);
-  EXPECT_NE(std::string::npos, server.requests[asked].find("\r\nRange: bytes=" + std::to_string(tenth) + "-\r\n"));
+  EXPECT_NE(std::string::npos, server.requests[asked].find("\r\nRange: bytes=" + std::to_string(prefix) + "-\r\n"));
   EXPECT_NE(std::string::npos, server.requests[asked].find("\r\nIf-Range: \"build-1\"\r\n"));
   for (size_t i = asked; i < server.requests.size(); ++i) {
     size_t range = server.requests[i].find("\r\nRange: bytes=");
     ASSERT_NE(std::string::npos, range) << "nothing asked from byte 0: " << server.requests[i];
-    EXPECT_GE(std::stoull(server.requests[i].substr(range + 15)), tenth);
+    EXPECT_GE(std::stoull(server.requests[i].substr(range + 15)), prefix);
   }
-  EXPECT_LT(server.bytesSent - sent, size - tenth + 64 * 1024) << "only the rest was sent";
+  EXPECT_LT(server.bytesSent - sent, size - prefix + 64 * 1024) << "only the rest was sent";
 }
 
 // A product that its pin accepted is started by the next run unfetched, with
