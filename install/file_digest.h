@@ -6,13 +6,14 @@
 
 #include "install/payload_pin.h"
 
-typedef int DigestResult;
-const DigestResult DIGEST_OK = 0;
-// The system has no provider that computes SHA-256 (XP before SP3), or lacks
-// one of the functions.
-const DigestResult DIGEST_NO_PROVIDER = 1;
-// The provider failed, or the file could not be read to its end.
-const DigestResult DIGEST_FAILED = 2;
+enum DigestResult {
+  DIGEST_OK = 0,
+  // The system has no provider that computes SHA-256 (XP before SP3), or lacks
+  // one of the functions.
+  DIGEST_NO_PROVIDER = 1,
+  // The provider failed, or the file could not be read to its end.
+  DIGEST_FAILED = 2,
+};
 
 // Reads `file` from its start to its end and hashes every byte. On a result
 // other than DIGEST_OK, GetLastError tells why.

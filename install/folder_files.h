@@ -12,14 +12,15 @@ const WCHAR RUNTIME_FILE_NAME[] = L"brenvik-setup-dotnetv2.exe";
 // "vv" stands for the version tag ("v2", "v4").
 const WCHAR PRODUCT_FILE_TEMPLATE[] = L"brenvik-setupvv.exe";
 
-typedef int FolderFileKind;
-const FolderFileKind NOT_SETUPS_FILE = 0;     // never touched
-const FolderFileKind RUNTIME_INSTALLER = 1;
-const FolderFileKind PRODUCT_INSTALLER = 2;   // both builds: one kind, the last one stays
-const FolderFileKind UNFINISHED_FILE = 3;     // a fresh file's temporary name (platform/fresh_file.h)
-// The record of a partial download (install/kept_record.h): a run keeps at
-// most one download, so the newest record is the one that may be read.
-const FolderFileKind KEPT_RECORD = 4;
+enum FolderFileKind {
+  NOT_SETUPS_FILE = 0,    // never touched
+  RUNTIME_INSTALLER = 1,
+  PRODUCT_INSTALLER = 2,  // both builds: one kind, the last one stays
+  UNFINISHED_FILE = 3,    // a fresh file's temporary name (platform/fresh_file.h)
+  // The record of a partial download (install/kept_record.h): a run keeps at
+  // most one download, so the newest record is the one that may be read.
+  KEPT_RECORD = 4,
+};
 
 // The kind of a file name (case as the file system ignores it).
 FolderFileKind KindOfFolderFile(const WCHAR* name);

@@ -7,17 +7,18 @@
 
 #include "install/payload_pin.h"
 
-typedef int SignerRead;
-// The leaf signer's key digest was read; *trustResult and *chainStatus say what
-// the system thinks of the signature.
-const SignerRead SIGNER_READ = 0;
-// The system found no signer; *trustResult says why.
-const SignerRead SIGNER_NONE = 1;
-// The system lacks what the check needs (wintrust.dll or one of its functions,
-// or SHA-256); GetLastError tells which failure.
-const SignerRead SIGNER_CHECK_UNAVAILABLE = 2;
-// The signer's certificate could not be read.
-const SignerRead SIGNER_UNREADABLE = 3;
+enum SignerRead {
+  // The leaf signer's key digest was read; *trustResult and *chainStatus say what
+  // the system thinks of the signature.
+  SIGNER_READ = 0,
+  // The system found no signer; *trustResult says why.
+  SIGNER_NONE = 1,
+  // The system lacks what the check needs (wintrust.dll or one of its functions,
+  // or SHA-256); GetLastError tells which failure.
+  SIGNER_CHECK_UNAVAILABLE = 2,
+  // The signer's certificate could not be read.
+  SIGNER_UNREADABLE = 3,
+};
 
 // Verifies the very file that `file` holds (read access; `path` names it for
 // the system) without UI and without revocation checks over the network, and

@@ -29,16 +29,17 @@ bool ParseSignerPins(const wchar_t* text, SignerPins* pins);
 // True when `key` is one of the pinned digests.
 bool SignerPinsMatch(const SignerPins& pins, const unsigned char key[SHA256_SIZE]);
 
-typedef int SignatureVerdict;
-// The signature verified, and nothing was said against the signer.
-const SignatureVerdict SIGNATURE_VALID = 0;
-// The signature covers the file, and the only complaint is about the chain
-// (root not trusted, chain not built, expired without a time stamp): the pinned
-// key is the trust anchor, so a maker's own CA works.
-const SignatureVerdict SIGNATURE_CHAIN_COMPLAINT = 1;
-// Refused whatever the key: no signature, a bad digest, an explicitly
-// distrusted or revoked signer, and every answer not known to be about the chain.
-const SignatureVerdict SIGNATURE_REFUSED = 2;
+enum SignatureVerdict {
+  // The signature verified, and nothing was said against the signer.
+  SIGNATURE_VALID = 0,
+  // The signature covers the file, and the only complaint is about the chain
+  // (root not trusted, chain not built, expired without a time stamp): the pinned
+  // key is the trust anchor, so a maker's own CA works.
+  SIGNATURE_CHAIN_COMPLAINT = 1,
+  // Refused whatever the key: no signature, a bad digest, an explicitly
+  // distrusted or revoked signer, and every answer not known to be about the chain.
+  SIGNATURE_REFUSED = 2,
+};
 
 // Judges WinVerifyTrust's answer (an HRESULT) and the signer's chain error
 // status (CERT_TRUST_*), which may name a distrust that the answer does not.

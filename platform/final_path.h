@@ -12,10 +12,11 @@
 // (a volume GUID, a path without the prefix) or a result that does not fit.
 bool PlainFromFinalPath(const WCHAR* final, WCHAR* plain);
 
-typedef int FinalPathRead;
-const FinalPathRead FINAL_PATH_READ = 0;
-const FinalPathRead FINAL_PATH_UNAVAILABLE = 1;  // no GetFinalPathNameByHandleW: Windows XP
-const FinalPathRead FINAL_PATH_FAILED = 2;       // the thread's last error says why
+enum FinalPathRead {
+  FINAL_PATH_READ = 0,
+  FINAL_PATH_UNAVAILABLE = 1,  // no GetFinalPathNameByHandleW: Windows XP
+  FINAL_PATH_FAILED = 2,       // the thread's last error says why
+};
 
 // The plain final path of what `handle` holds, into `path` (MAX_PATH units);
 // GetFinalPathNameByHandleW is looked up at run time.

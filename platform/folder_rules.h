@@ -13,16 +13,17 @@ const DWORD FOLDER_WRITE_RIGHTS = FILE_WRITE_DATA | FILE_APPEND_DATA | FILE_WRIT
                                   FILE_WRITE_ATTRIBUTES | DELETE | WRITE_DAC | WRITE_OWNER | GENERIC_WRITE |
                                   GENERIC_ALL | MAXIMUM_ALLOWED;
 
-typedef int FolderVerdict;
-const FolderVerdict FOLDER_TRUSTED = 0;         // owned by the Administrators or SYSTEM, writable by them only
-const FolderVerdict FOLDER_FOREIGN_OWNER = 1;   // `sid`: the owner (who may always rewrite the DACL)
-const FolderVerdict FOLDER_OTHERS_WRITE = 2;    // `sid` may write with `rights`
-const FolderVerdict FOLDER_NO_DACL = 3;         // no DACL: everyone may do everything
-const FolderVerdict FOLDER_UNREAD_ENTRY = 4;    // an allowing entry of a kind not read here (`rights`: its type)
-const FolderVerdict FOLDER_MALFORMED = 5;       // the descriptor does not hold together
-const FolderVerdict FOLDER_LINK = 6;            // a link or junction: never followed
-const FolderVerdict FOLDER_NOT_A_FOLDER = 7;    // a file has the name
-const FolderVerdict FOLDER_NOT_READ = 8;        // not opened, or its security not read (`rights`: the error code)
+enum FolderVerdict {
+  FOLDER_TRUSTED = 0,        // owned by the Administrators or SYSTEM, writable by them only
+  FOLDER_FOREIGN_OWNER = 1,  // `sid`: the owner (who may always rewrite the DACL)
+  FOLDER_OTHERS_WRITE = 2,   // `sid` may write with `rights`
+  FOLDER_NO_DACL = 3,        // no DACL: everyone may do everything
+  FOLDER_UNREAD_ENTRY = 4,   // an allowing entry of a kind not read here (`rights`: its type)
+  FOLDER_MALFORMED = 5,      // the descriptor does not hold together
+  FOLDER_LINK = 6,           // a link or junction: never followed
+  FOLDER_NOT_A_FOLDER = 7,   // a file has the name
+  FOLDER_NOT_READ = 8,       // not opened, or its security not read (`rights`: the error code)
+};
 
 // Who and what a verdict other than FOLDER_TRUSTED is about, for the run log.
 struct FolderObjection {

@@ -20,13 +20,14 @@
 extern const WCHAR* const LATE_LOADED_LIBRARIES[];
 const int LATE_LOADED_LIBRARY_COUNT = 14;
 
-typedef int DllSearchDefence;
-// SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32) took: every later load
-// by name searches the system folder only.
-const DllSearchDefence DLL_SEARCH_SYSTEM_ONLY = 1;
-// Older systems: SetDllDirectoryW(L"") where it exists (the current directory
-// leaves the search) and the late-loaded libraries loaded by full path.
-const DllSearchDefence DLL_SEARCH_PRELOADED = 2;
+enum DllSearchDefence {
+  // SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32) took: every later load
+  // by name searches the system folder only.
+  DLL_SEARCH_SYSTEM_ONLY = 1,
+  // Older systems: SetDllDirectoryW(L"") where it exists (the current directory
+  // leaves the search) and the late-loaded libraries loaded by full path.
+  DLL_SEARCH_PRELOADED = 2,
+};
 
 // Called first thing at start-up. `mayLimitDefaultDirectories` false takes the
 // older systems' road even where the newer call exists (a test build does, to
