@@ -23,16 +23,25 @@ struct ConfigTable {
   int count;
 };
 
-typedef int ConfigParseResult;
-const ConfigParseResult CONFIG_PARSED = 0;
-const ConfigParseResult CONFIG_TEXT_TOO_LONG = 1;
-const ConfigParseResult CONFIG_TOO_MANY_ENTRIES = 2;
+enum ConfigParseResult {
+  CONFIG_PARSED = 0,
+  CONFIG_TEXT_TOO_LONG = 1,
+  CONFIG_TOO_MANY_ENTRIES = 2,
+};
 
 // Fills `table` from `length` code units of `text`: lines end at LF (one CR
 // right before it is dropped), empty lines are skipped, each line splits at its
 // first "=" (a line without one is key and value at once), nothing is trimmed,
 // and the first occurrence of a key wins. On a refusal the table is empty.
 ConfigParseResult ParseConfigText(const wchar_t* text, int length, ConfigTable* table);
+
+// What a configuration says about one key whose value is checked (a pin, a
+// count): a present key never counts as absent, whatever its value.
+enum SettingRead {
+  SETTING_ABSENT = 0,     // no key
+  SETTING_MALFORMED = 1,  // present, but not what the key takes (empty included)
+  SETTING_VALID = 2,
+};
 
 // The entry whose key equals `key` (zero-terminated, case-sensitive), or null.
 const ConfigEntry* FindConfigEntry(const ConfigTable* table, const wchar_t* key);

@@ -106,7 +106,7 @@ static void CheckBytes(const std::string& bytes) {
   for (std::map<std::wstring, ConfigKey>::const_iterator k = keys.begin(); k != keys.end(); ++k) {
     int connections = 0;
     if (k->first == CONNECTIONS_KEY)
-      FUZZ_CHECK(ReadConnectionSetting(true, k->second.value.c_str(), &connections) == CONNECTIONS_VALID,
+      FUZZ_CHECK(ReadConnectionSetting(true, k->second.value.c_str(), &connections) == SETTING_VALID,
                  "a connection count that passes is one that setup.exe takes");
     // setup.exe's keys hold no zero character.
     bool whole = k->first.find(L'\0') == std::wstring::npos;

@@ -5,15 +5,15 @@
 
 static_assert(MAX_DOWNLOAD_CONNECTIONS < 10 && MAX_REDIRECTS < 10, "one digit each");
 
-ConnectionSetting ReadDigitSetting(bool present, const wchar_t* value, int lowest, int highest, int fallback,
+SettingRead ReadDigitSetting(bool present, const wchar_t* value, int lowest, int highest, int fallback,
                                    int* number) {
   *number = fallback;
-  if (!present) return CONNECTIONS_ABSENT;
-  if (value[0] < L'0' + lowest || value[0] > L'0' + highest || value[1] != L'\0') return CONNECTIONS_MALFORMED;
+  if (!present) return SETTING_ABSENT;
+  if (value[0] < L'0' + lowest || value[0] > L'0' + highest || value[1] != L'\0') return SETTING_MALFORMED;
   *number = value[0] - L'0';
-  return CONNECTIONS_VALID;
+  return SETTING_VALID;
 }
 
-ConnectionSetting ReadConnectionSetting(bool present, const wchar_t* value, int* connections) {
+SettingRead ReadConnectionSetting(bool present, const wchar_t* value, int* connections) {
   return ReadDigitSetting(present, value, 1, MAX_DOWNLOAD_CONNECTIONS, DEFAULT_CONNECTIONS, connections);
 }

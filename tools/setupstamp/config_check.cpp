@@ -299,7 +299,7 @@ static void CheckDigitKey(const std::map<std::wstring, ConfigKey>& table, const 
   std::map<std::wstring, ConfigKey>::const_iterator entry = table.find(key);
   int number = 0;
   if (entry == table.end() ||
-      ReadDigitSetting(true, entry->second.value.c_str(), lowest, highest, 0, &number) != CONNECTIONS_MALFORMED)
+      ReadDigitSetting(true, entry->second.value.c_str(), lowest, highest, 0, &number) != SETTING_MALFORMED)
     return;
   AddMessage(messages, CHECK_ERROR, entry->second.line,
              Quoted(key) + L" is " + Quoted(entry->second.value) + L", not a number from " + Number(lowest) +
