@@ -111,8 +111,9 @@ static double Median(std::vector<double> values) {
 // the configuration does not give.
 static bool CheckPin(const WCHAR* target, bool publisher) {
   HANDLE held = INVALID_HANDLE_VALUE;
-  bool matched = CheckPinnedDownload(target, publisher ? L"none" : PRODUCT_PIN_KEY_V4,
-                                     publisher ? PRODUCT_SIGNER_KEY : L"none", &held) == PIN_MATCHED;
+  InstallerPins pins;
+  ReadInstallerPins(publisher ? L"none" : PRODUCT_PIN_KEY_V4, publisher ? PRODUCT_SIGNER_KEY : L"none", &pins);
+  bool matched = CheckPinnedDownload(target, pins, &held) == PIN_MATCHED;
   ReleasePinnedDownload(&held);
   return matched;
 }
@@ -161,7 +162,7 @@ static int TimeOneDownload(const char* connections, const char* url, const char*
   MultiByteToWideChar(CP_ACP, 0, target, -1, wideTarget, MAX_PATH);
   LARGE_INTEGER start, end;
   QueryPerformanceCounter(&start);
-  int result = DownloadToFile(wideUrl, wideTarget, IgnoreProgress, atoi(connections));
+  int result = DownloadToFile(wideUrl, wideTarget, IgnoreProgress, DownloadLimits{atoi(connections), 0});
   QueryPerformanceCounter(&end);
   if (result != DOWNLOAD_OK) {
     fprintf(stderr, "DownloadToFile failed: %d\n", result);

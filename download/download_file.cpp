@@ -132,7 +132,7 @@ struct DownloadAddress {
 // Splits `url` and refuses, before anything starts, what no try could fetch:
 // a request that cannot fit, an address the library cannot take. DOWNLOAD_OK,
 // or the result to return, logged.
-static int SplitAddress(const char* url, DownloadAddress* address) {
+static DownloadResult SplitAddress(const char* url, DownloadAddress* address) {
   const char* refusal = "";
   UrlSplit split = SplitDownloadUrl(url, &address->scheme, address->host, address->path, address->port, &refusal);
   if (split == URL_BAD_SCHEME) return DOWNLOAD_BAD_SCHEME;
@@ -181,7 +181,7 @@ static TryEnd MakeTries(DownloadTry* attempt, DownloadRoad road) {
 
 // After the last try: a whole file is closed and handed over; otherwise it is
 // kept for a later start or deleted.
-static int EndDownload(DownloadTry* attempt, TryEnd end) {
+static DownloadResult EndDownload(DownloadTry* attempt, TryEnd end) {
   // A body reached means the file was written anew or continued: what was remembered of it is gone.
   if (attempt->bodyReached && IsRemembered(attempt->targetPath)) ForgetKeptDownload();
   if (end == TRY_COMPLETE) {
@@ -199,10 +199,10 @@ static int EndDownload(DownloadTry* attempt, TryEnd end) {
 // One address of the download, its first or a redirect's target: split,
 // its road chosen, its tries made (*end is the last one's). DOWNLOAD_OK once
 // the tries were made, else the result to return.
-static int FetchAddress(const char* url, bool mayRedirect, DownloadAddress* address, ProxyChoice* proxy,
-                        DownloadTry* attempt, TryEnd* end) {
+static DownloadResult FetchAddress(const char* url, bool mayRedirect, DownloadAddress* address, ProxyChoice* proxy,
+                                   DownloadTry* attempt, TryEnd* end) {
   DownloadRoad road = ROAD_WINSOCK;
-  int result = SplitAddress(url, address);
+  DownloadResult result = SplitAddress(url, address);
   if (result != DOWNLOAD_OK) return result;
   ReportStep(attempt->progress, STEP_LOOKING_UP);
   if (!ChooseRoad(url, *address, proxy, &road)) return DOWNLOAD_FAILED;
@@ -227,10 +227,10 @@ static int FetchAddress(const char* url, bool mayRedirect, DownloadAddress* addr
   return DOWNLOAD_OK;
 }
 
-// Fetches `url`, following at most `redirects` redirects (http/redirect.h),
-// each over the road of its own address.
-static int Download(const char* url, const WCHAR* targetPath, ProgressCallback progress, int connections,
-                    int redirects) {
+// Fetches `url`, following at most `limits.redirects` redirects
+// (http/redirect.h), each over the road of its own address.
+static DownloadResult Download(const char* url, const WCHAR* targetPath, ProgressCallback progress,
+                               const DownloadLimits& limits) {
   RedirectChain chain;
   DownloadAddress address;
   ProxyChoice proxy;
@@ -238,14 +238,14 @@ static int Download(const char* url, const WCHAR* targetPath, ProgressCallback p
 
   LogFormat("url: %S", url);
   ReportStep(progress, STEP_PREPARING);
-  BeginRedirectChain(&chain, url, redirects);
+  BeginRedirectChain(&chain, url, limits.redirects);
   attempt.tuning = &DownloadSettings;
   attempt.targetPath = targetPath;
   attempt.progress = progress;
-  attempt.connections = connections;
+  attempt.limits = &limits;
   for (;;) {
     TryEnd end = TRY_REFUSED;
-    int result = FetchAddress(chain.visited[chain.hops], redirects > 0, &address, &proxy, &attempt, &end);
+    DownloadResult result = FetchAddress(chain.visited[chain.hops], limits.redirects > 0, &address, &proxy, &attempt, &end);
     if (result != DOWNLOAD_OK) return result;
     if (attempt.redirect == 0) return EndDownload(&attempt, end);
     RedirectHop hop = DecideRedirect(&chain, attempt.location);
@@ -253,7 +253,7 @@ static int Download(const char* url, const WCHAR* targetPath, ProgressCallback p
       LogFormat("redirect to \"%S\" refused: %S", attempt.location, RedirectRefusal(hop));
       return EndDownload(&attempt, end);
     }
-    LogFormat("redirect %d of %d: %d to %S", chain.hops, redirects, attempt.redirect, chain.visited[chain.hops]);
+    LogFormat("redirect %d of %d: %d to %S", chain.hops, limits.redirects, attempt.redirect, chain.visited[chain.hops]);
   }
 }
 
@@ -274,8 +274,8 @@ void DiscardKeptDownload() {
     LogFormat("partial download deleted at exit: %s", Remembered.path);
   ForgetKeptDownload();
 }
-int DownloadToFile(const WCHAR* url, const WCHAR* targetPath, ProgressCallback progress, int connections,
-                   int redirects) {
+DownloadResult DownloadToFile(const WCHAR* url, const WCHAR* targetPath, ProgressCallback progress,
+                              const DownloadLimits& limits) {
   char narrowUrl[URL_BUFFER_SIZE];
   // Measured first: a URL that does not fit is refused, never cut.
   int needed = WideCharToMultiByte(CP_ACP, 0, url, -1, NULL, 0, NULL, NULL);
@@ -290,7 +290,7 @@ int DownloadToFile(const WCHAR* url, const WCHAR* targetPath, ProgressCallback p
   WideCharToMultiByte(CP_ACP, 0, url, -1, narrowUrl, URL_BUFFER_SIZE, NULL, NULL);
   // Past the stop at exit nothing starts: the file kept stays as it is.
   if (!BeginCountedDownload()) return DOWNLOAD_FAILED;
-  int result = Download(narrowUrl, targetPath, progress, connections, redirects);
+  DownloadResult result = Download(narrowUrl, targetPath, progress, limits);
   EndCountedDownload();
   return result;
 }

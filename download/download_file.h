@@ -20,14 +20,13 @@ extern DownloadTuning DownloadSettings;
 // Returns a DOWNLOAD_* code: OK only when the whole announced body is in the
 // file. A failed download leaves its file only while a later start of the same
 // address in this process can continue it; then it continues there.
-// `connections` (1 to MAX_DOWNLOAD_CONNECTIONS) is the most connections the
-// download may open at once: a large file from a server that serves ranges
-// comes over that many (parallel_ranges.h), anything else over one.
-// `redirects` (0 to MAX_REDIRECTS) is the most redirects followed: a download
-// that gets one more, or a refused one, fails; 0 refuses every one as an
-// answer that is not a file.
-int DownloadToFile(const WCHAR* url, const WCHAR* targetPath, ProgressCallback progress, int connections = 1,
-                   int redirects = 0);
+// `limits.connections` is the most connections the download may open at once:
+// a large file from a server that serves ranges comes over that many
+// (parallel_ranges.h), anything else over one. `limits.redirects` is the most
+// redirects followed: a download that gets one more, or a refused one, fails;
+// 0 refuses every one as an answer that is not a file.
+DownloadResult DownloadToFile(const WCHAR* url, const WCHAR* targetPath, ProgressCallback progress,
+                              const DownloadLimits& limits = ONE_CONNECTION);
 
 // A broken download whose file a later start may continue: its address, its
 // file, and where it stands.

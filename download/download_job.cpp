@@ -4,7 +4,7 @@
 #include "log/run_log.h"
 
 DWORD RunDownloadJob(const WCHAR* url, const WCHAR* targetPath, DownloadBeginsCallback begins,
-                     ProgressCallback progress, int connections, int redirects) {
+                     ProgressCallback progress, const DownloadLimits& limits) {
   DownloadJob* job = static_cast<DownloadJob*>(HeapAlloc(GetProcessHeap(), 0, sizeof(DownloadJob)));
   if (job == NULL) {
     LogLine("download job allocation failed");
@@ -13,8 +13,7 @@ DWORD RunDownloadJob(const WCHAR* url, const WCHAR* targetPath, DownloadBeginsCa
   job->targetPath = targetPath;
   job->url = url;
   job->progress = progress;
-  job->connections = connections;
-  job->redirects = redirects;
+  job->limits = &limits;
 
   if (begins != NULL) begins();
   HANDLE thread = CreateThread(NULL, 0, DownloadJobThread, job, 0, NULL);
@@ -36,8 +35,7 @@ DWORD WINAPI DownloadJobThread(LPVOID parameter) {
   const WCHAR* targetPath = job->targetPath;
   const WCHAR* url = job->url;
   ProgressCallback progress = job->progress;
-  int connections = job->connections;
-  int redirects = job->redirects;
+  const DownloadLimits* limits = job->limits;
   HeapFree(GetProcessHeap(), 0, job);
-  return static_cast<DWORD>(DownloadToFile(url, targetPath, progress, connections, redirects));
+  return static_cast<DWORD>(DownloadToFile(url, targetPath, progress, *limits));
 }

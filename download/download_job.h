@@ -4,21 +4,19 @@
 #include <windows.h>
 
 #include "download/download_result.h"
+#include "download/download_tuning.h"
 #include "download/progress_callback.h"
 
 struct DownloadJob {
   const WCHAR* targetPath;
   const WCHAR* url;
   ProgressCallback progress;
-  int connections;  // handed to DownloadToFile
-  int redirects;    // ... as well
+  const DownloadLimits* limits;  // handed to DownloadToFile; the caller's, which waits
 };
 
 // Calls `begins`, downloads on a new thread that reports through `progress`
-// over at most `connections` connections, following at most `redirects`
-// redirects, waits, and returns the download
-// client's result (a DOWNLOAD_* code) as the thread's exit code.
-// Either callback may be null.
+// within `limits`, waits, and returns the download client's result (a
+// DownloadResult) as the thread's exit code. Either callback may be null.
 DWORD RunDownloadJob(const WCHAR* url, const WCHAR* targetPath, DownloadBeginsCallback begins,
-                     ProgressCallback progress, int connections = 1, int redirects = 0);
+                     ProgressCallback progress, const DownloadLimits& limits = ONE_CONNECTION);
 DWORD WINAPI DownloadJobThread(LPVOID job);

@@ -3,7 +3,7 @@
 #include "log/run_log.h"
 
 int AllowedConnections(const DownloadTry& attempt) {
-  return attempt.oneConnection ? 1 : attempt.connections;
+  return attempt.oneConnection ? 1 : attempt.limits->connections;
 }
 
 bool IsResumingTry(const DownloadTry& attempt) {

@@ -24,7 +24,7 @@ struct DownloadTry {
   const DownloadTuning* tuning;
   const WCHAR* targetPath;
   ProgressCallback progress;
-  int connections;  // the most the download may open (1 to MAX_DOWNLOAD_CONNECTIONS)
+  const DownloadLimits* limits;  // the configuration's, as it was read
   int number;       // this try's number, from 1; the engine of ranges moves it on for the tries it makes
   bool mayRedirect; // this request's answer may be a redirect: the download's first, for the whole file
 
@@ -42,7 +42,7 @@ struct DownloadTry {
   char location[HEAD_LINE_SIZE];  // ... and its Location
 };
 
-// The most connections this try may open: attempt.connections, or 1 once the
+// The most connections this try may open: the limits', or 1 once the
 // download has to go on over one connection.
 int AllowedConnections(const DownloadTry& attempt);
 

@@ -1,7 +1,18 @@
 // The time limits of every download and the share of its pauses: what the loop
 // that makes the tries hands down to the clients with each try (the pauses
-// themselves are RetryPauseMs's, http/resume_rules.h). Plain values only.
+// themselves are RetryPauseMs's, http/resume_rules.h); and what the maker
+// allows each download. Plain values only.
 #pragma once
+
+// What the configuration allows every download of a run: read and checked
+// once (install/connection_count.h), then handed down as it is, never written.
+struct DownloadLimits {
+  int connections;  // the most open at once: 1 to MAX_DOWNLOAD_CONNECTIONS
+  int redirects;    // the most followed: 0 to MAX_REDIRECTS
+};
+
+// One connection and no redirect: the download as it always was.
+const DownloadLimits ONE_CONNECTION = {1, 0};
 
 const unsigned long HTTP_RECEIVE_TIMEOUT_MS = 15000;
 // Until ranges have worked on a server, a further connection's connect and

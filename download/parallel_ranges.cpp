@@ -141,7 +141,7 @@ TryEnd TryOverRoad(DownloadTry* attempt, const RangeRoad& road, int chunkSize) {
     lstrcpyA(attempt->location, head.location);
   } else if (asked == RANGE_END_DONE && head.statusSeen && BeginTryBody(attempt, head, &body, &end)) {
     bool ranged = RangesAllowed(head, attempt->point, AllowedConnections(*attempt));
-    end = ReceiveInRanges(attempt, road, &link, &body, ranged ? attempt->connections : 1,
+    end = ReceiveInRanges(attempt, road, &link, &body, ranged ? attempt->limits->connections : 1,
                           ranged ? RANGE_CHUNK_SIZE : chunkSize);
   }
   // What the engine took over it has closed.

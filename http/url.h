@@ -32,7 +32,7 @@ bool IsHttpsUrl(const char* url);
 
 // SplitUrl for both kinds of address: "http://" (default port 80) and
 // "https://" (default port 443), split by the same rules into the same buffers;
-// *scheme tells which it was. Every other beginning is DOWNLOAD_BAD_SCHEME.
+// *scheme tells which it was. Every other beginning is URL_BAD_SCHEME.
 UrlSplit SplitDownloadUrl(const char* url, UrlScheme* scheme, char* host, char* path, char* port,
                           const char** refusal);
 

@@ -47,10 +47,14 @@ void KeepDownloadForNextRun() {
   DiscardKeptDownload();
 }
 
-// Reads the record at `recordPath` once and deletes it: -1 when there is
-// none (or it is not the administrators'), 0 when it keeps nothing usable
-// (the file beside it is fetched again), 1 with *kept for the file at `path`.
-static int TakeRecord(const WCHAR* recordPath, const WCHAR* path, KeptDownload* kept) {
+enum RecordTaken {
+  RECORD_NONE,      // none, or not the administrators'
+  RECORD_UNUSABLE,  // it keeps nothing usable: the file beside it is fetched again
+  RECORD_READ,      // *kept holds it, for the file at `path`
+};
+
+// Reads the record at `recordPath` once and deletes it.
+static RecordTaken TakeRecord(const WCHAR* recordPath, const WCHAR* path, KeptDownload* kept) {
   struct {
     KeptRecord record;
     char more;  // a longer file is no record
@@ -60,32 +64,32 @@ static int TakeRecord(const WCHAR* recordPath, const WCHAR* path, KeptDownload* 
   HANDLE file = AdoptEarlierFile(recordPath, GENERIC_READ, &failure);
   if (file == INVALID_HANDLE_VALUE) {
     if (failure.code != ERROR_FILE_NOT_FOUND) LogFileFailure(failure, recordPath);
-    return -1;
+    return RECORD_NONE;
   }
   bool read = ReadFile(file, &bytes, sizeof bytes, &got, NULL) && ReadKeptRecord(&bytes, got, path, kept);
   DeleteOpenFile(file);
   CloseHandle(file);
-  return read ? 1 : 0;
+  return read ? RECORD_READ : RECORD_UNUSABLE;
 }
 
-bool TakeUpEarlierDownload(const WCHAR* path, const WCHAR* pinKey, const WCHAR* signerKey, HANDLE* held) {
+bool TakeUpEarlierDownload(const WCHAR* path, const InstallerPins& pins, HANDLE* held) {
   WCHAR recordPath[MAX_PATH];
   KeptDownload kept;
   FileFailure failure;
   *held = INVALID_HANDLE_VALUE;
   if (!DownloadDirProtected || DownloadsStopped() || !RecordPathOf(path, recordPath)) return false;
-  int recorded = TakeRecord(recordPath, path, &kept);
+  RecordTaken recorded = TakeRecord(recordPath, path, &kept);
   HANDLE file = AdoptEarlierFile(path, 0, &failure);
   bool taken = file != INVALID_HANDLE_VALUE;
   if (taken) CloseHandle(file);
   if (!taken && failure.code != ERROR_FILE_NOT_FOUND) LogFileFailure(failure, path);
-  if (recorded > 0 && taken) {
+  if (recorded == RECORD_READ && taken) {
     KeepDownload(kept);
     LogFormat("partial download of an earlier run taken up: %s", path);
   }
   // A file with a record is partial: never checked or started.
-  if (recorded >= 0 || !taken) return false;
-  if (CheckPinnedDownload(path, pinKey, signerKey, held) == PIN_MATCHED) {
+  if (recorded != RECORD_NONE || !taken) return false;
+  if (CheckPinnedDownload(path, pins, held) == PIN_MATCHED) {
     LogFormat("earlier download matched its pins, not fetched again: %s", path);
     return true;
   }

@@ -7,6 +7,8 @@
 
 #include <windows.h>
 
+#include "install/payload_check.h"
+
 // At exit, once the downloads have stopped: the download kept for a later
 // start, if any, gets its record beside its file when DownloadDir is the
 // protected folder; otherwise (or when the record cannot be written) its
@@ -17,7 +19,6 @@ void KeepDownloadForNextRun();
 // folder only: a record beside the file is read once and deleted, and its
 // file, taken when it is a plain file of the administrators', is continued
 // by the download of the address recorded. Without a record, an earlier file
-// at `path` that every pin under `pinKey` and `signerKey` accepts (a pin
-// given) is held in *held as CheckPinnedDownload leaves it: true, and it is
+// at `path` that every one of `pins` accepts (a pin given) is held in *held as CheckPinnedDownload leaves it: true, and it is
 // started without being fetched. False otherwise, *held INVALID_HANDLE_VALUE.
-bool TakeUpEarlierDownload(const WCHAR* path, const WCHAR* pinKey, const WCHAR* signerKey, HANDLE* held);
+bool TakeUpEarlierDownload(const WCHAR* path, const InstallerPins& pins, HANDLE* held);

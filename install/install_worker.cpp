@@ -14,13 +14,14 @@
 #include "log/run_log.h"
 
 bool ShouldRunProductStep(PrerequisiteResult prerequisite) {
-  return prerequisite == RuntimeReady;
+  return prerequisite == RUNTIME_READY;
 }
 
 InstallOutcome CombineOutcome(PrerequisiteResult prerequisite, bool productStarted) {
-  if (prerequisite == RebootNow || prerequisite == RebootDeclined) return prerequisite;
-  if (prerequisite == RuntimeReady) return productStarted ? Succeeded : ProductFailed;
-  return PrerequisiteFailed;
+  if (prerequisite == RUNTIME_RESTART_NOW) return INSTALL_RESTART_NOW;
+  if (prerequisite == RUNTIME_RESTART_DECLINED) return INSTALL_RESTART_DECLINED;
+  if (prerequisite == RUNTIME_READY) return productStarted ? INSTALL_SUCCEEDED : INSTALL_PRODUCT_FAILED;
+  return INSTALL_PREREQUISITE_FAILED;
 }
 
 bool InstallFolderFromModulePath(WCHAR* path, DWORD length) {
@@ -36,8 +37,8 @@ bool InstallFolderFromModulePath(WCHAR* path, DWORD length) {
 }
 
 InstallMessage OutcomeMessage(InstallOutcome outcome) {
-  if (outcome == Succeeded) return MESSAGE_SUCCEEDED;
-  if (outcome == RebootNow || outcome == RebootDeclined) return MESSAGE_RESTART_NEEDED;
+  if (outcome == INSTALL_SUCCEEDED) return MESSAGE_SUCCEEDED;
+  if (outcome == INSTALL_RESTART_NOW || outcome == INSTALL_RESTART_DECLINED) return MESSAGE_RESTART_NEEDED;
   return MESSAGE_FAILED;
 }
 
@@ -76,7 +77,7 @@ static int ConfiguredDigit(const WCHAR* key, int lowest, int highest, int fallba
   WCHAR value[4];
   bool present = FindConfigValue(key, value, 4);
   int number = fallback;
-  if (ReadDigitSetting(present, value, lowest, highest, fallback, &number) == CONNECTIONS_MALFORMED)
+  if (ReadDigitSetting(present, value, lowest, highest, fallback, &number) == SETTING_MALFORMED)
     LogFormat("%s refused: \"%s\" is not a number from %d to %d; %S", key, value, lowest, highest, meaning);
   return number;
 }
@@ -88,27 +89,27 @@ DWORD WINAPI InstallWorker(LPVOID) {
     LogFormat("own path longer than %d characters, no install folder", MAX_PATH - 1);
   ChooseDownloadFolder();
 
-  int connections =
-      ConfiguredDigit(CONNECTIONS_KEY, 1, MAX_DOWNLOAD_CONNECTIONS, DEFAULT_CONNECTIONS, "downloads use one connection");
-  int redirects = ConfiguredDigit(REDIRECTS_KEY, 0, MAX_REDIRECTS, 0, "no redirect is followed");
-  PrerequisiteResult prerequisite = RuntimePrerequisiteStep(connections, redirects);
-  bool productStarted = ShouldRunProductStep(prerequisite) && ProductInstallerStep(connections, redirects);
+  const DownloadLimits limits = {
+      ConfiguredDigit(CONNECTIONS_KEY, 1, MAX_DOWNLOAD_CONNECTIONS, DEFAULT_CONNECTIONS, "downloads use one connection"),
+      ConfiguredDigit(REDIRECTS_KEY, 0, MAX_REDIRECTS, 0, "no redirect is followed")};
+  PrerequisiteResult prerequisite = RuntimePrerequisiteStep(limits);
+  bool productStarted = ShouldRunProductStep(prerequisite) && ProductInstallerStep(limits);
   InstallOutcome outcome = CombineOutcome(prerequisite, productStarted);
 
   WorkerUi.setStatus(MESSAGE_RUN_ENDED);
   WorkerUi.setProgress(PROGRESS_HIDDEN);
   WorkerUi.setStatus(OutcomeMessage(outcome));
   WorkerUi.showStartButton(true);
-  if (outcome == Succeeded) {
+  if (outcome == INSTALL_SUCCEEDED) {
     DeleteRunLogAtExit = true;
     MarkWorkerClosingWindow();
     WorkerUi.closeWindow();
-  } else if (outcome == RebootNow || outcome == RebootDeclined) {
+  } else if (outcome == INSTALL_RESTART_NOW || outcome == INSTALL_RESTART_DECLINED) {
     // Start-up waits for this thread before the process ends, so the restart
     // request below is made (marked before the restart question already).
     MarkWorkerClosingWindow();
     WorkerUi.closeWindow();
-    if (outcome == RebootNow) RequestRestart();
+    if (outcome == INSTALL_RESTART_NOW) RequestRestart();
   } else {
     WorkerUi.showLastError();
   }

@@ -6,18 +6,20 @@
 #include "install/install_ui.h"
 #include "install/runtime_step.h"
 
-// The worker's combined result. The restart values are the prerequisite step's
-// RebootNow (-1) and RebootDeclined (-2), passed through unchanged.
-typedef int InstallOutcome;
-const InstallOutcome Succeeded = 0;
-const InstallOutcome PrerequisiteFailed = 2;
-const InstallOutcome ProductFailed = 3;
+// The worker's combined result.
+enum InstallOutcome {
+  INSTALL_SUCCEEDED = 0,
+  INSTALL_PREREQUISITE_FAILED = 2,
+  INSTALL_PRODUCT_FAILED = 3,
+  INSTALL_RESTART_NOW = -1,  // the prerequisite's restart answers, passed on
+  INSTALL_RESTART_DECLINED = -2,
+};
 
 // The product step runs only when the prerequisite left the machine ready.
 bool ShouldRunProductStep(PrerequisiteResult prerequisite);
 
 // Folds the step results into the outcome; `productStarted` counts only after
-// RuntimeReady.
+// RUNTIME_READY.
 InstallOutcome CombineOutcome(PrerequisiteResult prerequisite, bool productStarted);
 
 // Turns the module path that GetModuleFileNameW wrote into `path` (MAX_PATH

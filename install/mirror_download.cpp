@@ -9,7 +9,9 @@
 #include "log/run_log.h"
 
 bool DownloadFromMirrors(const MirrorDownload& download, const WCHAR* path, HANDLE* held) {
-  if (TakeUpEarlierDownload(path, download.pinKey, download.signerKey, held)) return true;
+  InstallerPins pins;
+  ReadInstallerPins(download.pinKey, download.signerKey, &pins);
+  if (TakeUpEarlierDownload(path, pins, held)) return true;
   int count = CountMirrors(&SetupConfig, *download.list);
   if (count == 0) LogFormat("no %s address configured", download.name);
   for (int number = 1; number <= count; ++number) {
@@ -21,10 +23,9 @@ bool DownloadFromMirrors(const MirrorDownload& download, const WCHAR* path, HAND
     if (download.tag != NULL) ProductInstallerUrl(url, download.tag, url);
     // A single address logs as it always did: its "url:" line says it all.
     if (count > 1) LogFormat("%s mirror %d of %d: %s", download.name, number, count, url);
-    if (RunDownloadJob(url, path, WorkerUi.beginDownload, WorkerUi.reportProgress, download.connections,
-                       download.redirects) ==
+    if (RunDownloadJob(url, path, WorkerUi.beginDownload, WorkerUi.reportProgress, *download.limits) ==
             static_cast<DWORD>(DOWNLOAD_OK) &&
-        CheckPinnedDownload(path, download.pinKey, download.signerKey, held) != PIN_REFUSED)
+        CheckPinnedDownload(path, pins, held) != PIN_REFUSED)
       return true;
   }
   return false;

@@ -4,16 +4,16 @@
 
 #include <windows.h>
 
+#include "download/download_tuning.h"
 #include "install/mirror_list.h"
 
 struct MirrorDownload {
   const MirrorList* list;
   const WCHAR* name;       // "runtime" or "product", for the run log
   const WCHAR* tag;        // replaces every "vv" of an address; null: addresses as configured
-  const WCHAR* pinKey;     // the pins hold for the file whichever mirror served it
+  const WCHAR* pinKey;     // read once; the pins hold for the file whichever mirror served it
   const WCHAR* signerKey;
-  int connections;         // handed to every download
-  int redirects;           // ... as well
+  const DownloadLimits* limits;  // handed to every download as it is
 };
 
 // Tries the list's mirrors in order into `path`: a failed download, an address

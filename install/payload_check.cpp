@@ -8,15 +8,15 @@
 #include "log/run_log.h"
 #include "platform/fresh_file.h"
 
-PinSetting ReadPinSetting(bool present, const WCHAR* value, unsigned char digest[SHA256_SIZE]) {
-  if (!present) return PIN_ABSENT;
-  return ParsePin(value, digest) ? PIN_VALID : PIN_MALFORMED;
+SettingRead ReadPinSetting(bool present, const WCHAR* value, unsigned char digest[SHA256_SIZE]) {
+  if (!present) return SETTING_ABSENT;
+  return ParsePin(value, digest) ? SETTING_VALID : SETTING_MALFORMED;
 }
 
-// The signer of the file that `file` holds against the publisher pin under
-// `signerKey`: true when it is accepted; otherwise the run log says why.
-static bool CheckSigner(HANDLE file, const WCHAR* path, const WCHAR* signerKey, const WCHAR* value,
-                        const SignerPins& pins) {
+// The signer of the file that `file` holds against the publisher pins: true
+// when it is accepted; otherwise the run log says why.
+static bool CheckSigner(HANDLE file, const WCHAR* path, const InstallerPins& installer) {
+  const WCHAR* signerKey = installer.signerKey;
   unsigned long trustResult = 0;
   unsigned long chainStatus = 0;
   unsigned char key[SHA256_SIZE];
@@ -38,8 +38,8 @@ static bool CheckSigner(HANDLE file, const WCHAR* path, const WCHAR* signerKey, 
     return false;
   }
   FormatDigest(key, keyText);
-  if (!SignerPinsMatch(pins, key)) {
-    LogFormat("signer %s mismatch: expected %s, received %s (chain 0x%08X)", signerKey, value, keyText,
+  if (!SignerPinsMatch(installer.signers, key)) {
+    LogFormat("signer %s mismatch: expected %s, received %s (chain 0x%08X)", signerKey, installer.signerValue, keyText,
               static_cast<unsigned>(chainStatus));
     return false;
   }
@@ -73,26 +73,30 @@ static bool CheckDigest(HANDLE file, const WCHAR* pinKey, const unsigned char ex
   return true;
 }
 
-PinCheck CheckPinnedDownload(const WCHAR* path, const WCHAR* pinKey, const WCHAR* signerKey, HANDLE* held) {
+void ReadInstallerPins(const WCHAR* pinKey, const WCHAR* signerKey, InstallerPins* pins) {
   // One unit more than a pin: a longer value stays longer, and so malformed.
   WCHAR value[PIN_DIGITS + 2];
-  WCHAR signerValue[SIGNER_VALUE_UNITS];
-  SignerPins signers;
-  unsigned char expected[SHA256_SIZE];
+  pins->pinKey = pinKey;
+  pins->signerKey = signerKey;
+  pins->digest = ReadPinSetting(FindConfigValue(pinKey, value, PIN_DIGITS + 2), value, pins->expected);
+  pins->signer = SETTING_ABSENT;
+  if (FindConfigValue(signerKey, pins->signerValue, SIGNER_VALUE_UNITS))
+    pins->signer = ParseSignerPins(pins->signerValue, &pins->signers) ? SETTING_VALID : SETTING_MALFORMED;
+}
+
+PinCheck CheckPinnedDownload(const WCHAR* path, const InstallerPins& pins, HANDLE* held) {
   FileFailure failure;
   HANDLE file = INVALID_HANDLE_VALUE;
   PinCheck result = PIN_REFUSED;
 
   *held = INVALID_HANDLE_VALUE;
-  PinSetting pin = ReadPinSetting(FindConfigValue(pinKey, value, PIN_DIGITS + 2), value, expected);
-  bool signerGiven = FindConfigValue(signerKey, signerValue, SIGNER_VALUE_UNITS);
-  if (pin == PIN_MALFORMED) {
-    LogFormat("pin %s is not 64 hexadecimal digits, download refused", pinKey);
+  if (pins.digest == SETTING_MALFORMED) {
+    LogFormat("pin %s is not 64 hexadecimal digits, download refused", pins.pinKey);
     goto done;
   }
-  if (signerGiven && !ParseSignerPins(signerValue, &signers)) {
+  if (pins.signer == SETTING_MALFORMED) {
     LogFormat("signer %s is not a comma-separated list of key digests (64 hexadecimal digits each), download refused",
-              signerKey);
+              pins.signerKey);
     goto done;
   }
   // Read sharing only, pins or none: from here until the process exists nobody
@@ -104,11 +108,11 @@ PinCheck CheckPinnedDownload(const WCHAR* path, const WCHAR* pinKey, const WCHAR
     LogFormat("download not opened for its check. %d", static_cast<int>(failure.code));
     goto done;
   }
-  if (pin == PIN_VALID && !CheckDigest(file, pinKey, expected)) goto done;
-  if (signerGiven && !CheckSigner(file, path, signerKey, signerValue, signers)) goto done;
+  if (pins.digest == SETTING_VALID && !CheckDigest(file, pins.pinKey, pins.expected)) goto done;
+  if (pins.signer == SETTING_VALID && !CheckSigner(file, path, pins)) goto done;
   *held = file;
   file = INVALID_HANDLE_VALUE;
-  result = pin == PIN_ABSENT && !signerGiven ? PIN_NOT_CONFIGURED : PIN_MATCHED;
+  result = pins.digest == SETTING_ABSENT && pins.signer == SETTING_ABSENT ? PIN_NOT_CONFIGURED : PIN_MATCHED;
 
 done:
   if (file != INVALID_HANDLE_VALUE) CloseHandle(file);

@@ -5,29 +5,41 @@
 
 #include <windows.h>
 
+#include "config/config_table.h"
 #include "install/payload_pin.h"
+#include "install/signer_pin.h"
 
-// What a configuration says about one pin key.
-typedef int PinSetting;
-const PinSetting PIN_ABSENT = 0;     // no key: the download is started as before
-const PinSetting PIN_MALFORMED = 1;  // present but not 64 hexadecimal digits, empty included
-const PinSetting PIN_VALID = 2;      // `digest` holds the pin
+// One pin key: absent (the download is started as before), malformed (not 64
+// hexadecimal digits: the download is refused rather than let through
+// unchecked) or valid (`digest` holds the pin).
+SettingRead ReadPinSetting(bool present, const WCHAR* value, unsigned char digest[SHA256_SIZE]);
 
-// A present key never counts as absent, whatever its value: a pin that cannot
-// be read refuses the download rather than letting it through unchecked.
-PinSetting ReadPinSetting(bool present, const WCHAR* value, unsigned char digest[SHA256_SIZE]);
+enum PinCheck {
+  PIN_NOT_CONFIGURED = 0,  // neither key given; *held is open without write or delete sharing
+  PIN_MATCHED = 1,         // every pin given holds; *held is open without write or delete sharing
+  PIN_REFUSED = 2,         // the file was deleted (when still setup.exe's); the run log says why
+};
 
-typedef int PinCheck;
-const PinCheck PIN_NOT_CONFIGURED = 0;  // neither key given; *held is open without write or delete sharing
-const PinCheck PIN_MATCHED = 1;         // every pin given holds; *held is open without write or delete sharing
-const PinCheck PIN_REFUSED = 2;         // the file was deleted (when still setup.exe's); the run log says why
+// One installer's pins, read from the configuration once for all its
+// downloads, whichever mirror serves them.
+struct InstallerPins {
+  const WCHAR* pinKey;  // the SHA-256 pin's key, for the run log
+  const WCHAR* signerKey;
+  SettingRead digest;
+  unsigned char expected[SHA256_SIZE];
+  SettingRead signer;  // the publisher pins'
+  SignerPins signers;
+  WCHAR signerValue[SIGNER_VALUE_UNITS];  // as configured, for the run log
+};
+
+void ReadInstallerPins(const WCHAR* pinKey, const WCHAR* signerKey, InstallerPins* pins);
 
 // Opens the file at `path` again, only while it is still the one the download
-// made, and checks it against the SHA-256 pin under `pinKey` and the
-// publisher pin under `signerKey`: each that is given must hold. Unless
+// made, and checks it against the SHA-256 pin and the publisher pin: each that
+// is given must hold, and a malformed one refuses every file. Unless
 // PIN_REFUSED, the caller owns *held and closes it once the installer's
 // process exists (or its start failed); otherwise *held is INVALID_HANDLE_VALUE.
-PinCheck CheckPinnedDownload(const WCHAR* path, const WCHAR* pinKey, const WCHAR* signerKey, HANDLE* held);
+PinCheck CheckPinnedDownload(const WCHAR* path, const InstallerPins& pins, HANDLE* held);
 
 // Closes a handle from CheckPinnedDownload, if any, and resets it.
 void ReleasePinnedDownload(HANDLE* held);

@@ -20,7 +20,7 @@ void ProductInstallerFileName(const WCHAR* tag, WCHAR* fileName) {
   ReplaceAll(PRODUCT_FILE_TEMPLATE, VERSION_PLACEHOLDER, tag, fileName, MAX_PATH);
 }
 
-bool ProductInstallerStep(int connections, int redirects) {
+bool ProductInstallerStep(const DownloadLimits& limits) {
   const WCHAR* tag = ChooseVersionTag(GetVersion());
   WCHAR fileName[MAX_PATH];
   ProductInstallerFileName(tag, fileName);
@@ -31,8 +31,7 @@ bool ProductInstallerStep(int connections, int redirects) {
     WorkerUi.recordError(MESSAGE_PRODUCT_DOWNLOAD_FAILED, 0);
     return false;
   }
-  const MirrorDownload download = {&PRODUCT_MIRRORS, L"product", tag, ProductPinKey(tag), PRODUCT_SIGNER_KEY,
-                                   connections, redirects};
+  const MirrorDownload download = {&PRODUCT_MIRRORS, L"product", tag, ProductPinKey(tag), PRODUCT_SIGNER_KEY, &limits};
   HANDLE held = INVALID_HANDLE_VALUE;
   if (!DownloadFromMirrors(download, installerPath, &held)) {
     WorkerUi.recordError(MESSAGE_PRODUCT_DOWNLOAD_FAILED, 0);

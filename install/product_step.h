@@ -4,6 +4,7 @@
 
 #include <windows.h>
 
+#include "download/download_tuning.h"
 #include "install/folder_files.h"
 #include "install/mirror_list.h"
 
@@ -15,7 +16,6 @@ const WCHAR* ChooseVersionTag(DWORD version);
 void ProductInstallerFileName(const WCHAR* tag, WCHAR* fileName);
 
 // Downloads the product installer from "app.url" (then "app.url2", ... while
-// each fails) into DownloadDir, each download over at most `connections`
-// connections and following at most `redirects` redirects, and starts it
+// each fails) into DownloadDir, each download within `limits`, and starts it
 // without waiting. False after recording the cause with WorkerUi.recordError.
-bool ProductInstallerStep(int connections, int redirects = 0);
+bool ProductInstallerStep(const DownloadLimits& limits);

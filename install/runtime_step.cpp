@@ -14,15 +14,14 @@ bool NeedsRuntimeCheck(DWORD version) {
   return LOBYTE(LOWORD(version)) < 6;
 }
 
-bool DownloadRuntimeInstaller(WCHAR* installerPath, HANDLE* held, int connections, int redirects) {
+bool DownloadRuntimeInstaller(WCHAR* installerPath, HANDLE* held, const DownloadLimits& limits) {
   *held = INVALID_HANDLE_VALUE;
   if (!JoinInstallerPath(DownloadDir, RUNTIME_FILE_NAME, installerPath)) {
     LogLine("runtime installer path too long");
     WorkerUi.recordError(MESSAGE_RUNTIME_DOWNLOAD_FAILED, 0);
     return false;
   }
-  const MirrorDownload download = {&RUNTIME_MIRRORS, L"runtime", NULL, RUNTIME_PIN_KEY, RUNTIME_SIGNER_KEY,
-                                   connections, redirects};
+  const MirrorDownload download = {&RUNTIME_MIRRORS, L"runtime", NULL, RUNTIME_PIN_KEY, RUNTIME_SIGNER_KEY, &limits};
   if (DownloadFromMirrors(download, installerPath, held)) return true;
   WorkerUi.recordError(MESSAGE_RUNTIME_DOWNLOAD_FAILED, 0);
   return false;
@@ -93,25 +92,25 @@ static void RegisterRunOnce() {
   RegCloseKey(key);
 }
 
-PrerequisiteResult RuntimePrerequisiteStep(int connections, int redirects) {
-  if (!NeedsRuntimeCheck(GetVersion())) return RuntimeReady;
+PrerequisiteResult RuntimePrerequisiteStep(const DownloadLimits& limits) {
+  if (!NeedsRuntimeCheck(GetVersion())) return RUNTIME_READY;
   DWORD attributes = GetFileAttributesW(RUNTIME_FOLDER);
-  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) return RuntimeReady;
+  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) return RUNTIME_READY;
 
   WCHAR installerPath[MAX_PATH];
   HANDLE held = INVALID_HANDLE_VALUE;
-  if (!DownloadRuntimeInstaller(installerPath, &held, connections, redirects)) return RuntimeDownloadFailed;
+  if (!DownloadRuntimeInstaller(installerPath, &held, limits)) return RUNTIME_DOWNLOAD_FAILED;
   DWORD exitCode = static_cast<DWORD>(-1);
-  if (!RunRuntimeInstaller(installerPath, &held, exitCode)) return RuntimeInstallFailed;
+  if (!RunRuntimeInstaller(installerPath, &held, exitCode)) return RUNTIME_INSTALL_FAILED;
 
-  PrerequisiteResult result = RuntimeReady;
+  PrerequisiteResult result = RUNTIME_READY;
   if (exitCode == RUNTIME_EXIT_RESTART_NEEDED) {
     // Either answer ends the run with the worker closing the window. Published
     // before asking, so that a window closed right after a Yes still waits for
     // the restart request.
     MarkWorkerClosingWindow();
-    result = WorkerUi.askUser(MESSAGE_RESTART_QUESTION, MB_YESNO | MB_ICONQUESTION) == IDYES ? RebootNow : RebootDeclined;
-    if (result == RebootNow) RegisterRunOnce();
+    result = WorkerUi.askUser(MESSAGE_RESTART_QUESTION, MB_YESNO | MB_ICONQUESTION) == IDYES ? RUNTIME_RESTART_NOW : RUNTIME_RESTART_DECLINED;
+    if (result == RUNTIME_RESTART_NOW) RegisterRunOnce();
   }
   FileFailure failure;
   if (!DeleteOwnFile(installerPath, &failure)) LogFileFailure(failure, installerPath);

@@ -4,14 +4,16 @@
 
 #include <windows.h>
 
+#include "download/download_tuning.h"
 #include "install/folder_files.h"
 
-typedef int PrerequisiteResult;
-const PrerequisiteResult RuntimeReady = 0;
-const PrerequisiteResult RuntimeDownloadFailed = 1;
-const PrerequisiteResult RuntimeInstallFailed = 2;
-const PrerequisiteResult RebootNow = -1;
-const PrerequisiteResult RebootDeclined = -2;
+enum PrerequisiteResult {
+  RUNTIME_READY = 0,  // present, or installed without a restart
+  RUNTIME_DOWNLOAD_FAILED = 1,
+  RUNTIME_INSTALL_FAILED = 2,
+  RUNTIME_RESTART_NOW = -1,       // installed; the user agreed to restart now
+  RUNTIME_RESTART_DECLINED = -2,  // installed; the user restarts later
+};
 
 const WCHAR RUNTIME_FOLDER[] = L"C:\\Windows\\Microsoft.NET\\Framework\\v2.0.50727";
 // Deployed runtime installers are given exactly this text.
@@ -25,15 +27,15 @@ const DWORD RUNTIME_EXIT_RESTART_NEEDED = 3010;
 // True when the GetVersion result is older than major version 6.
 bool NeedsRuntimeCheck(DWORD version);
 
-// The step itself; runs on the install worker thread. Each download opens at
-// most `connections` connections and follows at most `redirects` redirects.
-PrerequisiteResult RuntimePrerequisiteStep(int connections, int redirects);
+// The step itself; runs on the install worker thread. Each download keeps
+// within `limits`.
+PrerequisiteResult RuntimePrerequisiteStep(const DownloadLimits& limits);
 
 // Fills `installerPath` (MAX_PATH) first, then tries "net2.url1", "net2.url2",
 // ... up to the first empty one. True when a mirror delivered the file and the
 // "net2.sha256" pin, if configured, accepted it; the checked file is then held
 // in *held (INVALID_HANDLE_VALUE without a pin) for RunRuntimeInstaller.
-bool DownloadRuntimeInstaller(WCHAR* installerPath, HANDLE* held, int connections, int redirects = 0);
+bool DownloadRuntimeInstaller(WCHAR* installerPath, HANDLE* held, const DownloadLimits& limits);
 
 // Runs the installer silently and waits for it, releasing *held once the
 // process was created (or could not be). `exitCode` (preset by the caller)

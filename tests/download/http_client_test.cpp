@@ -327,7 +327,7 @@ TEST_F(HttpClientTest, RedirectsAreFollowedAcrossPortsWithinTheirLimit) {
                                   3));
   const std::string one = LoopbackUrl(&second, "/dir/one.exe");
   ASSERT_TRUE(StartLoopbackRoutes(&server, {LoopbackRoute{"/setup.exe", {SendBytes(Moved(302, one))}}}, 2));
-  EXPECT_EQ(DOWNLOAD_OK, DownloadToFile(Wide(Url("/setup.exe")).c_str(), target.c_str(), RecordReport, 1, 2));
+  EXPECT_EQ(DOWNLOAD_OK, DownloadToFile(Wide(Url("/setup.exe")).c_str(), target.c_str(), RecordReport, DownloadLimits{1, 2}));
   ExpectTarget(body);
   Lines lines = LogTexts();
   lines.resize(3);
@@ -336,7 +336,7 @@ TEST_F(HttpClientTest, RedirectsAreFollowedAcrossPortsWithinTheirLimit) {
             lines);
 
   std::wstring other = target + L".1";
-  EXPECT_EQ(DOWNLOAD_FAILED, DownloadToFile(Wide(Url("/setup.exe")).c_str(), other.c_str(), RecordReport, 1, 1));
+  EXPECT_EQ(DOWNLOAD_FAILED, DownloadToFile(Wide(Url("/setup.exe")).c_str(), other.c_str(), RecordReport, DownloadLimits{1, 1}));
   EXPECT_TRUE(WaitLoopbackServer(&second, LOOPBACK_ACCEPT_TIMEOUT_MS));
   EXPECT_FALSE(FileExists(other));
   EXPECT_EQ("redirect to \"../dir/two.exe\" refused: too many", LogTexts().back());
@@ -359,7 +359,7 @@ TEST_F(HttpClientTest, RedirectsThatCannotBeFollowedFailTheDownload) {
       {"/304.exe", "http error : HTTP/1.1 304 Not Modified"}};
   for (const auto& each : cases) {
     Reports.clear();
-    EXPECT_EQ(DOWNLOAD_FAILED, DownloadToFile(Wide(Url(each[0])).c_str(), target.c_str(), RecordReport, 1, 9));
+    EXPECT_EQ(DOWNLOAD_FAILED, DownloadToFile(Wide(Url(each[0])).c_str(), target.c_str(), RecordReport, DownloadLimits{1, 9}));
     EXPECT_EQ(each[1], LogTexts().back());
     EXPECT_EQ(FAILED, Reports.back());
     ExpectNoTarget();

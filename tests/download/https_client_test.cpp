@@ -72,7 +72,7 @@ class HttpsClientTest : public ::testing::Test {
 
   int Fetch(const std::string& url, int redirects = 0) {
     Reports.clear();
-    return DownloadToFile(Wide(url).c_str(), target.c_str(), RecordReport, 1, redirects);
+    return DownloadToFile(Wide(url).c_str(), target.c_str(), RecordReport, DownloadLimits{1, redirects});
   }
 
   // Kept off the library's automatic proxy road, which Wine's library takes

@@ -207,7 +207,7 @@ class RangesOnEveryRoad : public ::testing::Test {
     Reports.clear();
     DownloadSettings.receiveTimeoutMs = each.receiveTimeout;
     DWORD started = GetTickCount();
-    EXPECT_EQ(DOWNLOAD_OK, DownloadToFile(Wide(url).c_str(), target.c_str(), RecordReport, each.connections))
+    EXPECT_EQ(DOWNLOAD_OK, DownloadToFile(Wide(url).c_str(), target.c_str(), RecordReport, DownloadLimits{each.connections, 0}))
         << each.what;
     // Only a hang reaches this: a stop ends every connection at once, whatever the receive time-out.
     EXPECT_LT(GetTickCount() - started, 60000u) << each.what << "\n" << LogText();
@@ -324,12 +324,12 @@ TEST_F(RangesOnEveryRoad, RangesThatAllBreakSpendTheDownloadsTriesAndLeaveTheCom
   std::wstring url = Wide(Serve(DIRECT, &server, {size, ETAG, true, PLAIN, 0, 0, 1000}, "/poisoned/setup.exe", 200));
   ASSERT_NE(nullptr, OpenRunLogFile());
   PoisonAt = poison;
-  EXPECT_EQ(DOWNLOAD_FAILED, DownloadToFile(url.c_str(), target.c_str(), RecordReport, 4));
+  EXPECT_EQ(DOWNLOAD_FAILED, DownloadToFile(url.c_str(), target.c_str(), RecordReport, DownloadLimits{4, 0}));
   PoisonAt = 0;
   std::string failed = LogText();
   size_t asked = server.requests.size();
   EXPECT_TRUE(PatternAt(0, static_cast<size_t>(poison)) == ReadFileBytes(target)) << "not the complete prefix";
-  EXPECT_EQ(DOWNLOAD_OK, DownloadToFile(url.c_str(), target.c_str(), RecordReport, 4));
+  EXPECT_EQ(DOWNLOAD_OK, DownloadToFile(url.c_str(), target.c_str(), RecordReport, DownloadLimits{4, 0}));
   StopLoopbackServer(&server);
   EXPECT_TRUE(PatternAt(0, static_cast<size_t>(size)) == ReadFileBytes(target));
   for (int number = 2; number <= DOWNLOAD_TRIES; ++number)
@@ -360,7 +360,7 @@ TEST_F(RangesOnEveryRoad, RefusedConnectionsAfterABreakAreNotConnectedOnBothClie
     std::wstring url = Wide(Serve(road, &server, {size, ETAG, true, BREAK_AFTER_100000, half, 0, 1000}, "/refusing/setup.exe", 2));
     DeleteRunLog();
     ASSERT_NE(nullptr, OpenRunLogFile());
-    EXPECT_EQ(DOWNLOAD_FAILED, DownloadToFile(url.c_str(), target.c_str(), RecordReport, 2)) << road;
+    EXPECT_EQ(DOWNLOAD_FAILED, DownloadToFile(url.c_str(), target.c_str(), RecordReport, DownloadLimits{2, 0})) << road;
     StopLoopbackServer(&server);
     ClearUserProxySettings();
     std::string log = LogText();

@@ -71,7 +71,7 @@ class CutModulePath : public ::testing::Test {
 };
 
 TEST_F(CutModulePath, ProductStepRefusesWithX005AndWritesNothing) {
-  EXPECT_FALSE(ProductInstallerStep(1));
+  EXPECT_FALSE(ProductInstallerStep(ONE_CONNECTION));
   EXPECT_STREQ(L"产品系统安装程序下载失败。(X005)", LastErrorText);
   EXPECT_TRUE(FolderIsEmpty());
 }
@@ -79,7 +79,7 @@ TEST_F(CutModulePath, ProductStepRefusesWithX005AndWritesNothing) {
 TEST_F(CutModulePath, RuntimeDownloadRefusesWithX003AndWritesNothing) {
   WCHAR installer[MAX_PATH];
   HANDLE held = NULL;
-  EXPECT_FALSE(DownloadRuntimeInstaller(installer, &held, 1));
+  EXPECT_FALSE(DownloadRuntimeInstaller(installer, &held, ONE_CONNECTION));
   EXPECT_EQ(INVALID_HANDLE_VALUE, held);
   EXPECT_STREQ(L"运行环境安装程序下载失败。(X003)", LastErrorText);
   EXPECT_STREQ(L"", installer);

@@ -215,16 +215,16 @@ TEST(ConnectionSetting, OneToEightInPlainDecimalElseOne) {
   const struct {
     bool present;
     const wchar_t* value;
-    ConnectionSetting setting;
+    SettingRead setting;
     int connections;
   } rows[] = {
-      {false, L"", CONNECTIONS_ABSENT, 1},     {true, L"1", CONNECTIONS_VALID, 1},
-      {true, L"8", CONNECTIONS_VALID, 8},      {true, L"4", CONNECTIONS_VALID, 4},
-      {true, L"9", CONNECTIONS_MALFORMED, 1},  {true, L"0", CONNECTIONS_MALFORMED, 1},
-      {true, L"", CONNECTIONS_MALFORMED, 1},   {true, L"04", CONNECTIONS_MALFORMED, 1},
-      {true, L"10", CONNECTIONS_MALFORMED, 1}, {true, L" 4", CONNECTIONS_MALFORMED, 1},
-      {true, L"4 ", CONNECTIONS_MALFORMED, 1}, {true, L"+4", CONNECTIONS_MALFORMED, 1},
-      {true, L"four", CONNECTIONS_MALFORMED, 1},
+      {false, L"", SETTING_ABSENT, 1},     {true, L"1", SETTING_VALID, 1},
+      {true, L"8", SETTING_VALID, 8},      {true, L"4", SETTING_VALID, 4},
+      {true, L"9", SETTING_MALFORMED, 1},  {true, L"0", SETTING_MALFORMED, 1},
+      {true, L"", SETTING_MALFORMED, 1},   {true, L"04", SETTING_MALFORMED, 1},
+      {true, L"10", SETTING_MALFORMED, 1}, {true, L" 4", SETTING_MALFORMED, 1},
+      {true, L"4 ", SETTING_MALFORMED, 1}, {true, L"+4", SETTING_MALFORMED, 1},
+      {true, L"four", SETTING_MALFORMED, 1},
   };
   for (const auto& row : rows) {
     int connections = -1;
@@ -246,32 +246,32 @@ TEST(RuntimeFailure, BothCodesAsSignedDecimals) {
 }
 
 TEST(Outcome, CombinesTheStepResults) {
-  EXPECT_EQ(Succeeded, CombineOutcome(RuntimeReady, true));
-  EXPECT_EQ(ProductFailed, CombineOutcome(RuntimeReady, false));
-  EXPECT_EQ(-1, CombineOutcome(RebootNow, false));
-  EXPECT_EQ(-2, CombineOutcome(RebootDeclined, false));
-  EXPECT_EQ(PrerequisiteFailed, CombineOutcome(RuntimeDownloadFailed, false));
-  EXPECT_EQ(PrerequisiteFailed, CombineOutcome(RuntimeInstallFailed, false));
+  EXPECT_EQ(INSTALL_SUCCEEDED, CombineOutcome(RUNTIME_READY, true));
+  EXPECT_EQ(INSTALL_PRODUCT_FAILED, CombineOutcome(RUNTIME_READY, false));
+  EXPECT_EQ(INSTALL_RESTART_NOW, CombineOutcome(RUNTIME_RESTART_NOW, false));
+  EXPECT_EQ(INSTALL_RESTART_DECLINED, CombineOutcome(RUNTIME_RESTART_DECLINED, false));
+  EXPECT_EQ(INSTALL_PREREQUISITE_FAILED, CombineOutcome(RUNTIME_DOWNLOAD_FAILED, false));
+  EXPECT_EQ(INSTALL_PREREQUISITE_FAILED, CombineOutcome(RUNTIME_INSTALL_FAILED, false));
   // Any other prerequisite value is a failure, whatever the product flag says.
-  EXPECT_EQ(PrerequisiteFailed, CombineOutcome(7, true));
-  EXPECT_EQ(PrerequisiteFailed, CombineOutcome(-3, true));
-  EXPECT_EQ(RebootNow, CombineOutcome(RebootNow, true));
+  EXPECT_EQ(INSTALL_PREREQUISITE_FAILED, CombineOutcome(static_cast<PrerequisiteResult>(7), true));
+  EXPECT_EQ(INSTALL_PREREQUISITE_FAILED, CombineOutcome(static_cast<PrerequisiteResult>(-3), true));
+  EXPECT_EQ(INSTALL_RESTART_NOW, CombineOutcome(RUNTIME_RESTART_NOW, true));
 }
 
 TEST(Outcome, ProductStepOnlyAfterARuntimeReady) {
-  EXPECT_TRUE(ShouldRunProductStep(RuntimeReady));
-  EXPECT_FALSE(ShouldRunProductStep(RuntimeDownloadFailed));
-  EXPECT_FALSE(ShouldRunProductStep(RuntimeInstallFailed));
-  EXPECT_FALSE(ShouldRunProductStep(RebootNow));
-  EXPECT_FALSE(ShouldRunProductStep(RebootDeclined));
+  EXPECT_TRUE(ShouldRunProductStep(RUNTIME_READY));
+  EXPECT_FALSE(ShouldRunProductStep(RUNTIME_DOWNLOAD_FAILED));
+  EXPECT_FALSE(ShouldRunProductStep(RUNTIME_INSTALL_FAILED));
+  EXPECT_FALSE(ShouldRunProductStep(RUNTIME_RESTART_NOW));
+  EXPECT_FALSE(ShouldRunProductStep(RUNTIME_RESTART_DECLINED));
 }
 
 TEST(Outcome, StatusTexts) {
-  EXPECT_STREQ(L"安装成功。", InstallMessageText(OutcomeMessage(Succeeded)));
-  EXPECT_STREQ(L"安装需要重启电脑。", InstallMessageText(OutcomeMessage(RebootNow)));
-  EXPECT_STREQ(L"安装需要重启电脑。", InstallMessageText(OutcomeMessage(RebootDeclined)));
-  EXPECT_STREQ(L"安装失败。", InstallMessageText(OutcomeMessage(PrerequisiteFailed)));
-  EXPECT_STREQ(L"安装失败。", InstallMessageText(OutcomeMessage(ProductFailed)));
+  EXPECT_STREQ(L"安装成功。", InstallMessageText(OutcomeMessage(INSTALL_SUCCEEDED)));
+  EXPECT_STREQ(L"安装需要重启电脑。", InstallMessageText(OutcomeMessage(INSTALL_RESTART_NOW)));
+  EXPECT_STREQ(L"安装需要重启电脑。", InstallMessageText(OutcomeMessage(INSTALL_RESTART_DECLINED)));
+  EXPECT_STREQ(L"安装失败。", InstallMessageText(OutcomeMessage(INSTALL_PREREQUISITE_FAILED)));
+  EXPECT_STREQ(L"安装失败。", InstallMessageText(OutcomeMessage(INSTALL_PRODUCT_FAILED)));
 }
 
 }  // namespace

@@ -29,10 +29,10 @@ bool WriteDownload(const std::wstring& path, const std::string& bytes) {
 
 TEST(PinSetting, APresentKeyIsNeverAbsentWhateverItsValue) {
   unsigned char digest[SHA256_SIZE];
-  EXPECT_EQ(PIN_ABSENT, ReadPinSetting(false, L"", digest));
-  EXPECT_EQ(PIN_MALFORMED, ReadPinSetting(true, L"", digest)) << "present and empty: fail closed";
-  EXPECT_EQ(PIN_MALFORMED, ReadPinSetting(true, (ABC_DIGEST + L" ").c_str(), digest));
-  EXPECT_EQ(PIN_VALID, ReadPinSetting(true, L"BA7816BF8F01CFEA414140DE5DAE2223B00361A396177A9CB410FF61F20015AD", digest));
+  EXPECT_EQ(SETTING_ABSENT, ReadPinSetting(false, L"", digest));
+  EXPECT_EQ(SETTING_MALFORMED, ReadPinSetting(true, L"", digest)) << "present and empty: fail closed";
+  EXPECT_EQ(SETTING_MALFORMED, ReadPinSetting(true, (ABC_DIGEST + L" ").c_str(), digest));
+  EXPECT_EQ(SETTING_VALID, ReadPinSetting(true, L"BA7816BF8F01CFEA414140DE5DAE2223B00361A396177A9CB410FF61F20015AD", digest));
   EXPECT_EQ(0xBA, digest[0]);
   EXPECT_EQ(0xAD, digest[SHA256_SIZE - 1]);
 }
@@ -51,6 +51,12 @@ class PinnedDownload : public ::testing::Test {
     DeleteFileW(path.c_str());
     SetupConfig.count = 0;
   }
+  // The configuration's pins as the run reads them once, then the check.
+  PinCheck Check() {
+    InstallerPins pins;
+    ReadInstallerPins(KEY, L"app.signer", &pins);
+    return CheckPinnedDownload(path.c_str(), pins, &held);
+  }
 };
 
 // With the pin, and with none (another key's does not apply), the file is
@@ -68,7 +74,7 @@ TEST_F(PinnedDownload, TheFileIsHeldAgainstWritingRenamingAndDeletingPinnedOrNot
   for (const auto& each : cases) {
     ASSERT_TRUE(WriteDownload(path, "abc"));
     UseConfig(each.config);
-    ASSERT_EQ(each.result, CheckPinnedDownload(path.c_str(), KEY, L"app.signer", &held));
+    ASSERT_EQ(each.result, Check());
     ASSERT_NE(INVALID_HANDLE_VALUE, held);
 
     HANDLE writer = CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
@@ -98,7 +104,7 @@ TEST_F(PinnedDownload, MismatchAndMalformedPinsDeleteTheFile) {
   for (const std::wstring& pin : refused) {
     ASSERT_TRUE(WriteDownload(path, "abc"));
     UseConfig(std::wstring(KEY) + L"=" + pin + L"\n");
-    EXPECT_EQ(PIN_REFUSED, CheckPinnedDownload(path.c_str(), KEY, L"app.signer", &held)) << "pin \"" << ::testing::PrintToString(pin) << "\"";
+    EXPECT_EQ(PIN_REFUSED, Check()) << "pin \"" << ::testing::PrintToString(pin) << "\"";
     EXPECT_EQ(INVALID_HANDLE_VALUE, held);
     EXPECT_FALSE(FileExists(path));
   }
@@ -109,7 +115,7 @@ TEST_F(PinnedDownload, FileThatSomeoneHoldsForWritingIsRefused) {
   HANDLE writer = CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                               NULL, OPEN_EXISTING, 0, NULL);
   ASSERT_NE(INVALID_HANDLE_VALUE, writer);
-  EXPECT_EQ(PIN_REFUSED, CheckPinnedDownload(path.c_str(), KEY, L"app.signer", &held));
+  EXPECT_EQ(PIN_REFUSED, Check());
   EXPECT_EQ(INVALID_HANDLE_VALUE, held);
   CloseHandle(writer);
   EXPECT_FALSE(FileExists(path)) << "deleted once the writer let go (delete sharing allowed it)";
@@ -124,7 +130,7 @@ TEST_F(PinnedDownload, FileSwappedAfterTheDownloadIsRefusedEvenWithTheRightBytes
     std::wstring moved = path + L".moved";
     ASSERT_TRUE(MoveFileExW(path.c_str(), moved.c_str(), MOVEFILE_REPLACE_EXISTING));
     ASSERT_TRUE(WriteFileBytes(path, "abc"));
-    EXPECT_EQ(PIN_REFUSED, CheckPinnedDownload(path.c_str(), KEY, L"app.signer", &held));
+    EXPECT_EQ(PIN_REFUSED, Check());
     EXPECT_EQ(INVALID_HANDLE_VALUE, held);
     EXPECT_TRUE(FileExists(path)) << "not this process's file: left alone";
     DeleteFileW(moved.c_str());

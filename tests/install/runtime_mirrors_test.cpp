@@ -47,7 +47,7 @@ TEST(RuntimeMirrors, EachMirrorInTurnUntilOneDeliversOrTheListEnds) {
     WorkerUi.recordError = RecordError;
     WCHAR installer[MAX_PATH];
     HANDLE held = INVALID_HANDLE_VALUE;
-    EXPECT_EQ(each.delivered, DownloadRuntimeInstaller(installer, &held, 1)) << each.what;
+    EXPECT_EQ(each.delivered, DownloadRuntimeInstaller(installer, &held, ONE_CONNECTION)) << each.what;
     EXPECT_STREQ(each.delivered ? L"" : L"运行环境安装程序下载失败。(X003)", LastErrorText) << each.what;
     // A delivered runtime is held, pin or none, until its installer starts.
     EXPECT_EQ(each.delivered, held != INVALID_HANDLE_VALUE) << each.what;
