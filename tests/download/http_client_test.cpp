@@ -231,17 +231,16 @@ struct SocketTaker {
 
 DWORD WINAPI TakeEverySocket(LPVOID parameter) {
   SocketTaker* taker = static_cast<SocketTaker*>(parameter);
-  // Both start together, walking the links side by side; a thread that waits
-  // in vain goes on alone after its turns: the outcome must hold either way.
+  // Both start together and walk the links side by side; one that waits in
+  // vain goes on alone after its turns: the outcome must hold either way.
   InterlockedIncrement(taker->arrived);
   for (int turn = 0; turn < 50000000 && *taker->arrived < 2; ++turn) YieldProcessor();
-  for (RangeConnection& link : *taker->links) taker->got.push_back(SwapSocket(&link, INVALID_SOCKET));
+  for (size_t i = 0; i < taker->got.size(); ++i) taker->got[i] = SwapSocket(&(*taker->links)[i], INVALID_SOCKET);
   return 0;
 }
 
-// An owner and a stop that take the same sockets at once, on two threads:
-// each socket goes to exactly one of them, the other gets INVALID_SOCKET, so
-// no socket is closed twice.
+// An owner and a stop that take the same sockets at once: each socket goes
+// to exactly one of them, the other gets INVALID_SOCKET, so none is closed twice.
 TEST(SocketSwap, TwoThreadsTakingTheSameSocketsGetEachOnceBetweenThem) {
   const size_t count = 200000;
   std::vector<RangeConnection> links(count);
@@ -250,26 +249,21 @@ TEST(SocketSwap, TwoThreadsTakingTheSameSocketsGetEachOnceBetweenThem) {
     ASSERT_EQ(INVALID_SOCKET, SwapSocket(&links[i], static_cast<SOCKET>(1000 + i))) << "the link held a socket";
   }
   volatile LONG arrived = 0;
-  SocketTaker takers[2] = {{&links, &arrived, {}}, {&links, &arrived, {}}};
-  for (SocketTaker& taker : takers) taker.got.reserve(count);
+  SocketTaker takers[2] = {{&links, &arrived, std::vector<SOCKET>(count)},
+                           {&links, &arrived, std::vector<SOCKET>(count)}};
   HANDLE threads[2] = {CreateThread(NULL, 0, TakeEverySocket, &takers[0], 0, NULL),
                        CreateThread(NULL, 0, TakeEverySocket, &takers[1], 0, NULL)};
-  ASSERT_NE(nullptr, threads[0]);
-  ASSERT_NE(nullptr, threads[1]);
+  ASSERT_TRUE(threads[0] != NULL && threads[1] != NULL);
   // Not a time measured: only a hang ends the wait.
   ASSERT_EQ(WAIT_OBJECT_0, WaitForMultipleObjects(2, threads, TRUE, 120000));
-  CloseHandle(threads[0]);
-  CloseHandle(threads[1]);
-  size_t wrong = 0, firstWrong = 0;
+  for (HANDLE thread : threads) CloseHandle(thread);
+  size_t wrong = 0, first = 0;
   for (size_t i = 0; i < count; ++i) {
-    const SOCKET expected = static_cast<SOCKET>(1000 + i);
-    const SOCKET a = takers[0].got[i], b = takers[1].got[i];
-    bool once = ((a == expected && b == INVALID_SOCKET) || (b == expected && a == INVALID_SOCKET)) &&
-                links[i].socket == INVALID_SOCKET;
-    if (!once && wrong++ == 0) firstWrong = i;
+    const SOCKET a = takers[0].got[i], b = takers[1].got[i], given = static_cast<SOCKET>(1000 + i);
+    bool once = (a == given && b == INVALID_SOCKET) || (b == given && a == INVALID_SOCKET);
+    if ((!once || links[i].socket != INVALID_SOCKET) && wrong++ == 0) first = i;
   }
-  EXPECT_EQ(0u, wrong) << "first at link " << firstWrong << ": " << takers[0].got[firstWrong] << " and "
-                       << takers[1].got[firstWrong];
+  EXPECT_EQ(0u, wrong) << "first at link " << first << ": " << takers[0].got[first] << " and " << takers[1].got[first];
 }
 
 // The server's route table, as end-to-end tests use it: several downloads in a
