@@ -6,14 +6,24 @@
 static volatile LONG Stopped;
 static volatile LONG UnderWay;
 // Guards Running: held only to set it, or to stop it under its own lock.
-static volatile LONG RunningGuard;
+// Lock order: RunningGuard first, then the engine's lock; the engine never
+// takes RunningGuard, so the two cannot deadlock.
+static CRITICAL_SECTION RunningGuard;
 static RangeEngine* Running;
+
+// Made before main, while the process has one thread: usable at once from any
+// thread, the stop at exit included, with nothing to race over (XP has no
+// one-time initialisation of its own). Never deleted: it lives as long as the process.
+__attribute__((constructor)) static void MakeRunningGuard() {
+  InitializeCriticalSection(&RunningGuard);
+}
+
 static void Guard() {
-  while (InterlockedExchange(&RunningGuard, 1) != 0) Sleep(0);
+  EnterCriticalSection(&RunningGuard);
 }
 
 static void Unguard() {
-  InterlockedExchange(&RunningGuard, 0);
+  LeaveCriticalSection(&RunningGuard);
 }
 
 static void StopEngine(RangeEngine* engine) {

@@ -113,21 +113,28 @@ static int ConnectTo(RangeConnection* link, const addrinfo* address, DWORD start
 
 // Tries each resolved address in turn until one connects, all of them
 // within `limitMs` (0: each within the platform's time-out); each failed one
-// is logged with its number.
+// is logged with its number. Each socket is made here, then published in the
+// link, then the stop's flag is read: a stop that came before it is seen here,
+// one that comes after finds the socket and closes it.
 static bool ConnectWithin(RangeConnection* link, DWORD limitMs) {
   DWORD started = GetTickCount();
   for (const addrinfo* address = link->addresses; address != NULL && !link->cancelled; address = address->ai_next) {
     char number[INET6_ADDRSTRLEN + 8];
-    link->socket = socket(address->ai_family, address->ai_socktype, address->ai_protocol);
+    SOCKET made = socket(address->ai_family, address->ai_socktype, address->ai_protocol);
     // XP without its IPv6 stack makes no IPv6 socket: the next address may be IPv4.
-    int error = link->socket == INVALID_SOCKET ? WSAGetLastError() : ConnectTo(link, address, started, limitMs);
+    int error = WSAGetLastError();
+    if (made != INVALID_SOCKET) {
+      SwapSocket(link, made);
+      error = link->cancelled ? WSAEINTR : ConnectTo(link, address, started, limitMs);
+    }
     if (error == 0) return true;
     if (getnameinfo(address->ai_addr, static_cast<int>(address->ai_addrlen), number, sizeof number, NULL, 0,
                     NI_NUMERICHOST) != 0)
       number[0] = '\0';
     LogFormat("connect error: %d at %S", error, number);
-    if (link->socket != INVALID_SOCKET) closesocket(link->socket);
-    link->socket = INVALID_SOCKET;
+    // Unless a stop took it and closed it meanwhile.
+    made = SwapSocket(link, INVALID_SOCKET);
+    if (made != INVALID_SOCKET) closesocket(made);
   }
   return false;
 }
@@ -194,17 +201,18 @@ static int ReceiveRange(RangeConnection* link, char* buffer, int size, DWORD* fa
 static void CloseRange(RangeConnection* link) {
   if (link->addresses != NULL) freeaddrinfo(link->addresses);
   link->addresses = NULL;
-  if (link->socket == INVALID_SOCKET) return;
-  shutdown(link->socket, SD_BOTH);
-  closesocket(link->socket);
-  link->socket = INVALID_SOCKET;
+  SOCKET socket = SwapSocket(link, INVALID_SOCKET);
+  if (socket == INVALID_SOCKET) return;
+  shutdown(socket, SD_BOTH);
+  closesocket(socket);
 }
 
-// Closing the socket ends a receive, send or connect that another thread waits in.
+// Closing the socket ends a receive, send or connect that another thread
+// waits in. The flag first: an owner that publishes its socket after this
+// takes it reads the flag afterwards and closes the socket itself.
 static void CancelRange(RangeConnection* link) {
-  SOCKET socket = link->socket;
-  link->cancelled = 1;
-  link->socket = INVALID_SOCKET;
+  InterlockedExchange(&link->cancelled, 1);
+  SOCKET socket = SwapSocket(link, INVALID_SOCKET);
   if (socket != INVALID_SOCKET) closesocket(socket);
 }
 

@@ -318,19 +318,19 @@ static int ReceiveRange(RangeConnection* link, char* buffer, int size, DWORD* fa
   return static_cast<int>(got);
 }
 
+// The request's handle is taken out as the stop takes it: only one of them closes it.
 static void CloseRange(RangeConnection* link) {
   const WinHttpFunctions* api = LoadWinHttp();
-  RequestHandles handles = {link->handles[0], link->handles[1], link->handles[2]};
+  RequestHandles handles = {link->handles[0], link->handles[1], TakeRequestHandle(link)};
   if (api != NULL) CloseRequest(api, handles);
-  link->handles[0] = link->handles[1] = link->handles[2] = NULL;
+  link->handles[0] = link->handles[1] = NULL;
 }
 
 // Closing the request's handle ends the library's call that another thread waits in.
 static void CancelRange(RangeConnection* link) {
   const WinHttpFunctions* api = LoadWinHttp();
-  HINTERNET request = link->handles[2];
-  link->cancelled = 1;
-  link->handles[2] = NULL;
+  InterlockedExchange(&link->cancelled, 1);
+  HINTERNET request = TakeRequestHandle(link);
   if (api != NULL && request != NULL) api->closeHandle(request);
 }
 

@@ -12,7 +12,7 @@
 
 // One connection's request, on either road.
 struct RangeConnection {
-  SOCKET socket;           // the Winsock road
+  SOCKET socket;           // the Winsock road; whoever closes it takes it out with SwapSocket
   struct addrinfo* addresses;  // ... where it may connect, tried in turn
   volatile LONG cancelled; // set by a stop: a wait for the connection ends
   void* handles[3];        // the WinHTTP road: session, connection and request
@@ -27,6 +27,22 @@ inline void BeginRangeConnection(RangeConnection* link, SOCKET socket, void* ses
   link->handles[0] = session;
   link->handles[1] = connection;
   link->handles[2] = request;
+}
+
+static_assert(sizeof(SOCKET) == sizeof(PVOID), "a socket is swapped as a pointer is, on i686 and x86_64");
+
+// Puts `socket` into the link and returns what it held, in one step. The owner
+// and a stop each take the socket out this way (SwapSocket(link,
+// INVALID_SOCKET)): only the one that gets a valid socket closes it, so none
+// is closed twice, nor a value that meanwhile names another socket.
+inline SOCKET SwapSocket(RangeConnection* link, SOCKET socket) {
+  return reinterpret_cast<SOCKET>(InterlockedExchangePointer(reinterpret_cast<PVOID volatile*>(&link->socket),
+                                                             reinterpret_cast<PVOID>(socket)));
+}
+
+// The same for the request's handle on the WinHTTP road: NULL in its place.
+inline void* TakeRequestHandle(RangeConnection* link) {
+  return InterlockedExchangePointer(&link->handles[2], NULL);
 }
 
 // `headLimitMs`: the time within which the connection and the answer's head

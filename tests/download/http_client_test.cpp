@@ -8,6 +8,7 @@
 #include "download/http_client.h"
 #include "download/body_file.h"
 #include "download/download_file.h"
+#include "download/range_road.h"
 #include "log/run_log.h"
 #include "download_reports.h"
 #include "loopback_server.h"
@@ -218,6 +219,51 @@ TEST_F(HttpClientTest, EveryEndingReleasesSocketFileAndWinsock) {
   EXPECT_EQ(0, WSACleanup());
   EXPECT_EQ(SOCKET_ERROR, WSACleanup()) << "a Winsock start was not cleaned up";
   EXPECT_EQ(WSANOTINITIALISED, WSAGetLastError());
+}
+
+// One of two threads that take the socket out of every link at once, as an
+// owner's close and a stop's cancel do.
+struct SocketTaker {
+  std::vector<RangeConnection>* links;
+  volatile LONG* arrived;
+  std::vector<SOCKET> got;
+};
+
+DWORD WINAPI TakeEverySocket(LPVOID parameter) {
+  SocketTaker* taker = static_cast<SocketTaker*>(parameter);
+  // Both start together and walk the links side by side; one that waits in
+  // vain goes on alone after its turns: the outcome must hold either way.
+  InterlockedIncrement(taker->arrived);
+  for (int turn = 0; turn < 50000000 && *taker->arrived < 2; ++turn) YieldProcessor();
+  for (size_t i = 0; i < taker->got.size(); ++i) taker->got[i] = SwapSocket(&(*taker->links)[i], INVALID_SOCKET);
+  return 0;
+}
+
+// An owner and a stop that take the same sockets at once: each socket goes
+// to exactly one of them, the other gets INVALID_SOCKET, so none is closed twice.
+TEST(SocketSwap, TwoThreadsTakingTheSameSocketsGetEachOnceBetweenThem) {
+  const size_t count = 200000;
+  std::vector<RangeConnection> links(count);
+  for (size_t i = 0; i < count; ++i) {
+    BeginRangeConnection(&links[i], INVALID_SOCKET, NULL, NULL, NULL);
+    ASSERT_EQ(INVALID_SOCKET, SwapSocket(&links[i], static_cast<SOCKET>(1000 + i))) << "the link held a socket";
+  }
+  volatile LONG arrived = 0;
+  SocketTaker takers[2] = {{&links, &arrived, std::vector<SOCKET>(count)},
+                           {&links, &arrived, std::vector<SOCKET>(count)}};
+  HANDLE threads[2] = {CreateThread(NULL, 0, TakeEverySocket, &takers[0], 0, NULL),
+                       CreateThread(NULL, 0, TakeEverySocket, &takers[1], 0, NULL)};
+  ASSERT_TRUE(threads[0] != NULL && threads[1] != NULL);
+  // Not a time measured: only a hang ends the wait.
+  ASSERT_EQ(WAIT_OBJECT_0, WaitForMultipleObjects(2, threads, TRUE, 120000));
+  for (HANDLE thread : threads) CloseHandle(thread);
+  size_t wrong = 0, first = 0;
+  for (size_t i = 0; i < count; ++i) {
+    const SOCKET a = takers[0].got[i], b = takers[1].got[i], given = static_cast<SOCKET>(1000 + i);
+    bool once = (a == given && b == INVALID_SOCKET) || (b == given && a == INVALID_SOCKET);
+    if ((!once || links[i].socket != INVALID_SOCKET) && wrong++ == 0) first = i;
+  }
+  EXPECT_EQ(0u, wrong) << "first at link " << first << ": " << takers[0].got[first] << " and " << takers[1].got[first];
 }
 
 // The server's route table, as end-to-end tests use it: several downloads in a
