@@ -7,25 +7,29 @@ bool IsFollowedRedirect(int status) {
 }
 
 // Removes the dot segments of the path that begins at `path` (RFC 3986
-// section 5.2.4) in place; its query moves up behind it.
+// section 5.2.4) in place; its query moves up behind it. Segment by segment
+// ("/name" up to the next "/" or "?"): a "/." is dropped, a "/.." is dropped
+// with the segment kept last, and any other is kept.
 static void RemoveDotSegments(char* path) {
   const size_t end = strcspn(path, "?");
   size_t kept = 0;
-  bool dots = false;
+  // Whether the segment just read was "." or "..": a path that ends in one
+  // ends in "/" ("/a/b/.." is "/a/"), which the loop does not keep.
+  bool endsInDots = false;
   for (size_t at = 0; at < end && path[at] == '/';) {
     size_t next = at + 1 + strcspn(path + at + 1, "/?");
     size_t segment = next - at - 1;
-    dots = (segment == 1 || segment == 2) && path[at + 1] == '.' && (segment == 1 || path[at + 2] == '.');
-    if (dots && segment == 2)
+    endsInDots = (segment == 1 || segment == 2) && path[at + 1] == '.' && (segment == 1 || path[at + 2] == '.');
+    if (endsInDots && segment == 2)
       while (kept > 0 && path[--kept] != '/') {
       }
-    if (!dots) {
+    if (!endsInDots) {
       memmove(path + kept, path + at, next - at);
       kept += next - at;
     }
     at = next;
   }
-  if (dots) path[kept++] = '/';
+  if (endsInDots) path[kept++] = '/';
   memmove(path + kept, path + end, strlen(path + end) + 1);
 }
 
