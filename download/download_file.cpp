@@ -245,7 +245,8 @@ static DownloadResult Download(const char* url, const WCHAR* targetPath, Progres
   attempt.limits = &limits;
   for (;;) {
     TryEnd end = TRY_REFUSED;
-    DownloadResult result = FetchAddress(chain.visited[chain.hops], limits.redirects > 0, &address, &proxy, &attempt, &end);
+    DownloadResult result =
+        FetchAddress(chain.visited[chain.hops], limits.redirects > 0, &address, &proxy, &attempt, &end);
     if (result != DOWNLOAD_OK) return result;
     if (attempt.redirect == 0) return EndDownload(&attempt, end);
     RedirectHop hop = DecideRedirect(&chain, attempt.location);

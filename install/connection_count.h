@@ -16,7 +16,7 @@ const wchar_t REDIRECTS_KEY[] = L"app.redirects";
 // A key of one decimal digit from `lowest` to `highest`: no sign, no blank, no
 // second digit. `number` receives the digit when valid, `fallback` otherwise.
 SettingRead ReadDigitSetting(bool present, const wchar_t* value, int lowest, int highest, int fallback,
-                                   int* number);
+                             int* number);
 
 // Reads the key's value: digits only, no leading zero, no blank, from 1 to
 // MAX_DOWNLOAD_CONNECTIONS. `connections` receives the count to use: the

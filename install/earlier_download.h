@@ -19,6 +19,6 @@ void KeepDownloadForNextRun();
 // folder only: a record beside the file is read once and deleted, and its
 // file, taken when it is a plain file of the administrators', is continued
 // by the download of the address recorded. Without a record, an earlier file
-// at `path` that every one of `pins` accepts (a pin given) is held in *held as CheckPinnedDownload leaves it: true, and it is
-// started without being fetched. False otherwise, *held INVALID_HANDLE_VALUE.
+// at `path` that every one of `pins` accepts (a pin given) is held in *held
+// as CheckPinnedDownload leaves it: true, and it is started without being fetched. False otherwise, *held INVALID_HANDLE_VALUE.
 bool TakeUpEarlierDownload(const WCHAR* path, const InstallerPins& pins, HANDLE* held);

@@ -109,7 +109,8 @@ PrerequisiteResult RuntimePrerequisiteStep(const DownloadLimits& limits) {
     // before asking, so that a window closed right after a Yes still waits for
     // the restart request.
     MarkWorkerClosingWindow();
-    result = WorkerUi.askUser(MESSAGE_RESTART_QUESTION, MB_YESNO | MB_ICONQUESTION) == IDYES ? RUNTIME_RESTART_NOW : RUNTIME_RESTART_DECLINED;
+    bool now = WorkerUi.askUser(MESSAGE_RESTART_QUESTION, MB_YESNO | MB_ICONQUESTION) == IDYES;
+    result = now ? RUNTIME_RESTART_NOW : RUNTIME_RESTART_DECLINED;
     if (result == RUNTIME_RESTART_NOW) RegisterRunOnce();
   }
   FileFailure failure;
